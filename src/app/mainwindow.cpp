@@ -1,0 +1,174 @@
+#include "mainwindow.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include <pcap/pcap.h>
+
+#include <QDebug>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTableWidgetItem>
+
+#include "cupdate.h"
+#include "filtersettings.h"
+#include "ui_mainwindow.h"
+
+QStringList g_adapter_names;
+CUpdate* g_capture_thread = nullptr;
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
+
+constexpr int kRecordFields = 8;
+
+// Every capture object not yet released, the running ones among them; the
+// window joins them when it is destroyed.
+std::vector<QPointer<CUpdate>>& live_captures()
+{
+    static std::vector<QPointer<CUpdate>> captures;
+    return captures;
+}
+
+// Idle and stopped look alike but for the title.
+void show_stopped(QMainWindow& window, Ui::MainWindow& ui)
+{
+    ui.pushButton_7->setEnabled(false);
+    ui.pushButton_2->setEnabled(true);
+    ui.comboBox->setEnabled(true);
+    window.setWindowTitle(MainWindow::tr("停止捕获"));
+}
+
+// Fills the adapter list and g_adapter_names in step, so that entry i of the
+// names is item i of the list. Returns false, with libpcap's reason, when the
+// adapters cannot be listed.
+[[nodiscard]] bool list_adapters(QComboBox& combo, QString* reason)
+{
+    g_adapter_names.clear();
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_if_t* adapters = nullptr;
+    if (pcap_findalldevs(&adapters, errbuf) == PCAP_ERROR) {
+        *reason = QString::fromLocal8Bit(errbuf);
+        return false;
+    }
+    int count = 0;
+    for (const pcap_if_t* adapter = adapters; adapter != nullptr; adapter = adapter->next) {
+        const QString name = QString::fromUtf8(adapter->name);
+        qCDebug(lcApp).noquote() << "ID:" << ++count << "--->" << name;
+        // Most adapters on Linux have no description; their name is what the
+        // user knows them by.
+        const bool described = adapter->description != nullptr && *adapter->description != '\0';
+        combo.addItem(described ? QString::fromUtf8(adapter->description) : name);
+        g_adapter_names.append(name);
+    }
+    pcap_freealldevs(adapters);
+    return true;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    setFixedSize(width(), height());
+    ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
+    ui->textEdit_2->setPlainText(QStringLiteral("16"));
+
+    QString reason;
+    if (!list_adapters(*ui->comboBox, &reason)) {
+        QMessageBox::information(parent, tr("err"),
+                                 tr("获取网卡设备失败  请确认已经安装Npcap或者Wincap. "
+                                    "win10推荐Npcap,win7推荐wincap。见目录")
+                                         + QLatin1Char('\n') + reason);
+        std::exit(1);
+    }
+    ui->pushButton_7->setEnabled(false);
+}
+
+MainWindow::~MainWindow()
+{
+    g_capture_thread = nullptr;
+    for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
+        delete capture.data(); // stops and joins a running capture
+    live_captures().clear();
+    delete ui;
+}
+
+void MainWindow::on_pushButton_2_clicked()
+{
+    const int index = ui->comboBox->currentIndex();
+    if (index < 0 || index >= g_adapter_names.size())
+        return; // no adapter to capture on
+
+    ui->comboBox->setEnabled(false);
+    const QString adapter = g_adapter_names.at(index);
+    qCDebug(lcApp).noquote() << adapter;
+    setWindowTitle(tr("正在侦听网卡->") + ui->comboBox->currentText());
+    ui->pushButton_2->setEnabled(false);
+
+    // Parentless: released by deleteLater once finished, or by ~MainWindow.
+    auto* capture = new CUpdate(g_filter_settings);
+    g_capture_thread = capture;
+    auto& captures = live_captures();
+    captures.erase(std::remove(captures.begin(), captures.end(), nullptr), captures.end());
+    captures.emplace_back(capture);
+
+    connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
+    connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
+        if (g_capture_thread == capture)
+            show_stopped(*this, *ui);
+        QMessageBox::warning(this, tr("err"), tr("open pcap fail") + QLatin1Char('\n') + reason);
+    });
+    // A capture that ends by itself (read error, end of a capture file) puts
+    // the window back in the stopped state, as the stop button would.
+    connect(capture, &QThread::finished, this, [this, capture] {
+        if (g_capture_thread != capture)
+            return;
+        g_capture_thread = nullptr;
+        show_stopped(*this, *ui);
+    });
+    connect(capture, &QThread::finished, capture, &QObject::deleteLater);
+
+    capture->adapter_name = adapter;
+    capture->start(QThread::InheritPriority);
+    ui->pushButton_7->setEnabled(true);
+}
+
+void MainWindow::on_pushButton_7_clicked()
+{
+    ui->pushButton_7->setEnabled(false);
+    ui->pushButton_2->setEnabled(true);
+    ui->comboBox->setEnabled(true);
+    if (g_capture_thread == nullptr)
+        return;
+    // The capture ends by itself shortly; its object is released then.
+    g_capture_thread->stop_flag = true;
+    setWindowTitle(tr("停止捕获"));
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    // One reset instead of a removal per row: a long capture has millions.
+    ui->tableWidget_2->setRowCount(0);
+}
+
+void MainWindow::show_data_UI(QString line)
+{
+    const QStringList fields = line.split(QLatin1Char('|'));
+    QTableWidget* table = ui->tableWidget_2;
+    const int row = table->rowCount();
+    table->setRowCount(row + 1);
+    const int columns = std::min(kRecordFields, static_cast<int>(fields.size()));
+    for (int column = 0; column < columns; ++column) {
+        auto* item = new QTableWidgetItem(fields.at(column));
+        item->setTextAlignment(Qt::AlignCenter);
+        table->setItem(row, column, item);
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+class CUpdate;
+class QTableWidgetItem;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The application's window: adapter list, start and stop, the packet table and
+// the payload views below it.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(MainWindow)
+
+public:
+    // Lists the adapters; when libpcap cannot list them, tells the user and
+    // ends the process with status 1.
+    explicit MainWindow(QWidget* parent = nullptr);
+    // Stops and joins every capture that is still running.
+    ~MainWindow() override;
+
+private slots:
+    void on_pushButton_2_clicked();
+    void on_pushButton_7_clicked();
+    void on_pushButton_clicked();
+
+public slots:
+    // Appends one record line as a row of eight centred cells.
+    void show_data_UI(QString line);
+
+private:
+    Ui::MainWindow* ui;
+};
+
+// The pcap name of every adapter listed; entry i belongs to item i of the
+// adapter list. Filled once, when the window is built.
+extern QStringList g_adapter_names;
+// The capture of the latest start while it runs; null before the first start
+// and once that capture has finished (its object is then released).
+extern CUpdate* g_capture_thread;

@@ -1,0 +1,144 @@
+#include "cupdate.h"
+
+#include <cstdio>
+
+#include <poll.h>
+
+#include <QByteArray>
+#include <QDebug>
+#include <QLoggingCategory>
+
+#include "packetrecord.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcCapture, "tarnlook.capture")
+
+constexpr int kSnapLength = 65536;
+constexpr int kReadTimeoutMs = 1000;
+// How long the loop sleeps between looks at the stop flag while no frame is
+// ready. Short, so that stopping a quiet capture is prompt.
+constexpr int kStopPollMs = 100;
+const QString kFileScheme = QStringLiteral("file://");
+
+// Opens a live adapter with the settings of every capture (snapshot length,
+// promiscuous mode, read timeout), or a capture file. On failure returns null
+// with the reason in errbuf.
+pcap_t* open_source(const QString& source, char* errbuf)
+{
+    if (source.startsWith(kFileScheme)) {
+        const QByteArray path = source.mid(kFileScheme.size()).toLocal8Bit();
+        return pcap_open_offline(path.constData(), errbuf);
+    }
+
+    const QByteArray device = source.toUtf8();
+    pcap_t* handle = pcap_create(device.constData(), errbuf);
+    if (handle == nullptr)
+        return nullptr;
+    pcap_set_snaplen(handle, kSnapLength);
+    pcap_set_promisc(handle, 1);
+    pcap_set_timeout(handle, kReadTimeoutMs);
+    const int status = pcap_activate(handle);
+    if (status < 0) {
+        // For these codes libpcap leaves its own text; for the others it may not.
+        const char* reason
+                = (status == PCAP_ERROR || status == PCAP_ERROR_NO_SUCH_DEVICE
+                   || status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED)
+                ? pcap_geterr(handle)
+                : "";
+        if (reason == nullptr || *reason == '\0')
+            reason = pcap_statustostr(status);
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", reason);
+        pcap_close(handle);
+        return nullptr;
+    }
+    // Non-blocking reads let the loop look at the stop flag while the adapter
+    // is quiet; poll() below does the waiting.
+    if (pcap_setnonblock(handle, 1, errbuf) == PCAP_ERROR) {
+        pcap_close(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+// Waits until the source has frames to read or the poll interval is over.
+void wait_for_frames(int fd)
+{
+    if (fd < 0) {
+        QThread::msleep(kStopPollMs);
+        return;
+    }
+    pollfd pfd {};
+    pfd.fd = fd;
+    pfd.events = POLLIN;
+    poll(&pfd, 1, kStopPollMs);
+}
+
+} // namespace
+
+CUpdate::CUpdate(const FilterSettings& settings)
+    : QThread(nullptr)
+    , filter(settings)
+{ }
+
+CUpdate::~CUpdate()
+{
+    stop_flag = true;
+    wait();
+    if (pcap_handle != nullptr) {
+        pcap_close(pcap_handle);
+        pcap_handle = nullptr;
+    }
+}
+
+void CUpdate::run()
+{
+    qCDebug(lcCapture).noquote() << "thread-->" << adapter_name;
+
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* handle = open_source(adapter_name, errbuf);
+    if (handle == nullptr) {
+        emit open_failed(QString::fromLocal8Bit(errbuf));
+        return;
+    }
+    pcap_handle = handle;
+
+    const int fd = pcap_get_selectable_fd(handle);
+    while (!stop_flag.load()) {
+        struct pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        const int result = pcap_next_ex(handle, &header, &data);
+        if (result == 1) {
+            if (stop_flag.load())
+                break;
+            parse_packet(header, data);
+        } else if (result == 0) {
+            wait_for_frames(fd);
+        } else {
+            // PCAP_ERROR_BREAK is the end of a capture file.
+            if (result == PCAP_ERROR)
+                qCWarning(lcCapture).noquote()
+                        << "capture on" << adapter_name
+                        << "ended:" << QString::fromLocal8Bit(pcap_geterr(handle));
+            break;
+        }
+    }
+
+    pcap_handle = nullptr;
+    pcap_close(handle);
+}
+
+void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
+{
+    const int link_type = pcap_handle != nullptr ? pcap_datalink(pcap_handle) : DLT_EN10MB;
+    if (std::optional<QString> line = make_record_line(link_type, *header, data))
+        update_table(*line);
+}
+
+void CUpdate::update_table(QString qstr)
+{
+    // A record line has eight fields; anything else is not one.
+    if (qstr.count(QLatin1Char('|')) != 7)
+        return;
+    emit send_update(qstr);
+}

@@ -1,0 +1,3 @@
+#include "filtersettings.h"
+
+FilterSettings g_filter_settings;

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QStringList>
+
+// What the filter options form sets and each capture copies when it starts.
+// A list is in force only while its switch is on.
+struct FilterSettings
+{
+    bool include_ip_enabled = false;
+    bool include_port_enabled = false;
+    bool exclude_ip_enabled = false;
+    bool exclude_port_enabled = false;
+    QStringList include_ips;
+    QStringList include_ports;
+    QStringList exclude_ips;
+    QStringList exclude_ports;
+};
+
+// The settings of this run, written by the filter options form and read when a
+// capture starts; both on the interface thread.
+extern FilterSettings g_filter_settings;

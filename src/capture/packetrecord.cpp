@@ -1,0 +1,186 @@
+#include "packetrecord.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include <pcap/pcap.h>
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+constexpr std::uint16_t kEtherTypeIPv4 = 0x0800;
+constexpr std::uint16_t kEtherTypeVlan = 0x8100; // 802.1Q
+constexpr std::uint16_t kEtherTypeQinQ = 0x88A8; // 802.1ad
+constexpr int kMaxVlanTags = 2;
+constexpr int kIpProtocolTcp = 6;
+constexpr std::uint32_t kMinIpHeader = 20;
+constexpr std::uint32_t kMinTcpHeader = 20;
+
+// Not every libpcap names DLT_IPV4.
+#ifndef DLT_IPV4
+#define DLT_IPV4 228
+#endif
+
+std::uint16_t read_be16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Where the IPv4 packet starts in a frame of the given link type, or nothing
+// when the frame carries no IPv4 packet (or is too short to tell).
+std::optional<std::uint32_t> ipv4_offset(int link_type, const unsigned char* data,
+                                         std::uint32_t caplen)
+{
+    std::uint32_t type_at = 0; // where the EtherType (or cooked protocol) stands
+    std::uint32_t next = 0; // where what it announces begins
+    switch (link_type) {
+    case DLT_EN10MB:
+        type_at = 12;
+        next = 14;
+        break;
+    case DLT_LINUX_SLL:
+        type_at = 14;
+        next = 16;
+        break;
+    case DLT_LINUX_SLL2:
+        type_at = 0;
+        next = 20;
+        break;
+    case DLT_RAW:
+    case DLT_IPV4:
+        if (caplen < 1 || (data[0] >> 4) != 4)
+            return std::nullopt;
+        return 0;
+    default:
+        return std::nullopt;
+    }
+    if (caplen < next)
+        return std::nullopt;
+    std::uint16_t type = read_be16(data + type_at);
+    // A VLAN tag is four bytes: the tag control word, then the EtherType of
+    // what follows it.
+    for (int tags = 0; (type == kEtherTypeVlan || type == kEtherTypeQinQ) && tags < kMaxVlanTags;
+         ++tags) {
+        if (caplen < next + 4)
+            return std::nullopt;
+        type = read_be16(data + next + 2);
+        next += 4;
+    }
+    if (type != kEtherTypeIPv4)
+        return std::nullopt;
+    return next;
+}
+
+} // namespace
+
+std::string bytes_to_hex(const unsigned char* data, int n)
+{
+    if (n <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(n) * 2, '\0');
+    for (int i = 0; i < n; ++i) {
+        text[2 * i] = kHexDigits[data[i] >> 4];
+        text[2 * i + 1] = kHexDigits[data[i] & 0x0F];
+    }
+    return text;
+}
+
+void hex_to_bytes(const std::string& text, unsigned char* out)
+{
+    const std::size_t pairs = text.size() / 2;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        const char hi = text[2 * i];
+        const char lo = text[2 * i + 1];
+        const int h = hex_value(hi);
+        const int l = hex_value(lo);
+        if (h >= 0 && l >= 0) {
+            out[i] = static_cast<unsigned char>(h * 16 + l);
+            continue;
+        }
+        // Anything but two digits is read as strtol reads it: leading blanks,
+        // a sign, a digit followed by a non-digit, or nothing at all (0).
+        const char pair[3] = { hi, lo, '\0' };
+        out[i] = static_cast<unsigned char>(std::strtol(pair, nullptr, 16));
+    }
+}
+
+std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
+                                        const unsigned char* data)
+{
+    const std::uint32_t caplen = header.caplen;
+    const std::optional<std::uint32_t> ip_at = ipv4_offset(link_type, data, caplen);
+    if (!ip_at || caplen < *ip_at + kMinIpHeader)
+        return std::nullopt;
+
+    const unsigned char* ip = data + *ip_at;
+    if ((ip[0] >> 4) != 4 || ip[9] != kIpProtocolTcp)
+        return std::nullopt;
+    const std::uint32_t ip_header = (ip[0] & 0x0F) * 4u;
+    if (ip_header < kMinIpHeader)
+        return std::nullopt;
+    // Only the first fragment carries the TCP header.
+    if ((read_be16(ip + 6) & 0x1FFF) != 0)
+        return std::nullopt;
+
+    const std::uint32_t tcp_at = *ip_at + ip_header;
+    if (caplen < tcp_at + kMinTcpHeader)
+        return std::nullopt;
+    const unsigned char* tcp = data + tcp_at;
+    const std::uint32_t tcp_header = (tcp[12] >> 4) * 4u;
+    if (tcp_header < kMinTcpHeader || caplen < tcp_at + tcp_header)
+        return std::nullopt;
+
+    // The packet ends where the IPv4 total length says, so link-layer padding
+    // is never payload. A total length of 0 is what a segmentation-offloaded
+    // packet shows when captured before the adapter splits it: it then runs
+    // to the end of the frame.
+    std::uint32_t ip_total = read_be16(ip + 2);
+    if (ip_total == 0 && header.len > *ip_at)
+        ip_total = header.len - *ip_at;
+    const std::uint32_t payload_at = tcp_at + tcp_header;
+    const std::uint32_t packet_end = *ip_at + ip_total;
+    if (packet_end < payload_at)
+        return std::nullopt;
+    const std::uint32_t stated = packet_end - payload_at;
+    const std::uint32_t captured_end = packet_end < caplen ? packet_end : caplen;
+    const std::uint32_t captured = captured_end - payload_at;
+
+    char time_text[16] = {};
+    const std::time_t seconds = header.ts.tv_sec;
+    std::tm local {};
+    if (localtime_r(&seconds, &local) != nullptr)
+        std::strftime(time_text, sizeof time_text, "%H:%M:%S", &local);
+
+    char fixed[100];
+    const int fixed_len
+            = std::snprintf(fixed, sizeof fixed, "%s|TCP|%u.%u.%u.%u|%u|%u.%u.%u.%u|%u|%u|",
+                            time_text, ip[12], ip[13], ip[14], ip[15], read_be16(tcp), ip[16],
+                            ip[17], ip[18], ip[19], read_be16(tcp + 2), stated);
+    if (fixed_len <= 0 || fixed_len >= static_cast<int>(sizeof fixed))
+        return std::nullopt;
+
+    QString line(fixed_len + 2 * static_cast<int>(captured), Qt::Uninitialized);
+    QChar* out = line.data();
+    for (int i = 0; i < fixed_len; ++i)
+        *out++ = QLatin1Char(fixed[i]);
+    const unsigned char* payload = data + payload_at;
+    for (std::uint32_t i = 0; i < captured; ++i) {
+        *out++ = QLatin1Char(kHexDigits[payload[i] >> 4]);
+        *out++ = QLatin1Char(kHexDigits[payload[i] & 0x0F]);
+    }
+    return line;
+}

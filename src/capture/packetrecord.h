@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <QString>
+
+struct pcap_pkthdr;
+
+// The hex text of n bytes: two upper-case digits per byte, high nibble first,
+// no separators. Empty for n <= 0.
+std::string bytes_to_hex(const unsigned char* data, int n);
+
+// Writes text.size() / 2 bytes to out, byte i being the pair of characters at
+// 2i and 2i + 1 read as strtol reads base 16 ("ab" is 0xAB, "1G" is 0x01,
+// "G1" is 0). A last odd character is ignored; nothing is written for a text
+// of fewer than two characters. The caller sizes out from the text's length.
+void hex_to_bytes(const std::string& text, unsigned char* out);
+
+// The record line of one captured frame, or nothing when the frame is not a
+// whole-enough IPv4 TCP segment. link_type is the pcap DLT_ value of the
+// source: Ethernet II (with up to two VLAN tags), Linux cooked capture v1 and
+// v2, and raw IPv4 are decoded; anything else yields nothing.
+//
+// The line has eight "|"-separated fields: local time (HH:MM:SS), "TCP",
+// source address, source port, destination address, destination port, the
+// payload length the headers state, and the hex text of the payload bytes
+// actually captured (fewer when the snapshot cut the frame). Link-layer
+// padding is never payload. Nothing past header.caplen is read.
+std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
+                                        const unsigned char* data);

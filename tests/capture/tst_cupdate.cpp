@@ -1,0 +1,283 @@
+#include <memory>
+
+#include <pcap/pcap.h>
+
+#include <QtTest>
+
+#include "cupdate.h"
+#include "packetrecord.h"
+#include "testframes.h"
+
+using namespace testframes;
+
+namespace {
+
+// Collects what a capture reports, on this (the test's) thread: the queued
+// connections deliver in emission order, so once `finished` has arrived every
+// line emitted before it has arrived too.
+struct Observer
+{
+    QObject context;
+    QStringList lines;
+    QStringList failures;
+    bool finished = false;
+
+    explicit Observer(CUpdate& capture)
+    {
+        QObject::connect(&capture, &CUpdate::send_update, &context,
+                         [this](const QString& line) { lines.append(line); });
+        QObject::connect(&capture, &CUpdate::open_failed, &context,
+                         [this](const QString& reason) { failures.append(reason); });
+        QObject::connect(&capture, &QThread::finished, &context, [this] { finished = true; });
+    }
+};
+
+QByteArray tcp(const QByteArray& payload, std::uint16_t src_port = 80)
+{
+    Ipv4Packet p;
+    p.payload = payload;
+    p.src_port = src_port;
+    return ipv4(p);
+}
+
+QByteArray udp(const QByteArray& payload)
+{
+    Ipv4Packet p;
+    p.payload = payload;
+    p.protocol = 17;
+    return ipv4(p);
+}
+
+QString hex_field(const QString& line)
+{
+    return line.section(QLatin1Char('|'), 7, 7);
+}
+
+} // namespace
+
+class TstCUpdate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void captureFile_data();
+    void captureFile();
+    void unopenableSource_data();
+    void unopenableSource();
+    void parseWithoutSource();
+    void updateTableNeedsEightFields_data();
+    void updateTableNeedsEightFields();
+    void settingsCopiedAtConstruction();
+    void liveLoopback();
+    void destroyRunningCapture();
+};
+
+void TstCUpdate::captureFile_data()
+{
+    QTest::addColumn<int>("linkType");
+    QTest::addColumn<QVector<QByteArray>>("frames");
+
+    const QVector<QByteArray> packets
+            = { tcp("first", 1001), udp("not tcp"), tcp({}, 1002), tcp("third", 1003) };
+    QVector<QByteArray> ethernetFrames;
+    QVector<QByteArray> cookedV1;
+    QVector<QByteArray> cookedV2;
+    for (const QByteArray& packet : packets) {
+        ethernetFrames.append(ethernet(packet));
+        cookedV1.append(cooked_v1(packet));
+        cookedV2.append(cooked_v2(packet));
+    }
+    ethernetFrames.insert(2, ethernet(tcp("arp"), 0x0806));
+    QTest::newRow("ethernet") << DLT_EN10MB << ethernetFrames;
+    QTest::newRow("cooked-v1") << DLT_LINUX_SLL << cookedV1;
+    QTest::newRow("cooked-v2") << DLT_LINUX_SLL2 << cookedV2;
+    QTest::newRow("raw-ip") << DLT_RAW << packets;
+}
+
+void TstCUpdate::captureFile()
+{
+    QFETCH(int, linkType);
+    QFETCH(QVector<QByteArray>, frames);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("frames.pcap"));
+    QVERIFY(write_capture(path, linkType, frames));
+
+    CUpdate capture(FilterSettings {});
+    Observer observer(capture);
+    capture.adapter_name = QStringLiteral("file://") + path;
+    capture.start();
+    QTRY_VERIFY_WITH_TIMEOUT(observer.finished, 10000);
+
+    QVERIFY(observer.failures.isEmpty());
+    QCOMPARE(observer.lines.size(), 3);
+    const QStringList ports
+            = { QStringLiteral("1001"), QStringLiteral("1002"), QStringLiteral("1003") };
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(observer.lines.at(i).section(QLatin1Char('|'), 3, 3), ports.at(i));
+    QCOMPARE(hex_field(observer.lines.at(0)), QStringLiteral("6669727374"));
+    QCOMPARE(hex_field(observer.lines.at(1)), QString());
+    QCOMPARE(hex_field(observer.lines.at(2)), QStringLiteral("7468697264"));
+    QVERIFY(capture.isFinished());
+    QCOMPARE(capture.pcap_handle, nullptr); // closed when the capture ended
+}
+
+void TstCUpdate::unopenableSource_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::newRow("missing-file") << QStringLiteral("file:///nonexistent/tarnlook/none.pcap");
+    QTest::newRow("not-a-capture-file") << QStringLiteral("file:///etc/hostname");
+    QTest::newRow("no-such-adapter") << QStringLiteral("tarnlook-none0");
+    QTest::newRow("empty-name") << QString();
+}
+
+void TstCUpdate::unopenableSource()
+{
+    QFETCH(QString, source);
+
+    CUpdate capture(FilterSettings {});
+    Observer observer(capture);
+    capture.adapter_name = source;
+    capture.start();
+    QTRY_VERIFY_WITH_TIMEOUT(observer.finished, 10000);
+
+    QCOMPARE(observer.failures.size(), 1);
+    QVERIFY2(!observer.failures.first().trimmed().isEmpty(), "libpcap's reason is passed on");
+    QVERIFY(observer.lines.isEmpty());
+    QCOMPARE(capture.pcap_handle, nullptr);
+}
+
+void TstCUpdate::parseWithoutSource()
+{
+    CUpdate capture(FilterSettings {});
+    QSignalSpy lines(&capture, &CUpdate::send_update);
+
+    const QByteArray frame = ethernet(tcp("Hello"));
+    const pcap_pkthdr header = header_for(frame);
+    capture.parse_packet(&header, reinterpret_cast<const u_char*>(frame.constData()));
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(hex_field(lines.at(0).at(0).toString()), QStringLiteral("48656C6C6F"));
+
+    // Without an open source the frame is read as Ethernet II: raw IP is not.
+    const QByteArray raw = tcp("Hello");
+    const pcap_pkthdr rawHeader = header_for(raw);
+    capture.parse_packet(&rawHeader, reinterpret_cast<const u_char*>(raw.constData()));
+    const QByteArray notTcp = ethernet(udp("Hello"));
+    const pcap_pkthdr udpHeader = header_for(notTcp);
+    capture.parse_packet(&udpHeader, reinterpret_cast<const u_char*>(notTcp.constData()));
+    QCOMPARE(lines.size(), 1);
+}
+
+void TstCUpdate::updateTableNeedsEightFields_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("emissions");
+    QTest::newRow("eight") << QStringLiteral("09:03:05|TCP|1.2.3.4|80|5.6.7.8|443|0|") << 1;
+    QTest::newRow("eight-with-hex")
+            << QStringLiteral("09:03:05|TCP|1.2.3.4|80|5.6.7.8|443|1|41") << 1;
+    QTest::newRow("seven") << QStringLiteral("09:03:05|TCP|1.2.3.4|80|5.6.7.8|443|0") << 0;
+    QTest::newRow("nine") << QStringLiteral("09:03:05|TCP|1.2.3.4|80|5.6.7.8|443|0||") << 0;
+    QTest::newRow("empty") << QString() << 0;
+}
+
+void TstCUpdate::updateTableNeedsEightFields()
+{
+    QFETCH(QString, line);
+    QFETCH(int, emissions);
+    CUpdate capture(FilterSettings {});
+    QSignalSpy spy(&capture, &CUpdate::send_update);
+    capture.update_table(line);
+    QCOMPARE(spy.size(), emissions);
+    if (emissions > 0)
+        QCOMPARE(spy.at(0).at(0).toString(), line);
+}
+
+void TstCUpdate::settingsCopiedAtConstruction()
+{
+    FilterSettings settings;
+    settings.include_port_enabled = true;
+    settings.include_ports = QStringList { QStringLiteral("80") };
+    CUpdate capture(settings);
+    settings.include_ports[0] = QStringLiteral("443");
+    settings.exclude_ip_enabled = true;
+    QCOMPARE(capture.filter.include_ports, QStringList { QStringLiteral("80") });
+    QVERIFY(capture.filter.include_port_enabled);
+    QVERIFY(!capture.filter.exclude_ip_enabled);
+    QVERIFY(!capture.stop_flag.load());
+    QVERIFY(capture.adapter_name.isEmpty());
+    QCOMPARE(capture.pcap_handle, nullptr);
+}
+
+void TstCUpdate::liveLoopback()
+{
+    QString reason;
+    if (!can_capture_on_loopback(&reason))
+        QSKIP(qPrintable(reason));
+
+    CUpdate capture(FilterSettings {});
+    Observer observer(capture);
+    capture.adapter_name = QStringLiteral("lo");
+    capture.start();
+
+    // The capture opens the adapter on its own thread; send until the
+    // segments show up (every attempt is a fresh connection).
+    const QByteArray request("tarnlook request \x01\x02", 19);
+    const QByteArray reply("tarnlook reply");
+    const QString requestHex = QString::fromLatin1(request.toHex().toUpper());
+    const QString replyHex = QString::fromLatin1(reply.toHex().toUpper());
+    QStringList ports; // of every connection made
+    auto find = [&](const QString& hex, int portField = 0, const QString& port = {}) {
+        for (const QString& line : std::as_const(observer.lines))
+            if (hex_field(line) == hex
+                && (port.isEmpty() || line.section(QLatin1Char('|'), portField, portField) == port))
+                return line;
+        return QString();
+    };
+    for (int attempt = 0; attempt < 30 && find(requestHex).isEmpty(); ++attempt) {
+        const std::uint16_t port = exchange_on_loopback(request, reply);
+        QVERIFY(port != 0);
+        ports.append(QString::number(port));
+        if (QTest::qWaitFor([&] { return !find(requestHex).isEmpty(); }, 500))
+            break;
+    }
+    QVERIFY(observer.failures.isEmpty());
+    const QStringList sent = find(requestHex).split(QLatin1Char('|'));
+    QCOMPARE(sent.size(), 8);
+    QCOMPARE(sent.at(2), QStringLiteral("127.0.0.1"));
+    QCOMPARE(sent.at(4), QStringLiteral("127.0.0.1"));
+    QVERIFY(ports.contains(sent.at(5))); // to the listening side
+    QCOMPARE(sent.at(6), QString::number(request.size()));
+    // The reply of the same connection comes back from the listening port.
+    QTRY_VERIFY_WITH_TIMEOUT(!find(replyHex, 3, sent.at(5)).isEmpty(), 5000);
+    const QStringList answered = find(replyHex, 3, sent.at(5)).split(QLatin1Char('|'));
+    QCOMPARE(answered.at(5), sent.at(3));
+    QCOMPARE(answered.at(6), QString::number(reply.size()));
+
+    // lo is quiet now: stopping must not wait for another frame.
+    capture.stop_flag = true;
+    QVERIFY2(capture.wait(2000), "the capture ends within 2 s of the stop flag");
+    QTRY_VERIFY(observer.finished);
+    QCOMPARE(capture.pcap_handle, nullptr);
+}
+
+void TstCUpdate::destroyRunningCapture()
+{
+    QString reason;
+    if (!can_capture_on_loopback(&reason))
+        QSKIP(qPrintable(reason));
+
+    auto capture = std::make_unique<CUpdate>(FilterSettings {});
+    Observer observer(*capture);
+    capture->adapter_name = QStringLiteral("lo");
+    capture->start();
+    QVERIFY(capture->isRunning());
+    // Stops and joins instead of destroying a running thread: the thread has
+    // finished by the time the object is gone.
+    capture.reset();
+    QTRY_VERIFY(observer.finished);
+    QVERIFY(observer.failures.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TstCUpdate)
+#include "tst_cupdate.moc"

@@ -1,0 +1,304 @@
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include <pcap/pcap.h>
+
+#include <QtTest>
+
+#include "packetrecord.h"
+#include "testframes.h"
+
+using namespace testframes;
+
+namespace {
+
+QByteArray tcp_frame(const QByteArray& payload)
+{
+    Ipv4Packet p;
+    p.payload = payload;
+    return ethernet(ipv4(p));
+}
+
+// Decodes the frame from a heap block of exactly the captured size, so that a
+// read past caplen is a read past the block.
+std::optional<QString> decode(int link_type, const QByteArray& frame, int caplen = -1,
+                              std::time_t seconds = 0)
+{
+    const pcap_pkthdr header = header_for(frame, seconds, caplen);
+    std::unique_ptr<unsigned char[]> captured(new unsigned char[header.caplen + 1]);
+    std::memcpy(captured.get(), frame.constData(), header.caplen);
+    return make_record_line(link_type, header, captured.get());
+}
+
+} // namespace
+
+class TstPacketRecord : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hexEncode_data();
+    void hexEncode();
+    void hexDecode_data();
+    void hexDecode();
+    void recordLine_data();
+    void recordLine();
+    void timeField_data();
+    void timeField();
+};
+
+void TstPacketRecord::hexEncode_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("one-byte") << QByteArray("\x7f", 1);
+    QTest::newRow("nul-high-low") << QByteArray("\x00\xab\x0f", 3);
+    QByteArray every;
+    for (int value = 0; value < 256; ++value)
+        every.append(static_cast<char>(value));
+    QTest::newRow("every-byte-value") << every;
+}
+
+void TstPacketRecord::hexEncode()
+{
+    QFETCH(QByteArray, bytes);
+    const std::string text
+            = bytes_to_hex(reinterpret_cast<const unsigned char*>(bytes.constData()), bytes.size());
+    QCOMPARE(QByteArray::fromStdString(text), bytes.toHex().toUpper());
+
+    // Decoding gives the bytes back, followed by the caller's untouched area.
+    QByteArray out(bytes.size() + 2, '\xEE');
+    hex_to_bytes(text, reinterpret_cast<unsigned char*>(out.data()));
+    QCOMPARE(out, bytes + QByteArray(2, '\xEE'));
+}
+
+void TstPacketRecord::hexDecode_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("single-character") << QByteArray("A") << QByteArray();
+    QTest::newRow("odd-digit-count") << QByteArray("ABC") << QByteArray("\xab", 1);
+    QTest::newRow("lower-case") << QByteArray("ab") << QByteArray("\xab", 1);
+    QTest::newRow("mixed-case") << QByteArray("aBcD") << QByteArray("\xab\xcd", 2);
+    QTest::newRow("not-a-digit-first") << QByteArray("G1") << QByteArray(1, '\0');
+    QTest::newRow("not-a-digit-second") << QByteArray("1G") << QByteArray("\x01", 1);
+    QTest::newRow("minus-one") << QByteArray("-1") << QByteArray("\xff", 1);
+    QTest::newRow("leading-blank") << QByteArray(" 7") << QByteArray("\x07", 1);
+    QTest::newRow("zero-x") << QByteArray("0x") << QByteArray(1, '\0');
+    QTest::newRow("bad-pair-inside") << QByteArray("41ZZ42") << QByteArray("\x41\x00\x42", 3);
+}
+
+void TstPacketRecord::hexDecode()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, bytes);
+    QByteArray out(text.size() / 2 + 2, '\xEE');
+    hex_to_bytes(text.toStdString(), reinterpret_cast<unsigned char*>(out.data()));
+    QCOMPARE(out.left(text.size() / 2), bytes);
+    QCOMPARE(out.mid(text.size() / 2), QByteArray(2, '\xEE')); // nothing written beyond
+}
+
+void TstPacketRecord::recordLine_data()
+{
+    QTest::addColumn<int>("linkType");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("caplen");
+    // Fields 2 to 7 of the line joined by "|"; empty when no line is expected.
+    QTest::addColumn<QString>("expected");
+
+    const QString hello = QStringLiteral("192.168.0.1|80|10.0.0.5|51000|5|48656C6C6F");
+    const QByteArray helloIp = [] {
+        Ipv4Packet p;
+        p.payload = "Hello";
+        return ipv4(p);
+    }();
+
+    QTest::newRow("plain-tcp") << DLT_EN10MB << tcp_frame("Hello") << -1 << hello;
+    QTest::newRow("no-payload") << DLT_EN10MB << tcp_frame({}) << -1
+                                << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|0|");
+    QTest::newRow("binary-payload") << DLT_EN10MB << tcp_frame(QByteArray("\x00|\xff", 3)) << -1
+                                    << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|3|007CFF");
+    {
+        Ipv4Packet p;
+        p.tcp_options = QByteArray("\x01\x01\x08\x0a\x00\x00\x00\x01\x00\x00\x00\x02", 12);
+        p.payload = "abc";
+        QTest::newRow("tcp-options") << DLT_EN10MB << ethernet(ipv4(p)) << -1
+                                     << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|3|616263");
+        p.tcp_options.clear();
+        p.ip_options = QByteArray("\x94\x04\x00\x00\x01\x01\x01\x00", 8);
+        QTest::newRow("ip-options") << DLT_EN10MB << ethernet(ipv4(p)) << -1
+                                    << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|3|616263");
+    }
+    {
+        Ipv4Packet p;
+        QTest::newRow("ethernet-padding-no-payload")
+                << DLT_EN10MB << ethernet(ipv4(p), 0x0800, {}, 60) << -1
+                << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|0|");
+        p.payload = "hi";
+        QByteArray padded = ethernet(ipv4(p), 0x0800, {}, 60);
+        padded[padded.size() - 1] = '\x55'; // padding that is not zero
+        QTest::newRow("ethernet-padding-short-payload")
+                << DLT_EN10MB << padded << -1
+                << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|2|6869");
+    }
+    QTest::newRow("vlan-802.1q") << DLT_EN10MB << ethernet(helloIp, 0x0800, { 0x8100 }) << -1
+                                 << hello;
+    QTest::newRow("vlan-802.1ad-double")
+            << DLT_EN10MB << ethernet(helloIp, 0x0800, { 0x88A8, 0x8100 }) << -1 << hello;
+    QTest::newRow("vlan-three-tags")
+            << DLT_EN10MB << ethernet(helloIp, 0x0800, { 0x88A8, 0x8100, 0x8100 }) << -1
+            << QString();
+    QTest::newRow("cooked-v1") << DLT_LINUX_SLL << cooked_v1(helloIp) << -1 << hello;
+    QTest::newRow("cooked-v1-vlan")
+            << DLT_LINUX_SLL << cooked_v1(QByteArray("\x00\x64\x08\x00", 4) + helloIp, 0x8100) << -1
+            << hello;
+    QTest::newRow("cooked-v2") << DLT_LINUX_SLL2 << cooked_v2(helloIp) << -1 << hello;
+    QTest::newRow("cooked-v2-ipv6")
+            << DLT_LINUX_SLL2 << cooked_v2(helloIp, 0x86DD) << -1 << QString();
+    QTest::newRow("raw-ip") << DLT_RAW << helloIp << -1 << hello;
+    QTest::newRow("raw-ipv4-link-type") << 228 << helloIp << -1 << hello;
+    {
+        Ipv4Packet p;
+        p.payload = "Hello";
+        p.version = 6;
+        QTest::newRow("raw-not-version-4") << DLT_RAW << ipv4(p) << -1 << QString();
+        QTest::newRow("ethernet-not-version-4")
+                << DLT_EN10MB << ethernet(ipv4(p)) << -1 << QString();
+    }
+    QTest::newRow("unknown-link-type") << DLT_NULL << helloIp << -1 << QString();
+    {
+        Ipv4Packet p;
+        p.payload = "Hello";
+        p.protocol = 17;
+        QTest::newRow("udp") << DLT_EN10MB << ethernet(ipv4(p)) << -1 << QString();
+        p.protocol = 1;
+        QTest::newRow("icmp") << DLT_EN10MB << ethernet(ipv4(p)) << -1 << QString();
+    }
+    // The bytes of a TCP packet behind another EtherType: byte 23 is 6, yet
+    // these are no IPv4 frames.
+    QTest::newRow("arp-ether-type") << DLT_EN10MB << ethernet(helloIp, 0x0806) << -1 << QString();
+    QTest::newRow("ipv6-ether-type") << DLT_EN10MB << ethernet(helloIp, 0x86DD) << -1 << QString();
+    QTest::newRow("ieee-802.3-length")
+            << DLT_EN10MB << ethernet(helloIp, 0x0040) << -1 << QString();
+    {
+        Ipv4Packet p;
+        p.payload = "Hello";
+        p.fragment = 0x2000; // more fragments follow, offset 0
+        QTest::newRow("first-fragment") << DLT_EN10MB << ethernet(ipv4(p)) << -1 << hello;
+        p.fragment = 0x0003; // offset 24 bytes
+        QTest::newRow("later-fragment") << DLT_EN10MB << ethernet(ipv4(p)) << -1 << QString();
+    }
+    {
+        Ipv4Packet p;
+        p.src_port = 49152;
+        p.dst_port = 65535;
+        p.src[0] = 255;
+        p.dst[3] = 0;
+        QTest::newRow("ports-above-32767") << DLT_EN10MB << ethernet(ipv4(p)) << -1
+                                           << QStringLiteral("255.168.0.1|49152|10.0.0.0|65535|0|");
+    }
+    const QByteArray hello_frame = tcp_frame("Hello");
+    QTest::newRow("snapshot-cuts-payload")
+            << DLT_EN10MB << hello_frame << 14 + 20 + 20 + 2
+            << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|5|4865");
+    QTest::newRow("snapshot-ends-at-payload") << DLT_EN10MB << hello_frame << 14 + 20 + 20
+                                              << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|5|");
+    QTest::newRow("truncated-in-tcp-header")
+            << DLT_EN10MB << hello_frame << 14 + 20 + 19 << QString();
+    QTest::newRow("truncated-in-ip-header") << DLT_EN10MB << hello_frame << 30 << QString();
+    QTest::newRow("truncated-in-ethernet-header") << DLT_EN10MB << hello_frame << 13 << QString();
+    QTest::newRow("truncated-in-vlan-tag")
+            << DLT_EN10MB << ethernet(helloIp, 0x0800, { 0x8100 }) << 16 << QString();
+    QTest::newRow("nothing-captured") << DLT_EN10MB << hello_frame << 0 << QString();
+    {
+        Ipv4Packet p;
+        p.tcp_options = QByteArray(20, '\x01');
+        p.payload = "Hello";
+        QTest::newRow("truncated-in-tcp-options")
+                << DLT_EN10MB << ethernet(ipv4(p)) << 14 + 20 + 30 << QString();
+    }
+    {
+        QByteArray bad = helloIp;
+        bad[0] = 0x44; // header length 16 bytes
+        QTest::newRow("ip-header-length-below-20") << DLT_RAW << bad << -1 << QString();
+        bad = helloIp;
+        bad[32] = 0x40; // TCP data offset 16 bytes
+        QTest::newRow("tcp-data-offset-below-20") << DLT_RAW << bad << -1 << QString();
+    }
+    {
+        Ipv4Packet p;
+        p.payload = "Hello";
+        p.total_length = 30; // shorter than its own headers
+        QTest::newRow("total-length-below-headers")
+                << DLT_EN10MB << ethernet(ipv4(p)) << -1 << QString();
+        p.total_length = 0; // segmentation offload: the packet runs to the frame's end
+        QTest::newRow("total-length-zero") << DLT_EN10MB << ethernet(ipv4(p)) << -1 << hello;
+        p.total_length = 20 + 20 + 1000; // states more than the frame holds
+        QTest::newRow("total-length-beyond-frame")
+                << DLT_EN10MB << ethernet(ipv4(p)) << -1
+                << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|1000|48656C6C6F");
+    }
+}
+
+void TstPacketRecord::recordLine()
+{
+    QFETCH(int, linkType);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, caplen);
+    QFETCH(QString, expected);
+
+    const std::optional<QString> line = decode(linkType, frame, caplen);
+    if (expected.isEmpty()) {
+        QVERIFY2(!line, qPrintable(line.value_or(QString())));
+        return;
+    }
+    QVERIFY(line.has_value());
+    const QStringList fields = line->split(QLatin1Char('|'));
+    QCOMPARE(fields.size(), 8);
+    QCOMPARE(fields.at(1), QStringLiteral("TCP"));
+    QCOMPARE(fields.mid(2).join(QLatin1Char('|')), expected);
+}
+
+void TstPacketRecord::timeField_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("leading-zeros")
+            << QByteArray("UTC") << qint64(9 * 3600 + 3 * 60 + 5) << QStringLiteral("09:03:05");
+    QTest::newRow("midnight") << QByteArray("UTC") << qint64(86400 * 365)
+                              << QStringLiteral("00:00:00");
+    QTest::newRow("local-not-utc")
+            << QByteArray("XST-8") << qint64(9 * 3600 + 3 * 60 + 5) << QStringLiteral("17:03:05");
+    QTest::newRow("last-second-of-day")
+            << QByteArray("UTC") << qint64(86399) << QStringLiteral("23:59:59");
+}
+
+void TstPacketRecord::timeField()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(qint64, seconds);
+    QFETCH(QString, expected);
+
+    const QByteArray saved = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    const auto restore = qScopeGuard([&] {
+        if (hadZone)
+            qputenv("TZ", saved);
+        else
+            qunsetenv("TZ");
+        tzset();
+    });
+    qputenv("TZ", zone);
+    tzset();
+
+    const std::optional<QString> line
+            = decode(DLT_EN10MB, tcp_frame("x"), -1, static_cast<std::time_t>(seconds));
+    QVERIFY(line.has_value());
+    QCOMPARE(line->section(QLatin1Char('|'), 0, 0), expected);
+}
+
+QTEST_APPLESS_MAIN(TstPacketRecord)
+#include "tst_packetrecord.moc"

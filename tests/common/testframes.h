@@ -1,0 +1,210 @@
+#pragma once
+
+// Builds captured frames byte by byte, writes them to capture files and makes
+// TCP traffic on 127.0.0.1, for the tests of the capture road.
+
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pcap/pcap.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+namespace testframes {
+
+// One IPv4 packet carrying TCP (or another protocol). Lengths and checksums
+// the builder fills in unless a field says otherwise.
+struct Ipv4Packet
+{
+    std::uint8_t src[4] = { 192, 168, 0, 1 };
+    std::uint8_t dst[4] = { 10, 0, 0, 5 };
+    std::uint16_t src_port = 80;
+    std::uint16_t dst_port = 51000;
+    std::uint8_t protocol = 6;
+    QByteArray ip_options; // length a multiple of 4
+    QByteArray tcp_options; // length a multiple of 4
+    QByteArray payload;
+    std::uint16_t fragment = 0; // flags and fragment offset, as on the wire
+    int total_length = -1; // -1: the real one
+    int version = 4;
+};
+
+inline void put16(QByteArray& bytes, int at, std::uint16_t value)
+{
+    bytes[at] = static_cast<char>(value >> 8);
+    bytes[at + 1] = static_cast<char>(value & 0xFF);
+}
+
+inline QByteArray ipv4(const Ipv4Packet& p)
+{
+    const int ip_header = 20 + p.ip_options.size();
+    QByteArray ip(ip_header, '\0');
+    ip[0] = static_cast<char>((p.version << 4) | (ip_header / 4));
+    ip[8] = 64; // TTL
+    ip[9] = static_cast<char>(p.protocol);
+    put16(ip, 6, p.fragment);
+    std::memcpy(ip.data() + 12, p.src, 4);
+    std::memcpy(ip.data() + 16, p.dst, 4);
+    std::memcpy(ip.data() + 20, p.ip_options.constData(), p.ip_options.size());
+
+    QByteArray transport;
+    if (p.protocol == 6) {
+        const int tcp_header = 20 + p.tcp_options.size();
+        transport = QByteArray(tcp_header, '\0');
+        put16(transport, 0, p.src_port);
+        put16(transport, 2, p.dst_port);
+        transport[12] = static_cast<char>((tcp_header / 4) << 4);
+        transport[13] = 0x18; // PSH, ACK
+        put16(transport, 14, 65535);
+        std::memcpy(transport.data() + 20, p.tcp_options.constData(), p.tcp_options.size());
+    } else {
+        transport = QByteArray(8, '\0'); // a UDP or ICMP header's worth
+        put16(transport, 0, p.src_port);
+        put16(transport, 2, p.dst_port);
+    }
+    QByteArray packet = ip + transport + p.payload;
+    put16(packet, 2,
+          static_cast<std::uint16_t>(p.total_length >= 0 ? p.total_length : packet.size()));
+    return packet;
+}
+
+inline QByteArray ethernet(const QByteArray& network, std::uint16_t ether_type = 0x0800,
+                           const QVector<std::uint16_t>& vlan_types = {}, int min_size = 0)
+{
+    QByteArray frame(12, '\0');
+    const char dst_mac[6] = { 0x02, 0, 0, 0, 0, 0x02 };
+    const char src_mac[6] = { 0x02, 0, 0, 0, 0, 0x01 };
+    std::memcpy(frame.data(), dst_mac, 6);
+    std::memcpy(frame.data() + 6, src_mac, 6);
+    for (const std::uint16_t tag_type : vlan_types) {
+        QByteArray tag(4, '\0');
+        put16(tag, 0, tag_type);
+        put16(tag, 2, 100); // VLAN id
+        frame += tag;
+    }
+    QByteArray type(2, '\0');
+    put16(type, 0, ether_type);
+    frame += type + network;
+    if (frame.size() < min_size)
+        frame += QByteArray(min_size - frame.size(), '\0');
+    return frame;
+}
+
+// Linux cooked capture v1: 16 bytes, the protocol last.
+inline QByteArray cooked_v1(const QByteArray& network, std::uint16_t protocol = 0x0800)
+{
+    QByteArray header(16, '\0');
+    put16(header, 2, 1); // ARPHRD_ETHER
+    put16(header, 4, 6);
+    put16(header, 14, protocol);
+    return header + network;
+}
+
+// Linux cooked capture v2: 20 bytes, the protocol first.
+inline QByteArray cooked_v2(const QByteArray& network, std::uint16_t protocol = 0x0800)
+{
+    QByteArray header(20, '\0');
+    put16(header, 0, protocol);
+    header[4] = 0;
+    header[7] = 1; // interface index
+    put16(header, 8, 1);
+    header[11] = 6;
+    return header + network;
+}
+
+// A pcap packet header for a frame of the given size, all of it captured
+// unless caplen says less.
+inline pcap_pkthdr header_for(const QByteArray& frame, std::time_t seconds = 0, int caplen = -1)
+{
+    pcap_pkthdr header {};
+    header.ts.tv_sec = seconds;
+    header.len = static_cast<bpf_u_int32>(frame.size());
+    header.caplen = static_cast<bpf_u_int32>(caplen >= 0 ? caplen : frame.size());
+    return header;
+}
+
+// Writes the frames to a capture file of the given link type, one second
+// apart from first_second on. Returns false when the file cannot be written.
+inline bool write_capture(const QString& path, int link_type, const QVector<QByteArray>& frames,
+                          std::time_t first_second = 0)
+{
+    pcap_t* dead = pcap_open_dead(link_type, 65536);
+    if (dead == nullptr)
+        return false;
+    pcap_dumper_t* dumper = pcap_dump_open(dead, path.toLocal8Bit().constData());
+    if (dumper == nullptr) {
+        pcap_close(dead);
+        return false;
+    }
+    std::time_t second = first_second;
+    for (const QByteArray& frame : frames) {
+        const pcap_pkthdr header = header_for(frame, second++);
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header,
+                  reinterpret_cast<const u_char*>(frame.constData()));
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return true;
+}
+
+// Opens a TCP connection on 127.0.0.1, sends payload from the connecting side
+// and reply from the accepting side, and closes both. Returns the listening
+// port, or 0 on failure.
+inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByteArray& reply = {})
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    if (listener < 0)
+        return 0;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && listen(listener, 1) == 0
+        && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        const int client = socket(AF_INET, SOCK_STREAM, 0);
+        if (client >= 0
+            && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            const int server = accept(listener, nullptr, nullptr);
+            if (server >= 0) {
+                bool sent = send(client, payload.constData(), payload.size(), 0) == payload.size();
+                if (!reply.isEmpty())
+                    sent = sent && send(server, reply.constData(), reply.size(), 0) == reply.size();
+                if (sent)
+                    port = ntohs(address.sin_port);
+                close(server);
+            }
+        }
+        if (client >= 0)
+            close(client);
+    }
+    close(listener);
+    return port;
+}
+
+// Whether this process may capture on lo; the reason when it may not.
+inline bool can_capture_on_loopback(QString* reason)
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* handle = pcap_create("lo", errbuf);
+    if (handle == nullptr) {
+        *reason = QString::fromLocal8Bit(errbuf);
+        return false;
+    }
+    const int status = pcap_activate(handle);
+    if (status < 0)
+        *reason = QStringLiteral("cannot capture on lo (needs root or cap_net_raw,cap_net_admin): ")
+                + QString::fromLocal8Bit(pcap_geterr(handle));
+    pcap_close(handle);
+    return status >= 0;
+}
+
+} // namespace testframes
