@@ -108,7 +108,7 @@ void MainWindow::on_pushButton_2_clicked()
         return; // no adapter to capture on
 
     ui->comboBox->setEnabled(false);
-    const QString adapter = g_adapter_names.at(index);
+    const QString& adapter = g_adapter_names.at(index);
     qCDebug(lcApp).noquote() << adapter;
     setWindowTitle(tr("正在侦听网卡->") + ui->comboBox->currentText());
     ui->pushButton_2->setEnabled(false);

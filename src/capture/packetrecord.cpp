@@ -91,8 +91,9 @@ std::string bytes_to_hex(const unsigned char* data, int n)
 {
     if (n <= 0)
         return {};
-    std::string text(static_cast<std::size_t>(n) * 2, '\0');
-    for (int i = 0; i < n; ++i) {
+    const auto count = static_cast<std::size_t>(n);
+    std::string text(count * 2, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
         text[2 * i] = kHexDigits[data[i] >> 4];
         text[2 * i + 1] = kHexDigits[data[i] & 0x0F];
     }
