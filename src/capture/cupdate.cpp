@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QLoggingCategory>
 
+#include "capturefilter.h"
 #include "packetrecord.h"
 
 namespace {
@@ -137,8 +138,6 @@ void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
 
 void CUpdate::update_table(QString qstr)
 {
-    // A record line has eight fields; anything else is not one.
-    if (qstr.count(QLatin1Char('|')) != 7)
-        return;
-    emit send_update(qstr);
+    if (filter_accepts(filter, qstr))
+        emit send_update(qstr);
 }

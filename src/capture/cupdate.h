@@ -47,6 +47,8 @@ signals:
     void open_failed(QString reason);
 
 public slots:
+    // Emits send_update(qstr) once when the line passes this capture's filter
+    // (see filter_accepts), else not at all.
     void update_table(QString qstr);
 
 protected:

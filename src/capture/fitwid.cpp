@@ -1,0 +1,72 @@
+#include "fitwid.h"
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStringList>
+
+#include "filtersettings.h"
+#include "ui_fitwid.h"
+
+FitWid* g_filter_form = nullptr;
+
+namespace {
+
+// Entries as typed: empty parts kept, nothing trimmed.
+QStringList entries_of(const QLineEdit& field)
+{
+    return field.text().split(QLatin1Char('|'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+}
+
+} // namespace
+
+FitWid::FitWid(QWidget* parent)
+    : QWidget(parent)
+    , ui(new Ui::FitWid)
+{
+    ui->setupUi(this);
+    setWindowTitle(tr("过滤选项,开始抓包前设置有效"));
+}
+
+FitWid::~FitWid()
+{
+    delete ui;
+}
+
+// Each switch slot reads the box itself, then takes the list from the text as
+// it stands now; editing the text later changes nothing until the box toggles.
+
+void FitWid::on_checkBox_stateChanged(int /*arg1*/)
+{
+    g_filter_settings.include_ip_enabled = ui->checkBox->isChecked();
+    g_filter_settings.include_ips = entries_of(*ui->lineEdit);
+}
+
+void FitWid::on_checkBox_2_stateChanged(int /*arg1*/)
+{
+    g_filter_settings.include_port_enabled = ui->checkBox_2->isChecked();
+    g_filter_settings.include_ports = entries_of(*ui->lineEdit_2);
+}
+
+void FitWid::on_checkBox_4_stateChanged(int /*arg1*/)
+{
+    g_filter_settings.exclude_ip_enabled = ui->checkBox_4->isChecked();
+    g_filter_settings.exclude_ips = entries_of(*ui->lineEdit_4);
+}
+
+void FitWid::on_checkBox_5_stateChanged(int /*arg1*/)
+{
+    g_filter_settings.exclude_port_enabled = ui->checkBox_5->isChecked();
+    g_filter_settings.exclude_ports = entries_of(*ui->lineEdit_5);
+}
+
+void FitWid::on_pushButton_clicked()
+{
+    QMessageBox::information(this, tr("说明"),
+                             tr("多组数据以 | 分割，开始抓包前设置，否则无效。标志暂无功能"),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void FitWid::on_pushButton_2_clicked()
+{
+    hide();
+}

@@ -1,0 +1,280 @@
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "filtersettings.h"
+#include "fitwid.h"
+
+namespace {
+
+template <typename T> T* child(const QWidget& form, const QString& name)
+{
+    return form.findChild<T*>(name);
+}
+
+// The switch and list a row's check box writes.
+struct Row
+{
+    bool FilterSettings::*enabled;
+    QStringList FilterSettings::*list;
+};
+
+Row row_of(const QString& box)
+{
+    if (box == QLatin1String("checkBox"))
+        return { &FilterSettings::include_ip_enabled, &FilterSettings::include_ips };
+    if (box == QLatin1String("checkBox_2"))
+        return { &FilterSettings::include_port_enabled, &FilterSettings::include_ports };
+    if (box == QLatin1String("checkBox_4"))
+        return { &FilterSettings::exclude_ip_enabled, &FilterSettings::exclude_ips };
+    return { &FilterSettings::exclude_port_enabled, &FilterSettings::exclude_ports };
+}
+
+bool same(const FilterSettings& a, const FilterSettings& b)
+{
+    return a.include_ip_enabled == b.include_ip_enabled
+            && a.include_port_enabled == b.include_port_enabled
+            && a.exclude_ip_enabled == b.exclude_ip_enabled
+            && a.exclude_port_enabled == b.exclude_port_enabled && a.include_ips == b.include_ips
+            && a.include_ports == b.include_ports && a.exclude_ips == b.exclude_ips
+            && a.exclude_ports == b.exclude_ports;
+}
+
+} // namespace
+
+class TstFitWid : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void form_data();
+    void form();
+    void toggleWritesRow_data();
+    void toggleWritesRow();
+    void listReadOnlyWhenBoxToggles();
+    void dataFlagRowChangesNothing();
+    void confirmAndCloseHideKeepingState();
+    void explanationBox();
+
+private:
+    FilterSettings m_saved;
+};
+
+void TstFitWid::init()
+{
+    m_saved = g_filter_settings;
+    g_filter_settings = FilterSettings {};
+}
+
+void TstFitWid::cleanup()
+{
+    g_filter_settings = m_saved;
+}
+
+void TstFitWid::form_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("rowSpan");
+    QTest::addColumn<QString>("text");
+
+    auto add = [](const char* name, const char* cls, int r, int c, int span, const char* text) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(cls) << r << c
+                            << span << QString::fromUtf8(text);
+    };
+    add("checkBox", "QCheckBox", 0, 0, 1, "包含IP");
+    add("lineEdit", "QLineEdit", 0, 1, 1, "127.0.1.1|192.168.0.1");
+    add("pushButton", "QPushButton", 0, 2, 2, "说明");
+    add("checkBox_2", "QCheckBox", 1, 0, 1, "包含端口");
+    add("lineEdit_2", "QLineEdit", 1, 1, 1, "80|8888");
+    add("checkBox_3", "QCheckBox", 2, 0, 1, "数据标志");
+    add("lineEdit_3", "QLineEdit", 2, 1, 1, "HTTP");
+    add("checkBox_4", "QCheckBox", 3, 0, 1, "不含IP");
+    add("lineEdit_4", "QLineEdit", 3, 1, 1, "127.0.1.1|192.168.0.1.1");
+    add("pushButton_2", "QPushButton", 3, 2, 2, "确认");
+    add("checkBox_5", "QCheckBox", 4, 0, 1, "不含端口");
+    add("lineEdit_5", "QLineEdit", 4, 1, 1, "443");
+}
+
+void TstFitWid::form()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(int, rowSpan);
+    QFETCH(QString, text);
+
+    FitWid form;
+    QCOMPARE(form.objectName(), QStringLiteral("FitWid"));
+    QCOMPARE(form.windowTitle(), QStringLiteral("过滤选项,开始抓包前设置有效"));
+    QCOMPARE(form.size(), QSize(517, 200));
+    QVERIFY(form.isWindow());
+
+    auto* layout = child<QGridLayout>(form, QStringLiteral("gridLayout"));
+    QVERIFY(layout != nullptr);
+    QCOMPARE(form.layout(), layout);
+    auto* widget = child<QWidget>(form, name);
+    QVERIFY(widget != nullptr);
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QCOMPARE(widget->property("text").toString(), text);
+    int r = -1, c = -1, rs = -1, cs = -1;
+    layout->getItemPosition(layout->indexOf(widget), &r, &c, &rs, &cs);
+    QCOMPARE(QVector<int>({ r, c, rs, cs }), QVector<int>({ row, column, rowSpan, 1 }));
+    if (auto* box = qobject_cast<QCheckBox*>(widget))
+        QVERIFY(!box->isChecked());
+}
+
+void TstFitWid::toggleWritesRow_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("entries");
+    QTest::newRow("include-ip-initial-text")
+            << "checkBox"
+            << "lineEdit" << QString()
+            << QStringList { QStringLiteral("127.0.1.1"), QStringLiteral("192.168.0.1") };
+    QTest::newRow("include-port-initial-text")
+            << "checkBox_2"
+            << "lineEdit_2" << QString()
+            << QStringList { QStringLiteral("80"), QStringLiteral("8888") };
+    QTest::newRow("exclude-ip-initial-text")
+            << "checkBox_4"
+            << "lineEdit_4" << QString()
+            << QStringList { QStringLiteral("127.0.1.1"), QStringLiteral("192.168.0.1.1") };
+    QTest::newRow("exclude-port-initial-text")
+            << "checkBox_5"
+            << "lineEdit_5" << QString() << QStringList { QStringLiteral("443") };
+    QTest::newRow("empty-text") << "checkBox"
+                                << "lineEdit"
+                                << "" << QStringList { QString() };
+    QTest::newRow("empty-part-and-blanks")
+            << "checkBox_2"
+            << "lineEdit_2"
+            << " 80||443 "
+            << QStringList { QStringLiteral(" 80"), QString(), QStringLiteral("443 ") };
+    QTest::newRow("case-kept") << "checkBox_4"
+                               << "lineEdit_4"
+                               << "Host|host"
+                               << QStringList { QStringLiteral("Host"), QStringLiteral("host") };
+}
+
+void TstFitWid::toggleWritesRow()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QStringList, entries);
+
+    FitWid form;
+    if (!text.isNull())
+        child<QLineEdit>(form, field)->setText(text);
+    auto* check = child<QCheckBox>(form, box);
+    const Row row = row_of(box);
+
+    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(check->isChecked());
+    QVERIFY(g_filter_settings.*row.enabled);
+    QCOMPARE(g_filter_settings.*row.list, entries);
+
+    // Unchecking turns the switch off and reads the text again.
+    child<QLineEdit>(form, field)->setText(QStringLiteral("1|2"));
+    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(!(g_filter_settings.*row.enabled));
+    QCOMPARE(g_filter_settings.*row.list,
+             (QStringList { QStringLiteral("1"), QStringLiteral("2") }));
+
+    // The other rows are left alone.
+    FilterSettings others = g_filter_settings;
+    others.*row.list = QStringList();
+    QVERIFY(same(others, FilterSettings {}));
+}
+
+void TstFitWid::listReadOnlyWhenBoxToggles()
+{
+    FitWid form;
+    auto* ports = child<QLineEdit>(form, QStringLiteral("lineEdit_2"));
+    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_2"));
+    const QStringList initial = { QStringLiteral("80"), QStringLiteral("8888") };
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCOMPARE(g_filter_settings.include_ports, initial);
+    ports->clear();
+    QTest::keyClicks(ports, QStringLiteral("443"));
+    QCOMPARE(g_filter_settings.include_ports, initial); // typing changes nothing
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(g_filter_settings.include_port_enabled);
+    QCOMPARE(g_filter_settings.include_ports, QStringList { QStringLiteral("443") });
+}
+
+void TstFitWid::dataFlagRowChangesNothing()
+{
+    FitWid form;
+    auto* flag = child<QCheckBox>(form, QStringLiteral("checkBox_3"));
+    QTest::mouseClick(flag, Qt::LeftButton);
+    QVERIFY(flag->isChecked());
+    QVERIFY(same(g_filter_settings, FilterSettings {}));
+}
+
+void TstFitWid::confirmAndCloseHideKeepingState()
+{
+    FitWid form;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_5"));
+    auto* field = child<QLineEdit>(form, QStringLiteral("lineEdit_5"));
+    QTest::mouseClick(box, Qt::LeftButton);
+    field->setText(QStringLiteral("22|443"));
+
+    QTest::mouseClick(child<QPushButton>(form, QStringLiteral("pushButton_2")), Qt::LeftButton);
+    QVERIFY(form.isHidden());
+    form.show();
+    QVERIFY(box->isChecked());
+    QCOMPARE(field->text(), QStringLiteral("22|443"));
+
+    QVERIFY(form.close()); // the title bar's close: hidden, not destroyed
+    QVERIFY(form.isHidden());
+    QVERIFY(!form.testAttribute(Qt::WA_DeleteOnClose));
+    QVERIFY(box->isChecked());
+    // Confirming applies nothing: the box wrote the settings when it toggled.
+    QVERIFY(g_filter_settings.exclude_port_enabled);
+    QCOMPARE(g_filter_settings.exclude_ports, QStringList { QStringLiteral("443") });
+}
+
+void TstFitWid::explanationBox()
+{
+    FitWid form;
+    QString title;
+    QString text;
+    QList<QAbstractButton*> buttons;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box != nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        buttons = box->buttons();
+        QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+        box->accept();
+    });
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QTest::mouseClick(child<QPushButton>(form, QStringLiteral("pushButton")), Qt::LeftButton);
+    QCOMPARE(title, QStringLiteral("说明"));
+    QCOMPARE(text, QStringLiteral("多组数据以 | 分割，开始抓包前设置，否则无效。标志暂无功能"));
+    QCOMPARE(buttons.size(), 1);
+    QVERIFY(same(g_filter_settings, FilterSettings {}));
+}
+
+QTEST_MAIN(TstFitWid)
+#include "tst_fitwid.moc"
