@@ -14,6 +14,8 @@
 
 #include "cupdate.h"
 #include "filtersettings.h"
+#include "fitwid.h"
+#include "packetrecord.h"
 #include "ui_mainwindow.h"
 
 QStringList g_adapter_names;
@@ -24,6 +26,7 @@ namespace {
 Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
 
 constexpr int kRecordFields = 8;
+constexpr int kHexColumn = 7;
 
 // Every capture object not yet released, the running ones among them; the
 // window joins them when it is destroyed.
@@ -68,6 +71,30 @@ void show_stopped(QMainWindow& window, Ui::MainWindow& ui)
     return true;
 }
 
+// The bytes a hex text stands for: one per pair of characters, as
+// hex_to_bytes reads them; a last odd character is ignored.
+QByteArray decode_hex_text(const QString& hex)
+{
+    const std::string text = hex.toStdString(); // UTF-8
+    // Two spare zero bytes after the pairs, as hex_to_bytes' callers give it.
+    QByteArray area(static_cast<int>(text.size() / 2) + 2, '\0');
+    hex_to_bytes(text, reinterpret_cast<unsigned char*>(area.data()));
+    area.truncate(static_cast<int>(text.size() / 2));
+    return area;
+}
+
+// The payload's text: its bytes up to the first zero byte.
+QByteArray up_to_first_zero(const QByteArray& bytes)
+{
+    const int zero = bytes.indexOf('\0');
+    return zero < 0 ? bytes : bytes.left(zero);
+}
+
+QString length_text(int length)
+{
+    return MainWindow::tr("长度:") + QString::number(length);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -76,6 +103,10 @@ MainWindow::MainWindow(QWidget* parent)
 {
     ui->setupUi(this);
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
+    // Parentless, a window of its own; destroyed with this window.
+    delete g_filter_form;
+    g_filter_form = new FitWid;
+    g_filter_form->hide();
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     setFixedSize(width(), height());
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
@@ -98,6 +129,8 @@ MainWindow::~MainWindow()
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
         delete capture.data(); // stops and joins a running capture
     live_captures().clear();
+    delete g_filter_form;
+    g_filter_form = nullptr;
     delete ui;
 }
 
@@ -171,4 +204,34 @@ void MainWindow::show_data_UI(QString line)
         item->setTextAlignment(Qt::AlignCenter);
         table->setItem(row, column, item);
     }
+}
+
+void MainWindow::on_pushButton_3_clicked()
+{
+    g_filter_form->show();
+}
+
+void MainWindow::on_tableWidget_2_itemClicked(QTableWidgetItem* item)
+{
+    if (item == nullptr || item->tableWidget() == nullptr || item->column() != kHexColumn)
+        return;
+    const QString hex = item->text();
+    // Plain text throughout: a payload that looks like markup shows its source.
+    ui->textEdit_2->setPlainText(hex);
+    const QString text = QString::fromUtf8(up_to_first_zero(decode_hex_text(hex)));
+    ui->textEdit->setPlainText(text);
+    ui->label_2->setText(length_text(hex.size() / 2));
+    ui->label_3->setText(length_text(text.size()));
+}
+
+void MainWindow::on_pushButton_4_clicked()
+{
+    const QByteArray bytes = decode_hex_text(ui->textEdit_2->toPlainText());
+    ui->textEdit->setPlainText(QString::fromLocal8Bit(up_to_first_zero(bytes)));
+}
+
+void MainWindow::on_pushButton_5_clicked()
+{
+    const QByteArray bytes = decode_hex_text(ui->textEdit_2->toPlainText());
+    ui->textEdit->setPlainText(QString::fromUtf8(up_to_first_zero(bytes)));
 }

@@ -11,8 +11,8 @@ namespace Ui {
 class MainWindow;
 }
 
-// The application's window: adapter list, start and stop, the packet table and
-// the payload views below it.
+// The application's window: adapter list, start and stop, the filter options,
+// the packet table and the payload views below it.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -29,6 +29,10 @@ private slots:
     void on_pushButton_2_clicked();
     void on_pushButton_7_clicked();
     void on_pushButton_clicked();
+    void on_pushButton_3_clicked();
+    void on_tableWidget_2_itemClicked(QTableWidgetItem* item);
+    void on_pushButton_4_clicked();
+    void on_pushButton_5_clicked();
 
 public slots:
     // Appends one record line as a row of eight centred cells.

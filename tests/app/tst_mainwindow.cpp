@@ -2,6 +2,7 @@
 
 #include <pcap/pcap.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +16,8 @@
 #include <QtTest>
 
 #include "cupdate.h"
+#include "filtersettings.h"
+#include "fitwid.h"
 #include "mainwindow.h"
 #include "testframes.h"
 
@@ -85,6 +88,23 @@ void verify_state(const MainWindow& window, State state, const QString& adapterT
     }
 }
 
+void click_cell(QTableWidget& table, int row, int column)
+{
+    const QRect cell = table.visualRect(table.model()->index(row, column));
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+}
+
+QString hex_of(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
+
+// Restores the process-wide filter settings when a test is done with them.
+auto keep_filter_settings()
+{
+    return qScopeGuard([saved = g_filter_settings] { g_filter_settings = saved; });
+}
+
 QStringList row_texts(const QTableWidget& table, int row)
 {
     QStringList texts;
@@ -115,6 +135,13 @@ private slots:
     void showDataAppendsRows();
     void rowsKeepArrivalOrderAndView();
     void clearEmptiesTable();
+    void filterButtonShowsForm();
+    void filterAppliesFromNextCapture();
+    void payloadOfClickedHexCell_data();
+    void payloadOfClickedHexCell();
+    void otherCellsChangeNothing();
+    void decodeButtons_data();
+    void decodeButtons();
 };
 
 void TstMainWindow::cleanup()
@@ -453,6 +480,189 @@ void TstMainWindow::clearEmptiesTable()
     window.show_data_UI(QStringLiteral("00:00:01|TCP|1.1.1.1|7|2.2.2.2|80|0|"));
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(table->item(0, 3)->text(), QStringLiteral("7"));
+}
+
+void TstMainWindow::filterButtonShowsForm()
+{
+    MainWindow window;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QVERIFY(g_filter_form != nullptr);
+    QVERIFY(g_filter_form->isHidden());
+    QVERIFY(g_filter_form->isWindow());
+    QTest::mouseClick(button(window, "pushButton_3"), Qt::LeftButton);
+    QVERIFY(g_filter_form->isVisible());
+    QCOMPARE(g_filter_form->windowTitle(), QStringLiteral("过滤选项,开始抓包前设置有效"));
+    QTest::mouseClick(button(window, "pushButton_3"), Qt::LeftButton); // no second form
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QCOMPARE(std::count_if(windows.cbegin(), windows.cend(),
+                           [](QWidget* w) { return qobject_cast<FitWid*>(w) != nullptr; }),
+             1);
+}
+
+void TstMainWindow::filterAppliesFromNextCapture()
+{
+    const auto restore = keep_filter_settings();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("ports.pcap"));
+    QVector<QByteArray> frames;
+    for (const std::uint16_t port : { 80, 443, 8888 }) {
+        Ipv4Packet p;
+        p.src_port = port;
+        frames.append(ethernet(ipv4(p)));
+    }
+    QVERIFY(write_capture(path, DLT_EN10MB, frames));
+
+    MainWindow window;
+    child<QComboBox>(window, "comboBox")
+            ->setCurrentIndex(
+                    add_adapter(window, QStringLiteral("ports"), QStringLiteral("file://") + path));
+    const auto* table = child<QTableWidget>(window, "tableWidget_2");
+    auto* includePorts = g_filter_form->findChild<QCheckBox*>(QStringLiteral("checkBox_2"));
+    auto capture = [&] { QTest::mouseClick(button(window, "pushButton_2"), Qt::LeftButton); };
+    auto sourcePorts = [&] {
+        QStringList ports;
+        for (int row = 0; row < table->rowCount(); ++row)
+            ports.append(table->item(row, 3)->text());
+        return ports;
+    };
+
+    // The form's initial ports are 80 and 8888.
+    QTest::mouseClick(includePorts, Qt::LeftButton);
+    capture();
+    QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+    QCOMPARE(sourcePorts(), (QStringList { QStringLiteral("80"), QStringLiteral("8888") }));
+
+    // Switched off after the start: this capture keeps the filter it began with.
+    capture();
+    QTest::mouseClick(includePorts, Qt::LeftButton);
+    QVERIFY(!g_filter_settings.include_port_enabled);
+    QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+    QCOMPARE(table->rowCount(), 4);
+
+    capture();
+    QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+    QCOMPARE(sourcePorts().mid(4),
+             (QStringList { QStringLiteral("80"), QStringLiteral("443"), QStringLiteral("8888") }));
+}
+
+void TstMainWindow::payloadOfClickedHexCell_data()
+{
+    QTest::addColumn<QString>("hex");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("bytesLabel");
+    QTest::addColumn<QString>("textLabel");
+    QTest::newRow("hello") << hex_of("Hello") << "Hello"
+                           << "长度:5"
+                           << "长度:5";
+    QTest::newRow("zero-ends-text") << "410042"
+                                    << "A"
+                                    << "长度:3"
+                                    << "长度:1";
+    QTest::newRow("cjk") << "E4BDA0"
+                         << "你"
+                         << "长度:3"
+                         << "长度:1";
+    QTest::newRow("odd-digit-count") << "48656C6C6"
+                                     << "Hell"
+                                     << "长度:4"
+                                     << "长度:4";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "长度:0"
+                           << "长度:0";
+    QTest::newRow("invalid-utf8") << "FF41"
+                                  << QString::fromUtf8("\xEF\xBF\xBD"
+                                                       "A")
+                                  << "长度:2"
+                                  << "长度:2";
+    QTest::newRow("markup-shown-as-source")
+            << hex_of("<b>bold</b><br>\n<i>x</i>") << "<b>bold</b><br>\n<i>x</i>"
+            << "长度:24"
+            << "长度:24";
+    QTest::newRow("lower-case-hex") << "6869"
+                                    << "hi"
+                                    << "长度:2"
+                                    << "长度:2";
+}
+
+void TstMainWindow::payloadOfClickedHexCell()
+{
+    QFETCH(QString, hex);
+    QFETCH(QString, text);
+    QFETCH(QString, bytesLabel);
+    QFETCH(QString, textLabel);
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.show_data_UI(QStringLiteral("09:03:05|TCP|1.1.1.1|80|2.2.2.2|81|%1|%2")
+                                .arg(hex.size() / 2)
+                                .arg(hex));
+    click_cell(*child<QTableWidget>(window, "tableWidget_2"), 0, 7);
+
+    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), hex);
+    QCOMPARE(child<QTextEdit>(window, "textEdit")->toPlainText(), text);
+    QCOMPARE(child<QLabel>(window, "label_2")->text(), bytesLabel);
+    QCOMPARE(child<QLabel>(window, "label_3")->text(), textLabel);
+}
+
+void TstMainWindow::otherCellsChangeNothing()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.show_data_UI(QStringLiteral("09:03:05|TCP|1.1.1.1|80|2.2.2.2|81|2|4142"));
+    auto* table = child<QTableWidget>(window, "tableWidget_2");
+    // Markup typed into the hex column is also shown as it stands.
+    table->item(0, 6)->setText(QStringLiteral("<b>6</b>"));
+    for (int column : { 0, 1, 2, 3, 4, 5, 6, 8 })
+        click_cell(*table, 0, column);
+    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("16"));
+    QCOMPARE(child<QTextEdit>(window, "textEdit")->toPlainText(),
+             QStringLiteral("默认显示UTF8数据"));
+    QCOMPARE(child<QLabel>(window, "label_2")->text(), QStringLiteral("长度:"));
+    QCOMPARE(child<QLabel>(window, "label_3")->text(), QStringLiteral("长度:"));
+
+    table->item(0, 7)->setText(QStringLiteral("<i>4142</i>")); // edited by the user
+    click_cell(*table, 0, 7);
+    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("<i>4142</i>"));
+}
+
+void TstMainWindow::decodeButtons_data()
+{
+    QTest::addColumn<QString>("hex");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("initial-16") << QString() << QStringLiteral("\x16");
+    QTest::newRow("ascii") << hex_of("Hi there") << QStringLiteral("Hi there");
+    QTest::newRow("zero-ends-text") << QStringLiteral("48690048") << QStringLiteral("Hi");
+    QTest::newRow("odd-digit-count") << QStringLiteral("4869A") << QStringLiteral("Hi");
+    QTest::newRow("empty") << QStringLiteral("") << QString();
+    QTest::newRow("line-breaks-and-tabs")
+            << QStringLiteral("610D0A09620A63") << QStringLiteral("a\r\n\tb\nc");
+    QTest::newRow("markup") << hex_of("<h1>t</h1>") << QStringLiteral("<h1>t</h1>");
+}
+
+void TstMainWindow::decodeButtons()
+{
+    QFETCH(QString, hex);
+    QFETCH(QString, text);
+
+    MainWindow window;
+    auto* hexEdit = child<QTextEdit>(window, "textEdit_2");
+    auto* textEdit = child<QTextEdit>(window, "textEdit");
+    if (!hex.isNull())
+        hexEdit->setPlainText(hex);
+    const QString labelBefore = child<QLabel>(window, "label_2")->text();
+
+    // QTextEdit keeps a carriage return followed by a line feed as one break.
+    const QString expected = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QTest::mouseClick(button(window, "pushButton_5"), Qt::LeftButton); // ToUTF8
+    QCOMPARE(textEdit->toPlainText(), expected);
+    textEdit->clear();
+    QTest::mouseClick(button(window, "pushButton_4"), Qt::LeftButton); // ToAscii
+    QCOMPARE(textEdit->toPlainText(), expected);
+    QCOMPARE(child<QLabel>(window, "label_2")->text(), labelBefore); // labels untouched
 }
 
 QTEST_MAIN(TstMainWindow)
