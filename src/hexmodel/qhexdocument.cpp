@@ -1,0 +1,233 @@
+#include "qhexdocument.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIODevice>
+
+#include "hexcommands.h"
+#include "qfilebuffer.h"
+#include "qhexbuffer.h"
+#include "qhexcursor.h"
+#include "qhexmetadata.h"
+
+namespace {
+
+// The system clipboard, or null in a program without a GUI application.
+QClipboard* clipboard()
+{
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr
+            ? QGuiApplication::clipboard()
+            : nullptr;
+}
+
+} // namespace
+
+QHexDocument::QHexDocument(QHexBuffer* buffer, QObject* parent)
+    : QObject(parent)
+    , m_buffer(buffer)
+{
+    qRegisterMetaType<QIODevice*>("QIODevice*");
+    m_buffer->setParent(this);
+
+    m_cursor = new QHexCursor(this);
+    m_cursor->setLineWidth(m_bytesperline);
+    m_metadata = new QHexMetadata(this);
+    m_metadata->setLineWidth(m_bytesperline);
+
+    connect(m_metadata, &QHexMetadata::metadataChanged, this, &QHexDocument::lineChanged);
+    connect(m_metadata, &QHexMetadata::metadataCleared, this, &QHexDocument::documentChanged);
+    connect(&m_undostack, &QUndoStack::canUndoChanged, this, &QHexDocument::canUndoChanged);
+    connect(&m_undostack, &QUndoStack::canRedoChanged, this, &QHexDocument::canRedoChanged);
+}
+
+QHexDocument* QHexDocument::fromFile(const QString& fileName, QObject* parent)
+{
+    auto* file = new QFile(fileName); // the buffer takes it over on load
+    auto* buffer = new QFileBuffer(); // the document takes it over
+    if (!buffer->load(file)) {
+        delete file;
+        delete buffer;
+        return nullptr;
+    }
+    return new QHexDocument(buffer, parent);
+}
+
+qint64 QHexDocument::length() const
+{
+    return m_buffer->length();
+}
+
+bool QHexDocument::isEmpty() const
+{
+    return m_buffer->isEmpty();
+}
+
+bool QHexDocument::atEnd() const
+{
+    return m_cursor->position().offset() >= m_buffer->length();
+}
+
+bool QHexDocument::canUndo() const
+{
+    return m_undostack.canUndo();
+}
+
+bool QHexDocument::canRedo() const
+{
+    return m_undostack.canRedo();
+}
+
+uchar QHexDocument::at(qint64 offset) const
+{
+    return m_buffer->at(offset);
+}
+
+QByteArray QHexDocument::selectedBytes() const
+{
+    if (!m_cursor->hasSelection())
+        return {};
+    return m_buffer->read(m_cursor->selectionStart().offset(), m_cursor->selectionLength());
+}
+
+void QHexDocument::setBaseAddress(quint64 baseaddress)
+{
+    if (m_baseaddress == baseaddress)
+        return;
+    m_baseaddress = baseaddress;
+    emit documentChanged();
+}
+
+void QHexDocument::setBytesPerLine(quint8 value)
+{
+    if (value == 0)
+        return; // a line must hold a byte
+    m_bytesperline = value;
+    m_cursor->setLineWidth(value);
+    m_metadata->setLineWidth(value);
+}
+
+void QHexDocument::removeSelection()
+{
+    if (!m_cursor->hasSelection())
+        return;
+    remove(m_cursor->selectionStart().offset(), m_cursor->selectionLength());
+    m_cursor->clearSelection();
+}
+
+void QHexDocument::undo()
+{
+    m_undostack.undo();
+    emit documentChanged();
+}
+
+void QHexDocument::redo()
+{
+    m_undostack.redo();
+    emit documentChanged();
+}
+
+void QHexDocument::cut(bool hex)
+{
+    if (!m_cursor->hasSelection())
+        return;
+    copy(hex);
+    removeSelection();
+}
+
+void QHexDocument::copy(bool hex)
+{
+    if (!m_cursor->hasSelection())
+        return;
+    QClipboard* board = clipboard();
+    if (board == nullptr)
+        return;
+    QByteArray bytes = selectedBytes();
+    if (hex)
+        bytes = bytes.toHex(' ').toUpper();
+    // Read as UTF-8 up to the first zero byte: the clipboard holds text.
+    board->setText(QString::fromUtf8(bytes.constData()), QClipboard::Clipboard);
+}
+
+void QHexDocument::paste(bool hex)
+{
+    QClipboard* board = clipboard();
+    if (board == nullptr)
+        return;
+    QByteArray data = board->text(QClipboard::Clipboard).toUtf8();
+    if (data.isEmpty())
+        return;
+    removeSelection();
+    if (hex)
+        data = QByteArray::fromHex(data);
+    const qint64 offset = m_cursor->position().offset();
+    if (m_cursor->insertionMode() == InsertMode)
+        insert(offset, data);
+    else
+        replace(offset, data);
+}
+
+void QHexDocument::insert(qint64 offset, uchar b)
+{
+    insert(offset, QByteArray(1, static_cast<char>(b)));
+}
+
+void QHexDocument::replace(qint64 offset, uchar b)
+{
+    replace(offset, QByteArray(1, static_cast<char>(b)));
+}
+
+void QHexDocument::insert(qint64 offset, QByteArray data)
+{
+    m_undostack.push(new InsertCommand(m_buffer, offset, data));
+    emit documentChanged();
+}
+
+void QHexDocument::replace(qint64 offset, QByteArray data)
+{
+    m_undostack.push(new ReplaceCommand(m_buffer, offset, data));
+    emit documentChanged();
+}
+
+void QHexDocument::remove(qint64 offset, int len)
+{
+    m_undostack.push(new RemoveCommand(m_buffer, offset, len));
+    emit documentChanged();
+}
+
+QByteArray QHexDocument::read(qint64 offset, int len)
+{
+    return m_buffer->read(offset, len);
+}
+
+bool QHexDocument::saveTo(QIODevice* device)
+{
+    if (device == nullptr || !device->isWritable())
+        return false;
+    m_buffer->write(device);
+    return true;
+}
+
+qint64 QHexDocument::searchForward(QByteArray ba)
+{
+    const qint64 found = m_buffer->indexOf(ba, m_cursor->position().offset());
+    if (found >= 0) {
+        m_cursor->clearSelection();
+        m_cursor->moveTo(found);
+        m_cursor->select(ba.length());
+    }
+    return found;
+}
+
+qint64 QHexDocument::searchBackward(QByteArray ba)
+{
+    const QHexPosition& from
+            = m_cursor->hasSelection() ? m_cursor->selectionStart() : m_cursor->position();
+    const qint64 found = m_buffer->lastIndexOf(ba, from.offset() - 1);
+    if (found >= 0) {
+        m_cursor->clearSelection();
+        m_cursor->moveTo(found);
+        m_cursor->select(ba.length());
+    }
+    return found;
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QUndoStack>
+
+class QHexBuffer;
+class QHexCursor;
+class QHexMetadata;
+class QIODevice;
+
+// The model a hex view shows and edits: a byte buffer (owned), a cursor, the
+// annotations and an undo stack of edits, with the layout settings the
+// renderer reads (base address, bytes per line, area spacing).
+//
+// Every edit is one undo step and emits documentChanged. Apart from
+// removeSelection, which collapses the selection, no edit moves the cursor.
+// Offsets from cursor positions are line * lineWidth + column.
+class QHexDocument : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(QHexDocument)
+
+public:
+    // Takes ownership of the buffer.
+    explicit QHexDocument(QHexBuffer* buffer, QObject* parent = nullptr);
+
+    // A document reading the file, or null when it cannot be. Nothing but
+    // what is shown or searched is read.
+    static QHexDocument* fromFile(const QString& fileName, QObject* parent = nullptr);
+
+    QHexCursor* cursor() const { return m_cursor; }
+    QHexMetadata* metadata() const { return m_metadata; }
+    qint64 length() const;
+    bool isEmpty() const;
+    // Whether the cursor stands at or past the last byte + 1.
+    bool atEnd() const;
+    bool canUndo() const;
+    bool canRedo() const;
+    // The byte at offset; 0 outside the data.
+    uchar at(qint64 offset) const;
+    // Empty without a selection.
+    QByteArray selectedBytes() const;
+
+    quint64 baseAddress() const { return m_baseaddress; }
+    // Emits documentChanged when the address changes.
+    void setBaseAddress(quint64 baseaddress);
+    quint8 areaSpacing() const { return m_areaspacing; }
+    void setAreaSpacing(quint8 value) { m_areaspacing = value; }
+    quint8 bytesPerLine() const { return m_bytesperline; }
+    // Also the cursor's and the annotations' line width (>= 1).
+    void setBytesPerLine(quint8 value);
+
+    // Removes the selected bytes and collapses the selection; nothing (and no
+    // signal) without a selection.
+    void removeSelection();
+
+public slots:
+    // Emit documentChanged, also when there is nothing to undo or redo.
+    void undo();
+    void redo();
+    // The selection to the clipboard (and out of the document), as its bytes
+    // read as UTF-8 up to the first zero byte or, with hex, as upper-case
+    // pairs separated by spaces. Nothing without a selection.
+    void cut(bool hex = false);
+    void copy(bool hex = false);
+    // Replaces the selection, if any, with the clipboard's text as UTF-8 or,
+    // with hex, as the bytes its hex digits stand for; inserted or
+    // overwritten by the cursor's mode. Nothing when the clipboard is empty.
+    void paste(bool hex = false);
+    void insert(qint64 offset, uchar b);
+    void replace(qint64 offset, uchar b);
+    void insert(qint64 offset, QByteArray data);
+    void replace(qint64 offset, QByteArray data);
+    void remove(qint64 offset, int len);
+    QByteArray read(qint64 offset, int len);
+    // False, writing nothing, when the device is not writable.
+    bool saveTo(QIODevice* device);
+    // Searches from the byte under the cursor (forward) or from the byte
+    // before it or before the selection (backward); selects the match on its
+    // line and returns its offset, or returns -1 and leaves the cursor.
+    qint64 searchForward(QByteArray ba);
+    qint64 searchBackward(QByteArray ba);
+
+signals:
+    void canUndoChanged(bool canUndo);
+    void canRedoChanged(bool canRedo);
+    void documentChanged();
+    void lineChanged(quint64 line);
+
+private:
+    QHexBuffer* m_buffer;
+    QHexMetadata* m_metadata;
+    QUndoStack m_undostack;
+    QHexCursor* m_cursor;
+    quint64 m_baseaddress = 0;
+    quint8 m_areaspacing = 1;
+    quint8 m_bytesperline = 16;
+};

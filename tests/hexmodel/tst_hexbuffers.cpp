@@ -1,0 +1,314 @@
+#include <memory>
+
+#include <QBuffer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "qfilebuffer.h"
+#include "qmemorybuffer.h"
+#include "qmemoryrefbuffer.h"
+
+namespace {
+
+enum Store { Memory, MemoryRef, File };
+
+const char* store_name(Store store)
+{
+    switch (store) {
+    case Memory:
+        return "memory";
+    case MemoryRef:
+        return "memory-ref";
+    case File:
+        return "file";
+    }
+    return "";
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Store)
+
+// The behaviour every store shares, run once per store; where the stores
+// differ (editing, backward search) each row says what its store does.
+class TstHexBuffers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsAndLength_data();
+    void readsAndLength();
+    void edits_data();
+    void edits();
+    void searches_data();
+    void searches();
+    void searchAcrossWindows_data();
+    void searchAcrossWindows();
+    void writeToDevice_data();
+    void writeToDevice();
+    void rejectsWrongDevice();
+    void fileBufferNeverCreatesFiles();
+    void sparseFileReadsOnlyWhatIsAsked();
+
+private:
+    std::unique_ptr<QHexBuffer> make(Store store, const QByteArray& bytes);
+
+    QTemporaryDir m_dir;
+    int m_files = 0;
+};
+
+std::unique_ptr<QHexBuffer> TstHexBuffers::make(Store store, const QByteArray& bytes)
+{
+    switch (store) {
+    case Memory: {
+        auto buffer = std::make_unique<QMemoryBuffer>();
+        buffer->load(bytes);
+        return buffer;
+    }
+    case MemoryRef: {
+        auto buffer = std::make_unique<QMemoryRefBuffer>();
+        buffer->load(bytes);
+        return buffer;
+    }
+    case File: {
+        const QString path = m_dir.filePath(QString::number(++m_files));
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            return nullptr;
+        out.close();
+        auto buffer = std::make_unique<QFileBuffer>();
+        buffer->load(new QFile(path));
+        return buffer;
+    }
+    }
+    return nullptr;
+}
+
+void TstHexBuffers::readsAndLength_data()
+{
+    QTest::addColumn<Store>("store");
+    for (const Store store : { Memory, MemoryRef, File })
+        QTest::newRow(store_name(store)) << store;
+}
+
+void TstHexBuffers::readsAndLength()
+{
+    QFETCH(Store, store);
+    const auto buffer = make(store, "ABCDE");
+    QVERIFY(buffer);
+    QCOMPARE(buffer->length(), 5);
+    QVERIFY(!buffer->isEmpty());
+    QCOMPARE(buffer->read(0, 5), QByteArray("ABCDE"));
+    QCOMPARE(buffer->read(3, 10), QByteArray("DE")); // cut at the end
+    QCOMPARE(buffer->read(5, 1), QByteArray());
+    QCOMPARE(buffer->read(7, 1), QByteArray());
+    QCOMPARE(buffer->read(1, 0), QByteArray());
+    QCOMPARE(buffer->at(0), uchar('A'));
+    QCOMPARE(buffer->at(4), uchar('E'));
+    // Outside the data every store answers 0 instead of reading beyond it.
+    QCOMPARE(buffer->at(5), uchar(0));
+    QCOMPARE(buffer->at(-1), uchar(0));
+    QCOMPARE(buffer->at(qint64(1) << 40), uchar(0));
+
+    const auto empty = make(store, QByteArray());
+    QVERIFY(empty->isEmpty());
+    QCOMPARE(empty->length(), 0);
+    QCOMPARE(empty->read(0, 1), QByteArray());
+    QCOMPARE(empty->at(0), uchar(0));
+}
+
+void TstHexBuffers::edits_data()
+{
+    QTest::addColumn<Store>("store");
+    QTest::addColumn<QByteArray>("afterInsert");
+    QTest::addColumn<QByteArray>("afterRemove");
+    QTest::addColumn<QByteArray>("afterReplace");
+    // Only the memory store is editable; the others keep their bytes.
+    QTest::newRow("memory") << Memory << QByteArray("ABCDE  AB") << QByteArray("ABE")
+                            << QByteArray("AXYDE");
+    QTest::newRow("memory-ref") << MemoryRef << QByteArray("ABCDE") << QByteArray("ABCDE")
+                                << QByteArray("ABCDE");
+    QTest::newRow("file") << File << QByteArray("ABCDE") << QByteArray("ABCDE")
+                          << QByteArray("ABCDE");
+}
+
+void TstHexBuffers::edits()
+{
+    QFETCH(Store, store);
+    QFETCH(QByteArray, afterInsert);
+    QFETCH(QByteArray, afterRemove);
+    QFETCH(QByteArray, afterReplace);
+    auto all = [](QHexBuffer& b) { return b.read(0, int(b.length())); };
+
+    auto buffer = make(store, "ABCDE");
+    buffer->insert(7, "AB"); // past the end: the gap is padded with spaces
+    QCOMPARE(all(*buffer), afterInsert);
+
+    buffer = make(store, "ABCDE");
+    buffer->remove(2, 2);
+    QCOMPARE(all(*buffer), afterRemove);
+    buffer->remove(-1, 2); // nothing outside the data
+    buffer->remove(1, 0);
+    QCOMPARE(all(*buffer), afterRemove);
+
+    buffer = make(store, "ABCDE");
+    buffer->replace(1, "XY");
+    QCOMPARE(all(*buffer), afterReplace);
+}
+
+void TstHexBuffers::searches_data()
+{
+    QTest::addColumn<Store>("store");
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("found");
+
+    for (const Store store : { Memory, MemoryRef, File }) {
+        const QByteArray name(store_name(store));
+        const bool memory = store == Memory;
+        auto row = [&](const char* tag, const char* pattern, bool forward, qint64 from,
+                       qint64 found) {
+            QTest::newRow((name + '-' + tag).constData())
+                    << store << QByteArray(pattern) << forward << from << found;
+        };
+        row("forward-from-start", "BC", true, 0, 1);
+        row("forward-at-match", "BC", true, 1, 1);
+        row("forward-from-2", "BC", true, 2, 4);
+        row("forward-from-5", "BC", true, 5, -1);
+        row("forward-past-end", "BC", true, 9, -1);
+        row("forward-missing", "CB", true, 0, -1);
+        row("forward-whole", "ABCABC", true, 0, 0);
+        row("forward-longer-than-data", "ABCABCA", true, 0, -1);
+        row("backward-from-3", "BC", false, 3, 1);
+        row("backward-from-6", "BC", false, 6, 4);
+        // A memory store finds the last match that begins by `from`; the
+        // device-backed stores the last that ends by it.
+        row("backward-from-2", "BC", false, 2, memory ? 1 : -1);
+        row("backward-from-minus-1", "BC", false, -1, memory ? 4 : -1);
+        row("backward-from-0", "AB", false, 0, memory ? 0 : -1);
+        row("backward-past-end", "BC", false, 100, memory ? -1 : 4);
+    }
+}
+
+void TstHexBuffers::searches()
+{
+    QFETCH(Store, store);
+    QFETCH(QByteArray, pattern);
+    QFETCH(bool, forward);
+    QFETCH(qint64, from);
+    QFETCH(qint64, found);
+    const auto buffer = make(store, "ABCABC");
+    QCOMPARE(forward ? buffer->indexOf(pattern, from) : buffer->lastIndexOf(pattern, from), found);
+}
+
+void TstHexBuffers::searchAcrossWindows_data()
+{
+    QTest::addColumn<Store>("store");
+    QTest::addColumn<qint64>("at");
+    QTest::newRow("memory-ref-seam") << MemoryRef << qint64((1 << 20) - 3);
+    QTest::newRow("file-seam") << File << qint64((1 << 20) - 3);
+    QTest::newRow("file-second-seam") << File << qint64((2 << 20) - 2);
+    QTest::newRow("file-last-bytes") << File << qint64((3 << 20) - 6);
+}
+
+void TstHexBuffers::searchAcrossWindows()
+{
+    QFETCH(Store, store);
+    QFETCH(qint64, at);
+    // Searches read bounded windows: a match across a window's edge, far from
+    // the start, must still be found in both directions.
+    QByteArray bytes(3 << 20, 'x');
+    const QByteArray pattern("needle");
+    bytes.replace(int(at), pattern.size(), pattern);
+    const auto buffer = make(store, bytes);
+
+    QCOMPARE(buffer->indexOf(pattern, 0), qint64(bytes.indexOf(pattern)));
+    QCOMPARE(buffer->indexOf(pattern, at + 1), qint64(-1));
+    QCOMPARE(buffer->lastIndexOf(pattern, bytes.size()), at);
+    QCOMPARE(buffer->lastIndexOf(pattern, at + pattern.size()), at); // ends right there
+    QCOMPARE(buffer->lastIndexOf(pattern, at + pattern.size() - 1), qint64(-1));
+}
+
+void TstHexBuffers::writeToDevice_data()
+{
+    readsAndLength_data();
+}
+
+void TstHexBuffers::writeToDevice()
+{
+    QFETCH(Store, store);
+    QByteArray bytes(200000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7);
+    const auto buffer = make(store, bytes);
+    QBuffer target;
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    buffer->write(&target);
+    QCOMPARE(target.data(), bytes);
+}
+
+void TstHexBuffers::rejectsWrongDevice()
+{
+    QMemoryRefBuffer ref;
+    QFile file(m_dir.filePath(QStringLiteral("any")));
+    QVERIFY(!ref.load(&file));
+    QCOMPARE(ref.length(), 0); // no device: reads as empty
+    QCOMPARE(ref.read(0, 1), QByteArray());
+    QCOMPARE(ref.indexOf("A", 0), qint64(-1));
+
+    QFileBuffer fileBuffer;
+    QBuffer memory;
+    QVERIFY(!fileBuffer.load(&memory));
+    QVERIFY(!fileBuffer.load(QByteArray("ABC"))); // through a QBuffer too
+    QCOMPARE(fileBuffer.length(), 0);
+    QCOMPARE(fileBuffer.at(0), uchar(0));
+}
+
+void TstHexBuffers::fileBufferNeverCreatesFiles()
+{
+    const QString path = m_dir.filePath(QStringLiteral("not-there"));
+    QFileBuffer buffer;
+    QVERIFY(buffer.load(new QFile(path))); // loading succeeds, as documented
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(buffer.length(), 0);
+    QCOMPARE(buffer.read(0, 4), QByteArray());
+
+    // A file that may not be written is still read.
+    const QString readOnly = m_dir.filePath(QStringLiteral("read-only"));
+    QFile out(readOnly);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("ABC");
+    out.close();
+    QVERIFY(out.setPermissions(QFileDevice::ReadOwner));
+    QFileBuffer reader;
+    QVERIFY(reader.load(new QFile(readOnly)));
+    QCOMPARE(reader.read(0, 3), QByteArray("ABC"));
+}
+
+void TstHexBuffers::sparseFileReadsOnlyWhatIsAsked()
+{
+    // Six GiB of holes: opening and reading near the end must not load it.
+    const QString path = m_dir.filePath(QStringLiteral("sparse"));
+    const qint64 size = qint64(6) << 30;
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        if (!out.resize(size))
+            QSKIP("the file system cannot hold a sparse file of 6 GiB");
+        QVERIFY(out.seek(size - 4));
+        out.write("tail");
+    }
+    QFileBuffer buffer;
+    QVERIFY(buffer.load(new QFile(path)));
+    QCOMPARE(buffer.length(), size);
+    QCOMPARE(buffer.read(size - 4, 100), QByteArray("tail"));
+    QCOMPARE(buffer.at(size - 1), uchar('l'));
+    QCOMPARE(buffer.at(qint64(5) << 30), uchar(0));
+    QCOMPARE(buffer.indexOf("tail", size - (3 << 20)), size - 4);
+    QCOMPARE(buffer.lastIndexOf("tail", size), size - 4);
+}
+
+QTEST_GUILESS_MAIN(TstHexBuffers)
+#include "tst_hexbuffers.moc"

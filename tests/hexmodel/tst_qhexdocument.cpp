@@ -1,0 +1,524 @@
+#include <memory>
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMetaMethod>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "qhexcursor.h"
+#include "qhexdocument.h"
+#include "qhexmetadata.h"
+#include "qmemorybuffer.h"
+#include "qmemoryrefbuffer.h"
+
+namespace {
+
+std::unique_ptr<QHexDocument> memory_document(const QByteArray& bytes)
+{
+    auto* buffer = new QMemoryBuffer; // the document takes it over
+    buffer->load(bytes);
+    return std::make_unique<QHexDocument>(buffer);
+}
+
+QByteArray all(QHexDocument& document)
+{
+    return document.read(0, int(document.length()));
+}
+
+// One edit: "i" insert, "r" replace, "d" remove.
+struct Edit
+{
+    char kind;
+    qint64 offset;
+    QByteArray data; // insert, replace
+    int length = 0; // remove
+};
+
+void apply(QHexDocument& document, const Edit& edit)
+{
+    if (edit.kind == 'i')
+        document.insert(edit.offset, edit.data);
+    else if (edit.kind == 'r')
+        document.replace(edit.offset, edit.data);
+    else
+        document.remove(edit.offset, edit.length);
+}
+
+// The same edit on a plain byte array: the oracle for a memory store.
+void apply(QByteArray& bytes, const Edit& edit)
+{
+    if (edit.offset > INT_MAX || edit.offset < INT_MIN)
+        return;
+    const int offset = int(edit.offset);
+    if (edit.kind == 'i') {
+        bytes.insert(offset, edit.data);
+    } else if (edit.kind == 'r') {
+        bytes.remove(offset, edit.data.size());
+        bytes.insert(offset, edit.data);
+    } else {
+        bytes.remove(offset, edit.length);
+    }
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Edit)
+
+class TstQHexDocument : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void interface();
+    void newDocument();
+    void editUndoRedo_data();
+    void editUndoRedo();
+    void randomEditsMatchModel();
+    void editSignals();
+    void readOnlyStoreKeepsBytes();
+    void clipboard_data();
+    void clipboard();
+    void clipboardWithoutSelection();
+    void searches_data();
+    void searches();
+    void layoutSettings();
+    void saveTo();
+    void fromFile();
+    void fromLargeSparseFile();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TstQHexDocument::interface()
+{
+    // Callers reach these through the meta-object by name (in the normalised
+    // spelling: qint64 and quint64 are qlonglong and qulonglong there).
+    const QStringList expected = { "canUndoChanged(bool)",
+                                   "canRedoChanged(bool)",
+                                   "documentChanged()",
+                                   "lineChanged(qulonglong)",
+                                   "undo()",
+                                   "redo()",
+                                   "cut(bool)",
+                                   "cut()",
+                                   "copy(bool)",
+                                   "copy()",
+                                   "paste(bool)",
+                                   "paste()",
+                                   "insert(qlonglong,uchar)",
+                                   "replace(qlonglong,uchar)",
+                                   "insert(qlonglong,QByteArray)",
+                                   "replace(qlonglong,QByteArray)",
+                                   "remove(qlonglong,int)",
+                                   "read(qlonglong,int)",
+                                   "saveTo(QIODevice*)",
+                                   "searchForward(QByteArray)",
+                                   "searchBackward(QByteArray)" };
+    const QMetaObject& meta = QHexDocument::staticMetaObject;
+    QStringList found;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        found.append(QString::fromLatin1(meta.method(i).methodSignature()));
+    QCOMPARE(found, expected);
+    const QMetaMethod save = meta.method(meta.indexOfMethod("saveTo(QIODevice*)"));
+    QCOMPARE(save.parameterNames().first(), QByteArray("device"));
+    QCOMPARE(QByteArray(save.typeName()), QByteArray("bool"));
+}
+
+void TstQHexDocument::newDocument()
+{
+    const auto document = memory_document({});
+    QVERIFY(document->isEmpty());
+    QVERIFY(document->atEnd());
+    QVERIFY(!document->canUndo());
+    QVERIFY(!document->canRedo());
+    QCOMPARE(document->bytesPerLine(), quint8(16));
+    QCOMPARE(document->areaSpacing(), quint8(1));
+    QCOMPARE(document->baseAddress(), quint64(0));
+    QCOMPARE(document->cursor()->position().lineWidth, quint8(16));
+    QCOMPARE(document->cursor()->parent(), document.get());
+    QCOMPARE(document->metadata()->parent(), document.get());
+    QVERIFY(document->selectedBytes().isEmpty());
+}
+
+void TstQHexDocument::editUndoRedo_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<Edit>("edit");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("insert") << QByteArray("ABCDE") << Edit { 'i', 2, "XY" }
+                            << QByteArray("ABXYCDE");
+    QTest::newRow("insert-at-end")
+            << QByteArray("ABCDE") << Edit { 'i', 5, "XY" } << QByteArray("ABCDEXY");
+    QTest::newRow("insert-past-end")
+            << QByteArray("ABCDE") << Edit { 'i', 7, "XY" } << QByteArray("ABCDE  XY");
+    QTest::newRow("insert-negative")
+            << QByteArray("ABCDE") << Edit { 'i', -1, "XY" } << QByteArray("ABCDE");
+    QTest::newRow("remove") << QByteArray("ABCDE") << Edit { 'd', 1, {}, 2 } << QByteArray("ADE");
+    QTest::newRow("remove-past-end")
+            << QByteArray("ABCDE") << Edit { 'd', 3, {}, 10 } << QByteArray("ABC");
+    QTest::newRow("remove-negative-length")
+            << QByteArray("ABCDE") << Edit { 'd', 2, {}, -1 } << QByteArray("ABCDE");
+    QTest::newRow("remove-negative-offset")
+            << QByteArray("ABCDE") << Edit { 'd', -1, {}, 2 } << QByteArray("ABCDE");
+    QTest::newRow("remove-at-end")
+            << QByteArray("ABCDE") << Edit { 'd', 5, {}, 1 } << QByteArray("ABCDE");
+    QTest::newRow("replace") << QByteArray("ABCDE") << Edit { 'r', 1, "XY" } << QByteArray("AXYDE");
+    QTest::newRow("replace-past-end")
+            << QByteArray("ABCDE") << Edit { 'r', 3, "XYZ" } << QByteArray("ABCXYZ");
+    QTest::newRow("replace-at-end")
+            << QByteArray("ABCDE") << Edit { 'r', 5, "XY" } << QByteArray("ABCDEXY");
+    QTest::newRow("replace-beyond-end")
+            << QByteArray("ABCDE") << Edit { 'r', 7, "XY" } << QByteArray("ABCDE  XY");
+    QTest::newRow("replace-in-empty") << QByteArray() << Edit { 'r', 0, "AB" } << QByteArray("AB");
+    QTest::newRow("replace-with-zero-bytes")
+            << QByteArray("ABCDE") << Edit { 'r', 1, QByteArray(2, '\0') }
+            << QByteArray("A\0\0DE", 5);
+}
+
+void TstQHexDocument::editUndoRedo()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(Edit, edit);
+    QFETCH(QByteArray, after);
+
+    const auto document = memory_document(before);
+    apply(*document, edit);
+    QCOMPARE(all(*document), after);
+    document->undo();
+    QCOMPARE(all(*document), before); // exactly, length included
+    document->redo();
+    QCOMPARE(all(*document), after);
+    document->undo();
+    document->undo(); // nothing more to undo
+    QCOMPARE(all(*document), before);
+}
+
+void TstQHexDocument::randomEditsMatchModel()
+{
+    // Edits, undos and redos in any order against snapshots of a plain array.
+    QRandomGenerator random(20261207);
+    const auto document = memory_document("0123456789");
+    QVector<QByteArray> states { "0123456789" };
+    int current = 0;
+    for (int step = 0; step < 3000; ++step) {
+        const int action = random.bounded(10);
+        if (action < 2) {
+            document->undo();
+            current = qMax(0, current - 1);
+        } else if (action < 3) {
+            document->redo();
+            current = qMin(int(states.size()) - 1, current + 1);
+        } else {
+            const qint64 size = states.at(current).size();
+            Edit edit { "ird"[random.bounded(3)],
+                        random.bounded(-2, int(size) + 4),
+                        {},
+                        random.bounded(-1, 7) };
+            for (int n = random.bounded(6); n > 0; --n)
+                edit.data.append(char(random.bounded(256)));
+            apply(*document, edit);
+            QByteArray next = states.at(current);
+            apply(next, edit);
+            states.resize(++current);
+            states.append(next);
+        }
+        QCOMPARE(all(*document), states.at(current));
+        QCOMPARE(document->canUndo(), current > 0);
+        QCOMPARE(document->canRedo(), current < states.size() - 1);
+    }
+}
+
+void TstQHexDocument::editSignals()
+{
+    const auto document = memory_document("ABCDE");
+    QSignalSpy changed(document.get(), &QHexDocument::documentChanged);
+    QSignalSpy canUndo(document.get(), &QHexDocument::canUndoChanged);
+    QSignalSpy canRedo(document.get(), &QHexDocument::canRedoChanged);
+
+    document->undo(); // nothing to undo: still a documentChanged, no stack signal
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(canUndo.size(), 0);
+
+    document->insert(0, uchar('X'));
+    document->replace(1, uchar('Y'));
+    document->remove(0, 1);
+    QCOMPARE(changed.size(), 4);
+    QCOMPARE(all(*document), QByteArray("YBCDE"));
+    QVERIFY(!canUndo.isEmpty());
+    QCOMPARE(canUndo.last().first().toBool(), true);
+
+    document->undo();
+    QCOMPARE(canRedo.last().first().toBool(), true);
+    document->insert(0, uchar('Z')); // drops the undone step
+    QVERIFY(!document->canRedo());
+    QCOMPARE(canRedo.last().first().toBool(), false);
+    QCOMPARE(all(*document), QByteArray("ZXYBCDE"));
+    QCOMPARE(changed.size(), 6);
+}
+
+void TstQHexDocument::readOnlyStoreKeepsBytes()
+{
+    auto* buffer = new QMemoryRefBuffer;
+    buffer->load(QByteArray("ABCDE"));
+    QHexDocument document(buffer);
+    QSignalSpy changed(&document, &QHexDocument::documentChanged);
+    document.insert(0, QByteArray("XY"));
+    document.replace(1, QByteArray("Q"));
+    document.remove(0, 2);
+    QCOMPARE(changed.size(), 3);
+    QVERIFY(document.canUndo()); // the steps exist, but change nothing
+    QCOMPARE(all(document), QByteArray("ABCDE"));
+    document.undo();
+    document.undo();
+    document.undo();
+    QCOMPARE(all(document), QByteArray("ABCDE"));
+}
+
+void TstQHexDocument::clipboard_data()
+{
+    QTest::addColumn<QString>("action"); // copy, copy-hex, cut, paste, paste-hex
+    QTest::addColumn<bool>("insertMode");
+    QTest::addColumn<QString>("clipboardBefore");
+    QTest::addColumn<QByteArray>("bytesAfter");
+    QTest::addColumn<QString>("clipboardAfter");
+
+    // ABCDEFGH with offsets 2 to 4 selected, the position on offset 4.
+    QTest::newRow("copy") << "copy" << false << "" << QByteArray("ABCDEFGH") << "CDE";
+    QTest::newRow("copy-hex") << "copy-hex" << false << "" << QByteArray("ABCDEFGH") << "43 44 45";
+    QTest::newRow("cut") << "cut" << false << "" << QByteArray("ABFGH") << "CDE";
+    QTest::newRow("cut-hex") << "cut-hex" << false << "" << QByteArray("ABFGH") << "43 44 45";
+    QTest::newRow("paste-insert") << "paste" << true << "XY" << QByteArray("ABFGXYH") << "XY";
+    QTest::newRow("paste-overwrite") << "paste" << false << "XY" << QByteArray("ABFGXY") << "XY";
+    QTest::newRow("paste-hex-insert")
+            << "paste-hex" << true << "58 5a" << QByteArray("ABFGXZH") << "58 5a";
+    QTest::newRow("paste-utf8") << "paste" << true << QString::fromUtf8("\xE4\xBD\xA0")
+                                << QByteArray("ABFG\xE4\xBD\xA0H")
+                                << QString::fromUtf8("\xE4\xBD\xA0");
+    QTest::newRow("paste-empty-clipboard") << "paste" << true << "" << QByteArray("ABCDEFGH") << "";
+}
+
+void TstQHexDocument::clipboard()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, insertMode);
+    QFETCH(QString, clipboardBefore);
+    QFETCH(QByteArray, bytesAfter);
+    QFETCH(QString, clipboardAfter);
+
+    QClipboard* board = QGuiApplication::clipboard();
+    board->setText(clipboardBefore);
+    const auto document = memory_document("ABCDEFGH");
+    document->cursor()->moveTo(qint64(2));
+    document->cursor()->select(0, 4, 1);
+    document->cursor()->setInsertionMode(insertMode ? InsertMode : OverwriteMode);
+    QCOMPARE(document->selectedBytes(), QByteArray("CDE"));
+    QSignalSpy changed(document.get(), &QHexDocument::documentChanged);
+
+    const bool hex = action.endsWith(QLatin1String("-hex"));
+    if (action.startsWith(QLatin1String("copy")))
+        document->copy(hex);
+    else if (action.startsWith(QLatin1String("cut")))
+        document->cut(hex);
+    else
+        document->paste(hex);
+
+    QCOMPARE(all(*document), bytesAfter);
+    QCOMPARE(board->text(), clipboardAfter);
+    if (action.startsWith(QLatin1String("cut")))
+        QCOMPARE(changed.size(), 1);
+    if (bytesAfter != "ABCDEFGH") {
+        QVERIFY(!document->cursor()->hasSelection());
+        // Everything the action changed is undone step by step.
+        while (document->canUndo())
+            document->undo();
+        QCOMPARE(all(*document), QByteArray("ABCDEFGH"));
+    } else {
+        QCOMPARE(changed.size(), 0);
+        QVERIFY(document->cursor()->hasSelection());
+    }
+}
+
+void TstQHexDocument::clipboardWithoutSelection()
+{
+    QClipboard* board = QGuiApplication::clipboard();
+    board->setText(QStringLiteral("41 42"));
+    const auto document = memory_document({});
+    document->cursor()->setInsertionMode(InsertMode);
+    QSignalSpy changed(document.get(), &QHexDocument::documentChanged);
+    document->copy();
+    document->cut(true);
+    document->removeSelection();
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(board->text(), QStringLiteral("41 42"));
+    document->paste(true);
+    QCOMPARE(all(*document), QByteArray("AB"));
+
+    // Raw copying stops at the first zero byte; the hex form keeps it.
+    const auto binary = memory_document(QByteArray("a\0b", 3));
+    binary->cursor()->moveTo(qint64(0));
+    binary->cursor()->select(0, 2, 1);
+    binary->copy();
+    QCOMPARE(board->text(), QStringLiteral("a"));
+    binary->copy(true);
+    QCOMPARE(board->text(), QStringLiteral("61 00 62"));
+}
+
+void TstQHexDocument::searches_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<qint64>("cursorAt");
+    QTest::addColumn<int>("selectTo"); // -1: no selection
+    QTest::addColumn<qint64>("found");
+    // Over ABCDEFGHCD, 16 bytes per line.
+    QTest::newRow("forward-under-cursor")
+            << QByteArray("CD") << true << qint64(2) << -1 << qint64(2);
+    QTest::newRow("forward-later") << QByteArray("CD") << true << qint64(3) << -1 << qint64(8);
+    QTest::newRow("forward-none") << QByteArray("XY") << true << qint64(0) << -1 << qint64(-1);
+    QTest::newRow("backward-from-before-cursor")
+            << QByteArray("CD") << false << qint64(2) << -1 << qint64(-1);
+    QTest::newRow("backward-from-start-wraps-to-last")
+            << QByteArray("CD") << false << qint64(0) << -1 << qint64(8);
+    QTest::newRow("backward-before-selection")
+            << QByteArray("CD") << false << qint64(9) << 3 << qint64(2);
+    QTest::newRow("backward-found") << QByteArray("CD") << false << qint64(9) << -1 << qint64(8);
+}
+
+void TstQHexDocument::searches()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(bool, forward);
+    QFETCH(qint64, cursorAt);
+    QFETCH(int, selectTo);
+    QFETCH(qint64, found);
+
+    const auto document = memory_document("ABCDEFGHCD");
+    QHexCursor* cursor = document->cursor();
+    cursor->moveTo(cursorAt);
+    if (selectTo >= 0)
+        cursor->select(0, selectTo, 1);
+    const QHexPosition before = cursor->position();
+    const qint64 result
+            = forward ? document->searchForward(pattern) : document->searchBackward(pattern);
+    QCOMPARE(result, found);
+    if (found < 0) {
+        QCOMPARE(cursor->position(), before);
+        return;
+    }
+    // The match is selected: anchor on its first byte, position on its last.
+    QCOMPARE(qint64(cursor->anchorColumn()), found);
+    QCOMPARE(qint64(cursor->currentColumn()), found + pattern.size() - 1);
+    QCOMPARE(document->selectedBytes(), pattern);
+}
+
+void TstQHexDocument::layoutSettings()
+{
+    const auto document = memory_document(QByteArray(64, 'x'));
+    QSignalSpy changed(document.get(), &QHexDocument::documentChanged);
+    QSignalSpy lines(document.get(), &QHexDocument::lineChanged);
+    document->setBaseAddress(0);
+    QCOMPARE(changed.size(), 0);
+    document->setBaseAddress(4096);
+    document->setBaseAddress(4096);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(document->baseAddress(), quint64(4096));
+    document->setAreaSpacing(3);
+    QCOMPARE(document->areaSpacing(), quint8(3));
+
+    document->metadata()->addRange(0, 20, Qt::red, QColor(), QString());
+    QCOMPARE(lines.size(), 2); // lines 0 and 1
+    document->setBytesPerLine(8);
+    QCOMPARE(document->bytesPerLine(), quint8(8));
+    QCOMPARE(document->cursor()->position().lineWidth, quint8(8));
+    QCOMPARE(lines.size(), 5); // relaid over lines 0, 1 and 2
+    QCOMPARE(lines.last().first().toULongLong(), 2ULL);
+    QCOMPARE(changed.size(), 1); // no documentChanged of its own
+    document->cursor()->moveTo(qint64(35));
+    QCOMPARE(document->cursor()->currentLine(), quint64(4));
+
+    document->metadata()->clear(); // forwarded as documentChanged
+    QCOMPARE(changed.size(), 2);
+}
+
+void TstQHexDocument::saveTo()
+{
+    const auto document = memory_document(QByteArray("AB\0CD", 5));
+    QBuffer readOnly;
+    readOnly.setData("old");
+    QVERIFY(readOnly.open(QIODevice::ReadOnly));
+    QVERIFY(!document->saveTo(&readOnly));
+    QCOMPARE(readOnly.data(), QByteArray("old"));
+    QVERIFY(!document->saveTo(nullptr));
+
+    QBuffer target;
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    bool saved = false;
+    QVERIFY(QMetaObject::invokeMethod(document.get(), "saveTo", Q_RETURN_ARG(bool, saved),
+                                      Q_ARG(QIODevice*, &target)));
+    QVERIFY(saved);
+    QCOMPARE(target.data(), QByteArray("AB\0CD", 5));
+}
+
+void TstQHexDocument::fromFile()
+{
+    const QString path = m_dir.filePath(QStringLiteral("small.bin"));
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write("0123456789ABCDEF0123");
+    }
+    std::unique_ptr<QHexDocument> document(QHexDocument::fromFile(path));
+    QVERIFY(document);
+    QCOMPARE(document->length(), 20);
+    QCOMPARE(document->read(16, 10), QByteArray("0123"));
+    QCOMPARE(document->at(10), uchar('A'));
+    document->cursor()->moveTo(qint64(1));
+    QCOMPARE(document->searchForward("0123"), qint64(16));
+    document->insert(0, QByteArray("zz")); // read-only: nothing changes
+    QCOMPARE(document->length(), 20);
+
+    QBuffer copy;
+    QVERIFY(copy.open(QIODevice::WriteOnly));
+    QVERIFY(document->saveTo(&copy));
+    QCOMPARE(copy.data(), QByteArray("0123456789ABCDEF0123"));
+
+    const QString missing = m_dir.filePath(QStringLiteral("missing.bin"));
+    std::unique_ptr<QHexDocument> none(QHexDocument::fromFile(missing));
+    QVERIFY(none);
+    QVERIFY(none->isEmpty());
+    QVERIFY(!QFile::exists(missing));
+}
+
+void TstQHexDocument::fromLargeSparseFile()
+{
+    const QString path = m_dir.filePath(QStringLiteral("large.bin"));
+    const qint64 size = (qint64(5) << 30) + 7; // the needle starts a line
+    {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        if (!out.resize(size))
+            QSKIP("the file system cannot hold a sparse file of 5 GiB");
+        QVERIFY(out.seek(size - 7));
+        out.write("needle!");
+    }
+    std::unique_ptr<QHexDocument> document(QHexDocument::fromFile(path));
+    QVERIFY(document);
+    QCOMPARE(document->length(), size);
+    QHexCursor* cursor = document->cursor();
+    cursor->moveTo(size - (qint64(2) << 20)); // far past 2^32
+    QCOMPARE(cursor->position().offset(), size - (qint64(2) << 20));
+    QCOMPARE(document->searchForward("needle"), size - 7);
+    QCOMPARE(document->selectedBytes(), QByteArray("needle"));
+    QCOMPARE(document->at(size - 1), uchar('!'));
+    cursor->moveTo(size);
+    QVERIFY(document->atEnd());
+    QCOMPARE(document->searchBackward("needle"), size - 7);
+}
+
+QTEST_MAIN(TstQHexDocument)
+#include "tst_qhexdocument.moc"
