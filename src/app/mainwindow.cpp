@@ -6,11 +6,14 @@
 
 #include <pcap/pcap.h>
 
+#include <QApplication>
 #include <QDebug>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTableWidgetItem>
+#include <QTextStream>
 
 #include "cupdate.h"
 #include "filtersettings.h"
@@ -25,6 +28,8 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
 
+constexpr int kDarkTheme = 1;
+constexpr int kLightTheme = 2;
 constexpr int kRecordFields = 8;
 constexpr int kHexColumn = 7;
 
@@ -102,6 +107,7 @@ MainWindow::MainWindow(QWidget* parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    load_theme(kLightTheme);
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
     // Parentless, a window of its own; destroyed with this window.
     delete g_filter_form;
@@ -132,6 +138,23 @@ MainWindow::~MainWindow()
     delete g_filter_form;
     g_filter_form = nullptr;
     delete ui;
+}
+
+void MainWindow::load_theme(int theme)
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (app == nullptr)
+        return;
+    QFile file(theme == kDarkTheme ? QStringLiteral(":/qdarkstyle/dark/style.qss")
+                                   : QStringLiteral(":/qdarkstyle/light/style.qss"));
+    if (!file.exists()) {
+        app->setStyleSheet(QString()); // the platform's own look
+        return;
+    }
+    file.open(QIODevice::ReadOnly | QIODevice::Text);
+    QTextStream stream(&file);
+    stream.setCodec("UTF-8");
+    app->setStyleSheet(stream.readAll());
 }
 
 void MainWindow::on_pushButton_2_clicked()
@@ -234,4 +257,28 @@ void MainWindow::on_pushButton_5_clicked()
 {
     const QByteArray bytes = decode_hex_text(ui->textEdit_2->toPlainText());
     ui->textEdit->setPlainText(QString::fromUtf8(up_to_first_zero(bytes)));
+}
+
+void MainWindow::on_pushButton_9_clicked()
+{
+    // The button names the theme its next click selects.
+    const QString toDark = tr("黑色主题");
+    if (ui->pushButton_9->text() != toDark) {
+        load_theme(kLightTheme);
+        ui->pushButton_9->setText(toDark);
+    } else {
+        load_theme(kDarkTheme);
+        ui->pushButton_9->setText(tr("亮色主题"));
+    }
+}
+
+void MainWindow::on_pushButton_10_clicked()
+{
+    QMessageBox::information(this, tr("说明"),
+                             tr("本软件基于NpcapSDK开发\n")
+                                     + tr("网卡的选择,一般选择连接互联网的网卡,可使用cmd命令 "
+                                          "ipconfig查看自己所使用的网卡。")
+                                     + tr("暂时只支持tcp协议的,如需更多功能可以选择wireshark。\n\n")
+                                     + tr("请勿用于非法用途,否则责任自负"),
+                             QMessageBox::Ok);
 }

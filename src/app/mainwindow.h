@@ -12,7 +12,8 @@ class MainWindow;
 }
 
 // The application's window: adapter list, start and stop, the filter options,
-// the packet table and the payload views below it.
+// the packet table, the payload views below it, the theme switch and the
+// explanation box.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -25,14 +26,20 @@ public:
     // Stops and joins every capture that is still running.
     ~MainWindow() override;
 
+    // Sets the application's style sheet: the dark theme for 1, the light one
+    // for any other value. Reaches every window, those opened later too.
+    void load_theme(int theme);
+
 private slots:
     void on_pushButton_2_clicked();
     void on_pushButton_7_clicked();
     void on_pushButton_clicked();
     void on_pushButton_3_clicked();
+    void on_pushButton_10_clicked();
     void on_tableWidget_2_itemClicked(QTableWidgetItem* item);
     void on_pushButton_4_clicked();
     void on_pushButton_5_clicked();
+    void on_pushButton_9_clicked();
 
 public slots:
     // Appends one record line as a row of eight centred cells.
