@@ -1,0 +1,261 @@
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "cupdate.h"
+#include "testframes.h"
+
+// Our record lines against tshark's reading of the same capture of real
+// traffic: an HTTP server answering requests on 127.0.0.1, with segments
+// large and small and TCP options on (Linux sends timestamps).
+
+namespace {
+
+const QByteArray kMarker("tarnlook-differential-end-marker");
+
+// Records lo into a capture file on a thread of its own until stopped, and
+// notes when a frame holding the marker has been written: lo hands frames
+// over in order, so everything before it is in the file by then.
+class LoopbackRecorder
+{
+public:
+    bool start(const QString& path, quint16 port, QString* reason)
+    {
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
+        m_handle = pcap_create("lo", errbuf);
+        if (m_handle == nullptr) {
+            *reason = QString::fromLocal8Bit(errbuf);
+            return false;
+        }
+        pcap_set_snaplen(m_handle, 262144); // nothing is cut
+        pcap_set_immediate_mode(m_handle, 1);
+        if (pcap_activate(m_handle) < 0) {
+            *reason = QStringLiteral("cannot capture on lo: ")
+                    + QString::fromLocal8Bit(pcap_geterr(m_handle));
+            return false;
+        }
+        bpf_program program {};
+        const QByteArray filter = "tcp port " + QByteArray::number(port);
+        if (pcap_compile(m_handle, &program, filter.constData(), 1, PCAP_NETMASK_UNKNOWN) != 0
+            || pcap_setfilter(m_handle, &program) != 0) {
+            *reason = QString::fromLocal8Bit(pcap_geterr(m_handle));
+            return false;
+        }
+        pcap_freecode(&program);
+        pcap_setnonblock(m_handle, 1, errbuf);
+        m_dumper = pcap_dump_open(m_handle, path.toLocal8Bit().constData());
+        if (m_dumper == nullptr) {
+            *reason = QString::fromLocal8Bit(pcap_geterr(m_handle));
+            return false;
+        }
+        m_thread = std::thread([this] { loop(); });
+        return true;
+    }
+
+    bool markerSeen() const { return m_marker.load(); }
+
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    ~LoopbackRecorder()
+    {
+        stop();
+        if (m_dumper != nullptr)
+            pcap_dump_close(m_dumper);
+        if (m_handle != nullptr)
+            pcap_close(m_handle);
+    }
+
+private:
+    static void onFrame(u_char* self, const pcap_pkthdr* header, const u_char* data)
+    {
+        auto* recorder = reinterpret_cast<LoopbackRecorder*>(self);
+        pcap_dump(reinterpret_cast<u_char*>(recorder->m_dumper), header, data);
+        if (memmem(data, header->caplen, kMarker.constData(), kMarker.size()) != nullptr) {
+            pcap_dump_flush(recorder->m_dumper);
+            recorder->m_marker = true;
+        }
+    }
+
+    void loop()
+    {
+        pollfd pfd { pcap_get_selectable_fd(m_handle), POLLIN, 0 };
+        while (!m_stop) {
+            if (pcap_dispatch(m_handle, -1, &LoopbackRecorder::onFrame,
+                              reinterpret_cast<u_char*>(this))
+                == 0)
+                poll(&pfd, 1, 20);
+        }
+        pcap_dump_flush(m_dumper);
+    }
+
+    pcap_t* m_handle = nullptr;
+    pcap_dumper_t* m_dumper = nullptr;
+    std::thread m_thread;
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_marker { false };
+};
+
+// Sends the request on a new connection to 127.0.0.1:port and reads until
+// the server closes it. Returns the bytes received.
+QByteArray http_exchange(quint16 port, const QByteArray& request)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QByteArray received;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        for (qsizetype sent = 0; sent < request.size();) {
+            const ssize_t n = send(fd, request.constData() + sent, request.size() - sent, 0);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        char chunk[65536];
+        for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;)
+            received.append(chunk, int(n));
+    }
+    close(fd);
+    return received;
+}
+
+// Fields 2 to 7 of a record line in tshark's order and spelling.
+QString as_tshark_fields(const QString& line)
+{
+    const QStringList f = line.split(QLatin1Char('|'));
+    return QStringList { f.at(2), f.at(3), f.at(4), f.at(5), f.at(6), f.at(7).toLower() }.join(
+            QLatin1Char('\t'));
+}
+
+} // namespace
+
+class TstTsharkDiff : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void recordLinesMatchTshark();
+};
+
+void TstTsharkDiff::recordLinesMatchTshark()
+{
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (tshark.isEmpty() || python.isEmpty())
+        QSKIP("tshark and python3 are needed (scripts/install-deps installs them)");
+    QString reason;
+    if (!testframes::can_capture_on_loopback(&reason))
+        QSKIP(qPrintable(reason));
+
+    // Files of many sizes for the server to send, from empty to a mebibyte.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QRandomGenerator random(7);
+    const QList<int> sizes = { 0, 1, 100, 1448, 1449, 5000, 70000, 1 << 20 };
+    for (int size : sizes) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (char& byte : bytes)
+            byte = char(random.bounded(256));
+        QFile file(dir.filePath(QStringLiteral("www/%1").arg(size)));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("www"))));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    QProcess server;
+    server.setWorkingDirectory(dir.filePath(QStringLiteral("www")));
+    server.start(python,
+                 { QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                   QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("0") });
+    QVERIFY(server.waitForStarted());
+    const auto stopServer = qScopeGuard([&] {
+        server.kill();
+        server.waitForFinished();
+    });
+    // "Serving HTTP on 127.0.0.1 port N (http://127.0.0.1:N/) ..."
+    QByteArray banner;
+    QTRY_VERIFY_WITH_TIMEOUT((banner += server.readAllStandardOutput()).contains("port "), 10000);
+    const quint16 port = banner.mid(banner.indexOf("port ") + 5).split(' ').first().toUShort();
+    QVERIFY(port != 0);
+
+    const QString capture = dir.filePath(QStringLiteral("traffic.pcap"));
+    LoopbackRecorder recorder;
+    QVERIFY2(recorder.start(capture, port, &reason), qPrintable(reason));
+
+    for (int size : sizes) {
+        const QByteArray reply = http_exchange(
+                port, "GET /" + QByteArray::number(size) + " HTTP/1.0\r\nHost: test\r\n\r\n");
+        QVERIFY2(reply.startsWith("HTTP/1.0 200"), reply.left(40).constData());
+        QVERIFY(reply.size() > size);
+    }
+    // A large request body: big segments from the client side too.
+    http_exchange(port,
+                  "PUT /x HTTP/1.0\r\nContent-Length: 300000\r\n\r\n" + QByteArray(300000, 'u'));
+    http_exchange(port, "GET /" + kMarker + " HTTP/1.0\r\n\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.markerSeen(), 10000);
+    recorder.stop();
+
+    // Our reading, through the same road as a capture.
+    CUpdate reader { FilterSettings {} };
+    QStringList ours;
+    bool finished = false;
+    QObject context;
+    connect(&reader, &CUpdate::send_update, &context,
+            [&](const QString& line) { ours.append(as_tshark_fields(line)); });
+    connect(&reader, &QThread::finished, &context, [&] { finished = true; });
+    reader.adapter_name = QStringLiteral("file://") + capture;
+    reader.start();
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+
+    QProcess decoder;
+    decoder.start(tshark,
+                  { QStringLiteral("-r"), capture, QStringLiteral("-Y"),
+                    QStringLiteral("ip && tcp"), QStringLiteral("-T"), QStringLiteral("fields"),
+                    QStringLiteral("-e"), QStringLiteral("ip.src"), QStringLiteral("-e"),
+                    QStringLiteral("tcp.srcport"), QStringLiteral("-e"), QStringLiteral("ip.dst"),
+                    QStringLiteral("-e"), QStringLiteral("tcp.dstport"), QStringLiteral("-e"),
+                    QStringLiteral("tcp.len"), QStringLiteral("-e"),
+                    QStringLiteral("tcp.payload") });
+    QVERIFY(decoder.waitForFinished(120000));
+    QCOMPARE(decoder.exitCode(), 0);
+    const QStringList theirs = QString::fromLatin1(decoder.readAllStandardOutput())
+                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+
+    QVERIFY(theirs.size() > 2 * sizes.size()); // real traffic was recorded
+    int withPayload = 0;
+    int largest = 0;
+    for (int i = 0; i < qMin(ours.size(), theirs.size()); ++i) {
+        QVERIFY2(ours.at(i) == theirs.at(i),
+                 qPrintable(QStringLiteral("frame %1 differs:\nours   %2\ntshark %3")
+                                    .arg(i + 1)
+                                    .arg(ours.at(i).left(200), theirs.at(i).left(200))));
+        const int length = ours.at(i).section(QLatin1Char('\t'), 4, 4).toInt();
+        withPayload += length > 0 ? 1 : 0;
+        largest = qMax(largest, length);
+    }
+    QCOMPARE(ours.size(), theirs.size());
+    QVERIFY(withPayload > sizes.size());
+    QVERIFY2(largest > 1448, "segments larger than one Ethernet payload were compared");
+}
+
+QTEST_GUILESS_MAIN(TstTsharkDiff)
+#include "tst_tsharkdiff.moc"
