@@ -19,6 +19,9 @@
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "packetrecord.h"
+#include "qhexdocument.h"
+#include "qhexview.h"
+#include "qmemorybuffer.h"
 #include "ui_mainwindow.h"
 
 QStringList g_adapter_names;
@@ -245,6 +248,24 @@ void MainWindow::on_tableWidget_2_itemClicked(QTableWidgetItem* item)
     ui->textEdit->setPlainText(text);
     ui->label_2->setText(length_text(hex.size() / 2));
     ui->label_3->setText(length_text(text.size()));
+}
+
+void MainWindow::on_pushButton_8_clicked()
+{
+    const QString hex = ui->textEdit_2->toPlainText();
+    // Every decoded byte, zero bytes included: one per pair of characters.
+    const QByteArray bytes = decode_hex_text(hex).left(hex.size() / 2);
+
+    // A window of its own; closing it releases it with its document and
+    // buffer.
+    auto* view = new QHexView;
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    auto* buffer = new QMemoryBuffer; // the document takes it over
+    buffer->load(bytes.constData(), bytes.size());
+    view->setDocument(new QHexDocument(buffer, view));
+    view->setWindowTitle(tr("HexEdit 十六进制查看编辑"));
+    view->resize(700, 600);
+    view->show();
 }
 
 void MainWindow::on_pushButton_4_clicked()

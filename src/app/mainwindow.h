@@ -12,8 +12,8 @@ class MainWindow;
 }
 
 // The application's window: adapter list, start and stop, the filter options,
-// the packet table, the payload views below it, the theme switch and the
-// explanation box.
+// the packet table, the payload views below it, the hex windows, the theme
+// switch and the explanation box.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -37,6 +37,7 @@ private slots:
     void on_pushButton_3_clicked();
     void on_pushButton_10_clicked();
     void on_tableWidget_2_itemClicked(QTableWidgetItem* item);
+    void on_pushButton_8_clicked();
     void on_pushButton_4_clicked();
     void on_pushButton_5_clicked();
     void on_pushButton_9_clicked();

@@ -1,0 +1,189 @@
+#include <algorithm>
+
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include "mainwindow.h"
+#include "qhexbuffer.h"
+#include "qhexdocument.h"
+#include "qhexview.h"
+
+namespace {
+
+QList<QHexView*> hex_windows()
+{
+    QList<QHexView*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* view = qobject_cast<QHexView*>(widget))
+            windows.append(view);
+    return windows;
+}
+
+void click(const MainWindow& window, const char* button)
+{
+    QTest::mouseClick(window.findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
+}
+
+QByteArray shown_bytes(QHexView& view)
+{
+    QHexDocument* document = view.document();
+    return document->read(0, int(document->length()));
+}
+
+// What a user sees of the first data row of a hex window: mostly background
+// (the median pixel), with text in the opposite lightness on it.
+struct Row
+{
+    int background;
+    int darkest;
+    int lightest;
+};
+
+Row first_row(QHexView& view)
+{
+    const QImage image = view.viewport()->grab().toImage();
+    const int y = view.fontMetrics().height() * 3 / 2;
+    QVector<int> values;
+    for (int x = 0; x < image.width() / 2; ++x)
+        values.append(image.pixelColor(x, y).lightness());
+    std::sort(values.begin(), values.end());
+    return Row { values.at(values.size() / 2), values.first(), values.last() };
+}
+
+} // namespace
+
+class TstHexWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void opensDecodedBytes_data();
+    void opensDecodedBytes();
+    void everyClickOpensAnother();
+    void closingReleasesWindowDocumentAndBuffer();
+    void followsTheTheme();
+    void applicationEndsWhenLastWindowCloses();
+};
+
+void TstHexWindow::cleanup()
+{
+    qDeleteAll(hex_windows());
+}
+
+void TstHexWindow::opensDecodedBytes_data()
+{
+    QTest::addColumn<QString>("hex");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("initial-16") << QString() << QByteArray("\x16");
+    QTest::newRow("zero-byte-kept") << "410042" << QByteArray("A\0B", 3);
+    QTest::newRow("odd-digit-count") << "4142A" << QByteArray("AB");
+    QTest::newRow("empty") << "" << QByteArray();
+    QTest::newRow("lower-case") << "e4bda0" << QByteArray("\xE4\xBD\xA0");
+    QTest::newRow("not-hex-pair") << "zz41" << QByteArray("\0A", 2);
+}
+
+void TstHexWindow::opensDecodedBytes()
+{
+    QFETCH(QString, hex);
+    QFETCH(QByteArray, bytes);
+
+    MainWindow window;
+    auto* hexEdit = window.findChild<QTextEdit*>(QStringLiteral("textEdit_2"));
+    if (!hex.isNull())
+        hexEdit->setPlainText(hex);
+    const QString before = hexEdit->toPlainText();
+    click(window, "pushButton_8");
+
+    const QList<QHexView*> windows = hex_windows();
+    QCOMPARE(windows.size(), 1);
+    QHexView* view = windows.first();
+    QVERIFY(view->isWindow());
+    QVERIFY(view->isVisible());
+    QCOMPARE(view->windowTitle(), QStringLiteral("HexEdit 十六进制查看编辑"));
+    QCOMPARE(view->size(), QSize(700, 600));
+    QCOMPARE(shown_bytes(*view), bytes);
+
+    // Edits stay in the window.
+    view->document()->insert(0, QByteArray("zz"));
+    QCOMPARE(shown_bytes(*view), "zz" + bytes);
+    QCOMPARE(hexEdit->toPlainText(), before);
+}
+
+void TstHexWindow::everyClickOpensAnother()
+{
+    MainWindow window;
+    click(window, "pushButton_8");
+    click(window, "pushButton_8");
+    const QList<QHexView*> windows = hex_windows();
+    QCOMPARE(windows.size(), 2);
+    QVERIFY(windows.at(0)->document() != windows.at(1)->document());
+    QCOMPARE(shown_bytes(*windows.at(0)), QByteArray("\x16"));
+    QCOMPARE(shown_bytes(*windows.at(1)), QByteArray("\x16"));
+}
+
+void TstHexWindow::closingReleasesWindowDocumentAndBuffer()
+{
+    MainWindow window;
+    click(window, "pushButton_8");
+    QPointer<QHexView> view = hex_windows().value(0);
+    QVERIFY(view);
+    QPointer<QHexDocument> document = view->document();
+    QPointer<QHexBuffer> buffer = document->findChild<QHexBuffer*>();
+    QVERIFY(buffer);
+    QVERIFY(view->close());
+    QTRY_VERIFY(view.isNull());
+    QVERIFY(document.isNull());
+    QVERIFY(buffer.isNull());
+}
+
+void TstHexWindow::followsTheTheme()
+{
+    MainWindow window;
+    auto* hexEdit = window.findChild<QTextEdit*>(QStringLiteral("textEdit_2"));
+    hexEdit->setPlainText(QString(64, QLatin1Char('4'))); // two full lines of 0x44
+    click(window, "pushButton_8");
+    QHexView* view = hex_windows().value(0);
+    QVERIFY(view != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+
+    Row row = first_row(*view);
+    QVERIFY2(row.background > 160 && row.darkest < 100, "dark text on light rows");
+    click(window, "pushButton_9"); // dark
+    row = first_row(*view);
+    QVERIFY2(row.background < 100 && row.lightest > 160, "light text on dark rows");
+    click(window, "pushButton_9"); // light again
+    row = first_row(*view);
+    QVERIFY2(row.background > 160 && row.darkest < 100, "dark text on light rows");
+}
+
+void TstHexWindow::applicationEndsWhenLastWindowCloses()
+{
+    // Closing the main window ends the program only when no hex window is
+    // left open. Qt decides that inside the event loop, so run it.
+    MainWindow window;
+    window.show();
+    click(window, "pushButton_8");
+    QPointer<QHexView> view = hex_windows().value(0);
+    QVERIFY(view);
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    bool runningAfterMainClosed = false;
+    QTimer::singleShot(0, &window, [&] {
+        window.close();
+        QTimer::singleShot(0, view, [&] {
+            runningAfterMainClosed = true;
+            view->close();
+        });
+    });
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); }); // liveness bound
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(runningAfterMainClosed);
+    QCOMPARE(lastClosed.size(), 1);
+}
+
+QTEST_MAIN(TstHexWindow)
+#include "tst_hexwindow.moc"
