@@ -154,17 +154,21 @@ inline bool write_capture(const QString& path, int link_type, const QVector<QByt
     return true;
 }
 
-// Opens a TCP connection on 127.0.0.1, sends payload from the connecting side
-// and reply from the accepting side, and closes both. Returns the listening
-// port, or 0 on failure.
-inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByteArray& reply = {})
+// Opens a TCP connection to a listener on a loopback address (127.0.0.1
+// unless said otherwise; any of 127.0.0.0/8), sends payload from the
+// connecting side and reply from the accepting side, and closes both. Returns
+// the listening port, or 0 on failure.
+inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByteArray& reply = {},
+                                          std::uint32_t loopback_address = INADDR_LOOPBACK)
 {
+    if ((loopback_address >> 24) != 127)
+        return 0; // never anywhere but the loopback range
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     if (listener < 0)
         return 0;
     sockaddr_in address {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(loopback_address);
     socklen_t length = sizeof address;
     std::uint16_t port = 0;
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
