@@ -16,7 +16,11 @@ const QHexPosition& QHexCursor::selectionEnd() const
 
 int QHexCursor::selectionLength() const
 {
-    return static_cast<int>(selectionEnd().offset() - selectionStart().offset() + 1);
+    // In 32-bit arithmetic: the ends of a selection far outside any document
+    // can lie more than 2^63 apart, which a signed difference cannot hold.
+    const quint64 span = static_cast<quint64>(selectionEnd().offset())
+            - static_cast<quint64>(selectionStart().offset()) + 1;
+    return static_cast<int>(static_cast<quint32>(span));
 }
 
 bool QHexCursor::isLineSelected(quint64 line) const

@@ -14,7 +14,12 @@ struct QHexPosition
     quint8 lineWidth;
     int nibbleIndex;
 
-    qint64 offset() const { return static_cast<qint64>(line * lineWidth) + column; }
+    // Computed modulo 2^64, so that a position far outside any document wraps
+    // instead of overflowing.
+    qint64 offset() const
+    {
+        return static_cast<qint64>(line * lineWidth + static_cast<quint64>(qint64(column)));
+    }
     bool operator==(const QHexPosition& rhs) const
     {
         return line == rhs.line && column == rhs.column && nibbleIndex == rhs.nibbleIndex;

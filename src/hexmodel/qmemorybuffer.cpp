@@ -28,14 +28,17 @@ qint64 QMemoryBuffer::length() const
 
 void QMemoryBuffer::insert(qint64 offset, const QByteArray& data)
 {
-    if (offset > kMaxOffset)
-        return; // beyond what one array can hold
+    // Nothing at a negative offset (as QByteArray) or when the run would end
+    // beyond 2^31 - 1: narrowed to 32 bits, such an offset could land inside
+    // the data, and QByteArray's own size arithmetic overflows past that end.
+    if (offset < 0 || offset > kMaxOffset - data.size())
+        return;
     m_buffer.insert(static_cast<int>(offset), data);
 }
 
 void QMemoryBuffer::remove(qint64 offset, int length)
 {
-    if (offset > kMaxOffset)
+    if (offset < 0 || offset > kMaxOffset)
         return;
     m_buffer.remove(static_cast<int>(offset), length);
 }

@@ -6,7 +6,8 @@
 // Edits, reads and searches follow QByteArray's rules: an insert past the end
 // pads the gap with spaces (0x20), a remove past the end cuts at the offset,
 // a backward search finds the last match that begins at or before `from`
-// (from -1: anywhere).
+// (from -1: anywhere). An edit at a negative offset, or an insert whose end
+// would lie beyond 2^31 - 1, changes nothing.
 class QMemoryBuffer : public QHexBuffer
 {
     Q_OBJECT

@@ -1,3 +1,5 @@
+#include <limits>
+
 #include <QtTest>
 
 #include "qhexcursor.h"
@@ -32,6 +34,8 @@ private slots:
     void selectLengthStaysOnLine();
     void selectionOrderAndLength();
     void nibbleOnlySelection();
+    void farPositionsWrap_data();
+    void farPositionsWrap();
     void everyMoveEmitsOnce();
     void insertionModeSignals();
     void lineWidthChange();
@@ -138,6 +142,39 @@ void TstQHexCursor::nibbleOnlySelection()
     // Same line and column: the anchor counts as the start and as the end.
     QCOMPARE(cursor.selectionStart().nibbleIndex, cursor.anchorNibble());
     QCOMPARE(cursor.selectionEnd().nibbleIndex, cursor.anchorNibble());
+}
+
+void TstQHexCursor::farPositionsWrap_data()
+{
+    QTest::addColumn<quint64>("line");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<int>("lengthFromOne"); // selected from offset 1, low 32 bits
+    const qint64 min = std::numeric_limits<qint64>::min();
+    const qint64 max = std::numeric_limits<qint64>::max();
+    QTest::newRow("wraps-past-max") << (quint64(1) << 59) - 1 << 16 << min << 0;
+    QTest::newRow("wraps-below-min") << (quint64(1) << 59) << -2 << max - 1 << -2;
+    QTest::newRow("last-line") << std::numeric_limits<quint64>::max() << 3 << qint64(-13) << -13;
+}
+
+// Positions far outside any document (the cursor does not clamp) give offsets
+// modulo 2^64 and selection lengths in 32 bits, never an overflow.
+void TstQHexCursor::farPositionsWrap()
+{
+    QFETCH(quint64, line);
+    QFETCH(int, column);
+    QFETCH(qint64, offset);
+    QFETCH(int, lengthFromOne);
+
+    const QHexPosition pos { line, column, 16, 1 };
+    QCOMPARE(pos.offset(), offset);
+
+    QHexCursor cursor;
+    cursor.moveTo(0, 1, 1);
+    cursor.select(line, column, 1);
+    QCOMPARE(cursor.selectionStart().offset(), qint64(1));
+    QCOMPARE(cursor.selectionEnd().offset(), offset);
+    QCOMPARE(cursor.selectionLength(), lengthFromOne);
 }
 
 void TstQHexCursor::everyMoveEmitsOnce()

@@ -1,3 +1,4 @@
+#include <limits>
 #include <memory>
 
 #include <QBuffer>
@@ -175,6 +176,20 @@ void TstQHexDocument::editUndoRedo_data()
     QTest::newRow("replace-beyond-end")
             << QByteArray("ABCDE") << Edit { 'r', 7, "XY" } << QByteArray("ABCDE  XY");
     QTest::newRow("replace-in-empty") << QByteArray() << Edit { 'r', 0, "AB" } << QByteArray("AB");
+    // Offsets that a 32-bit narrowing would turn into 1, inside the data.
+    const qint64 belowInt = -(qint64(1) << 32) + 1;
+    QTest::newRow("insert-below-32-bit")
+            << QByteArray("ABCDE") << Edit { 'i', belowInt, "XY" } << QByteArray("ABCDE");
+    QTest::newRow("remove-below-32-bit")
+            << QByteArray("ABCDE") << Edit { 'd', belowInt, {}, 2 } << QByteArray("ABCDE");
+    QTest::newRow("replace-below-32-bit")
+            << QByteArray("ABCDE") << Edit { 'r', belowInt, "XY" } << QByteArray("ABCDE");
+    // The end of the inserted run would pass what one array can hold.
+    const qint64 nearIntMax = std::numeric_limits<int>::max() - 1;
+    QTest::newRow("insert-ending-past-int-max")
+            << QByteArray("ABCDE") << Edit { 'i', nearIntMax, "XY" } << QByteArray("ABCDE");
+    QTest::newRow("replace-ending-past-int-max")
+            << QByteArray("ABCDE") << Edit { 'r', nearIntMax, "XYZ" } << QByteArray("ABCDE");
     QTest::newRow("replace-with-zero-bytes")
             << QByteArray("ABCDE") << Edit { 'r', 1, QByteArray(2, '\0') }
             << QByteArray("A\0\0DE", 5);
