@@ -1,10 +1,23 @@
 # The two commands of the README: `make run` and `make test`. Both install
 # what is missing first (scripts/install-deps), then configure and build.
 
+# make test SANITIZE=1: everything built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, in a folder of its own.
+ifeq ($(SANITIZE),1)
+BUILD_DIR ?= build-sanitize
+SANITIZE_FLAGS := -DTARNLOOK_SANITIZE=ON
+endif
+
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test clean
+# make fuzz: each libFuzzer target of fuzz/ for FUZZ_SECONDS, built with clang
+# in FUZZ_BUILD_DIR; new inputs and crash reproducers stay in that folder.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := packetrecord hextext hexdocument
+
+.PHONY: all deps configure build run test clean fuzz fuzz-build fuzz-merge
 
 all: build
 
@@ -12,7 +25,7 @@ deps:
 	scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -G Ninja $(SANITIZE_FLAGS) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR)
@@ -22,6 +35,28 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNLOOK_FUZZ=ON
+	cmake --build $(FUZZ_BUILD_DIR) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+
+# The folder in the build tree comes first, so that libFuzzer writes new
+# inputs there and reads the repository's corpus as seeds only.
+fuzz: fuzz-build
+	set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD_DIR)/corpus/$$t $(FUZZ_BUILD_DIR)/artifacts; \
+	  $(FUZZ_BUILD_DIR)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD_DIR)/artifacts/$$t- \
+	    $(FUZZ_BUILD_DIR)/corpus/$$t fuzz/corpus/$$t; \
+	done
+
+# Adds to the repository's corpus the inputs of the last runs that reach code
+# it does not (edges only, which keeps it short).
+fuzz-merge: fuzz-build
+	set -e; for t in $(FUZZ_TARGETS); do \
+	  $(FUZZ_BUILD_DIR)/fuzz/fuzz_$$t -merge=1 -use_counters=0 \
+	    fuzz/corpus/$$t $(FUZZ_BUILD_DIR)/corpus/$$t; \
+	done
 
 clean:
 	rm -rf $(BUILD_DIR)
