@@ -8,7 +8,8 @@
 //  - every edit is one undo step, undo gives back exactly the earlier bytes;
 //  - cut is copy plus removeSelection; paste is removeSelection, then an
 //    insert (InsertMode) or replace (OverwriteMode) of the clipboard text's
-//    UTF-8 bytes (hex: QByteArray::fromHex) at the cursor position's offset;
+//    UTF-8 bytes (hex: QByteArray::fromHex) at the cursor position's offset,
+//    or at the end when that lies past it;
 //  - copy puts the selected bytes read as UTF-8 up to the first zero byte on
 //    the clipboard, or, with hex, upper-case pairs separated by spaces.
 // The input's first byte sizes the initial content, which follows it; then
@@ -409,7 +410,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             removeSelection(model);
             if (hex)
                 bytes = QByteArray::fromHex(bytes);
-            const qint64 offset = model.positionOffset();
+            const qint64 offset = qMin(model.positionOffset(), qint64(model.bytes().size()));
             if (model.mode == InsertMode)
                 model.insert(offset, bytes);
             else

@@ -160,7 +160,10 @@ void QHexDocument::paste(bool hex)
     removeSelection();
     if (hex)
         data = QByteArray::fromHex(data);
-    const qint64 offset = m_cursor->position().offset();
+    // A selection that reached the end leaves the position past the data once
+    // removed: the paste goes to the end then, instead of padding the gap with
+    // spaces.
+    const qint64 offset = qMin(m_cursor->position().offset(), m_buffer->length());
     if (m_cursor->insertionMode() == InsertMode)
         insert(offset, data);
     else

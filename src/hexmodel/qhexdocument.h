@@ -64,9 +64,10 @@ public slots:
     // pairs separated by spaces. Nothing without a selection.
     void cut(bool hex = false);
     void copy(bool hex = false);
-    // Replaces the selection, if any, with the clipboard's text as UTF-8 or,
-    // with hex, as the bytes its hex digits stand for; inserted or
-    // overwritten by the cursor's mode. Nothing when the clipboard is empty.
+    // Removes the selection, if any, then writes the clipboard's text as UTF-8
+    // or, with hex, the bytes its hex digits stand for, at the position (at
+    // the end when the position lies past it); inserted or overwritten by the
+    // cursor's mode. Nothing when the clipboard is empty.
     void paste(bool hex = false);
     void insert(qint64 offset, uchar b);
     void replace(qint64 offset, uchar b);

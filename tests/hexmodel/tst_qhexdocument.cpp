@@ -83,6 +83,8 @@ private slots:
     void readOnlyStoreKeepsBytes();
     void clipboard_data();
     void clipboard();
+    void pasteOverSelectionToTheEnd_data();
+    void pasteOverSelectionToTheEnd();
     void clipboardWithoutSelection();
     void searches_data();
     void searches();
@@ -356,6 +358,31 @@ void TstQHexDocument::clipboard()
         QCOMPARE(changed.size(), 0);
         QVERIFY(document->cursor()->hasSelection());
     }
+}
+
+void TstQHexDocument::pasteOverSelectionToTheEnd_data()
+{
+    QTest::addColumn<bool>("insertMode");
+    QTest::newRow("insert") << true;
+    QTest::newRow("overwrite") << false;
+}
+
+void TstQHexDocument::pasteOverSelectionToTheEnd()
+{
+    // Selected from C to the last byte, the position on the last byte: once
+    // the selection is removed the position lies past the data, and the
+    // paste must not pad the gap with spaces.
+    QFETCH(bool, insertMode);
+    QGuiApplication::clipboard()->setText(QStringLiteral("XY"));
+    const auto document = memory_document("ABCDEFGH");
+    document->cursor()->moveTo(qint64(2));
+    document->cursor()->select(0, 7, 1);
+    document->cursor()->setInsertionMode(insertMode ? InsertMode : OverwriteMode);
+    document->paste();
+    QCOMPARE(all(*document), QByteArray("ABXY"));
+    document->undo();
+    document->undo();
+    QCOMPARE(all(*document), QByteArray("ABCDEFGH"));
 }
 
 void TstQHexDocument::clipboardWithoutSelection()
