@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QTableWidgetItem>
 #include <QTextStream>
 
@@ -19,9 +20,11 @@
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "packetrecord.h"
+#include "paintthrottle.h"
 #include "qhexdocument.h"
 #include "qhexview.h"
 #include "qmemorybuffer.h"
+#include "recordfielditem.h"
 #include "ui_mainwindow.h"
 
 QStringList g_adapter_names;
@@ -110,6 +113,7 @@ MainWindow::MainWindow(QWidget* parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    new PaintThrottle(ui->tableWidget_2); // a child of the table
     load_theme(kLightTheme);
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
     // Parentless, a window of its own; destroyed with this window.
@@ -220,16 +224,22 @@ void MainWindow::on_pushButton_clicked()
 
 void MainWindow::show_data_UI(QString line)
 {
-    const QStringList fields = line.split(QLatin1Char('|'));
     QTableWidget* table = ui->tableWidget_2;
     const int row = table->rowCount();
     table->setRowCount(row + 1);
-    const int columns = std::min(kRecordFields, static_cast<int>(fields.size()));
-    for (int column = 0; column < columns; ++column) {
-        auto* item = new QTableWidgetItem(fields.at(column));
-        item->setTextAlignment(Qt::AlignCenter);
-        table->setItem(row, column, item);
+    const int columns = std::min(kRecordFields, static_cast<int>(line.count(QLatin1Char('|'))) + 1);
+    // The new row is not painted before this returns, so the per-cell change
+    // notices, eight per row, would only cost time: the view reads the cells
+    // when it paints the row it was told of.
+    {
+        const QSignalBlocker quiet(table->model());
+        for (int column = 0; column < columns; ++column)
+            table->setItem(row, column, new RecordFieldItem(line));
     }
+    // While lines pour in, the table is repainted a few times a second rather
+    // than once per row.
+    if (auto* throttle = table->findChild<PaintThrottle*>(QString(), Qt::FindDirectChildrenOnly))
+        throttle->changed();
 }
 
 void MainWindow::on_pushButton_3_clicked()
