@@ -1,8 +1,8 @@
 #include "packetrecord.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include <pcap/pcap.h>
@@ -85,6 +85,66 @@ std::optional<std::uint32_t> ipv4_offset(int link_type, const unsigned char* dat
     return next;
 }
 
+// The upper-case hex digits of every byte value as two UTF-16 code units.
+struct HexPairs
+{
+    char16_t utf16[256][2];
+};
+
+const HexPairs& hex_pairs()
+{
+    static const HexPairs pairs = [] {
+        HexPairs table {};
+        for (int value = 0; value < 256; ++value) {
+            table.utf16[value][0] = static_cast<char16_t>(kHexDigits[value >> 4]);
+            table.utf16[value][1] = static_cast<char16_t>(kHexDigits[value & 0x0F]);
+        }
+        return table;
+    }();
+    return pairs;
+}
+
+// The record line's numbers, written without the cost of a format string.
+
+char* put_text(char* out, const char* text)
+{
+    while (*text != '\0')
+        *out++ = *text++;
+    return out;
+}
+
+char* put_two_digits(char* out, int value)
+{
+    *out++ = static_cast<char>('0' + value / 10 % 10);
+    *out++ = static_cast<char>('0' + value % 10);
+    return out;
+}
+
+// Decimal without leading zeros.
+char* put_decimal(char* out, std::uint32_t value)
+{
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
+// Four bytes as dotted decimal.
+char* put_address(char* out, const unsigned char* address)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            *out++ = '.';
+        out = put_decimal(out, address[i]);
+    }
+    return out;
+}
+
 } // namespace
 
 std::string bytes_to_hex(const unsigned char* data, int n)
@@ -160,28 +220,38 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
     const std::uint32_t captured_end = packet_end < caplen ? packet_end : caplen;
     const std::uint32_t captured = captured_end - payload_at;
 
-    char time_text[16] = {};
+    char fixed[100];
+    char* end = fixed;
     const std::time_t seconds = header.ts.tv_sec;
     std::tm local {};
-    if (localtime_r(&seconds, &local) != nullptr)
-        std::strftime(time_text, sizeof time_text, "%H:%M:%S", &local);
-
-    char fixed[100];
-    const int fixed_len
-            = std::snprintf(fixed, sizeof fixed, "%s|TCP|%u.%u.%u.%u|%u|%u.%u.%u.%u|%u|%u|",
-                            time_text, ip[12], ip[13], ip[14], ip[15], read_be16(tcp), ip[16],
-                            ip[17], ip[18], ip[19], read_be16(tcp + 2), stated);
-    if (fixed_len <= 0 || fixed_len >= static_cast<int>(sizeof fixed))
-        return std::nullopt;
+    if (localtime_r(&seconds, &local) != nullptr) {
+        end = put_two_digits(end, local.tm_hour);
+        *end++ = ':';
+        end = put_two_digits(end, local.tm_min);
+        *end++ = ':';
+        end = put_two_digits(end, local.tm_sec);
+    }
+    end = put_text(end, "|TCP|");
+    end = put_address(end, ip + 12);
+    *end++ = '|';
+    end = put_decimal(end, read_be16(tcp));
+    *end++ = '|';
+    end = put_address(end, ip + 16);
+    *end++ = '|';
+    end = put_decimal(end, read_be16(tcp + 2));
+    *end++ = '|';
+    end = put_decimal(end, stated);
+    *end++ = '|';
+    const int fixed_len = static_cast<int>(end - fixed);
 
     QString line(fixed_len + 2 * static_cast<int>(captured), Qt::Uninitialized);
     QChar* out = line.data();
     for (int i = 0; i < fixed_len; ++i)
         *out++ = QLatin1Char(fixed[i]);
+    // Two UTF-16 digits per byte, copied as one unit from a table.
     const unsigned char* payload = data + payload_at;
-    for (std::uint32_t i = 0; i < captured; ++i) {
-        *out++ = QLatin1Char(kHexDigits[payload[i] >> 4]);
-        *out++ = QLatin1Char(kHexDigits[payload[i] & 0x0F]);
-    }
+    const HexPairs& pairs = hex_pairs();
+    for (std::uint32_t i = 0; i < captured; ++i, out += 2)
+        std::memcpy(static_cast<void*>(out), &pairs.utf16[payload[i]], sizeof(char16_t[2]));
     return line;
 }
