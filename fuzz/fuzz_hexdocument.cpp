@@ -188,6 +188,8 @@ private:
     std::size_t m_current = 0;
 };
 
+constexpr qint64 kMaxModelLength = 64 * 1024;
+
 qint64 pickOffset(Reader& in, qint64 length)
 {
     const std::uint8_t how = in.u8();
@@ -330,6 +332,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int step = 1; !in.atEnd(); ++step) {
         const std::uint8_t op = in.u8();
         const qint64 length = model.bytes().size();
+        // The model keeps a snapshot per step: past a size, copy and paste
+        // would double the bytes until memory runs out, so edits that grow
+        // them are passed over.
+        const bool grows = op % 20 <= 3 || op % 20 == 9;
+        if (grows && length > kMaxModelLength)
+            continue;
         switch (op % 20) {
         case 0: {
             const qint64 offset = pickOffset(in, length);
