@@ -17,6 +17,7 @@ Q_LOGGING_CATEGORY(lcCapture, "tarnlook.capture")
 
 constexpr int kSnapLength = 65536;
 constexpr int kReadTimeoutMs = 1000;
+constexpr int kBufferBytes = 32 << 20;
 // How long the loop sleeps between looks at the stop flag while no frame is
 // ready. Short, so that stopping a quiet capture is prompt.
 constexpr int kStopPollMs = 100;
@@ -39,6 +40,10 @@ pcap_t* open_source(const QString& source, char* errbuf)
     pcap_set_snaplen(handle, kSnapLength);
     pcap_set_promisc(handle, 1);
     pcap_set_timeout(handle, kReadTimeoutMs);
+    // Room for bursts: the kernel's ring holds what arrives while the thread
+    // is busy; libpcap's default of 2 MiB fills in a few milliseconds of a
+    // busy link.
+    pcap_set_buffer_size(handle, kBufferBytes);
     const int status = pcap_activate(handle);
     if (status < 0) {
         // For these codes libpcap leaves its own text; for the others it may not.
