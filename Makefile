@@ -17,7 +17,7 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := packetrecord hextext hexdocument
 
-.PHONY: all deps configure build run test clean fuzz fuzz-build fuzz-merge
+.PHONY: all deps configure build run test clean fuzz fuzz-build fuzz-merge bench
 
 all: build
 
@@ -57,6 +57,15 @@ fuzz-merge: fuzz-build
 	  $(FUZZ_BUILD_DIR)/fuzz/fuzz_$$t -merge=1 -use_counters=0 \
 	    fuzz/corpus/$$t $(FUZZ_BUILD_DIR)/corpus/$$t; \
 	done
+
+# make bench: the benchmarks of bench/, built for speed in BENCH_DIR, run by
+# scripts/run-benchmarks, which writes bench/RESULTS.md. Never part of test.
+BENCH_DIR ?= build-bench
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNLOOK_BENCH=ON
+	cmake --build $(BENCH_DIR)
+	BENCH_DIR=$(BENCH_DIR) scripts/run-benchmarks
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,0 +1,101 @@
+#pragma once
+
+// Small helpers the benchmark programs share: medians, peak memory and a
+// markdown table printed to standard output (scripts/run-benchmarks collects
+// the tables into bench/RESULTS.md).
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace bench {
+
+inline double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The peak resident set of this process, in bytes (VmHWM).
+inline qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return -1;
+}
+
+// The resident set of this process now, in bytes (VmRSS).
+inline qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return -1;
+}
+
+// Seconds a command takes with its standard output thrown away, or -1 when
+// it cannot be run or fails.
+inline double timeCommand(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, arguments);
+    if (!process.waitForStarted() || !process.waitForFinished(-1))
+        return -1;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return -1;
+    return timer.nsecsElapsed() / 1e9;
+}
+
+class Table
+{
+public:
+    explicit Table(QStringList header)
+        : m_rows { std::move(header) }
+    { }
+    void add(QStringList row) { m_rows.append(std::move(row)); }
+    void print(const QString& title) const
+    {
+        std::printf("## %s\n\n", qPrintable(title));
+        for (int i = 0; i < m_rows.size(); ++i) {
+            std::printf("| %s |\n", qPrintable(m_rows.at(i).join(QStringLiteral(" | "))));
+            if (i == 0) {
+                QStringList rule;
+                for (int c = 0; c < m_rows.at(0).size(); ++c)
+                    rule.append(QStringLiteral("---"));
+                std::printf("| %s |\n", qPrintable(rule.join(QStringLiteral(" | "))));
+            }
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+
+private:
+    QList<QStringList> m_rows;
+};
+
+inline QString number(double value, int decimals = 0)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+} // namespace bench
