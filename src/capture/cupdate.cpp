@@ -132,7 +132,7 @@ void CUpdate::run()
 
     // What the kernel handed over and what it had to drop, for whoever
     // watches a busy adapter.
-    struct pcap_stat stats {};
+    pcap_stat stats {};
     if (pcap_stats(handle, &stats) == 0)
         qCDebug(lcCapture).noquote() << "capture on" << adapter_name << "ended: received"
                                      << stats.ps_recv << "dropped" << stats.ps_drop;
