@@ -128,8 +128,8 @@ MainWindow::MainWindow(QWidget* parent)
     QString reason;
     if (!list_adapters(*ui->comboBox, &reason)) {
         QMessageBox::information(parent, tr("err"),
-                                 tr("获取网卡设备失败  请确认已经安装Npcap或者Wincap. "
-                                    "win10推荐Npcap,win7推荐wincap。见目录")
+                                 tr("获取网卡设备失败  请确认已经安装libpcap,"
+                                    "并以root身份或带cap_net_raw,cap_net_admin能力运行。见README")
                                          + QLatin1Char('\n') + reason);
         std::exit(1);
     }
@@ -306,9 +306,10 @@ void MainWindow::on_pushButton_9_clicked()
 void MainWindow::on_pushButton_10_clicked()
 {
     QMessageBox::information(this, tr("说明"),
-                             tr("本软件基于NpcapSDK开发\n")
-                                     + tr("网卡的选择,一般选择连接互联网的网卡,可使用cmd命令 "
-                                          "ipconfig查看自己所使用的网卡。")
+                             tr("本软件基于libpcap开发,抓包需要root权限或者"
+                                "cap_net_raw,cap_net_admin能力\n")
+                                     + tr("网卡的选择,一般选择连接互联网的网卡,可使用终端命令 "
+                                          "ip addr查看自己所使用的网卡。")
                                      + tr("暂时只支持tcp协议的,如需更多功能可以选择wireshark。\n\n")
                                      + tr("请勿用于非法用途,否则责任自负"),
                              QMessageBox::Ok);

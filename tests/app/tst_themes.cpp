@@ -118,9 +118,10 @@ void TstThemes::explanationBox()
                       Qt::LeftButton);
     QCOMPARE(title, QStringLiteral("说明"));
     QCOMPARE(text,
-             QStringLiteral("本软件基于NpcapSDK开发\n"
-                            "网卡的选择,一般选择连接互联网的网卡,可使用cmd命令 "
-                            "ipconfig查看自己所使用的网卡。"
+             QStringLiteral("本软件基于libpcap开发,抓包需要root权限或者"
+                            "cap_net_raw,cap_net_admin能力\n"
+                            "网卡的选择,一般选择连接互联网的网卡,可使用终端命令 "
+                            "ip addr查看自己所使用的网卡。"
                             "暂时只支持tcp协议的,如需更多功能可以选择wireshark。\n\n"
                             "请勿用于非法用途,否则责任自负"));
     QCOMPARE(buttons, 1);
