@@ -17,7 +17,7 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := packetrecord hextext hexdocument
 
-.PHONY: all deps configure build run test clean fuzz fuzz-build fuzz-merge bench
+.PHONY: all deps configure build run test translations clean fuzz fuzz-build fuzz-merge bench
 
 all: build
 
@@ -35,6 +35,11 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+# make translations: brings translations/tarnlook_en.ts up to date with the
+# texts of src/ (code and forms); new texts come in unfinished.
+translations: configure
+	cmake --build $(BUILD_DIR) --target tarnlook_lupdate
 
 fuzz-build: deps
 	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNLOOK_FUZZ=ON

@@ -1,0 +1,16 @@
+#pragma once
+
+class QCoreApplication;
+class QLocale;
+
+// Whether the interface speaks English in this locale: every language but
+// Chinese does; Chinese and the C/POSIX locale (LANG=C or unset) keep the
+// Chinese texts the program is written in.
+bool wants_english(const QLocale& locale);
+
+// Makes the application speak the language that the locale asks for: installs
+// the embedded English catalogue on app when wants_english(locale), and
+// removes one that an earlier call installed when not. Call it before the
+// first window is built. Returns whether English is now installed; a
+// catalogue that cannot be loaded is logged and leaves the Chinese texts.
+bool install_translation(QCoreApplication& app, const QLocale& locale);
