@@ -92,7 +92,7 @@
     </message>
     <message>
         <source>目标IP</source>
-        <translation>Destination IP</translation>
+        <translation>Dest. IP</translation>
     </message>
     <message>
         <source>目标端口</source>
@@ -189,7 +189,7 @@
     <message>
         <source>本软件基于libpcap开发,抓包需要root权限或者cap_net_raw,cap_net_admin能力
 </source>
-        <translation>This program is built on libpcap; capturing needs root or the capabilities cap_net_raw,cap_net_admin
+        <translation>This program is built on libpcap; capturing needs root or the capabilities cap_net_raw,cap_net_admin.
 </translation>
     </message>
     <message>
