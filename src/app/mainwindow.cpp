@@ -30,6 +30,14 @@
 QStringList g_adapter_names;
 CUpdate* g_capture_thread = nullptr;
 
+// Registers the theme bundles compiled into this library. Outside any
+// namespace, as Q_INIT_RESOURCE requires; registering twice is harmless.
+static void init_theme_resources()
+{
+    Q_INIT_RESOURCE(qdarkstyle_dark);
+    Q_INIT_RESOURCE(qdarkstyle_light);
+}
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
@@ -149,16 +157,25 @@ MainWindow::~MainWindow()
 
 void MainWindow::load_theme(int theme)
 {
+    // A program linking this library as a static one gets the resources only
+    // through this call; once is enough.
+    static const bool registered = (init_theme_resources(), true);
+    Q_UNUSED(registered)
+
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (app == nullptr)
         return;
     QFile file(theme == kDarkTheme ? QStringLiteral(":/qdarkstyle/dark/style.qss")
                                    : QStringLiteral(":/qdarkstyle/light/style.qss"));
-    if (!file.exists()) {
-        app->setStyleSheet(QString()); // the platform's own look
+    // Without its sheet the theme falls back to the platform's own look.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qCWarning(lcApp).noquote()
+                << "Theme not found:" << file.fileName() << "- using the platform's own look";
+        // A sheet without rules rather than none: Qt 5.15 keeps dangling
+        // widget pointers when a sheet is removed and another one set later.
+        app->setStyleSheet(QStringLiteral("/* the platform's own look */"));
         return;
     }
-    file.open(QIODevice::ReadOnly | QIODevice::Text);
     QTextStream stream(&file);
     stream.setCodec("UTF-8");
     app->setStyleSheet(stream.readAll());
