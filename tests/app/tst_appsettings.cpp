@@ -139,6 +139,10 @@ void TstAppSettings::restartKeepsChoices()
         QTest::mouseClick(child<QCheckBox>(*g_filter_form, "checkBox_2"), Qt::LeftButton);
         chosen = g_filter_settings;
         QVERIFY(chosen.include_port_enabled);
+        // On disk while the window is still open: a crash would lose nothing.
+        QFile file(settings_file());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("theme=dark"));
     }
     g_filter_settings = FilterSettings(); // as in a new process
     g_adapter_names.clear();
