@@ -7,6 +7,9 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // Names of the settings file: ~/.config/Tarnlook/tarnlook.conf
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarnlook"));
+    QCoreApplication::setApplicationName(QStringLiteral("tarnlook"));
     install_translation(app, QLocale::system());
     MainWindow window;
     window.show();

@@ -16,6 +16,7 @@
 #include <QTableWidgetItem>
 #include <QTextStream>
 
+#include "appsettings.h"
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
@@ -29,6 +30,14 @@
 
 QStringList g_adapter_names;
 CUpdate* g_capture_thread = nullptr;
+
+// Registers the theme bundles compiled into this library. Outside any
+// namespace, as Q_INIT_RESOURCE requires; registering twice is harmless.
+static void init_theme_resources()
+{
+    Q_INIT_RESOURCE(qdarkstyle_dark);
+    Q_INIT_RESOURCE(qdarkstyle_light);
+}
 
 namespace {
 
@@ -114,12 +123,19 @@ MainWindow::MainWindow(QWidget* parent)
 {
     ui->setupUi(this);
     new PaintThrottle(ui->tableWidget_2); // a child of the table
-    load_theme(kLightTheme);
+    auto* settings = new AppSettings(this); // a child of this window
+    if (settings->dark_theme()) {
+        load_theme(kDarkTheme);
+        ui->pushButton_9->setText(tr("亮色主题"));
+    } else {
+        load_theme(kLightTheme);
+    }
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
     // Parentless, a window of its own; destroyed with this window.
     delete g_filter_form;
     g_filter_form = new FitWid;
     g_filter_form->hide();
+    settings->attach(*g_filter_form);
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     setFixedSize(width(), height());
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
@@ -134,6 +150,19 @@ MainWindow::MainWindow(QWidget* parent)
         std::exit(1);
     }
     ui->pushButton_7->setEnabled(false);
+
+    // Each choice is remembered as it is made: a crash loses none of them.
+    const int last = g_adapter_names.indexOf(settings->adapter());
+    if (last >= 0)
+        ui->comboBox->setCurrentIndex(last);
+    connect(ui->comboBox, qOverload<int>(&QComboBox::activated), settings, [settings](int index) {
+        if (index >= 0 && index < g_adapter_names.size())
+            settings->set_adapter(g_adapter_names.at(index));
+    });
+    // After the button's own slot, which switched the theme and its text.
+    connect(ui->pushButton_9, &QPushButton::clicked, settings, [this, settings] {
+        settings->set_dark_theme(ui->pushButton_9->text() != tr("黑色主题"));
+    });
 }
 
 MainWindow::~MainWindow()
@@ -149,16 +178,25 @@ MainWindow::~MainWindow()
 
 void MainWindow::load_theme(int theme)
 {
+    // A program linking this library as a static one gets the resources only
+    // through this call; once is enough.
+    static const bool registered = (init_theme_resources(), true);
+    Q_UNUSED(registered)
+
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (app == nullptr)
         return;
     QFile file(theme == kDarkTheme ? QStringLiteral(":/qdarkstyle/dark/style.qss")
                                    : QStringLiteral(":/qdarkstyle/light/style.qss"));
-    if (!file.exists()) {
-        app->setStyleSheet(QString()); // the platform's own look
+    // Without its sheet the theme falls back to the platform's own look.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qCWarning(lcApp).noquote()
+                << "Theme not found:" << file.fileName() << "- using the platform's own look";
+        // A sheet without rules rather than none: Qt 5.15 keeps dangling
+        // widget pointers when a sheet is removed and another one set later.
+        app->setStyleSheet(QStringLiteral("/* the platform's own look */"));
         return;
     }
-    file.open(QIODevice::ReadOnly | QIODevice::Text);
     QTextStream stream(&file);
     stream.setCodec("UTF-8");
     app->setStyleSheet(stream.readAll());

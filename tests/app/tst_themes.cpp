@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtTest>
 
@@ -43,6 +44,7 @@ private slots:
     void sheetsAndIconsCompiledIn_data();
     void sheetsAndIconsCompiledIn();
     void themeButtonSwitchesEveryWindow();
+    void missingThemeIsWarned();
     void explanationBox();
 };
 
@@ -95,6 +97,24 @@ void TstThemes::themeButtonSwitchesEveryWindow()
     }
     window.load_theme(2);
     QCOMPARE(qApp->styleSheet(), light);
+}
+
+void TstThemes::missingThemeIsWarned()
+{
+    MainWindow window; // the bundles are registered from here on
+    Q_CLEANUP_RESOURCE(qdarkstyle_dark);
+    const auto restore = qScopeGuard([] { Q_INIT_RESOURCE(qdarkstyle_dark); });
+
+    QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(QStringLiteral("^Theme not found: :/qdarkstyle/dark/")));
+    window.load_theme(1);
+    QVERIFY(!qApp->styleSheet().contains(QLatin1Char('{'))); // no rule: the platform's look
+    QVERIFY(window_lightness(*g_filter_form) > 128);
+    window.load_theme(2);
+    QCOMPARE(qApp->styleSheet(), package_sheet("light"));
+    MainWindow second; // restyled along with the first, without a crash
+    QCOMPARE(qApp->styleSheet(), package_sheet("light"));
 }
 
 void TstThemes::explanationBox()

@@ -1,0 +1,170 @@
+#include "appsettings.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QSettings>
+#include <QVariant>
+
+#include "fitwid.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcSettings, "tarnlook.settings")
+
+const QString kThemeKey = QStringLiteral("theme");
+const QString kAdapterKey = QStringLiteral("adapter");
+const QString kDark = QStringLiteral("dark");
+const QString kLight = QStringLiteral("light");
+
+// One row of the filter options form: its key in the file and the object
+// names of its check box and text field.
+struct FilterRow
+{
+    const char* key;
+    const char* box;
+    const char* field;
+};
+
+constexpr FilterRow kFilterRows[] = {
+    { "include_ips", "checkBox", "lineEdit" },
+    { "include_ports", "checkBox_2", "lineEdit_2" },
+    { "data_flag", "checkBox_3", "lineEdit_3" },
+    { "exclude_ips", "checkBox_4", "lineEdit_4" },
+    { "exclude_ports", "checkBox_5", "lineEdit_5" },
+};
+
+QString enabled_key(const FilterRow& row)
+{
+    return QStringLiteral("filter/%1/enabled").arg(QLatin1String(row.key));
+}
+
+QString text_key(const FilterRow& row)
+{
+    return QStringLiteral("filter/%1/text").arg(QLatin1String(row.key));
+}
+
+const char* status_text(QSettings::Status status)
+{
+    return status == QSettings::AccessError ? "cannot be read" : "is not a valid settings file";
+}
+
+} // namespace
+
+AppSettings::AppSettings(QObject* parent)
+    : QObject(parent)
+{
+    if (QCoreApplication::organizationName().isEmpty())
+        return;
+    m_settings = std::make_unique<QSettings>();
+    const QSettings::Status status = m_settings->status();
+    m_usable = status == QSettings::NoError;
+    if (!m_usable)
+        qCWarning(lcSettings).noquote().nospace()
+                << "Settings file " << m_settings->fileName() << ' ' << status_text(status)
+                << "; using the defaults";
+}
+
+AppSettings::~AppSettings() = default;
+
+bool AppSettings::dark_theme() const
+{
+    const std::optional<QString> theme = text(kThemeKey);
+    if (!theme || *theme == kLight)
+        return false;
+    if (*theme == kDark)
+        return true;
+    qCWarning(lcSettings).noquote() << "Unknown theme" << *theme << "in the settings; using light";
+    return false;
+}
+
+void AppSettings::set_dark_theme(bool dark)
+{
+    write(kThemeKey, dark ? kDark : kLight);
+}
+
+QString AppSettings::adapter() const
+{
+    return text(kAdapterKey).value_or(QString());
+}
+
+void AppSettings::set_adapter(const QString& name)
+{
+    write(kAdapterKey, name);
+}
+
+void AppSettings::attach(FitWid& form)
+{
+    for (const FilterRow& row : kFilterRows) {
+        auto* box = form.findChild<QCheckBox*>(QLatin1String(row.box));
+        auto* field = form.findChild<QLineEdit*>(QLatin1String(row.field));
+        if (box == nullptr || field == nullptr)
+            continue;
+        if (const std::optional<QString> typed = text(text_key(row)))
+            field->setText(*typed);
+        if (const std::optional<bool> checked = flag(enabled_key(row)))
+            box->setChecked(*checked); // the form's slot reads the text now
+
+        connect(box, &QCheckBox::toggled, this,
+                [this, key = enabled_key(row)](bool checked) { write(key, checked); });
+        connect(field, &QLineEdit::textChanged, this,
+                [this, key = text_key(row)](const QString& typed) { write(key, typed); });
+    }
+}
+
+std::optional<QVariant> AppSettings::stored(const QString& key) const
+{
+    if (!m_usable || !m_settings->contains(key))
+        return std::nullopt;
+    return m_settings->value(key);
+}
+
+std::optional<QString> AppSettings::text(const QString& key) const
+{
+    const std::optional<QVariant> value = stored(key);
+    if (!value)
+        return std::nullopt;
+    // The file stores text; anything else (a list, say) was not written here.
+    if (value->userType() != QMetaType::QString) {
+        qCWarning(lcSettings).noquote() << "Settings value" << key << "is not a text; ignored";
+        return std::nullopt;
+    }
+    return value->toString();
+}
+
+std::optional<bool> AppSettings::flag(const QString& key) const
+{
+    const std::optional<QVariant> value = stored(key);
+    if (!value)
+        return std::nullopt;
+    // A value set in this process is still a bool; one read from the file is
+    // its text.
+    if (value->userType() == QMetaType::Bool)
+        return value->toBool();
+    const QString text = value->userType() == QMetaType::QString ? value->toString() : QString();
+    if (text == QLatin1String("true") || text == QLatin1String("false"))
+        return text == QLatin1String("true");
+    qCWarning(lcSettings).noquote() << "Settings value" << key << "is not true or false; ignored";
+    return std::nullopt;
+}
+
+void AppSettings::write(const QString& key, const QVariant& value)
+{
+    if (m_settings == nullptr)
+        return;
+    if (!m_usable && m_settings->status() == QSettings::FormatError) {
+        // What could be parsed of a garbled file was not in force; keep only
+        // what this run has set.
+        m_settings->clear();
+        m_usable = true;
+    }
+    m_settings->setValue(key, value);
+    m_settings->sync();
+    // A garbled file keeps reporting FormatError after it was rewritten.
+    if (m_settings->status() == QSettings::AccessError && !m_write_failed) {
+        m_write_failed = true;
+        qCWarning(lcSettings).noquote() << "Settings file" << m_settings->fileName()
+                                        << "cannot be written; changes are not kept";
+    }
+}

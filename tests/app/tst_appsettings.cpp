@@ -1,0 +1,229 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include "filtersettings.h"
+#include "fitwid.h"
+#include "mainwindow.h"
+
+namespace {
+
+template <typename T> T* child(const QWidget& window, const char* name)
+{
+    return window.findChild<T*>(QLatin1String(name));
+}
+
+// Where QSettings keeps this test's file: test mode, never the user's.
+QString settings_file()
+{
+    return QSettings().fileName();
+}
+
+void remove_settings_file()
+{
+    const QString path = settings_file();
+    QDir(path).removeRecursively();
+    QFile::remove(path);
+}
+
+void write_settings_file(const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(settings_file()).path());
+    QFile file(settings_file());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+// Makes the next reader parse the file from disk, as a new process does:
+// QSettings keeps the values of a file it read or wrote while it is unchanged.
+void touch_settings_file()
+{
+    QFile file(settings_file());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                             QFileDevice::FileModificationTime));
+}
+
+bool same_filter(const FilterSettings& a, const FilterSettings& b)
+{
+    return a.include_ip_enabled == b.include_ip_enabled
+            && a.include_port_enabled == b.include_port_enabled
+            && a.exclude_ip_enabled == b.exclude_ip_enabled
+            && a.exclude_port_enabled == b.exclude_port_enabled && a.include_ips == b.include_ips
+            && a.include_ports == b.include_ports && a.exclude_ips == b.exclude_ips
+            && a.exclude_ports == b.exclude_ports;
+}
+
+// The state a window starts in when nothing is remembered.
+void verify_defaults(const MainWindow& window)
+{
+    QCOMPARE(child<QPushButton>(window, "pushButton_9")->text(), QStringLiteral("黑色主题"));
+    QCOMPARE(child<QComboBox>(window, "comboBox")->currentIndex(),
+             g_adapter_names.isEmpty() ? -1 : 0);
+    QCOMPARE(child<QLineEdit>(*g_filter_form, "lineEdit_2")->text(), QStringLiteral("80|8888"));
+    QVERIFY(!child<QCheckBox>(*g_filter_form, "checkBox_2")->isChecked());
+    QVERIFY(same_filter(g_filter_settings, FilterSettings()));
+}
+
+} // namespace
+
+class TstAppSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void restartKeepsChoices_data();
+    void restartKeepsChoices();
+    void editedListAppliesFromNextStart();
+    void badFileGivesDefaults_data();
+    void badFileGivesDefaults();
+};
+
+void TstAppSettings::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarnlook"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_appsettings"));
+    QVERIFY(settings_file().contains(QLatin1String("/.qttest/")));
+}
+
+void TstAppSettings::init()
+{
+    remove_settings_file();
+}
+
+void TstAppSettings::cleanup()
+{
+    remove_settings_file();
+    g_filter_settings = FilterSettings();
+    g_adapter_names.clear();
+}
+
+void TstAppSettings::restartKeepsChoices_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("plain") << QStringLiteral("443");
+    QTest::newRow("pipes-and-spaces") << QStringLiteral(" 80 | 8888 |");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("ini-specials") << QStringLiteral("a,b;c=d #e [f] \"g\" \\h");
+    QTest::newRow("variant-lookalike") << QStringLiteral("@Variant(x)");
+    QTest::newRow("non-ascii") << QStringLiteral("端口|ü");
+}
+
+void TstAppSettings::restartKeepsChoices()
+{
+    QFETCH(QString, typed);
+    FilterSettings chosen;
+    QString darkSheet;
+    int adapter = -1;
+    {
+        MainWindow window;
+        auto* combo = child<QComboBox>(window, "comboBox");
+        adapter = combo->count() - 1; // not the first, when there are two
+        combo->setCurrentIndex(adapter);
+        emit combo->activated(adapter);
+        QTest::mouseClick(child<QPushButton>(window, "pushButton_9"), Qt::LeftButton);
+        darkSheet = qApp->styleSheet();
+        child<QLineEdit>(*g_filter_form, "lineEdit_2")->setText(typed);
+        QTest::mouseClick(child<QCheckBox>(*g_filter_form, "checkBox_2"), Qt::LeftButton);
+        chosen = g_filter_settings;
+        QVERIFY(chosen.include_port_enabled);
+        // On disk while the window is still open: a crash would lose nothing.
+        QFile file(settings_file());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("theme=dark"));
+    }
+    g_filter_settings = FilterSettings(); // as in a new process
+    g_adapter_names.clear();
+    qApp->setStyleSheet(QString());
+    touch_settings_file();
+    QCOMPARE(QSettings().value(QStringLiteral("filter/include_ports/enabled")).userType(),
+             int(QMetaType::QString)); // parsed from the file, not remembered
+
+    MainWindow window;
+    QCOMPARE(child<QComboBox>(window, "comboBox")->currentIndex(), adapter);
+    QCOMPARE(child<QPushButton>(window, "pushButton_9")->text(), QStringLiteral("亮色主题"));
+    QCOMPARE(qApp->styleSheet(), darkSheet);
+    QCOMPARE(child<QLineEdit>(*g_filter_form, "lineEdit_2")->text(), typed);
+    QVERIFY(child<QCheckBox>(*g_filter_form, "checkBox_2")->isChecked());
+    QVERIFY(!child<QCheckBox>(*g_filter_form, "checkBox")->isChecked());
+    QVERIFY(same_filter(g_filter_settings, chosen));
+}
+
+void TstAppSettings::editedListAppliesFromNextStart()
+{
+    {
+        MainWindow window;
+        QTest::mouseClick(child<QCheckBox>(*g_filter_form, "checkBox_4"), Qt::LeftButton);
+        // Edited while the box stays checked: not in force during this run.
+        child<QLineEdit>(*g_filter_form, "lineEdit_4")->setText(QStringLiteral("10.0.0.1"));
+        QCOMPARE(g_filter_settings.exclude_ips,
+                 QStringList({ QStringLiteral("127.0.1.1"), QStringLiteral("192.168.0.1.1") }));
+    }
+    g_filter_settings = FilterSettings();
+    touch_settings_file();
+    MainWindow window;
+    QVERIFY(g_filter_settings.exclude_ip_enabled);
+    QCOMPARE(g_filter_settings.exclude_ips, QStringList({ QStringLiteral("10.0.0.1") }));
+}
+
+void TstAppSettings::badFileGivesDefaults_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: the file is a folder
+    QTest::addColumn<QString>("warning");
+    // Valid lines as well, which must not apply either.
+    QTest::newRow("garbled") << QByteArray("theme=dark\n[filter]\ninclude_ports\\enabled=true\n"
+                                           "this line is no setting\n[broken\n")
+                             << QStringLiteral("is not a valid settings file");
+    QTest::newRow("unreadable") << QByteArray() << QStringLiteral("cannot be read");
+    QTest::newRow("wrong-types") << QByteArray("theme=purple\n[filter]\n"
+                                               "include_ports\\enabled=maybe\n"
+                                               "include_ports\\text=1, 2\n")
+                                 << QStringLiteral("include_ports.*is not a text");
+}
+
+void TstAppSettings::badFileGivesDefaults()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, warning);
+    if (content.isEmpty())
+        QVERIFY(QDir().mkpath(settings_file()));
+    else
+        write_settings_file(content);
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
+    if (QTest::currentDataTag() == QLatin1String("wrong-types")) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Unknown theme")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not true or false")));
+    }
+    MainWindow window;
+    verify_defaults(window);
+
+    // A change is still taken, and kept if the file can be written.
+    if (content.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot be written")));
+    QTest::mouseClick(child<QCheckBox>(*g_filter_form, "checkBox_5"), Qt::LeftButton);
+    QVERIFY(g_filter_settings.exclude_port_enabled);
+    if (content.isEmpty())
+        return;
+    QSettings written;
+    QCOMPARE(written.status(), QSettings::NoError);
+    QCOMPARE(written.value(QStringLiteral("filter/exclude_ports/enabled")).toString(),
+             QStringLiteral("true"));
+    if (QTest::currentDataTag() == QLatin1String("garbled"))
+        QVERIFY(!written.contains(QStringLiteral("theme"))); // what it held is not revived
+}
+
+QTEST_MAIN(TstAppSettings)
+#include "tst_appsettings.moc"
