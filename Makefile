@@ -1,5 +1,8 @@
 # The two commands of the README: `make run` and `make test`. Both install
-# what is missing first (scripts/install-deps), then configure and build.
+# what building and running need when it is missing (scripts/install-deps).
+# `make run` then builds the program alone; `make test` builds everything
+# and adds the tools the tests compare with. make fuzz and make bench
+# install what they need in the same way.
 
 # make test SANITIZE=1: everything built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, in a folder of its own.
@@ -22,7 +25,7 @@ FUZZ_TARGETS := packetrecord hextext hexdocument
 all: build
 
 deps:
-	scripts/install-deps
+	scripts/install-deps run
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja $(SANITIZE_FLAGS) $(CMAKE_FLAGS)
@@ -30,13 +33,16 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR)
 
-run: build
+run: configure
+	cmake --build $(BUILD_DIR) --target tarnlook
 	$(BUILD_DIR)/src/app/tarnlook
 
 test: build
+	scripts/install-deps test
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
 
-fuzz-build: deps
+fuzz-build:
+	scripts/install-deps fuzz
 	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNLOOK_FUZZ=ON
 	cmake --build $(FUZZ_BUILD_DIR) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 
@@ -62,7 +68,8 @@ fuzz-merge: fuzz-build
 # scripts/run-benchmarks, which writes bench/RESULTS.md. Never part of test.
 BENCH_DIR ?= build-bench
 
-bench: deps
+bench:
+	scripts/install-deps bench
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNLOOK_BENCH=ON
 	cmake --build $(BENCH_DIR)
 	BENCH_DIR=$(BENCH_DIR) scripts/run-benchmarks
