@@ -37,9 +37,17 @@ run: configure
 	cmake --build $(BUILD_DIR) --target tarnlook
 	$(BUILD_DIR)/src/app/tarnlook
 
+# After CTest's summary, which names the tests that skipped as a whole, the
+# functions that skipped (in any test) and why, from CTest's log.
+SHOW_SKIPS := awk '/^[0-9]+\/[0-9]+ Testing: / { test = $$3 } \
+  /^SKIP / { sub(/^SKIP +: /, ""); skips[++n] = "  " test ": " $$0 } \
+  END { if (n) print "\nSkipped test functions, and why:"; for (i = 1; i <= n; ++i) print skips[i] }' \
+  Testing/Temporary/LastTest.log
+
 test: build
 	scripts/install-deps test
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+	cd $(BUILD_DIR) && { QT_QPA_PLATFORM=offscreen ctest --output-on-failure; status=$$?; \
+	  $(SHOW_SKIPS); exit $$status; }
 
 fuzz-build:
 	scripts/install-deps fuzz
