@@ -41,7 +41,8 @@ run: configure
 # functions that skipped (in any test) and why, from CTest's log.
 SHOW_SKIPS := awk '/^[0-9]+\/[0-9]+ Testing: / { test = $$3 } \
   /^SKIP / { sub(/^SKIP +: /, ""); skips[++n] = "  " test ": " $$0 } \
-  END { if (n) print "\nSkipped test functions, and why:"; for (i = 1; i <= n; ++i) print skips[i] }' \
+  END { if (n) print "\nSkipped test functions, and why:"; \
+        for (i = 1; i <= n; ++i) print skips[i] }' \
   Testing/Temporary/LastTest.log
 
 test: build
