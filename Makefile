@@ -47,7 +47,8 @@ SHOW_SKIPS := awk '/^[0-9]+\/[0-9]+ Testing: / { test = $$3 } \
 
 test: build
 	scripts/install-deps test
-	cd $(BUILD_DIR) && { QT_QPA_PLATFORM=offscreen ctest --output-on-failure; status=$$?; \
+	@echo "cd $(BUILD_DIR) && ctest --output-on-failure"
+	@cd $(BUILD_DIR) && { QT_QPA_PLATFORM=offscreen ctest --output-on-failure; status=$$?; \
 	  $(SHOW_SKIPS); exit $$status; }
 
 fuzz-build:
