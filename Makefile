@@ -1,5 +1,8 @@
 # The two commands of the README: `make run` and `make test`. Both install
-# what is missing first (scripts/install-deps), then configure and build.
+# what building and running need when it is missing (scripts/install-deps).
+# `make run` then builds the program alone; `make test` builds everything
+# and adds the tools the tests compare with. make fuzz and make bench
+# install what they need in the same way.
 
 # make test SANITIZE=1: everything built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, in a folder of its own.
@@ -22,7 +25,7 @@ FUZZ_TARGETS := packetrecord hextext hexdocument
 all: build
 
 deps:
-	scripts/install-deps
+	scripts/install-deps run
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja $(SANITIZE_FLAGS) $(CMAKE_FLAGS)
@@ -30,18 +33,31 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR)
 
-run: build
+run: configure
+	cmake --build $(BUILD_DIR) --target tarnlook
 	$(BUILD_DIR)/src/app/tarnlook
 
-test: build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+# After CTest's summary, which names the tests that skipped as a whole, the
+# functions that skipped (in any test) and why, from CTest's log.
+SHOW_SKIPS := awk '/^[0-9]+\/[0-9]+ Testing: / { test = $$3 } \
+  /^SKIP / { sub(/^SKIP +: /, ""); skips[++n] = "  " test ": " $$0 } \
+  END { if (n) print "\nSkipped test functions, and why:"; \
+        for (i = 1; i <= n; ++i) print skips[i] }' \
+  Testing/Temporary/LastTest.log
 
 # make translations: brings translations/tarnlook_en.ts up to date with the
 # texts of src/ (code and forms); new texts come in unfinished.
 translations: configure
 	cmake --build $(BUILD_DIR) --target tarnlook_lupdate
 
-fuzz-build: deps
+test: build
+	scripts/install-deps test
+	@echo "cd $(BUILD_DIR) && ctest --output-on-failure"
+	@cd $(BUILD_DIR) && { QT_QPA_PLATFORM=offscreen ctest --output-on-failure; status=$$?; \
+	  $(SHOW_SKIPS); exit $$status; }
+
+fuzz-build:
+	scripts/install-deps fuzz
 	cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTARNLOOK_FUZZ=ON
 	cmake --build $(FUZZ_BUILD_DIR) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 
@@ -67,7 +83,8 @@ fuzz-merge: fuzz-build
 # scripts/run-benchmarks, which writes bench/RESULTS.md. Never part of test.
 BENCH_DIR ?= build-bench
 
-bench: deps
+bench:
+	scripts/install-deps bench
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNLOOK_BENCH=ON
 	cmake --build $(BENCH_DIR)
 	BENCH_DIR=$(BENCH_DIR) scripts/run-benchmarks

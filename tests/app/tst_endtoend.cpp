@@ -15,6 +15,7 @@
 #include "qhexdocument.h"
 #include "qhexview.h"
 #include "testframes.h"
+#include "testwidgets.h"
 
 // The road of a packet through the real program: captured on lo, decoded,
 // filtered, shown as a row, decoded again on a click, opened in a hex window.
@@ -150,8 +151,7 @@ void TstEndToEnd::includeFilterShowsOnlyMatchingRows()
     // between 127.0.0.1 and itself.
     g_filter_form->findChild<QLineEdit*>(QStringLiteral("lineEdit"))
             ->setText(QStringLiteral("127.0.0.2"));
-    QTest::mouseClick(g_filter_form->findChild<QCheckBox*>(QStringLiteral("checkBox")),
-                      Qt::LeftButton);
+    testwidgets::click_check_box(g_filter_form->findChild<QCheckBox*>(QStringLiteral("checkBox")));
     QVERIFY(g_filter_settings.include_ip_enabled);
     start_on_loopback(window);
 

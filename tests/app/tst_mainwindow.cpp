@@ -20,6 +20,7 @@
 #include "fitwid.h"
 #include "mainwindow.h"
 #include "testframes.h"
+#include "testwidgets.h"
 
 using namespace testframes;
 
@@ -538,14 +539,14 @@ void TstMainWindow::filterAppliesFromNextCapture()
     };
 
     // The form's initial ports are 80 and 8888.
-    QTest::mouseClick(includePorts, Qt::LeftButton);
+    testwidgets::click_check_box(includePorts);
     capture();
     QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
     QCOMPARE(sourcePorts(), (QStringList { QStringLiteral("80"), QStringLiteral("8888") }));
 
     // Switched off after the start: this capture keeps the filter it began with.
     capture();
-    QTest::mouseClick(includePorts, Qt::LeftButton);
+    testwidgets::click_check_box(includePorts);
     QVERIFY(!g_filter_settings.include_port_enabled);
     QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
     QCOMPARE(table->rowCount(), 4);

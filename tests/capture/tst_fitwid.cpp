@@ -8,6 +8,9 @@
 
 #include "filtersettings.h"
 #include "fitwid.h"
+#include "testwidgets.h"
+
+using testwidgets::click_check_box;
 
 namespace {
 
@@ -181,14 +184,14 @@ void TstFitWid::toggleWritesRow()
     auto* check = child<QCheckBox>(form, box);
     const Row row = row_of(box);
 
-    QTest::mouseClick(check, Qt::LeftButton);
+    click_check_box(check);
     QVERIFY(check->isChecked());
     QVERIFY(g_filter_settings.*row.enabled);
     QCOMPARE(g_filter_settings.*row.list, entries);
 
     // Unchecking turns the switch off and reads the text again.
     child<QLineEdit>(form, field)->setText(QStringLiteral("1|2"));
-    QTest::mouseClick(check, Qt::LeftButton);
+    click_check_box(check);
     QVERIFY(!(g_filter_settings.*row.enabled));
     QCOMPARE(g_filter_settings.*row.list,
              (QStringList { QStringLiteral("1"), QStringLiteral("2") }));
@@ -206,14 +209,14 @@ void TstFitWid::listReadOnlyWhenBoxToggles()
     auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_2"));
     const QStringList initial = { QStringLiteral("80"), QStringLiteral("8888") };
 
-    QTest::mouseClick(box, Qt::LeftButton);
+    click_check_box(box);
     QCOMPARE(g_filter_settings.include_ports, initial);
     ports->clear();
     QTest::keyClicks(ports, QStringLiteral("443"));
     QCOMPARE(g_filter_settings.include_ports, initial); // typing changes nothing
 
-    QTest::mouseClick(box, Qt::LeftButton);
-    QTest::mouseClick(box, Qt::LeftButton);
+    click_check_box(box);
+    click_check_box(box);
     QVERIFY(g_filter_settings.include_port_enabled);
     QCOMPARE(g_filter_settings.include_ports, QStringList { QStringLiteral("443") });
 }
@@ -222,7 +225,7 @@ void TstFitWid::dataFlagRowChangesNothing()
 {
     FitWid form;
     auto* flag = child<QCheckBox>(form, QStringLiteral("checkBox_3"));
-    QTest::mouseClick(flag, Qt::LeftButton);
+    click_check_box(flag);
     QVERIFY(flag->isChecked());
     QVERIFY(same(g_filter_settings, FilterSettings {}));
 }
@@ -235,7 +238,7 @@ void TstFitWid::confirmAndCloseHideKeepingState()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_5"));
     auto* field = child<QLineEdit>(form, QStringLiteral("lineEdit_5"));
-    QTest::mouseClick(box, Qt::LeftButton);
+    click_check_box(box);
     field->setText(QStringLiteral("22|443"));
 
     QTest::mouseClick(child<QPushButton>(form, QStringLiteral("pushButton_2")), Qt::LeftButton);

@@ -8,7 +8,9 @@
 #include <QImage>
 #include <QPalette>
 #include <QRect>
+#include <QSize>
 #include <QStringList>
+#include <QStyle>
 #include <QTest>
 
 #include "qhexbuffer.h"
@@ -67,6 +69,21 @@ inline QFont crispFont()
     font.setStyleStrategy(QFont::NoAntialias);
     font.setPixelSize(16);
     return font;
+}
+
+// A size for the view, from the geometry of the font it draws with, so that
+// a test holds whatever monospace font and resolution the machine has:
+// `rows` rows high (the header row included) and, with allColumns, wide
+// enough for every column beside a vertical scroll bar; without, half as
+// wide as the columns. Room for a horizontal scroll bar is added below.
+inline QSize viewSize(const QHexView& view, int rows, bool allColumns = true)
+{
+    const QHexRenderer geometry(view.document(), QFontMetricsF(QFontMetrics(view.font())));
+    const int frame = 2 * view.frameWidth();
+    const int bar = view.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &view);
+    const int width = allColumns ? geometry.endColumnX() + frame + bar + geometry.cellsWidth(2)
+                                 : geometry.endColumnX() / 2;
+    return QSize(width, rows * geometry.lineHeight() + frame + bar);
 }
 
 // An application palette with one distinct colour per role that the hex view

@@ -21,11 +21,11 @@ struct Editor
     QHexView view;
     QHexDocument* document;
 
-    explicit Editor(const QByteArray& bytes, Column column = Hex, QSize size = { 900, 400 })
+    explicit Editor(const QByteArray& bytes, Column column = Hex, int rows = 14)
         : document(makeDocument(bytes, &view))
     {
         view.setDocument(document);
-        view.resize(size);
+        view.resize(viewSize(view, rows));
         view.show();
         if (column == Text)
             clickCell(view, false, 0, 0);
@@ -142,7 +142,7 @@ void TstHexViewKeys::navigation()
 
 void TstHexViewKeys::pageKeysMoveByVisibleLines()
 {
-    Editor editor(QByteArray(4096, 'x'), Hex, QSize(900, 300));
+    Editor editor(QByteArray(4096, 'x'), Hex, 10);
     const quint64 page = editor.view.visibleLines();
     QVERIFY(page > 2);
     place(editor.cursor(), QString(), QStringLiteral("10:3:0"));

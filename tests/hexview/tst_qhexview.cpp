@@ -54,7 +54,7 @@ void TstQHexView::newViewShowsEmptyDocument()
 {
     PaletteScope palette;
     QHexView view;
-    view.resize(900, 300);
+    view.resize(viewSize(view, 10));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
 
@@ -79,26 +79,29 @@ void TstQHexView::newViewShowsEmptyDocument()
 void TstQHexView::scrollBars_data()
 {
     QTest::addColumn<int>("length");
-    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("rows"); // the widget's height in rows, the header's included
+    QTest::addColumn<bool>("allColumns"); // wide enough for them, or half as wide
     QTest::addColumn<bool>("vertical");
     QTest::addColumn<bool>("horizontal");
 
-    QTest::newRow("fits") << 40 << QSize(900, 400) << false << false;
-    QTest::newRow("more-lines-than-fit") << 4096 << QSize(900, 300) << true << false;
-    QTest::newRow("narrower-than-columns") << 40 << QSize(250, 400) << false << true;
-    QTest::newRow("both") << 4096 << QSize(250, 300) << true << true;
+    // 40 bytes are 3 lines, 4096 bytes 257.
+    QTest::newRow("fits") << 40 << 10 << true << false << false;
+    QTest::newRow("more-lines-than-fit") << 4096 << 10 << true << true << false;
+    QTest::newRow("narrower-than-columns") << 40 << 10 << false << false << true;
+    QTest::newRow("both") << 4096 << 10 << false << true << true;
 }
 
 void TstQHexView::scrollBars()
 {
     QFETCH(int, length);
-    QFETCH(QSize, size);
+    QFETCH(int, rows);
+    QFETCH(bool, allColumns);
     QFETCH(bool, vertical);
     QFETCH(bool, horizontal);
 
     QHexView view;
     view.setDocument(makeDocument(QByteArray(length, 'x'), &view));
-    view.resize(size);
+    view.resize(viewSize(view, rows, allColumns));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     const QHexRenderer geometry(view.document(), metricsOf(view));
@@ -128,20 +131,25 @@ void TstQHexView::horizontalScrollShiftsEverything()
 {
     PaletteScope palette;
     QHexView view;
+    view.setFont(crispFont());
     view.setDocument(makeDocument(QByteArray(40, ' '), &view));
-    view.resize(250, 300);
+    view.resize(viewSize(view, 10, false));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     const QHexRenderer geometry(view.document(), metricsOf(view));
-    const int shift = 40;
+    // By part of a cell too: a picture drawn unscrolled cannot pass.
+    const int shift = qRound(4.5 * geometry.cellWidth());
     view.horizontalScrollBar()->setValue(shift);
+    QCOMPARE(view.horizontalScrollBar()->value(), shift);
     view.document()->cursor()->moveTo(0, 5, 1);
     view.document()->cursor()->select(0, 5, 0);
 
-    // The selected byte is drawn, and hit, where it moved to.
+    // The selected byte is drawn, and hit, where it moved to. Its first digit
+    // is probed: the caret covers the second one.
     const QImage image = view.viewport()->grab().toImage();
-    QCOMPARE(dominantColor(image, cellRect(geometry, true, 0, 15, 2, 0, shift)),
-             PaletteScope::color(QPalette::Highlight));
+    const QColor highlight = PaletteScope::color(QPalette::Highlight);
+    QCOMPARE(dominantColor(image, cellRect(geometry, true, 0, 15, 1, 0, shift)), highlight);
+    QVERIFY(dominantColor(image, cellRect(geometry, true, 0, 15, 1)) != highlight);
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier,
                       cellCentre(geometry, true, 0, 27) - QPoint(shift, 0));
     QCOMPARE(caret(view.document()->cursor()->position()), QStringLiteral("0:9:1"));
@@ -151,7 +159,7 @@ void TstQHexView::cursorOffScreenIsCentred()
 {
     QHexView view;
     view.setDocument(makeDocument(QByteArray(4096, 'x'), &view));
-    view.resize(900, 300);
+    view.resize(viewSize(view, 10));
     view.show();
     QHexCursor* cursor = view.document()->cursor();
     QScrollBar* vbar = view.verticalScrollBar();
@@ -171,7 +179,7 @@ void TstQHexView::hugeDocumentScrollsToItsEnd()
     QHexView view;
     QHexDocument* document = makeSyntheticDocument((Q_INT64_C(1) << 36) + 5, &view);
     view.setDocument(document);
-    view.resize(900, 300);
+    view.resize(viewSize(view, 10));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     const QHexRenderer geometry(document, metricsOf(view));
@@ -194,7 +202,7 @@ void TstQHexView::fontChangeReranges()
 {
     QHexView view;
     view.setDocument(makeDocument(QByteArray(4096, 'x'), &view));
-    view.resize(900, 300);
+    view.resize(viewSize(view, 10));
     view.show();
     const quint64 visibleBefore = view.visibleLines();
 
@@ -212,7 +220,7 @@ void TstQHexView::sidewaysWheelScrollsLines()
 {
     QHexView view;
     view.setDocument(makeDocument(QByteArray(40, 'x'), &view));
-    view.resize(900, 400);
+    view.resize(viewSize(view, 14));
     view.show();
     QScrollBar* vbar = view.verticalScrollBar();
     QVERIFY(!vbar->isVisible()); // hidden, but it keeps a range of lineCount()
@@ -254,7 +262,7 @@ void TstQHexView::click()
 
     QHexView view;
     view.setDocument(makeDocument(QByteArray(40, 'x'), &view));
-    view.resize(900, 400);
+    view.resize(viewSize(view, 14));
     view.show();
     view.document()->cursor()->moveTo(0, 1, 1);
     const QHexRenderer geometry(view.document(), metricsOf(view));
@@ -282,7 +290,7 @@ void TstQHexView::dragSelects()
     QHexView view;
     QHexDocument* document = makeDocument(QByteArray(40, 'x'), &view);
     view.setDocument(document);
-    view.resize(900, 400);
+    view.resize(viewSize(view, 14));
     view.show();
     QHexCursor* cursor = document->cursor();
     const QHexRenderer geometry(document, metricsOf(view));
@@ -320,7 +328,7 @@ void TstQHexView::tooltipShowsComments()
     QHexView view;
     QHexDocument* document = makeDocument(QByteArray(40, 'x'), &view);
     view.setDocument(document);
-    view.resize(900, 400);
+    view.resize(viewSize(view, 14));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     document->metadata()->setComment(0, 4, 3, QStringLiteral("first"));
