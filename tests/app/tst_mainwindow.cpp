@@ -319,7 +319,7 @@ void TstMainWindow::failedOpenIsReported()
     QVERIFY2(catcher.text.size() > QStringLiteral("open pcap fail\n").size(),
              "libpcap's reason follows");
     QTRY_COMPARE(g_capture_thread, nullptr);
-    verify_state(window, State::Stopped);
+    verify_state(window, State::Idle); // nothing was captured
     QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
 }
 
