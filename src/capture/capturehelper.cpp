@@ -101,21 +101,25 @@ CaptureHelper::~CaptureHelper()
     finish();
 }
 
-QString CaptureHelper::program()
+QStringList CaptureHelper::programs()
 {
     if (!program_override().isEmpty())
-        return program_override();
+        return { program_override() };
     QStringList candidates;
     if (QCoreApplication::instance() != nullptr) {
         const QDir here(QCoreApplication::applicationDirPath());
         candidates << here.filePath(kProgramName)
                    << here.filePath(QStringLiteral("../lib/tarnlook/") + kProgramName);
     }
-    candidates << QStringLiteral(TARNLOOK_HELPER_DIR "/") + kProgramName;
-    for (const QString& candidate : std::as_const(candidates))
-        if (QFileInfo(candidate).isFile())
-            return QDir::cleanPath(candidate);
-    return {};
+    candidates << QStringLiteral(TARNLOOK_HELPER_DIR "/") + kProgramName
+               << QStringLiteral("/usr/lib/tarnlook/") + kProgramName;
+    QStringList found;
+    for (const QString& candidate : std::as_const(candidates)) {
+        const QString path = QDir::cleanPath(candidate);
+        if (QFileInfo(path).isFile() && !found.contains(path))
+            found << path;
+    }
+    return found;
 }
 
 void CaptureHelper::set_program(const QString& path)
@@ -131,11 +135,24 @@ void CaptureHelper::fail(Failure failure, const QString& reason)
 
 pcap_t* CaptureHelper::open(const QString& adapter, const QString& capture_filter)
 {
-    const QString path = program();
-    if (path.isEmpty()) {
+    const QStringList candidates = programs();
+    if (candidates.isEmpty()) {
         fail(Failure::Denied, kProgramName + QStringLiteral(" not found"));
         return nullptr;
     }
+    for (const QString& path : candidates) {
+        fail(Failure::None, QString());
+        if (pcap_t* handle = open_with(path, adapter, capture_filter))
+            return handle;
+        if (m_failure != Failure::Denied)
+            break;
+    }
+    return nullptr;
+}
+
+pcap_t* CaptureHelper::open_with(const QString& path, const QString& adapter,
+                                 const QString& capture_filter)
+{
 
     // All that the child needs, made before fork: after it, in a process
     // with threads, only async-signal-safe calls are allowed.

@@ -6,6 +6,7 @@
 #include <pcap/pcap.h>
 
 #include <QString>
+#include <QStringList>
 
 // Runs tarnlook-capture, the privileged capture program, for one live
 // capture of a process that may not capture itself, and opens its output as
@@ -53,15 +54,19 @@ public:
     // The program's process, 0 when none runs.
     pid_t pid() const { return m_pid; }
 
-    // The program to run: set by set_program(), else tarnlook-capture beside
-    // this executable, else in lib/tarnlook/ of its installation, else in
-    // the configured installation; empty when none exists.
-    static QString program();
+    // The programs to try, in order: the one set by set_program(), else
+    // each tarnlook-capture that exists beside this executable, in
+    // lib/tarnlook/ of its installation, in the configured installation and
+    // in /usr/lib/tarnlook/. open() goes on to the next while one is denied,
+    // so that a build run by a member of the tarnlook group still finds
+    // the installed, capable one.
+    static QStringList programs();
     // For tests and special installations; an empty path restores the
     // search above.
     static void set_program(const QString& path);
 
 private:
+    pcap_t* open_with(const QString& path, const QString& adapter, const QString& capture_filter);
     void fail(Failure failure, const QString& reason);
 
     const std::atomic<bool>& m_stop_flag;
