@@ -103,9 +103,9 @@ void TstCaptureHelper::programFailure_data()
     QTest::newRow("missing-program")
             << QStringLiteral("/nonexistent/tarnlook-capture") << QStringLiteral("lo") << QString()
             << denied << QStringLiteral("No such file or directory");
-    // This source file: not executable.
-    QTest::newRow("not-executable") << QStringLiteral(__FILE__) << QStringLiteral("lo") << QString()
-                                    << denied << QStringLiteral("Permission denied");
+    QTest::newRow("not-executable")
+            << QStringLiteral(TARNLOOK_NOT_A_PROGRAM) << QStringLiteral("lo") << QString() << denied
+            << QStringLiteral("Permission denied");
 }
 
 void TstCaptureHelper::programFailure()
