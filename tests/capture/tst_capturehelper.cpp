@@ -147,7 +147,7 @@ void TstCaptureHelper::asNobody()
     QVERIFY(run(QStringLiteral("chgrp"), { QStringLiteral("nogroup"), copy }));
     QVERIFY(run(QStringLiteral("chmod"), { QStringLiteral("0750"), copy }));
     if (!run(QStringLiteral("setcap"), { QStringLiteral("cap_net_raw,cap_net_admin=eip"), copy }))
-        QSKIP("setcap failed: this file system keeps no file capabilities");
+        QSKIP("setcap failed: no setcap (libcap2-bin), or no file capabilities here");
 
     QProcess nobody;
     nobody.setProcessChannelMode(QProcess::MergedChannels);
