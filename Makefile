@@ -20,7 +20,7 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := packetrecord hextext hexdocument
 
-.PHONY: all deps configure build run test translations clean fuzz fuzz-build fuzz-merge bench
+.PHONY: all deps configure build run test translations clean fuzz fuzz-build fuzz-merge bench install package
 
 all: build
 
@@ -55,6 +55,19 @@ test: build
 	@echo "cd $(BUILD_DIR) && ctest --output-on-failure"
 	@cd $(BUILD_DIR) && { QT_QPA_PLATFORM=offscreen ctest --output-on-failure; status=$$?; \
 	  $(SHOW_SKIPS); exit $$status; }
+
+# make install PREFIX=/opt/tarnlook: bin/tarnlook, lib/tarnlook/tarnlook-capture,
+# the desktop entry, icons and metainfo under share/. Capturing as a user
+# then needs what the package's postinst does (packaging/debian/postinst).
+PREFIX ?= /usr/local
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# make package: $(BUILD_DIR)/tarnlook_<version>_<arch>.deb, for
+# sudo apt install ./tarnlook_*.deb
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 fuzz-build:
 	scripts/install-deps fuzz

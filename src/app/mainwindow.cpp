@@ -65,6 +65,17 @@ void show_stopped(QMainWindow& window, Ui::MainWindow& ui)
     window.setWindowTitle(MainWindow::tr("停止捕获"));
 }
 
+// After a start that captured nothing (the adapter could not be opened):
+// back to idle, not to stopped, unless a later start is in charge.
+void show_not_started(QMainWindow& window, Ui::MainWindow& ui, const CUpdate* capture)
+{
+    if (g_capture_thread != capture)
+        return;
+    g_capture_thread = nullptr;
+    show_stopped(window, ui);
+    window.setWindowTitle(MainWindow::tr("Tarnlook -- 网卡流量捕获"));
+}
+
 // Fills the adapter list and g_adapter_names in step, so that entry i of the
 // names is item i of the list. Returns false, with libpcap's reason, when the
 // adapters cannot be listed.
@@ -223,9 +234,16 @@ void MainWindow::on_pushButton_2_clicked()
 
     connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
-        if (g_capture_thread == capture)
-            show_stopped(*this, *ui);
+        show_not_started(*this, *ui, capture);
         QMessageBox::warning(this, tr("err"), tr("open pcap fail") + QLatin1Char('\n') + reason);
+    });
+    connect(capture, &CUpdate::open_denied, this, [this, capture](const QString& reason) {
+        show_not_started(*this, *ui, capture);
+        QMessageBox::warning(this, tr("err"),
+                             tr("没有捕获网卡的权限。请安装tarnlook软件包, "
+                                "用 sudo usermod -aG tarnlook $USER 把当前用户加入tarnlook组, "
+                                "然后重新登录。")
+                                     + QLatin1Char('\n') + reason);
     });
     // A capture that ends by itself (read error, end of a capture file) puts
     // the window back in the stopped state, as the stop button would.

@@ -1,6 +1,7 @@
 #include "cupdate.h"
 
 #include <cstdio>
+#include <memory>
 
 #include <poll.h>
 
@@ -9,6 +10,7 @@
 #include <QLoggingCategory>
 
 #include "capturefilter.h"
+#include "capturehelper.h"
 #include "packetrecord.h"
 
 namespace {
@@ -25,8 +27,9 @@ const QString kFileScheme = QStringLiteral("file://");
 
 // Opens a live adapter with the settings of every capture (snapshot length,
 // promiscuous mode, read timeout), or a capture file. On failure returns null
-// with the reason in errbuf.
-pcap_t* open_source(const QString& source, char* errbuf)
+// with the reason in errbuf, and sets denied when this process may not
+// capture.
+pcap_t* open_source(const QString& source, char* errbuf, bool* denied)
 {
     if (source.startsWith(kFileScheme)) {
         const QByteArray path = source.mid(kFileScheme.size()).toLocal8Bit();
@@ -55,6 +58,7 @@ pcap_t* open_source(const QString& source, char* errbuf)
         if (reason == nullptr || *reason == '\0')
             reason = pcap_statustostr(status);
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", reason);
+        *denied = status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED;
         pcap_close(handle);
         return nullptr;
     }
@@ -102,10 +106,23 @@ void CUpdate::run()
     qCDebug(lcCapture).noquote() << "thread-->" << adapter_name;
 
     char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* handle = open_source(adapter_name, errbuf);
+    bool denied = false;
+    pcap_t* handle = open_source(adapter_name, errbuf, &denied);
+    // Without the privilege, the capture program captures and hands the
+    // frames over as a stream.
+    std::unique_ptr<CaptureHelper> helper;
+    if (handle == nullptr && denied) {
+        helper = std::make_unique<CaptureHelper>(stop_flag);
+        handle = helper->open(adapter_name, QString());
+    }
     if (handle == nullptr) {
-        emit open_failed(QString::fromLocal8Bit(errbuf));
-        return;
+        if (!helper)
+            emit open_failed(QString::fromLocal8Bit(errbuf));
+        else if (helper->failure() == CaptureHelper::Failure::Denied)
+            emit open_denied(helper->reason());
+        else if (helper->failure() == CaptureHelper::Failure::Failed)
+            emit open_failed(helper->reason());
+        return; // stopped while the program was opening the adapter
     }
     pcap_handle = handle;
 
@@ -121,8 +138,9 @@ void CUpdate::run()
         } else if (result == 0) {
             wait_for_frames(fd);
         } else {
-            // PCAP_ERROR_BREAK is the end of a capture file.
-            if (result == PCAP_ERROR)
+            // PCAP_ERROR_BREAK is the end of a capture file or stream.
+            // A stop cuts the capture program's stream short: no fault.
+            if (result == PCAP_ERROR && !stop_flag.load())
                 qCWarning(lcCapture).noquote()
                         << "capture on" << adapter_name
                         << "ended:" << QString::fromLocal8Bit(pcap_geterr(handle));
@@ -138,6 +156,13 @@ void CUpdate::run()
                                      << stats.ps_recv << "dropped" << stats.ps_drop;
 
     pcap_handle = nullptr;
+    if (helper) {
+        // Ended first, so that it does not write into a closed stream.
+        helper->finish();
+        if (!helper->reason().isEmpty())
+            qCWarning(lcCapture).noquote()
+                    << "capture on" << adapter_name << "ended:" << helper->reason();
+    }
     pcap_close(handle);
 }
 

@@ -13,6 +13,9 @@
 // record line, filters it and emits the lines that pass. Created anew for
 // every capture and never restarted.
 //
+// A process that may not capture runs the capture program (CaptureHelper)
+// and reads the frames from it; the lines are the same either way.
+//
 // adapter_name is a pcap device name ("lo", "eth0", "any"), or "file://"
 // followed by the path of a capture file, whose end ends the capture.
 // adapter_name and filter are written before start() and only read after it.
@@ -45,6 +48,10 @@ signals:
     // The source could not be opened; reason is libpcap's. run() then ends
     // without emitting any line.
     void open_failed(QString reason);
+    // Instead of open_failed: neither this process nor the capture program
+    // may capture on the adapter (reason says why, in libpcap's or the
+    // system's words). run() then ends without emitting any line.
+    void open_denied(QString reason);
 
 public slots:
     // Emits send_update(qstr) once when the line passes this capture's filter

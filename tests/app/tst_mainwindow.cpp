@@ -1,6 +1,9 @@
 #include <functional>
 
+#include <linux/capability.h>
 #include <pcap/pcap.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +18,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "capturehelper.h"
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
@@ -116,6 +120,35 @@ QStringList row_texts(const QTableWidget& table, int row)
     return texts;
 }
 
+// While it lives, this thread (and every thread it starts) lacks the
+// capability to open packet sockets, as a user without the privilege does;
+// nothing changes for a process that never had it.
+class WithoutCaptureCapability
+{
+public:
+    WithoutCaptureCapability()
+    {
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        if (syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[_LINUX_CAPABILITY_U32S_3];
+        std::copy(std::begin(m_saved), std::end(m_saved), std::begin(reduced));
+        reduced[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+        m_changed = syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~WithoutCaptureCapability()
+    {
+        if (m_changed)
+            syscall(SYS_capset, &m_header, m_saved);
+    }
+    Q_DISABLE_COPY(WithoutCaptureCapability)
+
+private:
+    __user_cap_header_struct m_header {};
+    __user_cap_data_struct m_saved[_LINUX_CAPABILITY_U32S_3] {};
+    bool m_changed = false;
+};
+
 } // namespace
 
 class TstMainWindow : public QObject
@@ -130,6 +163,7 @@ private slots:
     void adaptersListed();
     void captureFileFillsTable();
     void failedOpenIsReported();
+    void deniedCaptureSaysHow();
     void startWithoutAdapter();
     void liveCaptureAndStop();
     void showDataAppendsRows_data();
@@ -320,7 +354,36 @@ void TstMainWindow::failedOpenIsReported()
     QVERIFY2(catcher.text.size() > QStringLiteral("open pcap fail\n").size(),
              "libpcap's reason follows");
     QTRY_COMPARE(g_capture_thread, nullptr);
-    verify_state(window, State::Stopped);
+    verify_state(window, State::Idle); // nothing was captured
+    QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
+}
+
+void TstMainWindow::deniedCaptureSaysHow()
+{
+    // Neither the window nor the capture program may capture.
+    CaptureHelper::set_program(QStringLiteral("/nonexistent/tarnlook-capture"));
+    const auto defaultProgram = qScopeGuard([] { CaptureHelper::set_program(QString()); });
+    MainWindow window;
+    const int index = add_adapter(window, QStringLiteral("loopback"), QStringLiteral("lo"));
+    child<QComboBox>(window, "comboBox")->setCurrentIndex(index);
+
+    MessageBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    {
+        const WithoutCaptureCapability unprivileged;
+        QTest::mouseClick(button(window, "pushButton_2"), Qt::LeftButton);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(catcher.seen, 1, 10000);
+    QCOMPARE(catcher.title, QStringLiteral("err"));
+    // How to get the privilege, in the window's language, then the reason.
+    QVERIFY2(catcher.text.startsWith(QStringLiteral("没有捕获网卡的权限")),
+             qPrintable(catcher.text));
+    QVERIFY2(catcher.text.contains(QStringLiteral("sudo usermod -aG tarnlook $USER")),
+             qPrintable(catcher.text));
+    QVERIFY2(catcher.text.contains(QStringLiteral("No such file or directory")),
+             qPrintable(catcher.text));
+    QTRY_COMPARE(g_capture_thread, nullptr);
+    verify_state(window, State::Idle); // nothing was captured
     QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
 }
 
