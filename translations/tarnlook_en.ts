@@ -208,5 +208,9 @@
         <source>请勿用于非法用途,否则责任自负</source>
         <translation>Do not use it for illegal purposes; you alone are responsible for what you do with it.</translation>
     </message>
+    <message>
+        <source>没有捕获网卡的权限。请安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER 把当前用户加入tarnlook组, 然后重新登录。</source>
+        <translation>No permission to capture on this adapter. Install the tarnlook package, add yourself to the tarnlook group with sudo usermod -aG tarnlook $USER, then log in again.</translation>
+    </message>
 </context>
 </TS>
