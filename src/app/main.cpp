@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QLocale>
 
+#include "hexcommandline.h"
+#include "hexwindow.h"
 #include "mainwindow.h"
 #include "startup.h"
 #include "translation.h"
@@ -21,6 +23,12 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Tarnlook"));
     QCoreApplication::setApplicationName(QStringLiteral("tarnlook"));
     install_translation(app, QLocale::system());
+    // tarnlook --hex FILE: the hex editor alone, over the file.
+    if (const std::optional<QString> file = hexFileArgument(QApplication::arguments())) {
+        if (HexWindow::openFileWindow(*file) == nullptr)
+            return 1;
+        return app.exec();
+    }
     MainWindow window;
     window.show();
     return app.exec();

@@ -20,10 +20,10 @@
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
+#include "hexwindow.h"
 #include "packetrecord.h"
 #include "paintthrottle.h"
 #include "qhexdocument.h"
-#include "qhexview.h"
 #include "qmemorybuffer.h"
 #include "recordfielditem.h"
 #include "ui_mainwindow.h"
@@ -324,14 +324,11 @@ void MainWindow::on_pushButton_8_clicked()
 
     // A window of its own; closing it releases it with its document and
     // buffer.
-    auto* view = new QHexView;
-    view->setAttribute(Qt::WA_DeleteOnClose);
+    auto* window = new HexWindow;
     auto* buffer = new QMemoryBuffer; // the document takes it over
     buffer->load(bytes.constData(), bytes.size());
-    view->setDocument(new QHexDocument(buffer, view));
-    view->setWindowTitle(tr("HexEdit 十六进制查看编辑"));
-    view->resize(700, 600);
-    view->show();
+    window->setDocument(new QHexDocument(buffer));
+    window->show();
 }
 
 void MainWindow::on_pushButton_4_clicked()

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QIODevice>
+#include <QMimeData>
 
 #include "hexcommands.h"
 #include "qfilebuffer.h"
@@ -12,6 +13,10 @@
 #include "qhexmetadata.h"
 
 namespace {
+
+// The clipboard format of the exact bytes copied from the text column.
+const QString kOctetStream = QStringLiteral("application/octet-stream");
+constexpr int kSaveChunk = 1 << 20;
 
 // The system clipboard, or null in a program without a GUI application.
 QClipboard* clipboard()
@@ -107,6 +112,16 @@ void QHexDocument::setBytesPerLine(quint8 value)
     m_metadata->setLineWidth(value);
 }
 
+bool QHexDocument::isModified() const
+{
+    return !m_undostack.isClean();
+}
+
+void QHexDocument::setUnmodified()
+{
+    m_undostack.setClean();
+}
+
 void QHexDocument::removeSelection()
 {
     if (!m_cursor->hasSelection())
@@ -142,11 +157,17 @@ void QHexDocument::copy(bool hex)
     QClipboard* board = clipboard();
     if (board == nullptr)
         return;
-    QByteArray bytes = selectedBytes();
-    if (hex)
-        bytes = bytes.toHex(' ').toUpper();
-    // Read as UTF-8 up to the first zero byte: the clipboard holds text.
-    board->setText(QString::fromUtf8(bytes.constData()), QClipboard::Clipboard);
+    const QByteArray bytes = selectedBytes();
+    if (hex) {
+        board->setText(QString::fromUtf8(bytes.toHex(' ').toUpper()), QClipboard::Clipboard);
+        return;
+    }
+    // Text for other programs, read as UTF-8 up to the first zero byte; the
+    // exact bytes beside it for a paste back into a hex editor.
+    auto* data = new QMimeData; // the clipboard takes it over
+    data->setText(QString::fromUtf8(bytes.constData()));
+    data->setData(kOctetStream, bytes);
+    board->setMimeData(data, QClipboard::Clipboard);
 }
 
 void QHexDocument::paste(bool hex)
@@ -154,11 +175,13 @@ void QHexDocument::paste(bool hex)
     QClipboard* board = clipboard();
     if (board == nullptr)
         return;
-    QByteArray data = board->text(QClipboard::Clipboard).toUtf8();
+    const QMimeData* mime = board->mimeData(QClipboard::Clipboard);
+    const bool raw = mime != nullptr && mime->hasFormat(kOctetStream);
+    QByteArray data = raw ? mime->data(kOctetStream) : board->text(QClipboard::Clipboard).toUtf8();
     if (data.isEmpty())
         return;
     removeSelection();
-    if (hex)
+    if (hex && !raw)
         data = QByteArray::fromHex(data);
     // A selection that reached the end leaves the position past the data once
     // removed: the paste goes to the end then, instead of padding the gap with
@@ -205,9 +228,27 @@ QByteArray QHexDocument::read(qint64 offset, int len)
 
 bool QHexDocument::saveTo(QIODevice* device)
 {
-    if (device == nullptr || !device->isWritable())
+    if (device == nullptr || !device->isWritable()) {
+        m_errorstring = tr("目标未以写入方式打开");
         return false;
-    m_buffer->write(device);
+    }
+    // Piece by piece, so that a full disk or a failing device is seen.
+    const qint64 length = m_buffer->length();
+    for (qint64 offset = 0; offset < length; offset += kSaveChunk) {
+        const int size = static_cast<int>(qMin<qint64>(kSaveChunk, length - offset));
+        const QByteArray bytes = m_buffer->read(offset, size);
+        if (bytes.size() != size) {
+            m_errorstring = tr("无法读取偏移 %1 处的数据").arg(offset);
+            return false;
+        }
+        if (device->write(bytes) != size) {
+            m_errorstring = device->errorString();
+            if (m_errorstring.isEmpty() || m_errorstring == QLatin1String("Unknown error"))
+                m_errorstring = tr("写入未完成");
+            return false;
+        }
+    }
+    m_errorstring.clear();
     return true;
 }
 

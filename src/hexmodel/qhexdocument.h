@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <QUndoStack>
 
 class QHexBuffer;
@@ -30,6 +31,7 @@ public:
     static QHexDocument* fromFile(const QString& fileName, QObject* parent = nullptr);
 
     QHexCursor* cursor() const { return m_cursor; }
+    QHexBuffer* buffer() const { return m_buffer; }
     QHexMetadata* metadata() const { return m_metadata; }
     qint64 length() const;
     bool isEmpty() const;
@@ -51,6 +53,13 @@ public:
     // Also the cursor's and the annotations' line width (>= 1).
     void setBytesPerLine(quint8 value);
 
+    // Whether an edit was made, or undone, since the document was built or
+    // last marked unmodified (after a save).
+    bool isModified() const;
+    void setUnmodified();
+    // Why the last saveTo() returned false; empty after one that succeeded.
+    QString errorString() const { return m_errorstring; }
+
     // Removes the selected bytes and collapses the selection; nothing (and no
     // signal) without a selection.
     void removeSelection();
@@ -60,11 +69,13 @@ public slots:
     void undo();
     void redo();
     // The selection to the clipboard (and out of the document), as its bytes
-    // read as UTF-8 up to the first zero byte or, with hex, as upper-case
-    // pairs separated by spaces. Nothing without a selection.
+    // read as UTF-8 up to the first zero byte, with the exact bytes beside it
+    // as application/octet-stream, or, with hex, as upper-case pairs
+    // separated by spaces. Nothing without a selection.
     void cut(bool hex = false);
     void copy(bool hex = false);
-    // Removes the selection, if any, then writes the clipboard's text as UTF-8
+    // Removes the selection, if any, then writes the clipboard's bytes
+    // (application/octet-stream) when it holds some, else its text as UTF-8
     // or, with hex, the bytes its hex digits stand for, at the position (at
     // the end when the position lies past it); inserted or overwritten by the
     // cursor's mode. Nothing when the clipboard is empty.
@@ -75,7 +86,8 @@ public slots:
     void replace(qint64 offset, QByteArray data);
     void remove(qint64 offset, int len);
     QByteArray read(qint64 offset, int len);
-    // False, writing nothing, when the device is not writable.
+    // False, writing nothing, when the device is not writable; false too when
+    // a write fails or falls short. errorString() then says why.
     bool saveTo(QIODevice* device);
     // Searches from the byte under the cursor (forward) or from the byte
     // before it or before the selection (backward); selects the match on its
@@ -97,4 +109,5 @@ private:
     quint64 m_baseaddress = 0;
     quint8 m_areaspacing = 1;
     quint8 m_bytesperline = 16;
+    QString m_errorstring;
 };

@@ -262,9 +262,10 @@ void QHexView::adjustScrollBars()
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         vbar->setMaximum(clampToInt((lines - visible) / factor + 1));
     } else {
+        // Nothing to scroll: a range would let the wheel push the lines out
+        // of sight with no bar to bring them back.
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        vbar->setValue(0);
-        vbar->setMaximum(clampToInt(lines));
+        vbar->setRange(0, 0);
     }
 
     QScrollBar* hbar = horizontalScrollBar();
@@ -275,8 +276,7 @@ void QHexView::adjustScrollBars()
         hbar->setMaximum(contentWidth - viewportWidth + 2);
     } else {
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        hbar->setValue(0);
-        hbar->setMaximum(contentWidth);
+        hbar->setRange(0, 0);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
+#include "hexwindow.h"
 #include "mainwindow.h"
 #include "qhexdocument.h"
 #include "qhexview.h"
@@ -123,13 +124,13 @@ void TstEndToEnd::packetFromWireToHexWindow()
              QStringLiteral("长度:%1").arg(QStringLiteral("tarnlook héllo 你好").size()));
 
     click(window, "pushButton_8");
-    QHexView* hexWindow = nullptr;
+    HexWindow* hexWindow = nullptr;
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* view = qobject_cast<QHexView*>(widget))
-            hexWindow = view;
+        if (auto* found = qobject_cast<HexWindow*>(widget))
+            hexWindow = found;
     QVERIFY(hexWindow != nullptr);
     const auto closeHexWindow = qScopeGuard([hexWindow] { delete hexWindow; });
-    QHexDocument* document = hexWindow->document();
+    QHexDocument* document = hexWindow->view()->document();
     QCOMPARE(document->read(0, int(document->length())), request); // all of it
 
     click(window, "pushButton_7");

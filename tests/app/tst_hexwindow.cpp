@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "hexwindow.h"
 #include "mainwindow.h"
 #include "qhexbuffer.h"
 #include "qhexdocument.h"
@@ -14,12 +15,12 @@
 
 namespace {
 
-QList<QHexView*> hex_windows()
+QList<HexWindow*> hex_windows()
 {
-    QList<QHexView*> windows;
+    QList<HexWindow*> windows;
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* view = qobject_cast<QHexView*>(widget))
-            windows.append(view);
+        if (auto* window = qobject_cast<HexWindow*>(widget))
+            windows.append(window);
     return windows;
 }
 
@@ -28,9 +29,9 @@ void click(const MainWindow& window, const char* button)
     QTest::mouseClick(window.findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
 }
 
-QByteArray shown_bytes(QHexView& view)
+QByteArray shown_bytes(HexWindow& window)
 {
-    QHexDocument* document = view.document();
+    QHexDocument* document = window.view()->document();
     return document->read(0, int(document->length()));
 }
 
@@ -99,18 +100,18 @@ void TstHexWindow::opensDecodedBytes()
     const QString before = hexEdit->toPlainText();
     click(window, "pushButton_8");
 
-    const QList<QHexView*> windows = hex_windows();
+    const QList<HexWindow*> windows = hex_windows();
     QCOMPARE(windows.size(), 1);
-    QHexView* view = windows.first();
-    QVERIFY(view->isWindow());
-    QVERIFY(view->isVisible());
-    QCOMPARE(view->windowTitle(), QStringLiteral("HexEdit 十六进制查看编辑"));
-    QCOMPARE(view->size(), QSize(700, 600));
-    QCOMPARE(shown_bytes(*view), bytes);
+    HexWindow* hexWindow = windows.first();
+    QVERIFY(hexWindow->isWindow());
+    QVERIFY(hexWindow->isVisible());
+    QCOMPARE(hexWindow->windowTitle(), QStringLiteral("HexEdit 十六进制查看编辑"));
+    QCOMPARE(hexWindow->size(), QSize(700, 600));
+    QCOMPARE(shown_bytes(*hexWindow), bytes);
 
     // Edits stay in the window.
-    view->document()->insert(0, QByteArray("zz"));
-    QCOMPARE(shown_bytes(*view), "zz" + bytes);
+    hexWindow->view()->document()->insert(0, QByteArray("zz"));
+    QCOMPARE(shown_bytes(*hexWindow), "zz" + bytes);
     QCOMPARE(hexEdit->toPlainText(), before);
 }
 
@@ -119,9 +120,9 @@ void TstHexWindow::everyClickOpensAnother()
     MainWindow window;
     click(window, "pushButton_8");
     click(window, "pushButton_8");
-    const QList<QHexView*> windows = hex_windows();
+    const QList<HexWindow*> windows = hex_windows();
     QCOMPARE(windows.size(), 2);
-    QVERIFY(windows.at(0)->document() != windows.at(1)->document());
+    QVERIFY(windows.at(0)->view()->document() != windows.at(1)->view()->document());
     QCOMPARE(shown_bytes(*windows.at(0)), QByteArray("\x16"));
     QCOMPARE(shown_bytes(*windows.at(1)), QByteArray("\x16"));
 }
@@ -130,9 +131,9 @@ void TstHexWindow::closingReleasesWindowDocumentAndBuffer()
 {
     MainWindow window;
     click(window, "pushButton_8");
-    QPointer<QHexView> view = hex_windows().value(0);
+    QPointer<HexWindow> view = hex_windows().value(0);
     QVERIFY(view);
-    QPointer<QHexDocument> document = view->document();
+    QPointer<QHexDocument> document = view->view()->document();
     QPointer<QHexBuffer> buffer = document->findChild<QHexBuffer*>();
     QVERIFY(buffer);
     QVERIFY(view->close());
@@ -147,9 +148,10 @@ void TstHexWindow::followsTheTheme()
     auto* hexEdit = window.findChild<QTextEdit*>(QStringLiteral("textEdit_2"));
     hexEdit->setPlainText(QString(64, QLatin1Char('4'))); // two full lines of 0x44
     click(window, "pushButton_8");
-    QHexView* view = hex_windows().value(0);
-    QVERIFY(view != nullptr);
-    QVERIFY(QTest::qWaitForWindowExposed(view));
+    HexWindow* hexWindow = hex_windows().value(0);
+    QVERIFY(hexWindow != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(hexWindow));
+    QHexView* view = hexWindow->view();
 
     Row row = first_row(*view);
     QVERIFY2(row.background > 160 && row.darkest < 100, "dark text on light rows");
@@ -168,7 +170,7 @@ void TstHexWindow::applicationEndsWhenLastWindowCloses()
     MainWindow window;
     window.show();
     click(window, "pushButton_8");
-    QPointer<QHexView> view = hex_windows().value(0);
+    QPointer<HexWindow> view = hex_windows().value(0);
     QVERIFY(view);
     QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
     bool runningAfterMainClosed = false;

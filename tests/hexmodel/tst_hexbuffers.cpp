@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -50,6 +51,7 @@ private slots:
     void rejectsWrongDevice();
     void fileBufferNeverCreatesFiles();
     void sparseFileReadsOnlyWhatIsAsked();
+    void editableFileMatchesModel();
 
 private:
     std::unique_ptr<QHexBuffer> make(Store store, const QByteArray& bytes);
@@ -308,6 +310,64 @@ void TstHexBuffers::sparseFileReadsOnlyWhatIsAsked()
     QCOMPARE(buffer.at(qint64(5) << 30), uchar(0));
     QCOMPARE(buffer.indexOf("tail", size - (3 << 20)), size - 4);
     QCOMPARE(buffer.lastIndexOf("tail", size), size - 4);
+}
+
+void TstHexBuffers::editableFileMatchesModel()
+{
+    // Edits kept beside the file, against the same edits on a plain array:
+    // reads across pieces, searches across them and the bytes written out.
+    QByteArray model(3000, '\0');
+    for (int i = 0; i < model.size(); ++i)
+        model[i] = char('a' + i % 26);
+    const auto made = make(File, model);
+    QVERIFY(made);
+    auto* buffer = qobject_cast<QFileBuffer*>(made.get());
+    buffer->setEditable(true);
+    const QString path = buffer->fileName();
+
+    QRandomGenerator random(151207);
+    for (int step = 0; step < 400; ++step) {
+        const qint64 offset = random.bounded(-2, model.size() + 3);
+        QByteArray data;
+        for (int n = random.bounded(1, 40); n > 0; --n)
+            data.append(char(random.bounded(256)));
+        switch (random.bounded(3)) {
+        case 0:
+            buffer->insert(offset, data);
+            if (offset >= 0 && offset <= model.size()) // never past the end
+                model.insert(int(offset), data);
+            break;
+        case 1:
+            buffer->remove(offset, data.size());
+            if (offset >= 0)
+                model.remove(int(offset), data.size());
+            break;
+        default:
+            buffer->replace(offset, data);
+            if (offset >= 0 && offset <= model.size()) {
+                model.remove(int(offset), data.size());
+                model.insert(int(offset), data);
+            }
+            break;
+        }
+        QCOMPARE(buffer->length(), qint64(model.size()));
+        const int from = random.bounded(model.size() + 1);
+        const int length = random.bounded(300);
+        QCOMPARE(buffer->read(from, length), model.mid(from, length));
+        const QByteArray pattern = model.mid(random.bounded(model.size()), 3);
+        QCOMPARE(buffer->indexOf(pattern, from), qint64(model.indexOf(pattern, from)));
+    }
+    QCOMPARE(buffer->read(0, model.size()), model);
+    QBuffer target;
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    buffer->write(&target);
+    QCOMPARE(target.data(), model);
+
+    // The file itself is untouched until saved elsewhere.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.size(), qint64(3000));
+    QCOMPARE(file.read(3), QByteArray("abc"));
 }
 
 QTEST_GUILESS_MAIN(TstHexBuffers)

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QMetaMethod>
+#include <QMimeData>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -86,10 +87,13 @@ private slots:
     void pasteOverSelectionToTheEnd_data();
     void pasteOverSelectionToTheEnd();
     void clipboardWithoutSelection();
+    void copyKeepsExactBytes();
     void searches_data();
     void searches();
     void layoutSettings();
     void saveTo();
+    void saveToReportsFailedWrite();
+    void modifiedFollowsUndoStack();
     void fromFile();
     void fromLargeSparseFile();
 
@@ -410,6 +414,32 @@ void TstQHexDocument::clipboardWithoutSelection()
     QCOMPARE(board->text(), QStringLiteral("61 00 62"));
 }
 
+void TstQHexDocument::copyKeepsExactBytes()
+{
+    // Invalid UTF-8 and a zero byte: the text cannot carry them, the bytes
+    // beside it must, and a paste takes the bytes in either column.
+    const QByteArray bytes = QByteArray::fromHex("41C328420043FF44");
+    QClipboard* board = QGuiApplication::clipboard();
+    const auto source = memory_document(bytes);
+    source->cursor()->moveTo(qint64(0));
+    source->cursor()->select(0, bytes.size() - 1, 0);
+    source->copy();
+    QCOMPARE(board->mimeData()->data(QStringLiteral("application/octet-stream")), bytes);
+    QVERIFY(board->text().startsWith(QLatin1Char('A'))); // text for other programs
+
+    for (const bool hex : { false, true }) {
+        const auto target = memory_document({});
+        target->cursor()->setInsertionMode(InsertMode);
+        target->paste(hex);
+        QCOMPARE(all(*target), bytes);
+    }
+
+    // Copy as hex stays text only.
+    source->copy(true);
+    QCOMPARE(board->text(), QStringLiteral("41 C3 28 42 00 43 FF 44"));
+    QVERIFY(!board->mimeData()->hasFormat(QStringLiteral("application/octet-stream")));
+}
+
 void TstQHexDocument::searches_data()
 {
     QTest::addColumn<QByteArray>("pattern");
@@ -504,6 +534,35 @@ void TstQHexDocument::saveTo()
                                       Q_ARG(QIODevice*, &target)));
     QVERIFY(saved);
     QCOMPARE(target.data(), QByteArray("AB\0CD", 5));
+}
+
+void TstQHexDocument::saveToReportsFailedWrite()
+{
+    const auto document = memory_document(QByteArray(3 << 20, 'x'));
+    QFile full(QStringLiteral("/dev/full")); // every write: no space left
+    if (!full.open(QIODevice::WriteOnly))
+        QSKIP("no /dev/full here");
+    QVERIFY(!document->saveTo(&full));
+    QVERIFY(!document->errorString().isEmpty());
+    QBuffer roomy;
+    QVERIFY(roomy.open(QIODevice::WriteOnly));
+    QVERIFY(document->saveTo(&roomy));
+    QVERIFY(document->errorString().isEmpty());
+}
+
+void TstQHexDocument::modifiedFollowsUndoStack()
+{
+    const auto document = memory_document("ABC");
+    QVERIFY(!document->isModified());
+    document->insert(0, QByteArray("x"));
+    QVERIFY(document->isModified());
+    document->undo();
+    QVERIFY(!document->isModified());
+    document->redo();
+    document->setUnmodified(); // saved
+    QVERIFY(!document->isModified());
+    document->undo(); // back before the save: differs from the file
+    QVERIFY(document->isModified());
 }
 
 void TstQHexDocument::fromFile()

@@ -42,6 +42,7 @@ private slots:
     void hugeDocumentScrollsToItsEnd();
     void fontChangeReranges();
     void sidewaysWheelScrollsLines();
+    void documentThatFitsStaysInPlace();
     void click_data();
     void click();
     void dragSelects();
@@ -119,12 +120,12 @@ void TstQHexView::scrollBars()
         vbar->setValue(vbar->maximum());
         QVERIFY(view.isLineVisible(geometry.lastLine()));
     } else {
+        // Nothing to scroll: no range that the wheel or a key could move.
         QCOMPARE(vbar->value(), 0);
-        QCOMPARE(quint64(vbar->maximum()), lines);
+        QCOMPARE(vbar->maximum(), 0);
     }
     const int width = view.viewport()->width();
-    QCOMPARE(hbar->maximum(),
-             horizontal ? geometry.endColumnX() - width + 2 : geometry.endColumnX());
+    QCOMPARE(hbar->maximum(), horizontal ? geometry.endColumnX() - width + 2 : 0);
 }
 
 void TstQHexView::horizontalScrollShiftsEverything()
@@ -219,11 +220,11 @@ void TstQHexView::fontChangeReranges()
 void TstQHexView::sidewaysWheelScrollsLines()
 {
     QHexView view;
-    view.setDocument(makeDocument(QByteArray(40, 'x'), &view));
-    view.resize(viewSize(view, 14));
+    view.setDocument(makeDocument(QByteArray(4096, 'x'), &view));
+    view.resize(viewSize(view, 10));
     view.show();
     QScrollBar* vbar = view.verticalScrollBar();
-    QVERIFY(!vbar->isVisible()); // hidden, but it keeps a range of lineCount()
+    QVERIFY(vbar->isVisible());
 
     const auto tilt = [&](int x) {
         QWheelEvent event(QPointF(50, 50), QPointF(view.viewport()->mapToGlobal(QPoint(50, 50))),
@@ -235,6 +236,32 @@ void TstQHexView::sidewaysWheelScrollsLines()
     QCOMPARE(vbar->value(), 3);
     tilt(120);
     QCOMPARE(vbar->value(), 0);
+}
+
+void TstQHexView::documentThatFitsStaysInPlace()
+{
+    // One byte: neither the wheel nor the scroll area's keys may move its
+    // only line or the columns out of sight.
+    QHexView view;
+    view.setDocument(makeDocument(QByteArray(1, 'x'), &view));
+    view.resize(900, 400);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (const int delta : { -120, 120 }) {
+        QWheelEvent event(QPointF(50, 50), QPointF(view.viewport()->mapToGlobal(QPoint(50, 50))),
+                          QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view.viewport(), &event);
+        QWheelEvent sideways(QPointF(50, 50), QPointF(view.viewport()->mapToGlobal(QPoint(50, 50))),
+                             QPoint(), QPoint(delta, 0), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view.viewport(), &sideways);
+    }
+    for (int i = 0; i < 10; ++i)
+        QTest::keyClick(&view, Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(view.verticalScrollBar()->value(), 0);
+    QCOMPARE(view.horizontalScrollBar()->value(), 0);
+    QVERIFY(view.isLineVisible(0));
 }
 
 void TstQHexView::click_data()

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+class HexFindBar;
+class HexStatusBar;
+class QAction;
+class QActionGroup;
+class QHexDocument;
+class QHexView;
+class QToolBar;
+
+// The hex editor window: a QHexView in the middle, the File, Edit and View
+// menus, a find bar at the bottom and a status bar. It shows either a
+// packet's payload (no file: saving asks for a name, closing never asks) or
+// a file read through a QFileBuffer, edited in memory and saved through a
+// temporary file and a rename; a file that may not be written opens
+// read-only. The window deletes itself when closed.
+class HexWindow : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HexWindow)
+
+public:
+    explicit HexWindow(QWidget* parent = nullptr);
+    // Stops listening to the document before the view deletes it.
+    ~HexWindow() override;
+
+    // A new, shown window over the file; null, having told the user why,
+    // when the file cannot be opened. The window has no parent.
+    static HexWindow* openFileWindow(const QString& fileName, QWidget* messageParent = nullptr);
+
+    // Shows the document, taken over: a window over bytes without a file.
+    void setDocument(QHexDocument* document);
+    // Shows the file; false, with errorOut set and the window unchanged,
+    // when it cannot be opened for reading.
+    bool openFile(const QString& fileName, QString* errorOut = nullptr);
+
+    QHexView* view() const { return m_view; }
+    HexFindBar* findBar() const { return m_findbar; }
+    HexStatusBar* hexStatusBar() const { return m_statusbar; }
+    // Empty for a payload window.
+    QString fileName() const { return m_filename; }
+    bool isReadOnly() const { return m_readonly; }
+
+    // Moves the caret to the offset the text names (see HexOffsetEntry);
+    // false, with errorOut set and the caret where it was, when the text is
+    // malformed or the offset lies outside the document.
+    bool goToOffset(const QString& text, QString* errorOut = nullptr);
+    // Writes the document to the file; false, having told the user why,
+    // when that failed (the old file then stays as it was). Afterwards the
+    // window shows that file.
+    bool saveFile(const QString& fileName);
+    // Saves to the window's file, or asks for one.
+    bool save();
+    bool saveAs();
+    void setBytesPerLine(int bytes);
+    // Steps the view's font size by points, at least 4 points.
+    void zoom(int points);
+
+protected:
+    // Asks whether to save a file with unsaved changes.
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void createActions();
+    void attachDocument();
+    void updateTitle();
+    void updateActions();
+    void updateStatus();
+    void askGoToOffset();
+    // F3 and Shift+F3: the bar's pattern again, or the bar to type one.
+    void findAgain(bool forward);
+    void openFileDialog();
+    void sendKeyToView(QKeySequence::StandardKey key);
+    void selectAll();
+    void copy(bool hex);
+
+    QHexView* m_view;
+    HexFindBar* m_findbar;
+    HexStatusBar* m_statusbar;
+    QToolBar* m_findtoolbar;
+    QString m_filename;
+    // The document whose signals the window follows.
+    QPointer<QHexDocument> m_attached;
+    bool m_readonly = false;
+
+    QAction* m_save = nullptr;
+    QAction* m_undo = nullptr;
+    QAction* m_redo = nullptr;
+    QAction* m_cut = nullptr;
+    QAction* m_paste = nullptr;
+    QActionGroup* m_widths = nullptr;
+};
