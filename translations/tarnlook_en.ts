@@ -65,6 +65,266 @@
     </message>
 </context>
 <context>
+    <name>HexFileSaver</name>
+    <message>
+        <source>无法读取偏移 %1 处的数据</source>
+        <translation>Cannot read the data at offset %1</translation>
+    </message>
+    <message>
+        <source>保存已取消</source>
+        <translation>Saving cancelled</translation>
+    </message>
+</context>
+<context>
+    <name>HexFindBar</name>
+    <message>
+        <source>十六进制</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>查找:</source>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>文本 (UTF-8)</source>
+        <translation>Text (UTF-8)</translation>
+    </message>
+    <message>
+        <source>上一个</source>
+        <translation>Previous</translation>
+    </message>
+    <message>
+        <source>查找上一个 (Shift+F3)</source>
+        <translation>Find previous (Shift+F3)</translation>
+    </message>
+    <message>
+        <source>下一个</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>查找下一个 (F3)</source>
+        <translation>Find next (F3)</translation>
+    </message>
+    <message>
+        <source>已到达末尾，从开头继续查找</source>
+        <translation>Reached the end, continued from the start</translation>
+    </message>
+    <message>
+        <source>十六进制格式错误: 需成对的数字</source>
+        <translation>Malformed hex: digits must come in pairs</translation>
+    </message>
+    <message>
+        <source>关闭 (Esc)</source>
+        <translation>Close (Esc)</translation>
+    </message>
+    <message>
+        <source>十六进制字节，如 4F 4B</source>
+        <translation>Hex bytes, e.g. 4F 4B</translation>
+    </message>
+    <message>
+        <source>查找已取消</source>
+        <translation>Search cancelled</translation>
+    </message>
+    <message>
+        <source>请输入要查找的内容</source>
+        <translation>Enter something to find</translation>
+    </message>
+    <message>
+        <source>正在查找...</source>
+        <translation>Searching...</translation>
+    </message>
+    <message>
+        <source>未找到</source>
+        <translation>Not found</translation>
+    </message>
+    <message>
+        <source>已到达开头，从末尾继续查找</source>
+        <translation>Reached the start, continued from the end</translation>
+    </message>
+</context>
+<context>
+    <name>HexStatusBar</name>
+    <message>
+        <source>只读</source>
+        <translation>Read-only</translation>
+    </message>
+    <message>
+        <source>偏移: 0x%1 (%2)</source>
+        <translation>Offset: 0x%1 (%2)</translation>
+    </message>
+    <message>
+        <source>选中: %1 字节</source>
+        <translation>Selected: %1 bytes</translation>
+    </message>
+    <message>
+        <source>u8: %1  s8: %2  u16 LE: %3  u32 LE: %4</source>
+        <translation>u8: %1  s8: %2  u16 LE: %3  u32 LE: %4</translation>
+    </message>
+</context>
+<context>
+    <name>HexWindow</name>
+    <message>
+        <source>HexEdit 十六进制查看编辑</source>
+        <translation>HexEdit hex viewer and editor</translation>
+    </message>
+    <message>
+        <source>查找</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>打开文件</source>
+        <translation>Open file</translation>
+    </message>
+    <message>
+        <source>无法打开文件 %1:
+%2</source>
+        <translation>Cannot open the file %1:
+%2</translation>
+    </message>
+    <message>
+        <source>这是一个文件夹</source>
+        <translation>This is a folder</translation>
+    </message>
+    <message>
+        <source>文件不存在</source>
+        <translation>The file does not exist</translation>
+    </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>打开文件...</source>
+        <translation>Open file...</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>另存为...</source>
+        <translation>Save as...</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>编辑</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>撤销</source>
+        <translation>Undo</translation>
+    </message>
+    <message>
+        <source>重做</source>
+        <translation>Redo</translation>
+    </message>
+    <message>
+        <source>剪切</source>
+        <translation>Cut</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>复制为十六进制</source>
+        <translation>Copy as hex</translation>
+    </message>
+    <message>
+        <source>粘贴</source>
+        <translation>Paste</translation>
+    </message>
+    <message>
+        <source>全选</source>
+        <translation>Select all</translation>
+    </message>
+    <message>
+        <source>查找...</source>
+        <translation>Find...</translation>
+    </message>
+    <message>
+        <source>查找下一个</source>
+        <translation>Find next</translation>
+    </message>
+    <message>
+        <source>查找上一个</source>
+        <translation>Find previous</translation>
+    </message>
+    <message>
+        <source>转到偏移...</source>
+        <translation>Go to offset...</translation>
+    </message>
+    <message>
+        <source>查看</source>
+        <translation>View</translation>
+    </message>
+    <message>
+        <source>每行 %1 字节</source>
+        <translation>%1 bytes per line</translation>
+    </message>
+    <message>
+        <source>放大字体</source>
+        <translation>Larger font</translation>
+    </message>
+    <message>
+        <source>缩小字体</source>
+        <translation>Smaller font</translation>
+    </message>
+    <message>
+        <source> [只读]</source>
+        <translation> [read-only]</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; 不是有效的偏移: 请输入十六进制 (0x1F40)、十进制 (8000) 或相对偏移 (+100, -0x10)</source>
+        <translation>&quot;%1&quot; is not a valid offset: enter hex (0x1F40), decimal (8000) or a relative offset (+100, -0x10)</translation>
+    </message>
+    <message>
+        <source>偏移超出范围: 有效范围为 0 到 %1 (0x%2)</source>
+        <translation>Offset out of range: valid offsets are 0 to %1 (0x%2)</translation>
+    </message>
+    <message>
+        <source>转到偏移</source>
+        <translation>Go to offset</translation>
+    </message>
+    <message>
+        <source>偏移 (0x 十六进制、十进制, 或 +/- 相对):</source>
+        <translation>Offset (0x hex, decimal, or +/- relative):</translation>
+    </message>
+    <message>
+        <source>正在保存 %1...</source>
+        <translation>Saving %1...</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>保存失败</source>
+        <translation>Save failed</translation>
+    </message>
+    <message>
+        <source>无法保存 %1:
+%2
+原文件未被改动。</source>
+        <translation>Cannot save %1:
+%2
+The original file is unchanged.</translation>
+    </message>
+    <message>
+        <source>另存为</source>
+        <translation>Save as</translation>
+    </message>
+    <message>
+        <source>文件 %1 已修改。
+是否保存修改?</source>
+        <translation>The file %1 has been modified.
+Save the changes?</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>MainWindow</source>
@@ -179,10 +439,6 @@
         <translation>Cannot open the capture</translation>
     </message>
     <message>
-        <source>HexEdit 十六进制查看编辑</source>
-        <translation>HexEdit hex viewer and editor</translation>
-    </message>
-    <message>
         <source>亮色主题</source>
         <translation>Light theme</translation>
     </message>
@@ -211,6 +467,28 @@
     <message>
         <source>没有捕获网卡的权限。请安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER 把当前用户加入tarnlook组, 然后重新登录。</source>
         <translation>No permission to capture on this adapter. Install the tarnlook package, add yourself to the tarnlook group with sudo usermod -aG tarnlook $USER, then log in again.</translation>
+    </message>
+</context>
+<context>
+    <name>QHexDocument</name>
+    <message>
+        <source>目标未以写入方式打开</source>
+        <translation>The target is not open for writing</translation>
+    </message>
+    <message>
+        <source>无法读取偏移 %1 处的数据</source>
+        <translation>Cannot read the data at offset %1</translation>
+    </message>
+    <message>
+        <source>写入未完成</source>
+        <translation>The write did not complete</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>在十六进制窗口中打开文件。</source>
+        <translation>Open a file in a hex window.</translation>
     </message>
 </context>
 </TS>
