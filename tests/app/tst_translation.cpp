@@ -109,9 +109,9 @@ void TstTranslation::localeChoosesLanguage()
     QVERIFY(!messages.isEmpty());
 
     // Starts from the Chinese texts again, whatever the row installed.
-    const auto restore = qScopeGuard([] { install_translation(*qApp, QLocale::c()); });
+    const auto restore = qScopeGuard([] { install_translation(*QCoreApplication::instance(), QLocale::c()); });
     QCOMPARE(wants_english(locale), english);
-    QCOMPARE(install_translation(*qApp, locale), english);
+    QCOMPARE(install_translation(*QCoreApplication::instance(), locale), english);
     // The program, not just the catalogue in the tree: what is compiled in
     // answers with the committed translation, or leaves the source text.
     for (const Message& message : messages) {
