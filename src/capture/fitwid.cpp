@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "filtersettings.h"
+#include "listentries.h"
 #include "ui_fitwid.h"
 
 FitWid* g_filter_form = nullptr;
@@ -25,6 +26,11 @@ FitWid::FitWid(QWidget* parent)
 {
     ui->setupUi(this);
     setWindowTitle(tr("过滤选项,开始抓包前设置有效"));
+    // Owned by their fields.
+    new ListFieldMarker(ui->lineEdit, ListKind::Addresses);
+    new ListFieldMarker(ui->lineEdit_2, ListKind::Ports);
+    new ListFieldMarker(ui->lineEdit_4, ListKind::Addresses);
+    new ListFieldMarker(ui->lineEdit_5, ListKind::Ports);
 }
 
 FitWid::~FitWid()

@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -44,6 +45,21 @@ bool same(const FilterSettings& a, const FilterSettings& b)
             && a.exclude_ports == b.exclude_ports;
 }
 
+// Whether the field shows text in the colour of a warning: some pixels
+// clearly red.
+bool shows_red(QLineEdit& field)
+{
+    const QImage image = field.grab().toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 150 && c.green() < 110 && c.blue() < 110)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 class TstFitWid : public QObject
@@ -61,6 +77,9 @@ private slots:
     void dataFlagRowChangesNothing();
     void confirmAndCloseHideKeepingState();
     void explanationBox();
+    void longListKeptWhole();
+    void unusableEntriesMarked_data();
+    void unusableEntriesMarked();
 
 private:
     FilterSettings m_saved;
@@ -274,6 +293,80 @@ void TstFitWid::explanationBox()
     QCOMPARE(text, QStringLiteral("多组数据以 | 分割，开始抓包前设置，否则无效。标志暂无功能"));
     QCOMPARE(buttons.size(), 1);
     QVERIFY(same(g_filter_settings, FilterSettings {}));
+}
+
+void TstFitWid::longListKeptWhole()
+{
+    FitWid form;
+    auto* ports = child<QLineEdit>(form, QStringLiteral("lineEdit_2"));
+    QStringList typed;
+    for (int port = 10000; port < 110000; ++port)
+        typed.append(QString::number(port)); // 100,000 entries, 600,000 characters
+    QApplication::clipboard()->setText(typed.join(QLatin1Char('|')));
+    ports->clear();
+    ports->paste();
+
+    QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("checkBox_2")), Qt::LeftButton);
+    QCOMPARE(g_filter_settings.include_ports.size(), typed.size());
+    QCOMPARE(g_filter_settings.include_ports, typed);
+    // Those above 65535 are no ports: the first are named, all counted.
+    QVERIFY2(ports->toolTip().contains(QStringLiteral("“65536”")), qPrintable(ports->toolTip()));
+    QVERIFY(!ports->toolTip().contains(QStringLiteral("“65535”")));
+    QVERIFY2(ports->toolTip().contains(QString::number(110000 - 65536)),
+             qPrintable(ports->toolTip()));
+}
+
+void TstFitWid::unusableEntriesMarked_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("named");
+
+    QTest::newRow("initial-exclude-ips")
+            << "lineEdit_4"
+            << "checkBox_4" << QString() << QStringList { "192.168.0.1.1" };
+    QTest::newRow("initial-include-ips") << "lineEdit"
+                                         << "checkBox" << QString() << QStringList();
+    QTest::newRow("port-blank-and-comma") << "lineEdit_5"
+                                          << "checkBox_5"
+                                          << "80 |80,443|22" << QStringList { "80 ", "80,443" };
+    QTest::newRow("ipv6-addresses") << "lineEdit"
+                                    << "checkBox"
+                                    << "::1|2001:DB8::2|::1::2" << QStringList { "::1::2" };
+    QTest::newRow("address-in-ports") << "lineEdit_2"
+                                      << "checkBox_2"
+                                      << "80|10.0.0.1" << QStringList { "10.0.0.1" };
+}
+
+void TstFitWid::unusableEntriesMarked()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    QFETCH(QStringList, named);
+
+    FitWid form;
+    auto* edit = child<QLineEdit>(form, field);
+    if (!text.isNull())
+        edit->setText(text);
+    const QString typed = edit->text();
+    QCOMPARE(shows_red(*edit), !named.isEmpty());
+    for (const QString& entry : named)
+        QVERIFY2(edit->toolTip().contains(QStringLiteral("“%1”").arg(entry)),
+                 qPrintable(edit->toolTip()));
+    QCOMPARE(edit->toolTip().isEmpty(), named.isEmpty());
+
+    // Marked entries are still used as typed.
+    QTest::mouseClick(child<QCheckBox>(form, box), Qt::LeftButton);
+    QCOMPARE(g_filter_settings.*row_of(box).list, typed.split(QLatin1Char('|')));
+
+    // Corrected, the mark goes.
+    edit->setText(field.endsWith(QLatin1String("_2")) || field.endsWith(QLatin1String("_5"))
+                          ? QStringLiteral("80|443")
+                          : QStringLiteral("10.0.0.1|::1"));
+    QVERIFY(!shows_red(*edit));
+    QCOMPARE(edit->toolTip(), QString());
 }
 
 QTEST_MAIN(TstFitWid)
