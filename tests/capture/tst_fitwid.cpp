@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -80,13 +81,22 @@ private slots:
     void longListKeptWhole();
     void unusableEntriesMarked_data();
     void unusableEntriesMarked();
+    void captureFilterTick_data();
+    void captureFilterTick();
+    void remoteSessionExcluded_data();
+    void remoteSessionExcluded();
 
 private:
     FilterSettings m_saved;
+    QByteArray m_sshConnection = qgetenv("SSH_CONNECTION");
+    QByteArray m_display = qgetenv("DISPLAY");
 };
 
 void TstFitWid::init()
 {
+    // Whatever session runs the tests, the form starts as in a local one.
+    qunsetenv("SSH_CONNECTION");
+    qunsetenv("DISPLAY");
     m_saved = g_filter_settings;
     g_filter_settings = FilterSettings {};
 }
@@ -94,6 +104,13 @@ void TstFitWid::init()
 void TstFitWid::cleanup()
 {
     g_filter_settings = m_saved;
+    for (const auto& [name, value] :
+         { std::pair { "SSH_CONNECTION", m_sshConnection }, std::pair { "DISPLAY", m_display } }) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
 }
 
 void TstFitWid::form_data()
@@ -121,6 +138,8 @@ void TstFitWid::form_data()
     add("pushButton_2", "QPushButton", 3, 2, 2, "确认");
     add("checkBox_5", "QCheckBox", 4, 0, 1, "不含端口");
     add("lineEdit_5", "QLineEdit", 4, 1, 1, "443");
+    add("checkBox_6", "QCheckBox", 5, 0, 1, "捕获过滤");
+    add("lineEdit_6", "QLineEdit", 5, 1, 1, "tcp port 443 and host 10.0.0.1");
 }
 
 void TstFitWid::form()
@@ -367,6 +386,107 @@ void TstFitWid::unusableEntriesMarked()
                           : QStringLiteral("10.0.0.1|::1"));
     QVERIFY(!shows_red(*edit));
     QCOMPARE(edit->toolTip(), QString());
+}
+
+void TstFitWid::captureFilterTick_data()
+{
+    QTest::addColumn<QString>("expression");
+    QTest::addColumn<QString>("reason"); // part of libpcap's text; empty: accepted
+    QTest::newRow("initial-text") << QString() << QString();
+    QTest::newRow("ipv6") << "ip6 and tcp port 80" << QString();
+    QTest::newRow("empty") << "" << QString();
+    QTest::newRow("typo") << "tcp prot 443"
+                          << "syntax error";
+    QTest::newRow("port-out-of-range") << "port 99999"
+                                       << "99999";
+}
+
+void TstFitWid::captureFilterTick()
+{
+    QFETCH(QString, expression);
+    QFETCH(QString, reason);
+
+    FitWid form;
+    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_6"));
+    auto* field = child<QLineEdit>(form, QStringLiteral("lineEdit_6"));
+    auto* error = child<QLabel>(form, QStringLiteral("label"));
+    QVERIFY(!error->isVisibleTo(&form));
+    if (!expression.isNull())
+        field->setText(expression);
+    const QString typed = field->text();
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    if (reason.isEmpty()) {
+        QVERIFY(box->isChecked());
+        QVERIFY(g_filter_settings.capture_filter_on);
+        QCOMPARE(g_filter_settings.capture_filter, typed);
+        QVERIFY(!error->isVisibleTo(&form));
+        // Unticking switches it off; the next tick reads the text again.
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(!g_filter_settings.capture_filter_on);
+        field->setText(QStringLiteral("tcp"));
+        QTest::mouseClick(box, Qt::LeftButton);
+        QCOMPARE(g_filter_settings.capture_filter, QStringLiteral("tcp"));
+    } else {
+        // Caught before the capture: the box stays unticked, the reason
+        // stands beside it until the expression is edited.
+        QVERIFY(!box->isChecked());
+        QVERIFY(!g_filter_settings.capture_filter_on);
+        QVERIFY(error->isVisibleTo(&form));
+        QVERIFY2(error->text().contains(reason), qPrintable(error->text()));
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QVERIFY(!error->isVisibleTo(&form));
+    }
+    // The lists are left alone.
+    FilterSettings lists = g_filter_settings;
+    lists.capture_filter_on = false;
+    lists.capture_filter.clear();
+    QVERIFY(same(lists, FilterSettings {}));
+}
+
+void TstFitWid::remoteSessionExcluded_data()
+{
+    QTest::addColumn<QByteArray>("ssh");
+    QTest::addColumn<QByteArray>("display");
+    QTest::addColumn<bool>("ticked");
+    QTest::newRow("ssh") << QByteArray("192.168.0.1 51000 10.0.0.5 22") << QByteArray() << true;
+    QTest::newRow("ssh-x") << QByteArray("192.168.0.1 51000 10.0.0.5 22")
+                           << QByteArray("localhost:10.0") << true;
+    QTest::newRow("tcp-display") << QByteArray() << QByteArray("127.0.0.1:10") << true;
+    QTest::newRow("local-display") << QByteArray() << QByteArray(":0") << false;
+    QTest::newRow("nothing") << QByteArray() << QByteArray() << false;
+}
+
+void TstFitWid::remoteSessionExcluded()
+{
+    QFETCH(QByteArray, ssh);
+    QFETCH(QByteArray, display);
+    QFETCH(bool, ticked);
+    if (!ssh.isEmpty())
+        qputenv("SSH_CONNECTION", ssh);
+    if (!display.isEmpty())
+        qputenv("DISPLAY", display);
+
+    FitWid form;
+    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_6"));
+    auto* field = child<QLineEdit>(form, QStringLiteral("lineEdit_6"));
+    QCOMPARE(box->isChecked(), ticked);
+    QCOMPARE(g_filter_settings.capture_filter_on, ticked);
+    if (!ticked) {
+        QCOMPARE(field->text(), QStringLiteral("tcp port 443 and host 10.0.0.1"));
+        return;
+    }
+    QCOMPARE(g_filter_settings.capture_filter, field->text());
+    if (!ssh.isEmpty()) // names the session's client and its port
+        QVERIFY2(field->text().contains(QStringLiteral("51000"))
+                         && field->text().contains(QStringLiteral("192.168.0.1")),
+                 qPrintable(field->text()));
+    if (!display.isEmpty()) // port 6000 + display number
+        QVERIFY2(field->text().contains(QStringLiteral("6010")), qPrintable(field->text()));
+
+    QTest::mouseClick(box, Qt::LeftButton); // the user can untick it
+    QVERIFY(!g_filter_settings.capture_filter_on);
 }
 
 QTEST_MAIN(TstFitWid)
