@@ -70,6 +70,7 @@ private slots:
     void updateTableNeedsEightFields_data();
     void updateTableNeedsEightFields();
     void settingsCopiedAtConstruction();
+    void liveLoopback_data();
     void liveLoopback();
     void destroyRunningCapture();
 };
@@ -294,8 +295,18 @@ void TstCUpdate::settingsCopiedAtConstruction()
     QCOMPARE(capture.pcap_handle, nullptr);
 }
 
+void TstCUpdate::liveLoopback_data()
+{
+    QTest::addColumn<bool>("overIpv6");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("ipv4") << false << "127.0.0.1";
+    QTest::newRow("ipv6") << true << "::1";
+}
+
 void TstCUpdate::liveLoopback()
 {
+    QFETCH(bool, overIpv6);
+    QFETCH(QString, address);
     QString reason;
     if (!can_capture_on_loopback(&reason))
         QSKIP(qPrintable(reason));
@@ -320,7 +331,8 @@ void TstCUpdate::liveLoopback()
         return QString();
     };
     for (int attempt = 0; attempt < 30 && find(requestHex).isEmpty(); ++attempt) {
-        const std::uint16_t port = exchange_on_loopback(request, reply);
+        const std::uint16_t port = overIpv6 ? exchange_on_ipv6_loopback(request, reply)
+                                            : exchange_on_loopback(request, reply);
         QVERIFY(port != 0);
         ports.append(QString::number(port));
         if (QTest::qWaitFor([&] { return !find(requestHex).isEmpty(); }, 500))
@@ -329,8 +341,8 @@ void TstCUpdate::liveLoopback()
     QVERIFY(observer.failures.isEmpty());
     const QStringList sent = find(requestHex).split(QLatin1Char('|'));
     QCOMPARE(sent.size(), 8);
-    QCOMPARE(sent.at(2), QStringLiteral("127.0.0.1"));
-    QCOMPARE(sent.at(4), QStringLiteral("127.0.0.1"));
+    QCOMPARE(sent.at(2), address);
+    QCOMPARE(sent.at(4), address);
     QVERIFY(ports.contains(sent.at(5))); // to the listening side
     QCOMPARE(sent.at(6), QString::number(request.size()));
     // The reply of the same connection comes back from the listening port.

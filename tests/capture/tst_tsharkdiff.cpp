@@ -19,8 +19,9 @@
 #include "testframes.h"
 
 // Our record lines against tshark's reading of the same capture of real
-// traffic: an HTTP server answering requests on 127.0.0.1, with segments
-// large and small and TCP options on (Linux sends timestamps).
+// traffic: an HTTP server answering requests on 127.0.0.1 and on ::1, with
+// bodies from 0 B to 1 MiB both ways, segments large and small and TCP
+// options on (Linux sends timestamps).
 
 namespace {
 
@@ -113,17 +114,29 @@ private:
     std::atomic<bool> m_marker { false };
 };
 
-// Sends the request on a new connection to 127.0.0.1:port and reads until
-// the server closes it. Returns the bytes received.
-QByteArray http_exchange(quint16 port, const QByteArray& request)
+// Sends the request on a new connection to the loopback address of the
+// family (127.0.0.1 or ::1), port, and reads until the server closes it.
+// Returns the bytes received.
+QByteArray http_exchange(int family, quint16 port, const QByteArray& request)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = socket(family, SOCK_STREAM, 0);
+    sockaddr_storage storage {};
+    socklen_t length = 0;
+    if (family == AF_INET6) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = htons(port);
+        address->sin6_addr = in6addr_loopback;
+        length = sizeof *address;
+    } else {
+        auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_port = htons(port);
+        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *address;
+    }
     QByteArray received;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&storage), length) == 0) {
         for (qsizetype sent = 0; sent < request.size();) {
             const ssize_t n = send(fd, request.constData() + sent, request.size() - sent, 0);
             if (n <= 0)
@@ -153,11 +166,27 @@ class TstTsharkDiff : public QObject
     Q_OBJECT
 
 private slots:
+    void recordLinesMatchTshark_data();
     void recordLinesMatchTshark();
 };
 
+void TstTsharkDiff::recordLinesMatchTshark_data()
+{
+    QTest::addColumn<int>("family");
+    QTest::addColumn<QString>("address"); // where the server listens
+    QTest::addColumn<QString>("ip"); // tshark's protocol name
+    QTest::newRow("ipv4") << int(AF_INET) << "127.0.0.1"
+                          << "ip";
+    QTest::newRow("ipv6") << int(AF_INET6) << "::1"
+                          << "ipv6";
+}
+
 void TstTsharkDiff::recordLinesMatchTshark()
 {
+    QFETCH(int, family);
+    QFETCH(QString, address);
+    QFETCH(QString, ip);
+
     const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (tshark.isEmpty() || python.isEmpty())
@@ -185,13 +214,13 @@ void TstTsharkDiff::recordLinesMatchTshark()
     server.setWorkingDirectory(dir.filePath(QStringLiteral("www")));
     server.start(python,
                  { QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
-                   QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("0") });
+                   QStringLiteral("--bind"), address, QStringLiteral("0") });
     QVERIFY(server.waitForStarted());
     const auto stopServer = qScopeGuard([&] {
         server.kill();
         server.waitForFinished();
     });
-    // "Serving HTTP on 127.0.0.1 port N (http://127.0.0.1:N/) ..."
+    // "Serving HTTP on ::1 port N (http://[::1]:N/) ..."
     QByteArray banner;
     QTRY_VERIFY_WITH_TIMEOUT((banner += server.readAllStandardOutput()).contains("port "), 10000);
     const quint16 port = banner.mid(banner.indexOf("port ") + 5).split(' ').first().toUShort();
@@ -202,15 +231,16 @@ void TstTsharkDiff::recordLinesMatchTshark()
     QVERIFY2(recorder.start(capture, port, &reason), qPrintable(reason));
 
     for (int size : sizes) {
-        const QByteArray reply = http_exchange(
-                port, "GET /" + QByteArray::number(size) + " HTTP/1.0\r\nHost: test\r\n\r\n");
+        const QByteArray reply = http_exchange(family, port,
+                                               "GET /" + QByteArray::number(size)
+                                                       + " HTTP/1.0\r\nHost: test\r\n\r\n");
         QVERIFY2(reply.startsWith("HTTP/1.0 200"), reply.left(40).constData());
         QVERIFY(reply.size() > size);
     }
     // A large request body: big segments from the client side too.
-    http_exchange(port,
+    http_exchange(family, port,
                   "PUT /x HTTP/1.0\r\nContent-Length: 300000\r\n\r\n" + QByteArray(300000, 'u'));
-    http_exchange(port, "GET /" + kMarker + " HTTP/1.0\r\n\r\n");
+    http_exchange(family, port, "GET /" + kMarker + " HTTP/1.0\r\n\r\n");
     QTRY_VERIFY_WITH_TIMEOUT(recorder.markerSeen(), 10000);
     recorder.stop();
 
@@ -226,19 +256,29 @@ void TstTsharkDiff::recordLinesMatchTshark()
     reader.start();
     QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
 
+    // The TCP header length first: it tells that options (timestamps) were
+    // on, and is left out of the comparison.
     QProcess decoder;
-    decoder.start(tshark,
-                  { QStringLiteral("-r"), capture, QStringLiteral("-Y"),
-                    QStringLiteral("ip && tcp"), QStringLiteral("-T"), QStringLiteral("fields"),
-                    QStringLiteral("-e"), QStringLiteral("ip.src"), QStringLiteral("-e"),
-                    QStringLiteral("tcp.srcport"), QStringLiteral("-e"), QStringLiteral("ip.dst"),
-                    QStringLiteral("-e"), QStringLiteral("tcp.dstport"), QStringLiteral("-e"),
-                    QStringLiteral("tcp.len"), QStringLiteral("-e"),
-                    QStringLiteral("tcp.payload") });
+    decoder.start(tshark, { QStringLiteral("-r"), capture,
+                            QStringLiteral("-Y"), ip + QStringLiteral(" && tcp"),
+                            QStringLiteral("-T"), QStringLiteral("fields"),
+                            QStringLiteral("-e"), QStringLiteral("tcp.hdr_len"),
+                            QStringLiteral("-e"), ip + QStringLiteral(".src"),
+                            QStringLiteral("-e"), QStringLiteral("tcp.srcport"),
+                            QStringLiteral("-e"), ip + QStringLiteral(".dst"),
+                            QStringLiteral("-e"), QStringLiteral("tcp.dstport"),
+                            QStringLiteral("-e"), QStringLiteral("tcp.len"),
+                            QStringLiteral("-e"), QStringLiteral("tcp.payload") });
     QVERIFY(decoder.waitForFinished(120000));
     QCOMPARE(decoder.exitCode(), 0);
-    const QStringList theirs = QString::fromLatin1(decoder.readAllStandardOutput())
-                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList theirs;
+    int withOptions = 0;
+    for (const QString& row : QString::fromLatin1(decoder.readAllStandardOutput())
+                                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        withOptions += row.section(QLatin1Char('\t'), 0, 0).toInt() > 20 ? 1 : 0;
+        theirs.append(row.section(QLatin1Char('\t'), 1));
+    }
+    QVERIFY2(withOptions > theirs.size() / 2, "segments carry TCP options (timestamps)");
 
     QVERIFY(theirs.size() > 2 * sizes.size()); // real traffic was recorded
     int withPayload = 0;

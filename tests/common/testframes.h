@@ -288,6 +288,41 @@ inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByte
     return port;
 }
 
+// The same over IPv6, on ::1 only.
+inline std::uint16_t exchange_on_ipv6_loopback(const QByteArray& payload,
+                                               const QByteArray& reply = {})
+{
+    const int listener = socket(AF_INET6, SOCK_STREAM, 0);
+    if (listener < 0)
+        return 0;
+    sockaddr_in6 address {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && listen(listener, 1) == 0
+        && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        const int client = socket(AF_INET6, SOCK_STREAM, 0);
+        if (client >= 0
+            && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            const int server = accept(listener, nullptr, nullptr);
+            if (server >= 0) {
+                bool sent = send(client, payload.constData(), payload.size(), 0) == payload.size();
+                if (!reply.isEmpty())
+                    sent = sent && send(server, reply.constData(), reply.size(), 0) == reply.size();
+                if (sent)
+                    port = ntohs(address.sin6_port);
+                close(server);
+            }
+        }
+        if (client >= 0)
+            close(client);
+    }
+    close(listener);
+    return port;
+}
+
 // Whether this process may capture on lo; the reason when it may not.
 inline bool can_capture_on_loopback(QString* reason)
 {
