@@ -36,20 +36,8 @@ std::optional<Ipv6Bytes> parse_ipv6(QStringView text)
     return bytes;
 }
 
-// Ports, and IPv4 addresses, match as typed. An IPv6 entry matches the
-// address it names however either side spells it.
-bool same_address(QStringView entry, QStringView field)
-{
-    if (entry == field)
-        return true;
-    if (!field.contains(QLatin1Char(':')))
-        return false;
-    const std::optional<Ipv6Bytes> wanted = parse_ipv6(entry);
-    return wanted && wanted == parse_ipv6(field);
-}
-
-bool matches(const QStringList& entries, QStringView first, QStringView second,
-             bool addresses = false)
+// Whole-text matching: ports, and what the address lists hold besides IPv6.
+bool matches(const QStringList& entries, QStringView first, QStringView second)
 {
     for (const QString& entry : entries) {
         if (entry.isEmpty())
@@ -57,7 +45,50 @@ bool matches(const QStringList& entries, QStringView first, QStringView second,
         const QStringView text(entry);
         if (text == first || text == second)
             return true;
-        if (addresses && (same_address(text, first) || same_address(text, second)))
+    }
+    return false;
+}
+
+// One address field of the line, parsed as IPv6 when first needed.
+class AddressField
+{
+public:
+    explicit AddressField(QStringView text)
+        : m_text(text)
+    { }
+
+    bool same_address(const Ipv6Bytes& address)
+    {
+        if (!m_parsed) {
+            m_parsed = true;
+            m_address = parse_ipv6(m_text);
+        }
+        return m_address == address;
+    }
+
+private:
+    QStringView m_text;
+    bool m_parsed = false;
+    std::optional<Ipv6Bytes> m_address;
+};
+
+// An address entry matches as typed, or, when it parses as an IPv6 address,
+// the same address however either side spells it. Each entry and each field
+// is parsed at most once.
+bool matches_address(const QStringList& entries, QStringView first, QStringView second)
+{
+    if (matches(entries, first, second))
+        return true;
+    const QLatin1Char colon(':');
+    if (!first.contains(colon) && !second.contains(colon))
+        return false; // an IPv4 line: nothing to parse
+    AddressField source(first);
+    AddressField destination(second);
+    for (const QString& entry : entries) {
+        if (!entry.contains(colon))
+            continue;
+        const std::optional<Ipv6Bytes> address = parse_ipv6(entry);
+        if (address && (source.same_address(*address) || destination.same_address(*address)))
             return true;
     }
     return false;
@@ -90,13 +121,13 @@ bool filter_accepts(const FilterSettings& settings, const QString& line)
 
     if (settings.include_ip_enabled || settings.include_port_enabled) {
         const bool included = (settings.include_ip_enabled
-                               && matches(settings.include_ips, source, destination, true))
+                               && matches_address(settings.include_ips, source, destination))
                 || (settings.include_port_enabled
                     && matches(settings.include_ports, source_port, destination_port));
         if (!included)
             return false;
     }
-    if (settings.exclude_ip_enabled && matches(settings.exclude_ips, source, destination, true))
+    if (settings.exclude_ip_enabled && matches_address(settings.exclude_ips, source, destination))
         return false;
     if (settings.exclude_port_enabled
         && matches(settings.exclude_ports, source_port, destination_port))
