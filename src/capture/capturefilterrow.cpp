@@ -28,6 +28,7 @@ CaptureFilterRow::CaptureFilterRow(QCheckBox* box, QLineEdit* field, QLabel* err
 void CaptureFilterRow::preset(const QString& expression)
 {
     m_field->setText(expression);
+    m_field->setCursorPosition(0); // a long expression shows its start
     if (m_box->isChecked())
         toggled(true); // read the new text
     else
