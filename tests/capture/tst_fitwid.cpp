@@ -450,12 +450,10 @@ void TstFitWid::remoteSessionExcluded_data()
     QTest::addColumn<QByteArray>("ssh");
     QTest::addColumn<QByteArray>("display");
     QTest::addColumn<bool>("ticked");
-    QTest::newRow("ssh") << QByteArray("192.168.0.1 51000 10.0.0.5 22") << QByteArray() << true;
     QTest::newRow("ssh-x") << QByteArray("192.168.0.1 51000 10.0.0.5 22")
                            << QByteArray("localhost:10.0") << true;
     QTest::newRow("tcp-display") << QByteArray() << QByteArray("127.0.0.1:10") << true;
     QTest::newRow("local-display") << QByteArray() << QByteArray(":0") << false;
-    QTest::newRow("nothing") << QByteArray() << QByteArray() << false;
 }
 
 void TstFitWid::remoteSessionExcluded()

@@ -47,43 +47,11 @@ class TstPcapFilter : public QObject
     Q_OBJECT
 
 private slots:
-    void expressionCheck_data();
-    void expressionCheck();
     void sessionExclusion_data();
     void sessionExclusion();
     void noRemoteSession_data();
     void noRemoteSession();
 };
-
-void TstPcapFilter::expressionCheck_data()
-{
-    QTest::addColumn<QString>("expression");
-    QTest::addColumn<QString>("reason"); // part of libpcap's text; empty: accepted
-    QTest::newRow("empty-takes-all") << QString() << QString();
-    QTest::newRow("port-and-host") << "tcp port 443 and host 10.0.0.1" << QString();
-    QTest::newRow("ipv6") << "ip6 and tcp port 80 and host ::1" << QString();
-    QTest::newRow("unfinished") << "tcp port"
-                                << "syntax error";
-    QTest::newRow("port-out-of-range") << "tcp port 70000"
-                                       << "70000";
-    QTest::newRow("bad-address") << "host 1.2.3.4.5"
-                                 << "1.2.3.4.5";
-    QTest::newRow("unknown-word") << "tcp prot 80"
-                                  << "syntax error";
-}
-
-void TstPcapFilter::expressionCheck()
-{
-    QFETCH(QString, expression);
-    QFETCH(QString, reason);
-    const std::optional<QString> error = capture_filter_error(expression);
-    if (reason.isEmpty()) {
-        QVERIFY2(!error, qPrintable(error.value_or(QString())));
-        return;
-    }
-    QVERIFY(error.has_value());
-    QVERIFY2(error->contains(reason), qPrintable(*error));
-}
 
 void TstPcapFilter::sessionExclusion_data()
 {
