@@ -1,7 +1,7 @@
 // The frame decoder on any bytes, any captured and wire length, any link
 // type. Input layout:
 //   [0]      link type: EN10MB, LINUX_SLL, LINUX_SLL2, RAW, IPV4 (228), or
-//            the value of [1..4]
+//            the value of [1..4] (IPV6 is 229 there)
 //   [1..4]   a link type of any value, big-endian
 //   [5..8]   the wire length (header.len), big-endian
 //   [9..10]  the captured length, big-endian, cut to the bytes that follow
@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 
+#include <arpa/inet.h>
 #include <pcap/pcap.h>
 
 #include <QByteArray>
@@ -54,7 +55,7 @@ bool is_decimal(const QString& text, std::uint64_t max)
     return text.toULongLong() <= max;
 }
 
-bool is_address(const QString& text)
+bool is_ipv4_address(const QString& text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4)
@@ -64,6 +65,18 @@ bool is_address(const QString& text)
             return false;
     }
     return true;
+}
+
+// IPv6 text as inet_ntop writes it (RFC 5952): what it parses to, written
+// again, is the same text.
+bool is_ipv6_address(const QString& text)
+{
+    const QByteArray latin = text.toLatin1();
+    unsigned char bytes[16];
+    char again[INET6_ADDRSTRLEN];
+    return text.contains(QLatin1Char(':')) && inet_pton(AF_INET6, latin.constData(), bytes) == 1
+            && inet_ntop(AF_INET6, bytes, again, sizeof again) != nullptr
+            && latin == QByteArray(again);
 }
 
 bool is_time(const QString& text)
@@ -85,8 +98,10 @@ void check_line(const QString& line, const unsigned char* frame, std::uint32_t c
         fail("field 0 is not a time", line);
     if (fields[1] != QLatin1String("TCP"))
         fail("field 1 is not TCP", line);
-    if (!is_address(fields[2]) || !is_address(fields[4]))
-        fail("fields 2 and 4 must be dotted IPv4 addresses", line);
+    const bool ipv4 = is_ipv4_address(fields[2]) && is_ipv4_address(fields[4]);
+    const bool ipv6 = is_ipv6_address(fields[2]) && is_ipv6_address(fields[4]);
+    if (!ipv4 && !ipv6)
+        fail("fields 2 and 4 must both be dotted IPv4 or both RFC 5952 IPv6 addresses", line);
     if (!is_decimal(fields[3], 65535) || !is_decimal(fields[5], 65535))
         fail("fields 3 and 5 must be ports", line);
     if (!is_decimal(fields[6], UINT32_MAX))

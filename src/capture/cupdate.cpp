@@ -12,6 +12,7 @@
 #include "capturefilter.h"
 #include "capturehelper.h"
 #include "packetrecord.h"
+#include "pcapfilter.h"
 
 namespace {
 
@@ -71,6 +72,20 @@ pcap_t* open_source(const QString& source, char* errbuf, bool* denied)
     return handle;
 }
 
+// The netmask of the adapter's IPv4 network, which a filter needs for "ip
+// broadcast"; unknown for capture files and adapters without one.
+bpf_u_int32 netmask_of(const QString& source)
+{
+    if (source.startsWith(kFileScheme))
+        return PCAP_NETMASK_UNKNOWN;
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    bpf_u_int32 network = 0;
+    bpf_u_int32 netmask = 0;
+    if (pcap_lookupnet(source.toUtf8().constData(), &network, &netmask, errbuf) != 0)
+        return PCAP_NETMASK_UNKNOWN;
+    return netmask;
+}
+
 // Waits until the source has frames to read or the poll interval is over.
 void wait_for_frames(int fd)
 {
@@ -123,6 +138,15 @@ void CUpdate::run()
         else if (helper->failure() == CaptureHelper::Failure::Failed)
             emit open_failed(helper->reason());
         return; // stopped while the program was opening the adapter
+    }
+    if (filter.capture_filter_on) {
+        QString reason;
+        if (!apply_capture_filter(handle, filter.capture_filter, netmask_of(adapter_name),
+                                  &reason)) {
+            pcap_close(handle);
+            emit open_failed(reason);
+            return;
+        }
     }
     pcap_handle = handle;
 

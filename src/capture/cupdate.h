@@ -17,7 +17,9 @@
 // and reads the frames from it; the lines are the same either way.
 //
 // adapter_name is a pcap device name ("lo", "eth0", "any"), or "file://"
-// followed by the path of a capture file, whose end ends the capture.
+// followed by the path of a capture file, whose end ends the capture. When
+// the settings' capture filter is on, its expression is applied to the
+// source before the first frame is read.
 // adapter_name and filter are written before start() and only read after it.
 class CUpdate : public QThread
 {
@@ -45,8 +47,8 @@ public:
 signals:
     // One record line that passed the filter; emitted on the capture thread.
     void send_update(QString qstr);
-    // The source could not be opened; reason is libpcap's. run() then ends
-    // without emitting any line.
+    // The source could not be opened, or libpcap rejected the capture filter
+    // for it; reason is libpcap's. run() then ends without emitting any line.
     void open_failed(QString reason);
     // Instead of open_failed: neither this process nor the capture program
     // may capture on the adapter (reason says why, in libpcap's or the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 // What the filter options form sets and each capture copies when it starts.
@@ -14,6 +15,10 @@ struct FilterSettings
     QStringList include_ports;
     QStringList exclude_ips;
     QStringList exclude_ports;
+    // A libpcap filter expression ("tcp port 443 and host 10.0.0.1") applied
+    // to the source at the start of a capture, while capture_filter_on.
+    bool capture_filter_on = false;
+    QString capture_filter;
 };
 
 // The settings of this run, written by the filter options form and read when a

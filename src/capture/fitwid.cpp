@@ -4,7 +4,10 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "capturefilterrow.h"
 #include "filtersettings.h"
+#include "listentries.h"
+#include "pcapfilter.h"
 #include "ui_fitwid.h"
 
 FitWid* g_filter_form = nullptr;
@@ -25,6 +28,20 @@ FitWid::FitWid(QWidget* parent)
 {
     ui->setupUi(this);
     setWindowTitle(tr("过滤选项,开始抓包前设置有效"));
+    // Owned by their fields.
+    new ListFieldMarker(ui->lineEdit, ListKind::Addresses);
+    new ListFieldMarker(ui->lineEdit_2, ListKind::Ports);
+    new ListFieldMarker(ui->lineEdit_4, ListKind::Addresses);
+    new ListFieldMarker(ui->lineEdit_5, ListKind::Ports);
+
+    // Owned by its check box.
+    auto* capture_filter = new CaptureFilterRow(ui->checkBox_6, ui->lineEdit_6, ui->label);
+    // In a remote session the capture starts by leaving out the session's
+    // own connections; the user can untick it.
+    const QString own_traffic = session_exclusion_filter(qEnvironmentVariable("SSH_CONNECTION"),
+                                                         qEnvironmentVariable("DISPLAY"));
+    if (!own_traffic.isEmpty())
+        capture_filter->preset(own_traffic);
 }
 
 FitWid::~FitWid()

@@ -8,8 +8,10 @@ class FitWid;
 
 // The filter options window. Toggling a row's check box writes that row's
 // switch and list (its text split on "|") into g_filter_settings; the next
-// capture started copies them. Closing or confirming hides the window, which
-// keeps its state.
+// capture started copies them. The capture filter row takes a libpcap
+// expression, checked when its box is ticked; in a remote session it starts
+// ticked with an expression that leaves out the session's own traffic.
+// Closing or confirming hides the window, which keeps its state.
 class FitWid : public QWidget
 {
     Q_OBJECT

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <arpa/inet.h>
 #include <pcap/pcap.h>
 
 namespace {
@@ -12,16 +13,27 @@ namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 constexpr std::uint16_t kEtherTypeIPv4 = 0x0800;
+constexpr std::uint16_t kEtherTypeIPv6 = 0x86DD;
 constexpr std::uint16_t kEtherTypeVlan = 0x8100; // 802.1Q
 constexpr std::uint16_t kEtherTypeQinQ = 0x88A8; // 802.1ad
 constexpr int kMaxVlanTags = 2;
 constexpr int kIpProtocolTcp = 6;
 constexpr std::uint32_t kMinIpHeader = 20;
 constexpr std::uint32_t kMinTcpHeader = 20;
+constexpr std::uint32_t kIpv6Header = 40;
+// IPv6 next-header values of the extension headers walked to reach TCP.
+constexpr int kIpv6HopByHop = 0;
+constexpr int kIpv6Routing = 43;
+constexpr int kIpv6Fragment = 44;
+constexpr int kIpv6AuthenticationHeader = 51;
+constexpr int kIpv6DestinationOptions = 60;
 
-// Not every libpcap names DLT_IPV4.
+// Not every libpcap names DLT_IPV4 and DLT_IPV6.
 #ifndef DLT_IPV4
 #define DLT_IPV4 228
+#endif
+#ifndef DLT_IPV6
+#define DLT_IPV6 229
 #endif
 
 std::uint16_t read_be16(const unsigned char* p)
@@ -38,51 +50,6 @@ int hex_value(char c)
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
-}
-
-// Where the IPv4 packet starts in a frame of the given link type, or nothing
-// when the frame carries no IPv4 packet (or is too short to tell).
-std::optional<std::uint32_t> ipv4_offset(int link_type, const unsigned char* data,
-                                         std::uint32_t caplen)
-{
-    std::uint32_t type_at = 0; // where the EtherType (or cooked protocol) stands
-    std::uint32_t next = 0; // where what it announces begins
-    switch (link_type) {
-    case DLT_EN10MB:
-        type_at = 12;
-        next = 14;
-        break;
-    case DLT_LINUX_SLL:
-        type_at = 14;
-        next = 16;
-        break;
-    case DLT_LINUX_SLL2:
-        type_at = 0;
-        next = 20;
-        break;
-    case DLT_RAW:
-    case DLT_IPV4:
-        if (caplen < 1 || (data[0] >> 4) != 4)
-            return std::nullopt;
-        return 0;
-    default:
-        return std::nullopt;
-    }
-    if (caplen < next)
-        return std::nullopt;
-    std::uint16_t type = read_be16(data + type_at);
-    // A VLAN tag is four bytes: the tag control word, then the EtherType of
-    // what follows it.
-    for (int tags = 0; (type == kEtherTypeVlan || type == kEtherTypeQinQ) && tags < kMaxVlanTags;
-         ++tags) {
-        if (caplen < next + 4)
-            return std::nullopt;
-        type = read_be16(data + next + 2);
-        next += 4;
-    }
-    if (type != kEtherTypeIPv4)
-        return std::nullopt;
-    return next;
 }
 
 // The upper-case hex digits of every byte value as two UTF-16 code units.
@@ -134,15 +101,179 @@ char* put_decimal(char* out, std::uint32_t value)
     return out;
 }
 
-// Four bytes as dotted decimal.
-char* put_address(char* out, const unsigned char* address)
+// Four bytes as NUL-terminated dotted decimal, as inet_ntop writes them
+// (without its cost).
+void put_ipv4_address(char* out, const unsigned char* address)
 {
     for (int i = 0; i < 4; ++i) {
         if (i > 0)
             *out++ = '.';
         out = put_decimal(out, address[i]);
     }
-    return out;
+    *out = '\0';
+}
+
+// Where the IP packet starts in a frame of the given link type and which
+// version it is (4 or 6), or nothing when the frame carries no IP packet (or
+// is too short to tell). The version nibble must agree with what the link
+// layer announces.
+struct NetworkLayer
+{
+    std::uint32_t offset;
+    int version;
+};
+
+std::optional<NetworkLayer> network_layer(int link_type, const unsigned char* data,
+                                          std::uint32_t caplen)
+{
+    std::uint32_t type_at = 0; // where the EtherType (or cooked protocol) stands
+    std::uint32_t next = 0; // where what it announces begins
+    int version = 0;
+    switch (link_type) {
+    case DLT_EN10MB:
+        type_at = 12;
+        next = 14;
+        break;
+    case DLT_LINUX_SLL:
+        type_at = 14;
+        next = 16;
+        break;
+    case DLT_LINUX_SLL2:
+        type_at = 0;
+        next = 20;
+        break;
+    case DLT_RAW: // either version, told by the first nibble
+    case DLT_IPV4:
+    case DLT_IPV6:
+        if (caplen < 1)
+            return std::nullopt;
+        version = data[0] >> 4;
+        if ((link_type == DLT_IPV4 && version != 4) || (link_type == DLT_IPV6 && version != 6)
+            || (version != 4 && version != 6))
+            return std::nullopt;
+        return NetworkLayer { 0, version };
+    default:
+        return std::nullopt;
+    }
+    if (caplen < next)
+        return std::nullopt;
+    std::uint16_t type = read_be16(data + type_at);
+    // A VLAN tag is four bytes: the tag control word, then the EtherType of
+    // what follows it.
+    for (int tags = 0; (type == kEtherTypeVlan || type == kEtherTypeQinQ) && tags < kMaxVlanTags;
+         ++tags) {
+        if (caplen < next + 4)
+            return std::nullopt;
+        type = read_be16(data + next + 2);
+        next += 4;
+    }
+    if (type == kEtherTypeIPv4)
+        version = 4;
+    else if (type == kEtherTypeIPv6)
+        version = 6;
+    else
+        return std::nullopt;
+    if (caplen < next + 1 || (data[next] >> 4) != version)
+        return std::nullopt;
+    return NetworkLayer { next, version };
+}
+
+// What the decoder needs of an IP packet that carries TCP: where the TCP
+// header starts, where the packet ends by its own length field (clamped to
+// nothing; may lie past caplen), and its addresses as text.
+struct TcpInIp
+{
+    std::uint32_t tcp_at;
+    std::uint32_t packet_end;
+    char source[INET6_ADDRSTRLEN];
+    char destination[INET6_ADDRSTRLEN];
+};
+
+// An IPv4 packet; nothing when it carries no first fragment of a TCP segment.
+std::optional<TcpInIp> tcp_in_ipv4(const pcap_pkthdr& header, const unsigned char* data,
+                                   std::uint32_t ip_at)
+{
+    if (header.caplen < ip_at + kMinIpHeader)
+        return std::nullopt;
+    const unsigned char* ip = data + ip_at;
+    if (ip[9] != kIpProtocolTcp)
+        return std::nullopt;
+    const std::uint32_t ip_header = (ip[0] & 0x0F) * 4u;
+    if (ip_header < kMinIpHeader)
+        return std::nullopt;
+    // Only the first fragment carries the TCP header.
+    if ((read_be16(ip + 6) & 0x1FFF) != 0)
+        return std::nullopt;
+
+    TcpInIp packet {};
+    packet.tcp_at = ip_at + ip_header;
+    // The packet ends where the IPv4 total length says, so link-layer padding
+    // is never payload. A total length of 0 is what a segmentation-offloaded
+    // packet shows when captured before the adapter splits it: it then runs
+    // to the end of the frame.
+    std::uint32_t ip_total = read_be16(ip + 2);
+    if (ip_total == 0 && header.len > ip_at)
+        ip_total = header.len - ip_at;
+    packet.packet_end = ip_at + ip_total;
+    put_ipv4_address(packet.source, ip + 12);
+    put_ipv4_address(packet.destination, ip + 16);
+    return packet;
+}
+
+// An IPv6 packet: the extension headers are walked to the TCP header.
+// Nothing when the chain ends elsewhere (ESP, no next header, another
+// protocol), in a later fragment, or past the captured bytes.
+std::optional<TcpInIp> tcp_in_ipv6(const pcap_pkthdr& header, const unsigned char* data,
+                                   std::uint32_t ip_at)
+{
+    const std::uint32_t caplen = header.caplen;
+    if (caplen < ip_at + kIpv6Header)
+        return std::nullopt;
+    const unsigned char* ip = data + ip_at;
+
+    int next_header = ip[6];
+    std::uint32_t at = ip_at + kIpv6Header;
+    while (next_header != kIpProtocolTcp) {
+        std::uint32_t length = 0;
+        switch (next_header) {
+        case kIpv6HopByHop:
+        case kIpv6Routing:
+        case kIpv6DestinationOptions:
+            if (caplen < at + 2)
+                return std::nullopt;
+            length = (data[at + 1] + 1u) * 8u; // in 8-byte units, the first not counted
+            break;
+        case kIpv6AuthenticationHeader:
+            if (caplen < at + 2)
+                return std::nullopt;
+            length = (data[at + 1] + 2u) * 4u; // in 4-byte units, the first two not counted
+            break;
+        case kIpv6Fragment:
+            if (caplen < at + 8)
+                return std::nullopt;
+            // Only the fragment at offset 0 carries the TCP header.
+            if ((read_be16(data + at + 2) & 0xFFF8) != 0)
+                return std::nullopt;
+            length = 8;
+            break;
+        default:
+            return std::nullopt;
+        }
+        next_header = data[at];
+        at += length;
+    }
+
+    TcpInIp packet {};
+    packet.tcp_at = at;
+    // A payload length of 0 (a jumbogram, or a segmentation-offloaded packet
+    // captured before the adapter splits it) runs to the end of the frame.
+    std::uint32_t payload_length = read_be16(ip + 4);
+    if (payload_length == 0 && header.len > ip_at + kIpv6Header)
+        payload_length = header.len - ip_at - kIpv6Header;
+    packet.packet_end = ip_at + kIpv6Header + payload_length;
+    inet_ntop(AF_INET6, ip + 8, packet.source, sizeof packet.source);
+    inet_ntop(AF_INET6, ip + 24, packet.destination, sizeof packet.destination);
+    return packet;
 }
 
 } // namespace
@@ -183,21 +314,16 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
                                         const unsigned char* data)
 {
     const std::uint32_t caplen = header.caplen;
-    const std::optional<std::uint32_t> ip_at = ipv4_offset(link_type, data, caplen);
-    if (!ip_at || caplen < *ip_at + kMinIpHeader)
+    const std::optional<NetworkLayer> network = network_layer(link_type, data, caplen);
+    if (!network)
+        return std::nullopt;
+    const std::optional<TcpInIp> packet = network->version == 4
+            ? tcp_in_ipv4(header, data, network->offset)
+            : tcp_in_ipv6(header, data, network->offset);
+    if (!packet)
         return std::nullopt;
 
-    const unsigned char* ip = data + *ip_at;
-    if ((ip[0] >> 4) != 4 || ip[9] != kIpProtocolTcp)
-        return std::nullopt;
-    const std::uint32_t ip_header = (ip[0] & 0x0F) * 4u;
-    if (ip_header < kMinIpHeader)
-        return std::nullopt;
-    // Only the first fragment carries the TCP header.
-    if ((read_be16(ip + 6) & 0x1FFF) != 0)
-        return std::nullopt;
-
-    const std::uint32_t tcp_at = *ip_at + ip_header;
+    const std::uint32_t tcp_at = packet->tcp_at;
     if (caplen < tcp_at + kMinTcpHeader)
         return std::nullopt;
     const unsigned char* tcp = data + tcp_at;
@@ -205,22 +331,16 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
     if (tcp_header < kMinTcpHeader || caplen < tcp_at + tcp_header)
         return std::nullopt;
 
-    // The packet ends where the IPv4 total length says, so link-layer padding
-    // is never payload. A total length of 0 is what a segmentation-offloaded
-    // packet shows when captured before the adapter splits it: it then runs
-    // to the end of the frame.
-    std::uint32_t ip_total = read_be16(ip + 2);
-    if (ip_total == 0 && header.len > *ip_at)
-        ip_total = header.len - *ip_at;
     const std::uint32_t payload_at = tcp_at + tcp_header;
-    const std::uint32_t packet_end = *ip_at + ip_total;
+    const std::uint32_t packet_end = packet->packet_end;
     if (packet_end < payload_at)
         return std::nullopt;
     const std::uint32_t stated = packet_end - payload_at;
     const std::uint32_t captured_end = packet_end < caplen ? packet_end : caplen;
     const std::uint32_t captured = captured_end - payload_at;
 
-    char fixed[100];
+    // Time, two IPv6 addresses, two ports, a length and the separators.
+    char fixed[160];
     char* end = fixed;
     const std::time_t seconds = header.ts.tv_sec;
     std::tm local {};
@@ -232,11 +352,11 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
         end = put_two_digits(end, local.tm_sec);
     }
     end = put_text(end, "|TCP|");
-    end = put_address(end, ip + 12);
+    end = put_text(end, packet->source);
     *end++ = '|';
     end = put_decimal(end, read_be16(tcp));
     *end++ = '|';
-    end = put_address(end, ip + 16);
+    end = put_text(end, packet->destination);
     *end++ = '|';
     end = put_decimal(end, read_be16(tcp + 2));
     *end++ = '|';

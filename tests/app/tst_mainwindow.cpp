@@ -164,6 +164,7 @@ private slots:
     void captureFileFillsTable();
     void failedOpenIsReported();
     void deniedCaptureSaysHow();
+    void rejectedCaptureFilterIsReported();
     void startWithoutAdapter();
     void liveCaptureAndStop();
     void showDataAppendsRows_data();
@@ -384,6 +385,34 @@ void TstMainWindow::deniedCaptureSaysHow()
              qPrintable(catcher.text));
     QTRY_COMPARE(g_capture_thread, nullptr);
     verify_state(window, State::Idle); // nothing was captured
+    QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
+}
+
+void TstMainWindow::rejectedCaptureFilterIsReported()
+{
+    const auto restore = keep_filter_settings();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("one.pcap"));
+    Ipv4Packet p;
+    p.payload = "one";
+    QVERIFY(write_capture(path, DLT_EN10MB, { ethernet(ipv4(p)) }));
+    // Set as the form would not let it be: the start itself must refuse it.
+    g_filter_settings.capture_filter_on = true;
+    g_filter_settings.capture_filter = QStringLiteral("tcp port 80 and");
+
+    MainWindow window;
+    const int index
+            = add_adapter(window, QStringLiteral("test file"), QStringLiteral("file://") + path);
+    child<QComboBox>(window, "comboBox")->setCurrentIndex(index);
+    MessageBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QTest::mouseClick(button(window, "pushButton_2"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(catcher.seen, 1, 10000);
+    QCOMPARE(catcher.title, QStringLiteral("err"));
+    QVERIFY2(catcher.text.contains(QStringLiteral("syntax error")), qPrintable(catcher.text));
+    QTRY_COMPARE(g_capture_thread, nullptr);
+    verify_state(window, State::Stopped);
     QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
 }
 

@@ -151,6 +151,28 @@ void TstCaptureFilter::decisions_data()
     QTest::newRow("exclude-port-leading-zero") << excludePorts("080") << plain << true;
     QTest::newRow("include-ip-prefix-only") << includeIps("192.168.0") << plain << false;
 
+    // IPv6: an entry names an address however it is spelled; the line
+    // spells it as inet_ntop does.
+    const QString v6 = line(QStringLiteral("2001:db8::1"), QStringLiteral("443"),
+                            QStringLiteral("::1"), QStringLiteral("51000"));
+    QTest::newRow("ipv6-as-printed") << includeIps("::1") << v6 << true;
+    QTest::newRow("ipv6-uncompressed") << includeIps("0:0:0:0:0:0:0:1") << v6 << true;
+    QTest::newRow("ipv6-leading-zeros")
+            << includeIps("2001:0db8:0000:0000:0000:0000:0000:0001") << v6 << true;
+    QTest::newRow("ipv6-upper-case") << includeIps("1.1.1.1|2001:DB8::1") << v6 << true;
+    QTest::newRow("ipv6-other-address") << includeIps("::2|2001:db8::") << v6 << false;
+    QTest::newRow("ipv6-exclude-spelled") << excludeIps("::0:1") << v6 << false;
+    QTest::newRow("ipv6-exclude-other") << excludeIps("::2") << v6 << true;
+    QTest::newRow("ipv6-mapped-dotted-or-hex")
+            << includeIps("::FFFF:c000:201")
+            << line(QStringLiteral("::ffff:192.0.2.1"), QStringLiteral("80")) << true;
+    QTest::newRow("ipv6-mapped-is-not-ipv4")
+            << includeIps("::ffff:192.0.2.1") << line(QStringLiteral("192.0.2.1")) << false;
+    QTest::newRow("ipv6-with-blank-as-typed") << includeIps(" ::1") << v6 << false;
+    QTest::newRow("ipv6-bracketed-as-typed") << includeIps("[::1]") << v6 << false;
+    QTest::newRow("ipv6-not-a-port") << includePorts("::1") << v6 << false;
+    QTest::newRow("ipv4-still-as-typed") << includeIps("010.0.0.5") << plain << false;
+
     // Malformed lines never pass, whatever the settings.
     QTest::newRow("seven-fields") << FilterSettings {}
                                   << QStringLiteral("09:03:05|TCP|1.1.1.1|80|2.2.2.2|81|0")

@@ -62,12 +62,15 @@ class TstCUpdate : public QObject
 private slots:
     void captureFile_data();
     void captureFile();
+    void captureFilterOnFile_data();
+    void captureFilterOnFile();
     void unopenableSource_data();
     void unopenableSource();
     void parseWithoutSource();
     void updateTableNeedsEightFields_data();
     void updateTableNeedsEightFields();
     void settingsCopiedAtConstruction();
+    void liveLoopback_data();
     void liveLoopback();
     void destroyRunningCapture();
 };
@@ -121,6 +124,89 @@ void TstCUpdate::captureFile()
     QCOMPARE(hex_field(observer.lines.at(2)), QStringLiteral("7468697264"));
     QVERIFY(capture.isFinished());
     QCOMPARE(capture.pcap_handle, nullptr); // closed when the capture ended
+}
+
+void TstCUpdate::captureFilterOnFile_data()
+{
+    QTest::addColumn<int>("linkType");
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QString>("expression");
+    QTest::addColumn<QStringList>("ports"); // source ports of the lines, in order
+    QTest::addColumn<QString>("reason"); // part of libpcap's objection, if any
+
+    const QStringList all = { "1001", "1002", "1003", "1004" };
+    QTest::newRow("off") << DLT_EN10MB << false << "tcp port 1002" << all << QString();
+    QTest::newRow("off-even-if-invalid") << DLT_EN10MB << false << "tcp port" << all << QString();
+    QTest::newRow("empty-takes-all") << DLT_EN10MB << true << QString() << all << QString();
+    QTest::newRow("one-port") << DLT_EN10MB << true << "tcp port 1002" << QStringList { "1002" }
+                              << QString();
+    QTest::newRow("not-a-port") << DLT_EN10MB << true << "not tcp src port 1001"
+                                << QStringList { "1002", "1003", "1004" } << QString();
+    QTest::newRow("ipv6-only") << DLT_EN10MB << true << "ip6" << QStringList { "1003", "1004" }
+                               << QString();
+    QTest::newRow("ipv6-host") << DLT_EN10MB << true << "host 2001:DB8::1 and tcp port 1004"
+                               << QStringList { "1004" } << QString();
+    QTest::newRow("cooked-v2") << DLT_LINUX_SLL2 << true << "ip and tcp port 1001 or 1002"
+                               << QStringList { "1001", "1002" } << QString();
+    QTest::newRow("raw-ip") << DLT_RAW << true << "ip6" << QStringList { "1003", "1004" }
+                            << QString();
+    QTest::newRow("rejected-syntax")
+            << DLT_EN10MB << true << "tcp port" << QStringList() << "syntax error";
+    QTest::newRow("rejected-port")
+            << DLT_EN10MB << true << "tcp port 70000" << QStringList() << "70000";
+    // Valid on Ethernet, not for a link without MAC addresses.
+    QTest::newRow("rejected-for-link")
+            << DLT_RAW << true << "ether host 02:00:00:00:00:01" << QStringList() << "ether";
+}
+
+void TstCUpdate::captureFilterOnFile()
+{
+    QFETCH(int, linkType);
+    QFETCH(bool, on);
+    QFETCH(QString, expression);
+    QFETCH(QStringList, ports);
+    QFETCH(QString, reason);
+
+    // Two IPv4 segments, then two IPv6 ones, with a UDP packet between.
+    QVector<QByteArray> packets = { tcp("a", 1001), tcp("b", 1002), udp("c") };
+    for (std::uint16_t port : { 1003, 1004 }) {
+        Ipv6Packet p;
+        p.src_port = port;
+        p.payload = "d";
+        packets.append(ipv6(p));
+    }
+    QVector<QByteArray> frames;
+    for (const QByteArray& packet : packets) {
+        const std::uint16_t type = (packet.at(0) >> 4) == 6 ? 0x86DD : 0x0800;
+        frames.append(linkType == DLT_EN10MB               ? ethernet(packet, type)
+                              : linkType == DLT_LINUX_SLL2 ? cooked_v2(packet, type)
+                                                           : packet);
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("frames.pcap"));
+    QVERIFY(write_capture(path, linkType, frames));
+
+    FilterSettings settings;
+    settings.capture_filter_on = on;
+    settings.capture_filter = expression;
+    CUpdate capture(settings);
+    Observer observer(capture);
+    capture.adapter_name = QStringLiteral("file://") + path;
+    capture.start();
+    QTRY_VERIFY_WITH_TIMEOUT(observer.finished, 10000);
+
+    QStringList seen;
+    for (const QString& line : std::as_const(observer.lines))
+        seen.append(line.section(QLatin1Char('|'), 3, 3));
+    QCOMPARE(seen, ports);
+    if (reason.isEmpty()) {
+        QVERIFY(observer.failures.isEmpty());
+        return;
+    }
+    QCOMPARE(observer.failures.size(), 1);
+    QVERIFY2(observer.failures.first().contains(reason), qPrintable(observer.failures.first()));
+    QCOMPARE(capture.pcap_handle, nullptr);
 }
 
 void TstCUpdate::unopenableSource_data()
@@ -209,8 +295,18 @@ void TstCUpdate::settingsCopiedAtConstruction()
     QCOMPARE(capture.pcap_handle, nullptr);
 }
 
+void TstCUpdate::liveLoopback_data()
+{
+    QTest::addColumn<bool>("overIpv6");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("ipv4") << false << "127.0.0.1";
+    QTest::newRow("ipv6") << true << "::1";
+}
+
 void TstCUpdate::liveLoopback()
 {
+    QFETCH(bool, overIpv6);
+    QFETCH(QString, address);
     QString reason;
     if (!can_capture_on_loopback(&reason))
         QSKIP(qPrintable(reason));
@@ -235,7 +331,8 @@ void TstCUpdate::liveLoopback()
         return QString();
     };
     for (int attempt = 0; attempt < 30 && find(requestHex).isEmpty(); ++attempt) {
-        const std::uint16_t port = exchange_on_loopback(request, reply);
+        const std::uint16_t port = overIpv6 ? exchange_on_ipv6_loopback(request, reply)
+                                            : exchange_on_loopback(request, reply);
         QVERIFY(port != 0);
         ports.append(QString::number(port));
         if (QTest::qWaitFor([&] { return !find(requestHex).isEmpty(); }, 500))
@@ -244,8 +341,8 @@ void TstCUpdate::liveLoopback()
     QVERIFY(observer.failures.isEmpty());
     const QStringList sent = find(requestHex).split(QLatin1Char('|'));
     QCOMPARE(sent.size(), 8);
-    QCOMPARE(sent.at(2), QStringLiteral("127.0.0.1"));
-    QCOMPARE(sent.at(4), QStringLiteral("127.0.0.1"));
+    QCOMPARE(sent.at(2), address);
+    QCOMPARE(sent.at(4), address);
     QVERIFY(ports.contains(sent.at(5))); // to the listening side
     QCOMPARE(sent.at(6), QString::number(request.size()));
     // The reply of the same connection comes back from the listening port.

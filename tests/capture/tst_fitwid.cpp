@@ -1,5 +1,7 @@
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -47,6 +49,21 @@ bool same(const FilterSettings& a, const FilterSettings& b)
             && a.exclude_ports == b.exclude_ports;
 }
 
+// Whether the field shows text in the colour of a warning: some pixels
+// clearly red.
+bool shows_red(QLineEdit& field)
+{
+    const QImage image = field.grab().toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 150 && c.green() < 110 && c.blue() < 110)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 class TstFitWid : public QObject
@@ -64,13 +81,25 @@ private slots:
     void dataFlagRowChangesNothing();
     void confirmAndCloseHideKeepingState();
     void explanationBox();
+    void longListKeptWhole();
+    void unusableEntriesMarked_data();
+    void unusableEntriesMarked();
+    void captureFilterTick_data();
+    void captureFilterTick();
+    void remoteSessionExcluded_data();
+    void remoteSessionExcluded();
 
 private:
     FilterSettings m_saved;
+    QByteArray m_sshConnection = qgetenv("SSH_CONNECTION");
+    QByteArray m_display = qgetenv("DISPLAY");
 };
 
 void TstFitWid::init()
 {
+    // Whatever session runs the tests, the form starts as in a local one.
+    qunsetenv("SSH_CONNECTION");
+    qunsetenv("DISPLAY");
     m_saved = g_filter_settings;
     g_filter_settings = FilterSettings {};
 }
@@ -78,6 +107,13 @@ void TstFitWid::init()
 void TstFitWid::cleanup()
 {
     g_filter_settings = m_saved;
+    for (const auto& [name, value] :
+         { std::pair { "SSH_CONNECTION", m_sshConnection }, std::pair { "DISPLAY", m_display } }) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
 }
 
 void TstFitWid::form_data()
@@ -105,6 +141,8 @@ void TstFitWid::form_data()
     add("pushButton_2", "QPushButton", 3, 2, 2, "确认");
     add("checkBox_5", "QCheckBox", 4, 0, 1, "不含端口");
     add("lineEdit_5", "QLineEdit", 4, 1, 1, "443");
+    add("checkBox_6", "QCheckBox", 5, 0, 1, "捕获过滤");
+    add("lineEdit_6", "QLineEdit", 5, 1, 1, "tcp port 443 and host 10.0.0.1");
 }
 
 void TstFitWid::form()
@@ -277,6 +315,179 @@ void TstFitWid::explanationBox()
     QCOMPARE(text, QStringLiteral("多组数据以 | 分割，开始抓包前设置，否则无效。标志暂无功能"));
     QCOMPARE(buttons.size(), 1);
     QVERIFY(same(g_filter_settings, FilterSettings {}));
+}
+
+void TstFitWid::longListKeptWhole()
+{
+    FitWid form;
+    auto* ports = child<QLineEdit>(form, QStringLiteral("lineEdit_2"));
+    QStringList typed;
+    for (int port = 10000; port < 110000; ++port)
+        typed.append(QString::number(port)); // 100,000 entries, 600,000 characters
+    QApplication::clipboard()->setText(typed.join(QLatin1Char('|')));
+    ports->clear();
+    ports->paste();
+
+    QTest::mouseClick(child<QCheckBox>(form, QStringLiteral("checkBox_2")), Qt::LeftButton);
+    QCOMPARE(g_filter_settings.include_ports.size(), typed.size());
+    QCOMPARE(g_filter_settings.include_ports, typed);
+    // Those above 65535 are no ports: the first are named, all counted.
+    QVERIFY2(ports->toolTip().contains(QStringLiteral("“65536”")), qPrintable(ports->toolTip()));
+    QVERIFY(!ports->toolTip().contains(QStringLiteral("“65535”")));
+    QVERIFY2(ports->toolTip().contains(QString::number(110000 - 65536)),
+             qPrintable(ports->toolTip()));
+}
+
+void TstFitWid::unusableEntriesMarked_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("named");
+
+    QTest::newRow("initial-exclude-ips")
+            << "lineEdit_4"
+            << "checkBox_4" << QString() << QStringList { "192.168.0.1.1" };
+    QTest::newRow("initial-include-ips") << "lineEdit"
+                                         << "checkBox" << QString() << QStringList();
+    QTest::newRow("port-blank-and-comma") << "lineEdit_5"
+                                          << "checkBox_5"
+                                          << "80 |80,443|22" << QStringList { "80 ", "80,443" };
+    QTest::newRow("ipv6-addresses") << "lineEdit"
+                                    << "checkBox"
+                                    << "::1|2001:DB8::2|::1::2" << QStringList { "::1::2" };
+    QTest::newRow("address-in-ports") << "lineEdit_2"
+                                      << "checkBox_2"
+                                      << "80|10.0.0.1" << QStringList { "10.0.0.1" };
+}
+
+void TstFitWid::unusableEntriesMarked()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    QFETCH(QStringList, named);
+
+    FitWid form;
+    auto* edit = child<QLineEdit>(form, field);
+    if (!text.isNull())
+        edit->setText(text);
+    const QString typed = edit->text();
+    QCOMPARE(shows_red(*edit), !named.isEmpty());
+    for (const QString& entry : named)
+        QVERIFY2(edit->toolTip().contains(QStringLiteral("“%1”").arg(entry)),
+                 qPrintable(edit->toolTip()));
+    QCOMPARE(edit->toolTip().isEmpty(), named.isEmpty());
+
+    // Marked entries are still used as typed.
+    QTest::mouseClick(child<QCheckBox>(form, box), Qt::LeftButton);
+    QCOMPARE(g_filter_settings.*row_of(box).list, typed.split(QLatin1Char('|')));
+
+    // Corrected, the mark goes.
+    edit->setText(field.endsWith(QLatin1String("_2")) || field.endsWith(QLatin1String("_5"))
+                          ? QStringLiteral("80|443")
+                          : QStringLiteral("10.0.0.1|::1"));
+    QVERIFY(!shows_red(*edit));
+    QCOMPARE(edit->toolTip(), QString());
+}
+
+void TstFitWid::captureFilterTick_data()
+{
+    QTest::addColumn<QString>("expression");
+    QTest::addColumn<QString>("reason"); // part of libpcap's text; empty: accepted
+    QTest::newRow("initial-text") << QString() << QString();
+    QTest::newRow("ipv6") << "ip6 and tcp port 80" << QString();
+    QTest::newRow("empty") << "" << QString();
+    QTest::newRow("typo") << "tcp prot 443"
+                          << "syntax error";
+    QTest::newRow("port-out-of-range") << "port 99999"
+                                       << "99999";
+}
+
+void TstFitWid::captureFilterTick()
+{
+    QFETCH(QString, expression);
+    QFETCH(QString, reason);
+
+    FitWid form;
+    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_6"));
+    auto* field = child<QLineEdit>(form, QStringLiteral("lineEdit_6"));
+    auto* error = child<QLabel>(form, QStringLiteral("label"));
+    QVERIFY(!error->isVisibleTo(&form));
+    if (!expression.isNull())
+        field->setText(expression);
+    const QString typed = field->text();
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    if (reason.isEmpty()) {
+        QVERIFY(box->isChecked());
+        QVERIFY(g_filter_settings.capture_filter_on);
+        QCOMPARE(g_filter_settings.capture_filter, typed);
+        QVERIFY(!error->isVisibleTo(&form));
+        // Unticking switches it off; the next tick reads the text again.
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(!g_filter_settings.capture_filter_on);
+        field->setText(QStringLiteral("tcp"));
+        QTest::mouseClick(box, Qt::LeftButton);
+        QCOMPARE(g_filter_settings.capture_filter, QStringLiteral("tcp"));
+    } else {
+        // Caught before the capture: the box stays unticked, the reason
+        // stands beside it until the expression is edited.
+        QVERIFY(!box->isChecked());
+        QVERIFY(!g_filter_settings.capture_filter_on);
+        QVERIFY(error->isVisibleTo(&form));
+        QVERIFY2(error->text().contains(reason), qPrintable(error->text()));
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QVERIFY(!error->isVisibleTo(&form));
+    }
+    // The lists are left alone.
+    FilterSettings lists = g_filter_settings;
+    lists.capture_filter_on = false;
+    lists.capture_filter.clear();
+    QVERIFY(same(lists, FilterSettings {}));
+}
+
+void TstFitWid::remoteSessionExcluded_data()
+{
+    QTest::addColumn<QByteArray>("ssh");
+    QTest::addColumn<QByteArray>("display");
+    QTest::addColumn<bool>("ticked");
+    QTest::newRow("ssh-x") << QByteArray("192.168.0.1 51000 10.0.0.5 22")
+                           << QByteArray("localhost:10.0") << true;
+    QTest::newRow("tcp-display") << QByteArray() << QByteArray("127.0.0.1:10") << true;
+    QTest::newRow("local-display") << QByteArray() << QByteArray(":0") << false;
+}
+
+void TstFitWid::remoteSessionExcluded()
+{
+    QFETCH(QByteArray, ssh);
+    QFETCH(QByteArray, display);
+    QFETCH(bool, ticked);
+    if (!ssh.isEmpty())
+        qputenv("SSH_CONNECTION", ssh);
+    if (!display.isEmpty())
+        qputenv("DISPLAY", display);
+
+    FitWid form;
+    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_6"));
+    auto* field = child<QLineEdit>(form, QStringLiteral("lineEdit_6"));
+    QCOMPARE(box->isChecked(), ticked);
+    QCOMPARE(g_filter_settings.capture_filter_on, ticked);
+    if (!ticked) {
+        QCOMPARE(field->text(), QStringLiteral("tcp port 443 and host 10.0.0.1"));
+        return;
+    }
+    QCOMPARE(g_filter_settings.capture_filter, field->text());
+    if (!ssh.isEmpty()) // names the session's client and its port
+        QVERIFY2(field->text().contains(QStringLiteral("51000"))
+                         && field->text().contains(QStringLiteral("192.168.0.1")),
+                 qPrintable(field->text()));
+    if (!display.isEmpty()) // port 6000 + display number
+        QVERIFY2(field->text().contains(QStringLiteral("6010")), qPrintable(field->text()));
+
+    QTest::mouseClick(box, Qt::LeftButton); // the user can untick it
+    QVERIFY(!g_filter_settings.capture_filter_on);
 }
 
 QTEST_MAIN(TstFitWid)

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <memory>
 
+#include <arpa/inet.h>
 #include <pcap/pcap.h>
 
 #include <QtTest>
@@ -46,6 +47,12 @@ private slots:
     void recordLine();
     void timeField_data();
     void timeField();
+    void ipv6Line_data();
+    void ipv6Line();
+    void ipv6Address_data();
+    void ipv6Address();
+    void truncatedAtEveryByte_data();
+    void truncatedAtEveryByte();
 };
 
 void TstPacketRecord::hexEncode_data()
@@ -298,6 +305,222 @@ void TstPacketRecord::timeField()
             = decode(DLT_EN10MB, tcp_frame("x"), -1, static_cast<std::time_t>(seconds));
     QVERIFY(line.has_value());
     QCOMPARE(line->section(QLatin1Char('|'), 0, 0), expected);
+}
+
+namespace {
+
+QByteArray hello_ipv6(const QVector<Ipv6Extension>& extensions = {})
+{
+    Ipv6Packet p;
+    p.payload = "Hello";
+    p.extensions = extensions;
+    return ipv6(p);
+}
+
+QByteArray address16(const char* text)
+{
+    QByteArray bytes(16, '\0');
+    inet_pton(AF_INET6, text, bytes.data());
+    return bytes;
+}
+
+} // namespace
+
+void TstPacketRecord::ipv6Line_data()
+{
+    QTest::addColumn<int>("linkType");
+    QTest::addColumn<QByteArray>("frame");
+    // Fields 2 to 7 of the line joined by "|"; empty when no line is expected.
+    QTest::addColumn<QString>("expected");
+
+    const QString hello = QStringLiteral("2001:db8::1|80|2001:db8::2|51000|5|48656C6C6F");
+    const QByteArray ip = hello_ipv6();
+
+    QTest::newRow("ethernet") << DLT_EN10MB << ethernet(ip, 0x86DD) << hello;
+    QTest::newRow("vlan") << DLT_EN10MB << ethernet(ip, 0x86DD, { 0x8100 }) << hello;
+    QTest::newRow("vlan-double") << DLT_EN10MB << ethernet(ip, 0x86DD, { 0x88A8, 0x8100 }) << hello;
+    QTest::newRow("cooked-v1") << DLT_LINUX_SLL << cooked_v1(ip, 0x86DD) << hello;
+    QTest::newRow("cooked-v2") << DLT_LINUX_SLL2 << cooked_v2(ip, 0x86DD) << hello;
+    QTest::newRow("raw-by-nibble") << DLT_RAW << ip << hello;
+    QTest::newRow("dlt-ipv6") << 229 << ip << hello;
+    QTest::newRow("dlt-ipv4-given-ipv6") << 228 << ip << QString();
+    QTest::newRow("ipv4-ether-type-given-ipv6") << DLT_EN10MB << ethernet(ip, 0x0800) << QString();
+    {
+        Ipv4Packet v4;
+        v4.payload = "Hello";
+        QTest::newRow("dlt-ipv6-given-ipv4") << 229 << ipv4(v4) << QString();
+    }
+
+    // Extension headers on the way to TCP.
+    QTest::newRow("hop-by-hop") << DLT_RAW << hello_ipv6({ ipv6_options(0) }) << hello;
+    QTest::newRow("hop-by-hop-24-bytes") << DLT_RAW << hello_ipv6({ ipv6_options(0, 3) }) << hello;
+    QTest::newRow("routing") << DLT_RAW << hello_ipv6({ ipv6_options(43, 3) }) << hello;
+    QTest::newRow("destination-options") << DLT_RAW << hello_ipv6({ ipv6_options(60) }) << hello;
+    // 24 bytes: (4 + 2) 4-byte units, which the 8-byte rule would read as 40.
+    QTest::newRow("authentication") << DLT_RAW << hello_ipv6({ ipv6_authentication(12) }) << hello;
+    QTest::newRow("authentication-20-bytes")
+            << DLT_RAW << hello_ipv6({ ipv6_authentication(8) }) << hello;
+    QTest::newRow("first-fragment") << DLT_RAW << hello_ipv6({ ipv6_fragment(0) }) << hello;
+    QTest::newRow("atomic-fragment") << DLT_RAW << hello_ipv6({ ipv6_fragment(0, false) }) << hello;
+    QTest::newRow("later-fragment") << DLT_RAW << hello_ipv6({ ipv6_fragment(185) }) << QString();
+    QTest::newRow("last-fragment")
+            << DLT_RAW << hello_ipv6({ ipv6_fragment(1, false) }) << QString();
+    QTest::newRow("every-kind")
+            << DLT_EN10MB
+            << ethernet(hello_ipv6({ ipv6_options(0), ipv6_options(60, 2), ipv6_options(43),
+                                     ipv6_fragment(0), ipv6_authentication(16), ipv6_options(60) }),
+                        0x86DD, { 0x8100 })
+            << hello;
+    {
+        Ipv6Packet p;
+        p.payload = "Hello";
+        p.protocol = 50; // ESP: what follows is encrypted
+        QTest::newRow("esp") << DLT_RAW << ipv6(p) << QString();
+        p.protocol = 59;
+        QTest::newRow("no-next-header") << DLT_RAW << ipv6(p) << QString();
+        p.protocol = 17;
+        QTest::newRow("udp") << DLT_RAW << ipv6(p) << QString();
+        p.extensions = { ipv6_options(0), ipv6_authentication() };
+        p.protocol = 58;
+        QTest::newRow("icmpv6-behind-extensions") << DLT_RAW << ipv6(p) << QString();
+        p.protocol = 50;
+        QTest::newRow("esp-behind-extensions") << DLT_RAW << ipv6(p) << QString();
+    }
+
+    // Lengths: the payload length field, not the frame, says where TCP ends.
+    {
+        Ipv6Packet p;
+        p.payload = "Hello";
+        p.payload_length = 0; // jumbogram or segmentation offload
+        QTest::newRow("payload-length-zero") << DLT_EN10MB << ethernet(ipv6(p), 0x86DD) << hello;
+        p.extensions = { ipv6_options(0) };
+        QTest::newRow("payload-length-zero-hop-by-hop")
+                << DLT_EN10MB << ethernet(ipv6(p), 0x86DD) << hello;
+        p.extensions.clear();
+        p.payload_length = 20 + 1000;
+        QTest::newRow("payload-length-beyond-frame")
+                << DLT_RAW << ipv6(p)
+                << QStringLiteral("2001:db8::1|80|2001:db8::2|51000|1000|48656C6C6F");
+        p.payload_length = 20 + 2;
+        QTest::newRow("payload-length-short-of-frame")
+                << DLT_RAW << ipv6(p) << QStringLiteral("2001:db8::1|80|2001:db8::2|51000|2|4865");
+        p.payload_length = 19;
+        QTest::newRow("payload-length-below-tcp-header") << DLT_RAW << ipv6(p) << QString();
+        p.extensions = { ipv6_options(0, 2) };
+        p.payload_length = 16 + 20;
+        QTest::newRow("payload-length-counts-extensions")
+                << DLT_RAW << ipv6(p) << QStringLiteral("2001:db8::1|80|2001:db8::2|51000|0|");
+    }
+    {
+        Ipv6Packet p;
+        p.tcp_options = QByteArray("\x01\x01\x08\x0a\x00\x00\x00\x01\x00\x00\x00\x02", 12);
+        p.payload = "abc";
+        QTest::newRow("tcp-options") << DLT_RAW << ipv6(p)
+                                     << QStringLiteral("2001:db8::1|80|2001:db8::2|51000|3|616263");
+    }
+}
+
+void TstPacketRecord::ipv6Line()
+{
+    QFETCH(int, linkType);
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, expected);
+
+    const std::optional<QString> line = decode(linkType, frame);
+    if (expected.isEmpty()) {
+        QVERIFY2(!line, qPrintable(line.value_or(QString())));
+        return;
+    }
+    QVERIFY(line.has_value());
+    const QStringList fields = line->split(QLatin1Char('|'));
+    QCOMPARE(fields.size(), 8);
+    QCOMPARE(fields.at(1), QStringLiteral("TCP"));
+    QCOMPARE(fields.mid(2).join(QLatin1Char('|')), expected);
+}
+
+void TstPacketRecord::ipv6Address_data()
+{
+    // The address's bytes are built from a spelling; the line must show the
+    // RFC 5952 text.
+    QTest::addColumn<QByteArray>("spelled");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("loopback") << QByteArray("0:0:0:0:0:0:0:1") << QStringLiteral("::1");
+    QTest::newRow("unspecified") << QByteArray("0:0:0:0:0:0:0:0") << QStringLiteral("::");
+    QTest::newRow("lower-case") << QByteArray("2001:DB8:0:0:0:0:0:2")
+                                << QStringLiteral("2001:db8::2");
+    QTest::newRow("leading-zeros") << QByteArray("2001:0db8:0000:0000:0000:0000:00a0:0001")
+                                   << QStringLiteral("2001:db8::a0:1");
+    QTest::newRow("longest-run") << QByteArray("2001:db8:0:0:1:0:0:0")
+                                 << QStringLiteral("2001:db8:0:0:1::");
+    QTest::newRow("first-of-equal-runs")
+            << QByteArray("2001:db8:0:0:1:0:0:1") << QStringLiteral("2001:db8::1:0:0:1");
+    QTest::newRow("single-zero-kept")
+            << QByteArray("2001:db8:0:1:1:1:1:1") << QStringLiteral("2001:db8:0:1:1:1:1:1");
+    QTest::newRow("ipv4-mapped") << QByteArray("::ffff:c000:0201")
+                                 << QStringLiteral("::ffff:192.0.2.1");
+    QTest::newRow("link-local") << QByteArray("fe80:0:0:0:0200:5eff:fe00:5301")
+                                << QStringLiteral("fe80::200:5eff:fe00:5301");
+}
+
+void TstPacketRecord::ipv6Address()
+{
+    QFETCH(QByteArray, spelled);
+    QFETCH(QString, expected);
+
+    Ipv6Packet p;
+    const QByteArray bytes = address16(spelled.constData());
+    std::memcpy(p.src, bytes.constData(), 16);
+    std::memcpy(p.dst, bytes.constData(), 16);
+    const std::optional<QString> line = decode(DLT_RAW, ipv6(p));
+    QVERIFY(line.has_value());
+    QCOMPARE(line->section(QLatin1Char('|'), 2, 2), expected);
+    QCOMPARE(line->section(QLatin1Char('|'), 4, 4), expected);
+}
+
+void TstPacketRecord::truncatedAtEveryByte_data()
+{
+    QTest::addColumn<int>("linkType");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("payloadAt"); // where the TCP payload starts
+
+    Ipv6Packet p;
+    p.payload = "Hello";
+    p.tcp_options = QByteArray(12, '\x01');
+    p.extensions
+            = { ipv6_options(0), ipv6_fragment(0), ipv6_authentication(), ipv6_options(60, 2) };
+    const QByteArray ip = ipv6(p);
+    const int headers = 40 + 8 + 8 + 24 + 16 + 32;
+    QTest::newRow("ipv6-vlan-extensions")
+            << DLT_EN10MB << ethernet(ip, 0x86DD, { 0x8100 }) << 18 + headers;
+    QTest::newRow("ipv6-cooked-v2") << DLT_LINUX_SLL2 << cooked_v2(ip, 0x86DD) << 20 + headers;
+    QTest::newRow("ipv6-raw") << DLT_RAW << ip << headers;
+    Ipv4Packet v4;
+    v4.payload = "Hello";
+    v4.ip_options = QByteArray(4, '\x01');
+    QTest::newRow("ipv4-vlan") << DLT_EN10MB << ethernet(ipv4(v4), 0x0800, { 0x8100 })
+                               << 18 + 24 + 20;
+}
+
+void TstPacketRecord::truncatedAtEveryByte()
+{
+    QFETCH(int, linkType);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, payloadAt);
+
+    // Cut before the payload: no line. Cut inside or after it: the line
+    // states the whole length and shows what was captured.
+    for (int caplen = 0; caplen <= frame.size(); ++caplen) {
+        const std::optional<QString> line = decode(linkType, frame, caplen);
+        if (caplen < payloadAt) {
+            QVERIFY2(!line, qPrintable(QStringLiteral("caplen %1").arg(caplen)));
+            continue;
+        }
+        QVERIFY2(line.has_value(), qPrintable(QStringLiteral("caplen %1").arg(caplen)));
+        QCOMPARE(line->section(QLatin1Char('|'), 6, 6), QStringLiteral("5"));
+        QCOMPARE(line->section(QLatin1Char('|'), 7, 7),
+                 QString::fromLatin1(
+                         QByteArray("Hello").left(caplen - payloadAt).toHex().toUpper()));
+    }
 }
 
 QTEST_APPLESS_MAIN(TstPacketRecord)

@@ -75,6 +75,100 @@ inline QByteArray ipv4(const Ipv4Packet& p)
     return packet;
 }
 
+// One IPv6 packet: the extension headers in order, then TCP (or whatever
+// protocol says). The builder fills in every next-header field and the
+// payload length unless payload_length says otherwise.
+struct Ipv6Extension
+{
+    std::uint8_t type; // 0 hop-by-hop, 43 routing, 44 fragment, 51 AH, 60 destination
+    QByteArray bytes; // the whole header; byte 0 is filled in
+};
+
+struct Ipv6Packet
+{
+    // 2001:db8::1 to 2001:db8::2
+    std::uint8_t src[16] = { 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1 };
+    std::uint8_t dst[16] = { 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2 };
+    std::uint16_t src_port = 80;
+    std::uint16_t dst_port = 51000;
+    QVector<Ipv6Extension> extensions;
+    std::uint8_t protocol = 6; // after the extension headers
+    QByteArray tcp_options; // length a multiple of 4
+    QByteArray payload;
+    int payload_length = -1; // -1: the real one
+};
+
+// Hop-by-hop, routing or destination options of 8 * units bytes: the length
+// field counts 8-byte units after the first.
+inline Ipv6Extension ipv6_options(std::uint8_t type, int units = 1)
+{
+    QByteArray bytes(8 * units, '\0');
+    bytes[1] = static_cast<char>(units - 1);
+    if (type != 43) { // a PadN option fills the rest
+        bytes[2] = 1;
+        bytes[3] = static_cast<char>(8 * units - 4);
+    }
+    return { type, bytes };
+}
+
+// An authentication header with an ICV of icv_bytes (a multiple of 4): its
+// length field counts 4-byte units after the first two.
+inline Ipv6Extension ipv6_authentication(int icv_bytes = 12)
+{
+    QByteArray bytes(12 + icv_bytes, '\0');
+    bytes[1] = static_cast<char>((12 + icv_bytes) / 4 - 2);
+    return { 51, bytes };
+}
+
+// A fragment header; offset in 8-byte units.
+inline Ipv6Extension ipv6_fragment(std::uint16_t offset, bool more = true)
+{
+    QByteArray bytes(8, '\0');
+    put16(bytes, 2, static_cast<std::uint16_t>((offset << 3) | (more ? 1 : 0)));
+    bytes[7] = 0x2a; // identification
+    return { 44, bytes };
+}
+
+inline QByteArray ipv6(const Ipv6Packet& p)
+{
+    QByteArray ip(8, '\0');
+    ip[0] = 0x60;
+    ip[7] = 64; // hop limit
+    ip.append(reinterpret_cast<const char*>(p.src), 16);
+    ip.append(reinterpret_cast<const char*>(p.dst), 16);
+
+    // Each next-header field names what follows it: the first stands in the
+    // fixed header, the others at the start of each extension header.
+    ip[6] = static_cast<char>(p.extensions.isEmpty() ? p.protocol : p.extensions.first().type);
+    QByteArray chain;
+    for (int i = 0; i < p.extensions.size(); ++i) {
+        const bool last = i + 1 == p.extensions.size();
+        const int at = chain.size();
+        chain += p.extensions.at(i).bytes;
+        chain[at] = static_cast<char>(last ? p.protocol : p.extensions.at(i + 1).type);
+    }
+
+    QByteArray transport;
+    if (p.protocol == 6) {
+        const int tcp_header = 20 + p.tcp_options.size();
+        transport = QByteArray(tcp_header, '\0');
+        put16(transport, 0, p.src_port);
+        put16(transport, 2, p.dst_port);
+        transport[12] = static_cast<char>((tcp_header / 4) << 4);
+        transport[13] = 0x18; // PSH, ACK
+        put16(transport, 14, 65535);
+        std::memcpy(transport.data() + 20, p.tcp_options.constData(), p.tcp_options.size());
+    } else {
+        transport = QByteArray(8, '\0');
+        put16(transport, 0, p.src_port);
+        put16(transport, 2, p.dst_port);
+    }
+    const QByteArray rest = chain + transport + p.payload;
+    put16(ip, 4,
+          static_cast<std::uint16_t>(p.payload_length >= 0 ? p.payload_length : rest.size()));
+    return ip + rest;
+}
+
 inline QByteArray ethernet(const QByteArray& network, std::uint16_t ether_type = 0x0800,
                            const QVector<std::uint16_t>& vlan_types = {}, int min_size = 0)
 {
@@ -184,6 +278,41 @@ inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByte
                     sent = sent && send(server, reply.constData(), reply.size(), 0) == reply.size();
                 if (sent)
                     port = ntohs(address.sin_port);
+                close(server);
+            }
+        }
+        if (client >= 0)
+            close(client);
+    }
+    close(listener);
+    return port;
+}
+
+// The same over IPv6, on ::1 only.
+inline std::uint16_t exchange_on_ipv6_loopback(const QByteArray& payload,
+                                               const QByteArray& reply = {})
+{
+    const int listener = socket(AF_INET6, SOCK_STREAM, 0);
+    if (listener < 0)
+        return 0;
+    sockaddr_in6 address {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && listen(listener, 1) == 0
+        && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        const int client = socket(AF_INET6, SOCK_STREAM, 0);
+        if (client >= 0
+            && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            const int server = accept(listener, nullptr, nullptr);
+            if (server >= 0) {
+                bool sent = send(client, payload.constData(), payload.size(), 0) == payload.size();
+                if (!reply.isEmpty())
+                    sent = sent && send(server, reply.constData(), reply.size(), 0) == reply.size();
+                if (sent)
+                    port = ntohs(address.sin6_port);
                 close(server);
             }
         }

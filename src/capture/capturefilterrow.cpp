@@ -1,0 +1,51 @@
+#include "capturefilterrow.h"
+
+#include <optional>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "filtersettings.h"
+#include "pcapfilter.h"
+
+CaptureFilterRow::CaptureFilterRow(QCheckBox* box, QLineEdit* field, QLabel* error)
+    : QObject(box)
+    , m_box(box)
+    , m_field(field)
+    , m_error(error)
+{
+    // Readable on the light and the dark theme alike.
+    m_error->setStyleSheet(QStringLiteral("QLabel { color: #d9363e; }"));
+    m_error->setWordWrap(true);
+    m_error->setTextFormat(Qt::PlainText);
+    m_error->hide();
+    connect(m_box, &QCheckBox::toggled, this, &CaptureFilterRow::toggled);
+    // The reason stays until the expression changes.
+    connect(m_field, &QLineEdit::textEdited, m_error, &QLabel::hide);
+}
+
+void CaptureFilterRow::preset(const QString& expression)
+{
+    m_field->setText(expression);
+    m_field->setCursorPosition(0); // a long expression shows its start
+    if (m_box->isChecked())
+        toggled(true); // read the new text
+    else
+        m_box->setChecked(true);
+}
+
+void CaptureFilterRow::toggled(bool on)
+{
+    if (on) {
+        if (const std::optional<QString> reason = capture_filter_error(m_field->text())) {
+            m_error->setText(tr("捕获过滤表达式有误：%1").arg(*reason));
+            m_error->show();
+            m_box->setChecked(false); // writes the settings, switched off
+            return;
+        }
+        m_error->hide();
+    }
+    g_filter_settings.capture_filter_on = m_box->isChecked();
+    g_filter_settings.capture_filter = m_field->text();
+}

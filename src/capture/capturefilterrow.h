@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+// The capture filter row of the filter form: ticking the box checks the
+// expression against Ethernet at once. An expression that libpcap rejects
+// leaves the box unticked and shows libpcap's reason in the error label;
+// otherwise the switch and the expression go into g_filter_settings, which
+// the next capture started copies. Unticking writes them too, with the
+// switch off. Owned by the check box.
+class CaptureFilterRow : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(CaptureFilterRow)
+
+public:
+    CaptureFilterRow(QCheckBox* box, QLineEdit* field, QLabel* error);
+
+    // Puts the expression in the field and ticks the box, checked as a
+    // user's tick is.
+    void preset(const QString& expression);
+
+private:
+    void toggled(bool on);
+
+    QCheckBox* m_box;
+    QLineEdit* m_field;
+    QLabel* m_error;
+};
