@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>CaptureFilterRow</name>
+    <message>
+        <source>捕获过滤表达式有误：%1</source>
+        <translation>The capture filter is wrong: %1</translation>
+    </message>
+</context>
+<context>
     <name>FitWid</name>
     <message>
         <source>Form</source>
@@ -62,6 +69,14 @@
     <message>
         <source>多组数据以 | 分割，开始抓包前设置，否则无效。标志暂无功能</source>
         <translation>Separate several entries with |. Set them before starting a capture, or they have no effect. The data flag does nothing yet.</translation>
+    </message>
+    <message>
+        <source>捕获过滤</source>
+        <translation>Capture filter</translation>
+    </message>
+    <message>
+        <source>tcp port 443 and host 10.0.0.1</source>
+        <translation>tcp port 443 and host 10.0.0.1</translation>
     </message>
 </context>
 <context>
@@ -322,6 +337,21 @@ The original file is unchanged.</translation>
 是否保存修改?</source>
         <translation>The file %1 has been modified.
 Save the changes?</translation>
+    </message>
+</context>
+<context>
+    <name>ListFieldMarker</name>
+    <message>
+        <source>以下条目不是IP地址，不会匹配任何数据包（仍照原样使用）：</source>
+        <translation>These entries are not IP addresses and will match no packet (they are still used as typed):</translation>
+    </message>
+    <message>
+        <source>以下条目不是端口号，不会匹配任何数据包（仍照原样使用）：</source>
+        <translation>These entries are not port numbers and will match no packet (they are still used as typed):</translation>
+    </message>
+    <message>
+        <source>，共%1项</source>
+        <translation>, %1 in all</translation>
     </message>
 </context>
 <context>

@@ -33,6 +33,7 @@ constexpr FilterRow kFilterRows[] = {
     { "data_flag", "checkBox_3", "lineEdit_3" },
     { "exclude_ips", "checkBox_4", "lineEdit_4" },
     { "exclude_ports", "checkBox_5", "lineEdit_5" },
+    { "capture_filter", "checkBox_6", "lineEdit_6" },
 };
 
 QString enabled_key(const FilterRow& row)
@@ -101,10 +102,15 @@ void AppSettings::attach(FitWid& form)
         auto* field = form.findChild<QLineEdit*>(QLatin1String(row.field));
         if (box == nullptr || field == nullptr)
             continue;
-        if (const std::optional<QString> typed = text(text_key(row)))
-            field->setText(*typed);
-        if (const std::optional<bool> checked = flag(enabled_key(row)))
-            box->setChecked(*checked); // the form's slot reads the text now
+        // A box the form ticked itself (the capture filter that leaves out a
+        // remote session's own connections) stays as the form set it: a
+        // remembered expression belongs to another session.
+        if (!box->isChecked()) {
+            if (const std::optional<QString> typed = text(text_key(row)))
+                field->setText(*typed);
+            if (const std::optional<bool> checked = flag(enabled_key(row)))
+                box->setChecked(*checked); // the form's slot reads the text now
+        }
 
         connect(box, &QCheckBox::toggled, this,
                 [this, key = enabled_key(row)](bool checked) { write(key, checked); });

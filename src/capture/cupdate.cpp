@@ -128,7 +128,10 @@ void CUpdate::run()
     std::unique_ptr<CaptureHelper> helper;
     if (handle == nullptr && denied) {
         helper = std::make_unique<CaptureHelper>(stop_flag);
-        handle = helper->open(adapter_name, QString());
+        // The program filters in the kernel; the same expression is applied
+        // to the stream below, as to every source.
+        handle = helper->open(adapter_name,
+                              filter.capture_filter_on ? filter.capture_filter : QString());
     }
     if (handle == nullptr) {
         if (!helper)

@@ -86,6 +86,8 @@ private slots:
     void restartKeepsChoices_data();
     void restartKeepsChoices();
     void editedListAppliesFromNextStart();
+    void captureFilterRemembered_data();
+    void captureFilterRemembered();
     void badFileGivesDefaults_data();
     void badFileGivesDefaults();
 };
@@ -176,6 +178,46 @@ void TstAppSettings::editedListAppliesFromNextStart()
     MainWindow window;
     QVERIFY(g_filter_settings.exclude_ip_enabled);
     QCOMPARE(g_filter_settings.exclude_ips, QStringList({ QStringLiteral("10.0.0.1") }));
+}
+
+void TstAppSettings::captureFilterRemembered_data()
+{
+    QTest::addColumn<QByteArray>("ssh"); // SSH_CONNECTION of the second start
+    QTest::addColumn<bool>("remembered");
+    QTest::newRow("local") << QByteArray() << true;
+    // The form's own expression for this session wins over one remembered
+    // from another session.
+    QTest::newRow("remote-session") << QByteArray("127.0.0.9 50000 127.0.0.1 22") << false;
+}
+
+void TstAppSettings::captureFilterRemembered()
+{
+    QFETCH(QByteArray, ssh);
+    QFETCH(bool, remembered);
+    const QByteArray oldSsh = qgetenv("SSH_CONNECTION");
+    const QByteArray oldDisplay = qgetenv("DISPLAY");
+    const auto restore = qScopeGuard([&] {
+        qputenv("SSH_CONNECTION", oldSsh);
+        qputenv("DISPLAY", oldDisplay);
+    });
+    qunsetenv("SSH_CONNECTION");
+    qunsetenv("DISPLAY");
+    const QString expression = QStringLiteral("tcp port 8443");
+    {
+        MainWindow window;
+        child<QLineEdit>(*g_filter_form, "lineEdit_6")->setText(expression);
+        QTest::mouseClick(child<QCheckBox>(*g_filter_form, "checkBox_6"), Qt::LeftButton);
+        QVERIFY(g_filter_settings.capture_filter_on);
+    }
+    g_filter_settings = FilterSettings();
+    touch_settings_file();
+    if (!ssh.isEmpty())
+        qputenv("SSH_CONNECTION", ssh);
+    MainWindow window;
+    QVERIFY(g_filter_settings.capture_filter_on);
+    QCOMPARE(g_filter_settings.capture_filter == expression, remembered);
+    QCOMPARE(child<QLineEdit>(*g_filter_form, "lineEdit_6")->text(),
+             g_filter_settings.capture_filter);
 }
 
 void TstAppSettings::badFileGivesDefaults_data()

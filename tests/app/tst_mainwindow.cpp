@@ -412,7 +412,7 @@ void TstMainWindow::rejectedCaptureFilterIsReported()
     QCOMPARE(catcher.title, QStringLiteral("err"));
     QVERIFY2(catcher.text.contains(QStringLiteral("syntax error")), qPrintable(catcher.text));
     QTRY_COMPARE(g_capture_thread, nullptr);
-    verify_state(window, State::Stopped);
+    verify_state(window, State::Idle); // nothing was captured
     QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
 }
 
