@@ -21,6 +21,10 @@ struct FilterSettings
     QString capture_filter;
 };
 
+// Every switch, list and expression alike.
+bool operator==(const FilterSettings& a, const FilterSettings& b);
+bool operator!=(const FilterSettings& a, const FilterSettings& b);
+
 // The settings of this run, written by the filter options form and read when a
 // capture starts; both on the interface thread.
 extern FilterSettings g_filter_settings;

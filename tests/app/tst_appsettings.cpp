@@ -52,16 +52,6 @@ void touch_settings_file()
                              QFileDevice::FileModificationTime));
 }
 
-bool same_filter(const FilterSettings& a, const FilterSettings& b)
-{
-    return a.include_ip_enabled == b.include_ip_enabled
-            && a.include_port_enabled == b.include_port_enabled
-            && a.exclude_ip_enabled == b.exclude_ip_enabled
-            && a.exclude_port_enabled == b.exclude_port_enabled && a.include_ips == b.include_ips
-            && a.include_ports == b.include_ports && a.exclude_ips == b.exclude_ips
-            && a.exclude_ports == b.exclude_ports;
-}
-
 // The state a window starts in when nothing is remembered.
 void verify_defaults(const MainWindow& window)
 {
@@ -70,7 +60,7 @@ void verify_defaults(const MainWindow& window)
              g_adapter_names.isEmpty() ? -1 : 0);
     QCOMPARE(child<QLineEdit>(*g_filter_form, "lineEdit_2")->text(), QStringLiteral("80|8888"));
     QVERIFY(!child<QCheckBox>(*g_filter_form, "checkBox_2")->isChecked());
-    QVERIFY(same_filter(g_filter_settings, FilterSettings()));
+    QVERIFY(g_filter_settings == FilterSettings());
 }
 
 } // namespace
@@ -160,7 +150,7 @@ void TstAppSettings::restartKeepsChoices()
     QCOMPARE(child<QLineEdit>(*g_filter_form, "lineEdit_2")->text(), typed);
     QVERIFY(child<QCheckBox>(*g_filter_form, "checkBox_2")->isChecked());
     QVERIFY(!child<QCheckBox>(*g_filter_form, "checkBox")->isChecked());
-    QVERIFY(same_filter(g_filter_settings, chosen));
+    QVERIFY(g_filter_settings == chosen);
 }
 
 void TstAppSettings::editedListAppliesFromNextStart()

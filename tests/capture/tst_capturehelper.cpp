@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "capturehelper.h"
+#include "captureobserver.h"
 #include "cupdate.h"
 #include "testframes.h"
 
@@ -23,27 +24,6 @@ namespace {
 const QString kBuiltProgram = QStringLiteral(TARNLOOK_CAPTURE_PROGRAM);
 // The capable copy that asNobody hands over; empty otherwise.
 QString g_capable_program;
-
-// What a capture reports, collected on the test's thread.
-struct Observer
-{
-    QObject context;
-    QStringList lines;
-    QStringList failures;
-    QStringList denials;
-    bool finished = false;
-
-    explicit Observer(CUpdate& capture)
-    {
-        QObject::connect(&capture, &CUpdate::send_update, &context,
-                         [this](const QString& line) { lines.append(line); });
-        QObject::connect(&capture, &CUpdate::open_failed, &context,
-                         [this](const QString& reason) { failures.append(reason); });
-        QObject::connect(&capture, &CUpdate::open_denied, &context,
-                         [this](const QString& reason) { denials.append(reason); });
-        QObject::connect(&capture, &QThread::finished, &context, [this] { finished = true; });
-    }
-};
 
 // The processes this one has started and not yet reaped, zombies included.
 QStringList child_processes()
@@ -176,7 +156,7 @@ void TstCaptureHelper::captureThroughProgram()
 
     const ProgramScope scope(g_capable_program);
     auto capture = std::make_unique<CUpdate>(FilterSettings {});
-    Observer observer(*capture);
+    CaptureObserver observer(*capture);
     capture->adapter_name = QStringLiteral("lo");
     capture->start();
 
@@ -230,7 +210,7 @@ void TstCaptureHelper::deniedWithoutPrivilege()
 
     const ProgramScope scope(program);
     CUpdate capture(FilterSettings {});
-    Observer observer(capture);
+    CaptureObserver observer(capture);
     capture.adapter_name = QStringLiteral("lo");
     capture.start();
     QTRY_VERIFY_WITH_TIMEOUT(observer.finished, 10000);

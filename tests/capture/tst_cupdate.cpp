@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include "captureobserver.h"
 #include "cupdate.h"
 #include "packetrecord.h"
 #include "testframes.h"
@@ -11,26 +12,6 @@
 using namespace testframes;
 
 namespace {
-
-// Collects what a capture reports, on this (the test's) thread: the queued
-// connections deliver in emission order, so once `finished` has arrived every
-// line emitted before it has arrived too.
-struct Observer
-{
-    QObject context;
-    QStringList lines;
-    QStringList failures;
-    bool finished = false;
-
-    explicit Observer(CUpdate& capture)
-    {
-        QObject::connect(&capture, &CUpdate::send_update, &context,
-                         [this](const QString& line) { lines.append(line); });
-        QObject::connect(&capture, &CUpdate::open_failed, &context,
-                         [this](const QString& reason) { failures.append(reason); });
-        QObject::connect(&capture, &QThread::finished, &context, [this] { finished = true; });
-    }
-};
 
 QByteArray tcp(const QByteArray& payload, std::uint16_t src_port = 80)
 {
@@ -108,7 +89,7 @@ void TstCUpdate::captureFile()
     QVERIFY(write_capture(path, linkType, frames));
 
     CUpdate capture(FilterSettings {});
-    Observer observer(capture);
+    CaptureObserver observer(capture);
     capture.adapter_name = QStringLiteral("file://") + path;
     capture.start();
     QTRY_VERIFY_WITH_TIMEOUT(observer.finished, 10000);
@@ -191,7 +172,7 @@ void TstCUpdate::captureFilterOnFile()
     settings.capture_filter_on = on;
     settings.capture_filter = expression;
     CUpdate capture(settings);
-    Observer observer(capture);
+    CaptureObserver observer(capture);
     capture.adapter_name = QStringLiteral("file://") + path;
     capture.start();
     QTRY_VERIFY_WITH_TIMEOUT(observer.finished, 10000);
@@ -223,7 +204,7 @@ void TstCUpdate::unopenableSource()
     QFETCH(QString, source);
 
     CUpdate capture(FilterSettings {});
-    Observer observer(capture);
+    CaptureObserver observer(capture);
     capture.adapter_name = source;
     capture.start();
     QTRY_VERIFY_WITH_TIMEOUT(observer.finished, 10000);
@@ -312,7 +293,7 @@ void TstCUpdate::liveLoopback()
         QSKIP(qPrintable(reason));
 
     CUpdate capture(FilterSettings {});
-    Observer observer(capture);
+    CaptureObserver observer(capture);
     capture.adapter_name = QStringLiteral("lo");
     capture.start();
 
@@ -365,7 +346,7 @@ void TstCUpdate::destroyRunningCapture()
         QSKIP(qPrintable(reason));
 
     auto capture = std::make_unique<CUpdate>(FilterSettings {});
-    Observer observer(*capture);
+    CaptureObserver observer(*capture);
     capture->adapter_name = QStringLiteral("lo");
     capture->start();
     QVERIFY(capture->isRunning());

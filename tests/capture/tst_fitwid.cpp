@@ -39,16 +39,6 @@ Row row_of(const QString& box)
     return { &FilterSettings::exclude_port_enabled, &FilterSettings::exclude_ports };
 }
 
-bool same(const FilterSettings& a, const FilterSettings& b)
-{
-    return a.include_ip_enabled == b.include_ip_enabled
-            && a.include_port_enabled == b.include_port_enabled
-            && a.exclude_ip_enabled == b.exclude_ip_enabled
-            && a.exclude_port_enabled == b.exclude_port_enabled && a.include_ips == b.include_ips
-            && a.include_ports == b.include_ports && a.exclude_ips == b.exclude_ips
-            && a.exclude_ports == b.exclude_ports;
-}
-
 // Whether the field shows text in the colour of a warning: some pixels
 // clearly red.
 bool shows_red(QLineEdit& field)
@@ -237,7 +227,7 @@ void TstFitWid::toggleWritesRow()
     // The other rows are left alone.
     FilterSettings others = g_filter_settings;
     others.*row.list = QStringList();
-    QVERIFY(same(others, FilterSettings {}));
+    QVERIFY(others == FilterSettings {});
 }
 
 void TstFitWid::listReadOnlyWhenBoxToggles()
@@ -265,7 +255,7 @@ void TstFitWid::dataFlagRowChangesNothing()
     auto* flag = child<QCheckBox>(form, QStringLiteral("checkBox_3"));
     click_check_box(flag);
     QVERIFY(flag->isChecked());
-    QVERIFY(same(g_filter_settings, FilterSettings {}));
+    QVERIFY(g_filter_settings == FilterSettings {});
 }
 
 void TstFitWid::confirmAndCloseHideKeepingState()
@@ -314,7 +304,7 @@ void TstFitWid::explanationBox()
     QCOMPARE(title, QStringLiteral("说明"));
     QCOMPARE(text, QStringLiteral("多组数据以 | 分割，开始抓包前设置，否则无效。标志暂无功能"));
     QCOMPARE(buttons.size(), 1);
-    QVERIFY(same(g_filter_settings, FilterSettings {}));
+    QVERIFY(g_filter_settings == FilterSettings {});
 }
 
 void TstFitWid::longListKeptWhole()
@@ -445,7 +435,7 @@ void TstFitWid::captureFilterTick()
     FilterSettings lists = g_filter_settings;
     lists.capture_filter_on = false;
     lists.capture_filter.clear();
-    QVERIFY(same(lists, FilterSettings {}));
+    QVERIFY(lists == FilterSettings {});
 }
 
 void TstFitWid::remoteSessionExcluded_data()
