@@ -16,15 +16,15 @@
 #include <QTableWidgetItem>
 #include <QTextStream>
 
+#include "capturestore.h"
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "packetrecord.h"
-#include "paintthrottle.h"
+#include "packetrows.h"
 #include "qhexdocument.h"
 #include "qhexview.h"
 #include "qmemorybuffer.h"
-#include "recordfielditem.h"
 #include "ui_mainwindow.h"
 
 QStringList g_adapter_names;
@@ -36,7 +36,6 @@ Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
 
 constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
-constexpr int kRecordFields = 8;
 constexpr int kHexColumn = 7;
 
 // Every capture object not yet released, the running ones among them; the
@@ -113,7 +112,10 @@ MainWindow::MainWindow(QWidget* parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    new PaintThrottle(ui->tableWidget_2); // a child of the table
+    // What an earlier run that crashed left behind goes now.
+    CaptureStore::remove_stale_folders();
+    m_store = std::make_unique<CaptureStore>();
+    m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
     load_theme(kLightTheme);
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
     // Parentless, a window of its own; destroyed with this window.
@@ -142,6 +144,7 @@ MainWindow::~MainWindow()
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
         delete capture.data(); // stops and joins a running capture
     live_captures().clear();
+    m_rows->clear();
     delete g_filter_form;
     g_filter_form = nullptr;
     delete ui;
@@ -183,6 +186,8 @@ void MainWindow::on_pushButton_2_clicked()
     captures.erase(std::remove(captures.begin(), captures.end(), nullptr), captures.end());
     captures.emplace_back(capture);
 
+    if (m_store->isValid())
+        capture->store = m_store.get();
     connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         if (g_capture_thread == capture)
@@ -218,28 +223,17 @@ void MainWindow::on_pushButton_7_clicked()
 
 void MainWindow::on_pushButton_clicked()
 {
-    // One reset instead of a removal per row: a long capture has millions.
-    ui->tableWidget_2->setRowCount(0);
+    m_rows->clear();
+    m_store->clear();
 }
 
 void MainWindow::show_data_UI(QString line)
 {
-    QTableWidget* table = ui->tableWidget_2;
-    const int row = table->rowCount();
-    table->setRowCount(row + 1);
-    const int columns = std::min(kRecordFields, static_cast<int>(line.count(QLatin1Char('|'))) + 1);
-    // The new row is not painted before this returns, so the per-cell change
-    // notices, eight per row, would only cost time: the view reads the cells
-    // when it paints the row it was told of.
-    {
-        const QSignalBlocker quiet(table->model());
-        for (int column = 0; column < columns; ++column)
-            table->setItem(row, column, new RecordFieldItem(line));
-    }
-    // While lines pour in, the table is repainted a few times a second rather
-    // than once per row.
-    if (auto* throttle = table->findChild<PaintThrottle*>(QString(), Qt::FindDirectChildrenOnly))
-        throttle->changed();
+    // A capture stored the frame of each line it emitted, in the same order.
+    std::optional<std::int64_t> frame;
+    if (auto* capture = qobject_cast<CUpdate*>(sender()))
+        frame = capture->take_stored_frame();
+    m_rows->append(line, frame);
 }
 
 void MainWindow::on_pushButton_3_clicked()

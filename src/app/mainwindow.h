@@ -1,10 +1,14 @@
 #pragma once
 
+#include <memory>
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
+class CaptureStore;
 class CUpdate;
+class PacketRows;
 class QTableWidgetItem;
 
 namespace Ui {
@@ -48,6 +52,9 @@ public slots:
 
 private:
     Ui::MainWindow* ui;
+    // The frames behind the rows, on disk; removed with the window.
+    std::unique_ptr<CaptureStore> m_store;
+    PacketRows* m_rows; // a child of the table
 };
 
 // The pcap name of every adapter listed; entry i belongs to item i of the

@@ -1,28 +1,13 @@
 #include "recordfielditem.h"
 
-#include <QTableWidget>
+#include "packetrows.h"
 
-namespace {
-
-// Field `index` of a "|"-separated line; empty when the line has fewer fields.
-QString field(const QString& line, int index)
+RecordFieldItem::RecordFieldItem(const PacketRows* rows)
+    : m_rows(rows)
 {
-    int from = 0;
-    for (int i = 0; i < index; ++i) {
-        from = line.indexOf(QLatin1Char('|'), from);
-        if (from < 0)
-            return QString();
-        ++from;
-    }
-    const int to = line.indexOf(QLatin1Char('|'), from);
-    return line.mid(from, to < 0 ? -1 : to - from);
+    // What was captured stays as captured.
+    setFlags(flags() & ~Qt::ItemIsEditable);
 }
-
-} // namespace
-
-RecordFieldItem::RecordFieldItem(const QString& line)
-    : m_line(line)
-{ }
 
 QVariant RecordFieldItem::data(int role) const
 {
@@ -32,7 +17,7 @@ QVariant RecordFieldItem::data(int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return field(m_line, qMax(0, column()));
+        return m_rows->field(row(), column());
     case Qt::TextAlignmentRole:
         return int(Qt::AlignCenter);
     default:

@@ -6,9 +6,11 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 
 #include "capturefilter.h"
+#include "capturestore.h"
 #include "packetrecord.h"
 
 namespace {
@@ -22,6 +24,20 @@ constexpr int kBufferBytes = 32 << 20;
 // ready. Short, so that stopping a quiet capture is prompt.
 constexpr int kStopPollMs = 100;
 const QString kFileScheme = QStringLiteral("file://");
+// How often the loop looks at free memory and disk, and at a file's position.
+constexpr int kCheckIntervalMs = 200;
+
+// libpcap's name and description of a link type, as "EN10MB (Ethernet)".
+QString link_type_text(int link_type)
+{
+    const char* name = pcap_datalink_val_to_name(link_type);
+    const char* description = pcap_datalink_val_to_description(link_type);
+    QString text = name != nullptr ? QString::fromLatin1(name)
+                                   : QStringLiteral("DLT %1").arg(link_type);
+    if (description != nullptr)
+        text += QStringLiteral(" (%1)").arg(QString::fromLatin1(description));
+    return text;
+}
 
 // Opens a live adapter with the settings of every capture (snapshot length,
 // promiscuous mode, read timeout), or a capture file. On failure returns null
@@ -108,34 +124,61 @@ void CUpdate::run()
         return;
     }
     pcap_handle = handle;
+    m_link_type = pcap_datalink(handle);
+    FILE* file = pcap_file(handle); // a capture file's, else null
 
-    const int fd = pcap_get_selectable_fd(handle);
-    while (!stop_flag.load()) {
-        struct pcap_pkthdr* header = nullptr;
-        const u_char* data = nullptr;
-        const int result = pcap_next_ex(handle, &header, &data);
-        if (result == 1) {
-            if (stop_flag.load())
+    if (!link_type_supported(m_link_type)) {
+        emit capture_failed(UnsupportedLinkType, link_type_text(m_link_type));
+    } else {
+        const int fd = pcap_get_selectable_fd(handle);
+        const QString store_folder = store != nullptr ? store->folder() : QString();
+        QElapsedTimer since_check;
+        since_check.start();
+        while (!stop_flag.load()) {
+            if (since_check.elapsed() >= kCheckIntervalMs) {
+                since_check.restart();
+                if (file != nullptr)
+                    file_position = ftello(file);
+                const ResourceFloors::Shortage shortage = floors.check(store_folder);
+                if (shortage != ResourceFloors::Shortage::None) {
+                    emit capture_failed(
+                            shortage == ResourceFloors::Shortage::Memory ? LowMemory : LowDisk,
+                            QString());
+                    break;
+                }
+            }
+            struct pcap_pkthdr* header = nullptr;
+            const u_char* data = nullptr;
+            const int result = pcap_next_ex(handle, &header, &data);
+            if (result == 1) {
+                if (stop_flag.load())
+                    break;
+                parse_packet(header, data);
+            } else if (result == 0) {
+                wait_for_frames(fd);
+            } else {
+                // PCAP_ERROR_BREAK is the end of a capture file.
+                if (result == PCAP_ERROR) {
+                    const QString reason = QString::fromLocal8Bit(pcap_geterr(handle));
+                    qCWarning(lcCapture).noquote()
+                            << "capture on" << adapter_name << "ended:" << reason;
+                    emit capture_failed(ReadError, reason);
+                }
                 break;
-            parse_packet(header, data);
-        } else if (result == 0) {
-            wait_for_frames(fd);
-        } else {
-            // PCAP_ERROR_BREAK is the end of a capture file.
-            if (result == PCAP_ERROR)
-                qCWarning(lcCapture).noquote()
-                        << "capture on" << adapter_name
-                        << "ended:" << QString::fromLocal8Bit(pcap_geterr(handle));
-            break;
+            }
         }
+        if (file != nullptr)
+            file_position = ftello(file);
     }
 
     // What the kernel handed over and what it had to drop, for whoever
     // watches a busy adapter.
     pcap_stat stats {};
-    if (pcap_stats(handle, &stats) == 0)
+    if (file == nullptr && pcap_stats(handle, &stats) == 0) {
+        dropped = stats.ps_drop;
         qCDebug(lcCapture).noquote() << "capture on" << adapter_name << "ended: received"
                                      << stats.ps_recv << "dropped" << stats.ps_drop;
+    }
 
     pcap_handle = nullptr;
     pcap_close(handle);
@@ -143,13 +186,42 @@ void CUpdate::run()
 
 void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
 {
-    const int link_type = pcap_handle != nullptr ? pcap_datalink(pcap_handle) : DLT_EN10MB;
-    if (std::optional<QString> line = make_record_line(link_type, *header, data))
+    const int link_type = pcap_handle != nullptr ? m_link_type : DLT_EN10MB;
+    if (std::optional<QString> line = make_record_line(link_type, *header, data)) {
+        m_header = header;
+        m_data = data;
+        m_link_type = link_type;
         update_table(*line);
+        m_header = nullptr;
+        m_data = nullptr;
+    }
 }
 
 void CUpdate::update_table(QString qstr)
 {
-    if (filter_accepts(filter, qstr))
-        emit send_update(qstr);
+    if (!filter_accepts(filter, qstr))
+        return;
+    if (store != nullptr) {
+        std::int64_t seq = -1;
+        if (m_header != nullptr) {
+            if (const std::optional<std::int64_t> stored
+                = store->append(m_link_type, *m_header, m_data))
+                seq = *stored;
+            else if (!stop_flag.exchange(true))
+                emit capture_failed(StoreError, store->errorString());
+        }
+        const std::lock_guard<std::mutex> lock(m_tickets_mutex);
+        m_tickets.push_back(seq);
+    }
+    emit send_update(qstr);
+}
+
+std::optional<std::int64_t> CUpdate::take_stored_frame()
+{
+    const std::lock_guard<std::mutex> lock(m_tickets_mutex);
+    if (m_tickets.empty())
+        return std::nullopt;
+    const std::int64_t seq = m_tickets.front();
+    m_tickets.pop_front();
+    return seq >= 0 ? std::optional<std::int64_t>(seq) : std::nullopt;
 }

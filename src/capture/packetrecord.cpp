@@ -179,6 +179,20 @@ void hex_to_bytes(const std::string& text, unsigned char* out)
     }
 }
 
+bool link_type_supported(int link_type)
+{
+    switch (link_type) {
+    case DLT_EN10MB:
+    case DLT_LINUX_SLL:
+    case DLT_LINUX_SLL2:
+    case DLT_RAW:
+    case DLT_IPV4:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data)
 {

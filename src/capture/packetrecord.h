@@ -29,3 +29,6 @@ void hex_to_bytes(const std::string& text, unsigned char* out);
 // padding is never payload. Nothing past header.caplen is read.
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data);
+
+// Whether make_record_line decodes frames of this pcap link type at all.
+[[nodiscard]] bool link_type_supported(int link_type);
