@@ -6,16 +6,21 @@
 
 #include <pcap/pcap.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDebug>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPointer>
-#include <QSignalBlocker>
+#include <QProgressDialog>
 #include <QTableWidgetItem>
 #include <QTextStream>
+#include <QTimer>
 
+#include "capturefile.h"
 #include "capturestore.h"
 #include "cupdate.h"
 #include "filtersettings.h"
@@ -25,6 +30,7 @@
 #include "qhexdocument.h"
 #include "qhexview.h"
 #include "qmemorybuffer.h"
+#include "resourcefloors.h"
 #include "ui_mainwindow.h"
 
 QStringList g_adapter_names;
@@ -37,6 +43,8 @@ Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
 constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
 constexpr int kHexColumn = 7;
+constexpr int kProgressIntervalMs = 250;
+const QString kFileScheme = QStringLiteral("file://");
 
 // Every capture object not yet released, the running ones among them; the
 // window joins them when it is destroyed.
@@ -46,13 +54,31 @@ std::vector<QPointer<CUpdate>>& live_captures()
     return captures;
 }
 
-// Idle and stopped look alike but for the title.
-void show_stopped(QMainWindow& window, Ui::MainWindow& ui)
+// The controls of the capturing state (or of idle and stopped, which look
+// alike but for the title).
+void show_capturing(Ui::MainWindow& ui, bool capturing)
 {
-    ui.pushButton_7->setEnabled(false);
-    ui.pushButton_2->setEnabled(true);
-    ui.comboBox->setEnabled(true);
-    window.setWindowTitle(MainWindow::tr("停止捕获"));
+    ui.pushButton_7->setEnabled(capturing);
+    ui.pushButton_2->setEnabled(!capturing);
+    ui.comboBox->setEnabled(!capturing);
+    ui.actionOpen->setEnabled(!capturing);
+}
+
+// libpcap's name and description of a link type, as "EN10MB (Ethernet)".
+QString link_type_text(int link_type)
+{
+    const char* name = pcap_datalink_val_to_name(link_type);
+    const char* description = pcap_datalink_val_to_description(link_type);
+    QString text
+            = name != nullptr ? QString::fromLatin1(name) : QStringLiteral("DLT %1").arg(link_type);
+    if (description != nullptr)
+        text += QStringLiteral(" (%1)").arg(QString::fromLatin1(description));
+    return text;
+}
+
+QString capture_file_filter()
+{
+    return MainWindow::tr("捕获文件 (*.pcap *.pcapng *.cap *.dmp);;所有文件 (*)");
 }
 
 // Fills the adapter list and g_adapter_names in step, so that entry i of the
@@ -118,14 +144,34 @@ MainWindow::MainWindow(QWidget* parent)
     m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
     load_theme(kLightTheme);
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
-    // Parentless, a window of its own; destroyed with this window.
+    // A window of its own, owned by this one: closing this window ends the
+    // program even while the form is open.
     delete g_filter_form;
-    g_filter_form = new FitWid;
+    g_filter_form = new FitWid(this);
+    g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     setFixedSize(width(), height());
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
+    // A payload is one long line without word breaks; looking for them
+    // froze the window for seconds on a 64 KB payload.
+    ui->textEdit->setWordWrapMode(QTextOption::WrapAnywhere);
+    ui->textEdit_2->setWordWrapMode(QTextOption::WrapAnywhere);
+
+    connect(ui->actionOpen, &QAction::triggered, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("打开捕获文件"), QString(),
+                                                          capture_file_filter());
+        if (!path.isEmpty())
+            open_capture_file(path);
+    });
+    connect(ui->actionSave, &QAction::triggered, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, tr("保存捕获文件"), QString(),
+                                                          capture_file_filter());
+        if (!path.isEmpty())
+            save_capture_file(path);
+    });
+    connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
 
     QString reason;
     if (!list_adapters(*ui->comboBox, &reason)) {
@@ -173,11 +219,15 @@ void MainWindow::on_pushButton_2_clicked()
     if (index < 0 || index >= g_adapter_names.size())
         return; // no adapter to capture on
 
-    ui->comboBox->setEnabled(false);
     const QString& adapter = g_adapter_names.at(index);
     qCDebug(lcApp).noquote() << adapter;
-    setWindowTitle(tr("正在侦听网卡->") + ui->comboBox->currentText());
-    ui->pushButton_2->setEnabled(false);
+    launch_capture(adapter, tr("正在侦听网卡->") + ui->comboBox->currentText());
+}
+
+CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
+{
+    show_capturing(*ui, true);
+    setWindowTitle(title);
 
     // Parentless: released by deleteLater once finished, or by ~MainWindow.
     auto* capture = new CUpdate(g_filter_settings);
@@ -188,32 +238,149 @@ void MainWindow::on_pushButton_2_clicked()
 
     if (m_store->isValid())
         capture->store = m_store.get();
+    capture->floors = g_resource_floors;
     connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         if (g_capture_thread == capture)
-            show_stopped(*this, *ui);
+            show_stopped_state(0);
         QMessageBox::warning(this, tr("err"), tr("open pcap fail") + QLatin1Char('\n') + reason);
     });
+    connect(capture, &CUpdate::capture_failed, this, &MainWindow::report_failure);
     // A capture that ends by itself (read error, end of a capture file) puts
     // the window back in the stopped state, as the stop button would.
     connect(capture, &QThread::finished, this, [this, capture] {
         if (g_capture_thread != capture)
             return;
         g_capture_thread = nullptr;
-        show_stopped(*this, *ui);
+        show_stopped_state(capture->dropped);
     });
     connect(capture, &QThread::finished, capture, &QObject::deleteLater);
 
-    capture->adapter_name = adapter;
+    capture->adapter_name = source;
     capture->start(QThread::InheritPriority);
-    ui->pushButton_7->setEnabled(true);
+    return capture;
+}
+
+void MainWindow::show_stopped_state(std::uint64_t dropped)
+{
+    show_capturing(*ui, false);
+    QString title = tr("停止捕获");
+    if (dropped > 0)
+        title += tr(" (内核丢弃了 %1 个数据包)").arg(dropped);
+    setWindowTitle(title);
+}
+
+void MainWindow::report_failure(int failure, const QString& detail)
+{
+    const int rows = m_rows->count();
+    QString text;
+    switch (failure) {
+    case CUpdate::UnsupportedLinkType:
+        text = tr("不支持这个数据源的链路类型: %1\n无法从中解析TCP数据包,捕获已停止。").arg(detail);
+        break;
+    case CUpdate::StoreError:
+        text = tr("写入临时捕获数据失败,捕获已停止: %1\n表中已有 %2 行。").arg(detail).arg(rows);
+        break;
+    case CUpdate::LowMemory:
+        text = tr("可用内存不足,捕获已自动停止。\n表中已有 %1 行,仍可保存。").arg(rows);
+        break;
+    case CUpdate::LowDisk:
+        text = tr("临时目录所在磁盘的剩余空间不足,捕获已自动停止。\n表中已有 %1 行,仍可保存。")
+                       .arg(rows);
+        break;
+    default:
+        text = tr("捕获出错而停止: %1\n表中已有 %2 行。").arg(detail).arg(rows);
+        break;
+    }
+    QMessageBox::warning(this, tr("err"), text);
+}
+
+bool MainWindow::select_adapter(const QString& name)
+{
+    int index = g_adapter_names.indexOf(name);
+    if (index < 0)
+        index = ui->comboBox->findText(name);
+    if (index < 0)
+        return false;
+    ui->comboBox->setCurrentIndex(index);
+    return true;
+}
+
+void MainWindow::start_capture()
+{
+    if (ui->pushButton_2->isEnabled())
+        on_pushButton_2_clicked();
+}
+
+bool MainWindow::open_capture_file(const QString& path)
+{
+    if (g_capture_thread != nullptr) {
+        QMessageBox::warning(this, tr("err"), tr("正在捕获,请先停止再打开文件。"));
+        return false;
+    }
+    int link_type = 0;
+    if (const std::optional<QString> problem = capture_file_problem(path, &link_type)) {
+        QMessageBox::warning(this, tr("err"), tr("打开文件失败: %1\n%2").arg(path, *problem));
+        return false;
+    }
+    if (!link_type_supported(link_type)) {
+        QMessageBox::warning(this, tr("err"),
+                             tr("打开文件失败: %1\n不支持这个文件的链路类型: %2")
+                                     .arg(path, link_type_text(link_type)));
+        return false;
+    }
+
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const QString reading = tr("正在读取文件->") + name;
+    CUpdate* capture = launch_capture(kFileScheme + info.absoluteFilePath(), reading);
+
+    // Progress in the title: rows read and how far into the file.
+    const int first_row = m_rows->count();
+    const double size = std::max<qint64>(1, info.size());
+    auto* progress = new QTimer(this);
+    progress->setInterval(kProgressIntervalMs);
+    connect(progress, &QTimer::timeout, this, [this, capture, first_row, size, reading] {
+        if (g_capture_thread != capture)
+            return;
+        const qint64 at = capture->file_position.load();
+        const int percent = at < 0 ? 0 : static_cast<int>(100.0 * at / size);
+        setWindowTitle(
+                tr("%1 (%2 行, %3%)").arg(reading).arg(m_rows->count() - first_row).arg(percent));
+    });
+    connect(capture, &QThread::finished, progress, &QObject::deleteLater);
+    progress->start();
+    return true;
+}
+
+bool MainWindow::save_capture_file(const QString& path)
+{
+    std::vector<std::int64_t> frames;
+    frames.reserve(static_cast<std::size_t>(m_rows->count()));
+    for (int row = 0; row < m_rows->count(); ++row)
+        if (const std::optional<std::int64_t> frame = m_rows->frame(row))
+            frames.push_back(*frame);
+
+    QProgressDialog progress(tr("正在保存 %1 个数据包...").arg(frames.size()), tr("取消"), 0,
+                             static_cast<int>(frames.size()), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    QString error;
+    const bool saved = save_frames(*m_store, frames, path, &error, [&progress](std::size_t done) {
+        progress.setValue(static_cast<int>(done));
+        return !progress.wasCanceled();
+    });
+    progress.reset();
+    if (!saved) {
+        QMessageBox::warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
+        return false;
+    }
+    return true;
 }
 
 void MainWindow::on_pushButton_7_clicked()
 {
-    ui->pushButton_7->setEnabled(false);
-    ui->pushButton_2->setEnabled(true);
-    ui->comboBox->setEnabled(true);
+    show_capturing(*ui, false);
     if (g_capture_thread == nullptr)
         return;
     // The capture ends by itself shortly; its object is released then.
@@ -260,9 +427,11 @@ void MainWindow::on_pushButton_8_clicked()
     // Every decoded byte, zero bytes included: one per pair of characters.
     const QByteArray bytes = decode_hex_text(hex).left(hex.size() / 2);
 
-    // A window of its own; closing it releases it with its document and
+    // A window of its own, owned by this one (so that closing this window
+    // ends the program); closing it releases it with its document and
     // buffer.
-    auto* view = new QHexView;
+    auto* view = new QHexView(this);
+    view->setWindowFlag(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
     auto* buffer = new QMemoryBuffer; // the document takes it over
     buffer->load(bytes.constData(), bytes.size());

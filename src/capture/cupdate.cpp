@@ -32,8 +32,8 @@ QString link_type_text(int link_type)
 {
     const char* name = pcap_datalink_val_to_name(link_type);
     const char* description = pcap_datalink_val_to_description(link_type);
-    QString text = name != nullptr ? QString::fromLatin1(name)
-                                   : QStringLiteral("DLT %1").arg(link_type);
+    QString text
+            = name != nullptr ? QString::fromLatin1(name) : QStringLiteral("DLT %1").arg(link_type);
     if (description != nullptr)
         text += QStringLiteral(" (%1)").arg(QString::fromLatin1(description));
     return text;
@@ -132,18 +132,17 @@ void CUpdate::run()
     } else {
         const int fd = pcap_get_selectable_fd(handle);
         const QString store_folder = store != nullptr ? store->folder() : QString();
-        QElapsedTimer since_check;
-        since_check.start();
+        QElapsedTimer since_check; // invalid: the first turn checks at once
         while (!stop_flag.load()) {
-            if (since_check.elapsed() >= kCheckIntervalMs) {
+            if (!since_check.isValid() || since_check.elapsed() >= kCheckIntervalMs) {
                 since_check.restart();
                 if (file != nullptr)
                     file_position = ftello(file);
                 const ResourceFloors::Shortage shortage = floors.check(store_folder);
                 if (shortage != ResourceFloors::Shortage::None) {
-                    emit capture_failed(
-                            shortage == ResourceFloors::Shortage::Memory ? LowMemory : LowDisk,
-                            QString());
+                    emit capture_failed(shortage == ResourceFloors::Shortage::Memory ? LowMemory
+                                                                                     : LowDisk,
+                                        QString());
                     break;
                 }
             }
