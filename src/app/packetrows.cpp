@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include <malloc.h>
 #include <pcap/pcap.h>
 
+#include <QHash>
 #include <QSignalBlocker>
 #include <QTableWidget>
 
@@ -52,6 +52,14 @@ std::pair<int, int> count_fields(const QString& line)
     return { fields, from };
 }
 
+// Which rows belong to which table, for the cells to find theirs. Interface
+// thread only.
+QHash<const QTableWidget*, const PacketRows*>& registry()
+{
+    static QHash<const QTableWidget*, const PacketRows*> rows;
+    return rows;
+}
+
 } // namespace
 
 PacketRows::PacketRows(QTableWidget* table, const CaptureStore* store)
@@ -64,20 +72,29 @@ PacketRows::PacketRows(QTableWidget* table, const CaptureStore* store)
     header->setDefaultSectionSize(table->verticalHeader()->defaultSectionSize());
     table->setVerticalHeader(header);
     header->setRowCount(0);
+    registry().insert(table, this);
 }
 
-PacketRows::~PacketRows() = default;
+PacketRows::~PacketRows()
+{
+    registry().remove(m_table);
+}
+
+const PacketRows* PacketRows::of(const QTableWidget* table)
+{
+    return registry().value(table);
+}
 
 const char* PacketRows::keep(const QByteArray& text)
 {
-    const auto size = static_cast<std::size_t>(text.size());
+    const auto size = static_cast<std::size_t>(text.size()) + 1; // and its zero
     if (m_chunks.empty() || m_chunk_used + size > m_chunk_size) {
         m_chunk_size = std::max(kChunkBytes, size);
         m_chunks.emplace_back(new char[m_chunk_size]);
         m_chunk_used = 0;
     }
     char* at = m_chunks.back().get() + m_chunk_used;
-    std::memcpy(at, text.constData(), size);
+    std::memcpy(at, text.constData(), size); // QByteArray ends in a zero
     m_chunk_used += size;
     return at;
 }
@@ -89,7 +106,7 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
     // keeps the short fields only.
     const bool stored = frame.has_value() && fields == kRecordFields;
     const QByteArray text = (stored ? line.left(hex_at) : line).toUtf8();
-    m_rows.push_back({ keep(text), static_cast<std::uint32_t>(text.size()), stored ? *frame : -1 });
+    m_rows.push_back({ keep(text), stored ? *frame : -1 });
 
     const int row = static_cast<int>(m_rows.size()) - 1;
     m_table->setRowCount(row + 1);
@@ -99,7 +116,7 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
     {
         const QSignalBlocker quiet(m_table->model());
         for (int column = 0; column < fields; ++column)
-            m_table->setItem(row, column, new RecordFieldItem(this));
+            m_table->setItem(row, column, new RecordFieldItem);
     }
     static_cast<RowNumberHeader*>(m_table->verticalHeader())->setRowCount(row + 1);
     // While lines pour in, the table is repainted a few times a second rather
@@ -109,6 +126,8 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
 
 void PacketRows::clear()
 {
+    // The cells' blocks go back to the system with the last cell; the heap
+    // that the table itself used is reused by the next rows.
     m_table->setRowCount(0);
     static_cast<RowNumberHeader*>(m_table->verticalHeader())->setRowCount(0);
     std::vector<Row>().swap(m_rows);
@@ -117,9 +136,6 @@ void PacketRows::clear()
     m_chunk_size = 0;
     m_cached_row = -1;
     m_cached_hex.clear();
-    // Millions of freed cells leave the heap full of holes; give the pages
-    // back to the system.
-    malloc_trim(0);
 }
 
 QString PacketRows::field(int row, int column) const
@@ -129,7 +145,7 @@ QString PacketRows::field(int row, int column) const
     const Row& entry = m_rows[static_cast<std::size_t>(row)];
     if (column == kHexColumn && entry.frame >= 0)
         return stored_hex(row);
-    const auto span = field_span(entry.text, static_cast<int>(entry.size), column);
+    const auto span = field_span(entry.text, static_cast<int>(std::strlen(entry.text)), column);
     if (!span)
         return QString();
     return QString::fromUtf8(entry.text + span->first, span->second);

@@ -42,11 +42,13 @@ public:
     // The row's frame in the store, if it has one.
     std::optional<std::int64_t> frame(int row) const;
 
+    // The rows of this table, if it has any.
+    static const PacketRows* of(const QTableWidget* table);
+
 private:
     struct Row
     {
-        const char* text; // UTF-8, in m_chunks
-        std::uint32_t size;
+        const char* text; // UTF-8 and a terminating zero, in m_chunks
         std::int64_t frame; // -1: none; the text is the whole line
     };
 

@@ -1,0 +1,179 @@
+// The capture store under load: rows whose payload stays on disk, against
+// rows that keep their whole record line (how every row was kept before the
+// store). Each case runs in a process of its own so that its memory is its
+// own; the machine's load (uptime) is printed next to every timing, since
+// the machine may be shared.
+//
+//   bench_store [rows]                  default 1000000, all tables
+//   bench_store --case MODE PAYLOAD ROWS  one case, one line of figures
+//
+// MODE "stored": the rows come from a capture file opened in the window
+// (decode, filter, store, table); "lines": the same record lines are handed
+// to show_data_UI without a stored frame.
+
+#include <cstdio>
+
+#include <pcap/pcap.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "benchreport.h"
+#include "capturestore.h"
+#include "cupdate.h"
+#include "mainwindow.h"
+#include "testframes.h"
+
+namespace {
+
+QString load()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(file.readAll().split(' ').value(0));
+}
+
+// A capture file of `rows` TCP frames of `payload` bytes each.
+bool writeFile(const QString& path, int payload, int rows)
+{
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, QFile::encodeName(path).constData());
+    if (dumper == nullptr)
+        return false;
+    for (int i = 0; i < rows; ++i) {
+        testframes::Ipv4Packet p;
+        p.src_port = static_cast<std::uint16_t>(1024 + i % 60000);
+        p.payload = QByteArray(payload, static_cast<char>('a' + i % 26));
+        const QByteArray frame = testframes::ethernet(testframes::ipv4(p));
+        const pcap_pkthdr header = testframes::header_for(frame, 1700000000 + i / 1000);
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header,
+                  reinterpret_cast<const u_char*>(frame.constData()));
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return true;
+}
+
+// Prints "rows/s bytes-per-row clear-s quit-s load save-s".
+int runCase(const QString& mode, int payload, int rows)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("in.pcap"));
+    if (!writeFile(path, payload, rows))
+        return 1;
+    QStringList lines; // for "lines": the record lines a capture makes
+    if (mode == QLatin1String("lines")) {
+        CUpdate decoder { FilterSettings {} };
+        QObject::connect(
+                &decoder, &CUpdate::send_update, &decoder,
+                [&lines](const QString& line) { lines.append(line); }, Qt::DirectConnection);
+        decoder.adapter_name = QStringLiteral("file://") + path;
+        decoder.start();
+        decoder.wait();
+    }
+
+    auto* window = new MainWindow; // deleted below, timed
+    window->show();
+    QApplication::processEvents();
+    const qint64 before = bench::residentBytes();
+    QElapsedTimer timer;
+    timer.start();
+    if (mode == QLatin1String("stored")) {
+        window->open_capture_file(path);
+        while (g_capture_thread != nullptr)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    } else {
+        for (int i = 0; i < lines.size(); ++i) {
+            window->show_data_UI(lines.at(i));
+            if (i % 256 == 255)
+                QApplication::processEvents();
+        }
+        lines.clear();
+    }
+    QApplication::processEvents();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const qint64 after = bench::residentBytes();
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    const int shown = table->rowCount();
+
+    double save = -1;
+    if (mode == QLatin1String("stored")) {
+        timer.restart();
+        if (window->save_capture_file(dir.filePath(QStringLiteral("out.pcap"))))
+            save = timer.nsecsElapsed() / 1e9;
+    }
+
+    timer.restart();
+    window->findChild<QPushButton*>(QStringLiteral("pushButton"))->click();
+    QApplication::processEvents();
+    const double clear = timer.nsecsElapsed() / 1e9;
+    const qint64 cleared = bench::residentBytes();
+
+    // Quitting: the same rows again, then the window's end.
+    if (mode == QLatin1String("stored")) {
+        window->open_capture_file(path);
+        while (g_capture_thread != nullptr)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    timer.restart();
+    window->close();
+    delete window;
+    const double quit = timer.nsecsElapsed() / 1e9;
+
+    std::printf("%.1f %.1f %.3f %.3f %s %.3f %d %.1f\n", shown / seconds,
+                double(after - before) / qMax(1, shown), clear, quit, qPrintable(load()), save,
+                shown, double(after - cleared) / (1 << 20));
+    return 0;
+}
+
+QStringList runChild(const QString& self, const QStringList& arguments)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(self, arguments);
+    child.waitForFinished(-1);
+    return QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 5 && args.at(1) == QLatin1String("--case"))
+        return runCase(args.at(2), args.at(3).toInt(), args.at(4).toInt());
+
+    const int rows = args.size() > 1 ? args.at(1).toInt() : 1000000;
+    bench::Table table({ QStringLiteral("rows kept as"), QStringLiteral("payload"),
+                         QStringLiteral("rows"), QStringLiteral("rows/s"),
+                         QStringLiteral("RAM bytes/row"), QStringLiteral("clear s"),
+                         QStringLiteral("MiB kept after clear"), QStringLiteral("quit s"),
+                         QStringLiteral("save s"), QStringLiteral("load at end") });
+    for (const int payload : { 0, 100, 1448 }) {
+        for (const QString& mode : { QStringLiteral("lines"), QStringLiteral("stored") }) {
+            const QStringList f = runChild(app.applicationFilePath(),
+                                           { QStringLiteral("--case"), mode,
+                                             QString::number(payload), QString::number(rows) });
+            if (f.size() < 8)
+                continue;
+            table.add({ mode == QLatin1String("lines") ? QStringLiteral("whole line (before)")
+                                                       : QStringLiteral("stored frame (now)"),
+                        QStringLiteral("%1 B").arg(payload), f.at(6), f.at(0), f.at(1), f.at(2),
+                        f.at(7), f.at(3),
+                        f.at(5) == QLatin1String("-1.000") ? QStringLiteral("—") : f.at(5),
+                        f.at(4) });
+        }
+    }
+    table.print(
+            QStringLiteral("Rows and the capture store: %1 frames opened from a file, window shown")
+                    .arg(rows));
+    return 0;
+}
