@@ -122,6 +122,8 @@ private slots:
     void openGivesCaptureRows();
     void badFiles_data();
     void badFiles();
+    void pcapngOfTwoLinkTypes();
+    void openRefusedWhileCapturing();
     void saveReadsBack();
     void failedSaveKeepsOldFile();
     void storeFollowsTable();
@@ -249,6 +251,62 @@ void TstCaptureFiles::badFiles()
     QVERIFY2(catcher.texts.first().contains(message), qPrintable(catcher.texts.first()));
     QCOMPARE(table_of(window)->rowCount(), rows); // rows before the damage stay
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("pushButton_2"))->isEnabled());
+}
+
+void TstCaptureFiles::pcapngOfTwoLinkTypes()
+{
+    // libpcap reads a pcapng file only as long as its interfaces share one
+    // link type; where that ends, the user is told, not left guessing.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ethernet_file = dir.filePath(QStringLiteral("ethernet.pcap"));
+    const QString raw_file = dir.filePath(QStringLiteral("raw.pcap"));
+    QVERIFY(write_capture(ethernet_file, DLT_EN10MB, sample_frames(), 1000));
+    QVector<QByteArray> packets;
+    for (const QByteArray& frame : sample_frames())
+        packets.append(frame.mid(14));
+    QVERIFY(write_capture(raw_file, DLT_RAW, packets, 2000));
+    const QString mixed = dir.filePath(QStringLiteral("mixed.pcapng"));
+    if (!run(QStringLiteral("mergecap"),
+             { QStringLiteral("-F"), QStringLiteral("pcapng"), QStringLiteral("-w"), mixed,
+               ethernet_file, raw_file }))
+        QSKIP("mergecap could not make the file");
+
+    MainWindow window;
+    MessageBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ended: .*type")));
+    if (window.open_capture_file(mixed))
+        QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+    QTRY_COMPARE(catcher.texts.size(), 1);
+    QVERIFY2(catcher.texts.first().contains(QStringLiteral("type")),
+             qPrintable(catcher.texts.first()));
+    QVERIFY(table_of(window)->rowCount() <= 4); // the Ethernet rows, at most
+}
+
+void TstCaptureFiles::openRefusedWhileCapturing()
+{
+    QString reason;
+    if (!can_capture_on_loopback(&reason))
+        QSKIP(qPrintable(reason));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("in.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, sample_frames()));
+
+    MainWindow window;
+    QVERIFY(window.select_adapter(QStringLiteral("lo")));
+    window.start_capture();
+    QVERIFY(g_capture_thread != nullptr);
+    QVERIFY(!window.findChild<QAction*>(QStringLiteral("actionOpen"))->isEnabled());
+    MessageBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QVERIFY(!window.open_capture_file(path));
+    QTRY_COMPARE(catcher.texts.size(), 1);
+
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pushButton_7")),
+                      Qt::LeftButton);
+    QVERIFY(window.findChild<QAction*>(QStringLiteral("actionOpen"))->isEnabled());
 }
 
 void TstCaptureFiles::saveReadsBack()
