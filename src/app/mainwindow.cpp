@@ -179,6 +179,7 @@ MainWindow::MainWindow(QWidget* parent)
                                  tr("获取网卡设备失败  请确认已经安装Npcap或者Wincap. "
                                     "win10推荐Npcap,win7推荐wincap。见目录")
                                          + QLatin1Char('\n') + reason);
+        m_store.reset(); // std::exit runs no member's destructor
         std::exit(1);
     }
     ui->pushButton_7->setEnabled(false);
