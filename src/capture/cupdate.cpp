@@ -1,5 +1,6 @@
 #include "cupdate.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include <poll.h>
@@ -26,6 +27,8 @@ constexpr int kStopPollMs = 100;
 const QString kFileScheme = QStringLiteral("file://");
 // How often the loop looks at free memory and disk, and at a file's position.
 constexpr int kCheckIntervalMs = 200;
+// Lines of a capture file emitted and not yet taken, at most.
+constexpr std::size_t kFileBacklog = 20000;
 
 // libpcap's name and description of a link type, as "EN10MB (Ethernet)".
 QString link_type_text(int link_type)
@@ -126,6 +129,7 @@ void CUpdate::run()
     pcap_handle = handle;
     m_link_type = pcap_datalink(handle);
     FILE* file = pcap_file(handle); // a capture file's, else null
+    m_from_file = file != nullptr;
 
     if (!link_type_supported(m_link_type)) {
         emit capture_failed(UnsupportedLinkType, link_type_text(m_link_type));
@@ -209,7 +213,11 @@ void CUpdate::update_table(QString qstr)
             else if (!stop_flag.exchange(true))
                 emit capture_failed(StoreError, store->errorString());
         }
-        const std::lock_guard<std::mutex> lock(m_tickets_mutex);
+        std::unique_lock<std::mutex> lock(m_tickets_mutex);
+        // A file waits for the receiver; the stop flag is looked at while
+        // waiting. A live source never waits: the kernel would drop frames.
+        while (m_from_file && m_tickets.size() >= kFileBacklog && !stop_flag.load())
+            m_tickets_taken.wait_for(lock, std::chrono::milliseconds(kStopPollMs));
         m_tickets.push_back(seq);
     }
     emit send_update(qstr);
@@ -222,5 +230,7 @@ std::optional<std::int64_t> CUpdate::take_stored_frame()
         return std::nullopt;
     const std::int64_t seq = m_tickets.front();
     m_tickets.pop_front();
+    if (m_tickets.size() == kFileBacklog / 2)
+        m_tickets_taken.notify_one();
     return seq >= 0 ? std::optional<std::int64_t>(seq) : std::nullopt;
 }

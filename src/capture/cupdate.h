@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -66,7 +67,9 @@ public:
 
     // The store's number for the frame of the oldest line emitted and not yet
     // taken, or nothing when that line has no stored frame (or no line
-    // waits). Call once per send_update received, on any thread.
+    // waits). Call once per send_update received, on any thread. A capture
+    // file is read no further ahead of the receiver than a few thousand
+    // lines, so that a large file does not pile its lines up in memory.
     std::optional<std::int64_t> take_stored_frame();
 
 signals:
@@ -94,5 +97,7 @@ private:
     const u_char* m_data = nullptr;
     int m_link_type = 0;
     std::mutex m_tickets_mutex;
+    std::condition_variable m_tickets_taken;
     std::deque<std::int64_t> m_tickets; // -1: that line has no stored frame
+    bool m_from_file = false;
 };
