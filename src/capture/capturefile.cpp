@@ -81,38 +81,37 @@ bool save_frames(const CaptureStore& store, const std::vector<std::int64_t>& fra
 
     bool ok = true;
     std::size_t written = 0;
-    for (const std::int64_t seq : frames) {
-        const std::optional<StoredFrame> frame = store.read_frame(seq);
-        if (!frame) {
-            *error = QStringLiteral("a frame is no longer stored");
-            ok = false;
-            break;
-        }
-        if (frame->link_type != link_type) {
+    const bool read = store.read_frames(frames, [&](const StoredFrame& frame) {
+        if (frame.link_type != link_type) {
             *error = QStringLiteral("the rows come from sources of different link types (%1 and "
                                     "%2), which one pcap file cannot hold")
                              .arg(QString::fromLatin1(pcap_datalink_val_to_name(link_type)),
-                                  QString::fromLatin1(pcap_datalink_val_to_name(frame->link_type)));
+                                  QString::fromLatin1(pcap_datalink_val_to_name(frame.link_type)));
             ok = false;
-            break;
+            return false;
         }
         pcap_pkthdr header {};
-        header.ts.tv_sec = frame->seconds;
-        header.ts.tv_usec = frame->microseconds;
-        header.caplen = static_cast<bpf_u_int32>(frame->bytes.size());
-        header.len = frame->wire_length;
+        header.ts.tv_sec = frame.seconds;
+        header.ts.tv_usec = frame.microseconds;
+        header.caplen = static_cast<bpf_u_int32>(frame.bytes.size());
+        header.len = frame.wire_length;
         pcap_dump(reinterpret_cast<u_char*>(dumper), &header,
-                  reinterpret_cast<const u_char*>(frame->bytes.constData()));
+                  reinterpret_cast<const u_char*>(frame.bytes.constData()));
         if (std::ferror(stream) != 0) {
             *error = system_error(errno != 0 ? errno : EIO);
             ok = false;
-            break;
+            return false;
         }
         if (++written % kProgressEvery == 0 && progress && !progress(written)) {
             *error = QStringLiteral("cancelled");
             ok = false;
-            break;
+            return false;
         }
+        return true;
+    });
+    if (!read && ok) {
+        *error = QStringLiteral("a frame is no longer stored");
+        ok = false;
     }
     if (ok
         && (pcap_dump_flush(dumper) != 0 || std::ferror(stream) != 0

@@ -1,7 +1,9 @@
 #include "capturestore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 namespace {
@@ -196,6 +199,85 @@ std::optional<StoredFrame> CaptureStore::read_frame(std::int64_t seq) const
     if (!read_exactly(segment->read_fd, frame.bytes.data(), fields[2], at + kRecordHeader))
         return std::nullopt;
     return frame;
+}
+
+bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
+                               const std::function<bool(const StoredFrame&)>& visit) const
+{
+    // Where each frame is, taken under the lock; the bytes up to there are
+    // in the files for good, so the reading needs no lock and a running
+    // capture goes on appending meanwhile.
+    struct Place
+    {
+        int file; // index into paths
+        std::int64_t offset;
+    };
+    std::vector<Place> places;
+    std::vector<QString> paths;
+    std::vector<int> link_types;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& segment : m_segments) {
+            if (segment->dumper != nullptr)
+                pcap_dump_flush(segment->dumper);
+        }
+        places.reserve(seqs.size());
+        const Segment* last = nullptr;
+        for (const std::int64_t seq : seqs) {
+            const Segment* segment = segment_of(seq);
+            if (segment == nullptr)
+                return false;
+            if (segment != last) {
+                const auto known = std::find(paths.cbegin(), paths.cend(), segment->path);
+                if (known == paths.cend()) {
+                    paths.push_back(segment->path);
+                    link_types.push_back(segment->link_type);
+                }
+                last = segment;
+            }
+            const int file = static_cast<int>(std::find(paths.cbegin(), paths.cend(), segment->path)
+                                              - paths.cbegin());
+            places.push_back(
+                    { file, segment->offsets[static_cast<std::size_t>(seq - segment->first_seq)] });
+        }
+    }
+
+    std::vector<FILE*> files(paths.size(), nullptr);
+    const auto close_all = qScopeGuard([&files] {
+        for (FILE* file : files)
+            if (file != nullptr)
+                std::fclose(file);
+    });
+    std::vector<std::int64_t> positions(paths.size(), -1);
+    StoredFrame frame;
+    for (const Place& place : places) {
+        FILE*& file = files[static_cast<std::size_t>(place.file)];
+        if (file == nullptr) {
+            file = std::fopen(
+                    QFile::encodeName(paths[static_cast<std::size_t>(place.file)]).constData(),
+                    "rb");
+            if (file == nullptr)
+                return false;
+        }
+        std::int64_t& position = positions[static_cast<std::size_t>(place.file)];
+        if (position != place.offset && fseeko(file, place.offset, SEEK_SET) != 0)
+            return false;
+        std::uint32_t fields[4] = {};
+        if (std::fread(fields, sizeof fields, 1, file) != 1
+            || fields[2] > static_cast<std::uint32_t>(kSnapLength))
+            return false;
+        frame.link_type = link_types[static_cast<std::size_t>(place.file)];
+        frame.seconds = fields[0];
+        frame.microseconds = fields[1];
+        frame.wire_length = fields[3];
+        frame.bytes.resize(static_cast<int>(fields[2]));
+        if (fields[2] > 0 && std::fread(frame.bytes.data(), fields[2], 1, file) != 1)
+            return false;
+        position = place.offset + kRecordHeader + fields[2];
+        if (!visit(frame))
+            return false;
+    }
+    return true;
 }
 
 void CaptureStore::clear()

@@ -131,6 +131,15 @@ void TstCaptureStore::framesReadBackAsWritten()
     QVERIFY(!store.read_frame(c + 1).has_value());
     QVERIFY(!store.read_frame(-1).has_value());
 
+    // Many at once, in any order, across files: what a save reads.
+    QVector<QByteArray> visited;
+    QVERIFY(store.read_frames({ c, a, b, c }, [&visited](const StoredFrame& frame) {
+        visited.append(frame.bytes);
+        return true;
+    }));
+    QCOMPARE(visited, (QVector<QByteArray> { small, big, raw, small }));
+    QVERIFY(!store.read_frames({ a, c + 1 }, [](const StoredFrame&) { return true; }));
+
     // The files are ordinary capture files.
     const QStringList files = QDir(store.folder()).entryList(QDir::Files, QDir::Name);
     QCOMPARE(files.size(), 3);
