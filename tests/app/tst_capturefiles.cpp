@@ -127,7 +127,8 @@ private slots:
     void saveReadsBack();
     void failedSaveKeepsOldFile();
     void storeFollowsTable();
-    void memoryFloorStopsCapture();
+    void floorStopsCapture_data();
+    void floorStopsCapture();
     void capturedCellsReadOnly();
 };
 
@@ -416,8 +417,18 @@ void TstCaptureFiles::storeFollowsTable()
     QVERIFY(!QFileInfo::exists(folder));
 }
 
-void TstCaptureFiles::memoryFloorStopsCapture()
+void TstCaptureFiles::floorStopsCapture_data()
 {
+    QTest::addColumn<bool>("memory"); // else disk
+    QTest::addColumn<QString>("message");
+    QTest::newRow("memory") << true << QStringLiteral("内存不足");
+    QTest::newRow("disk") << false << QStringLiteral("磁盘");
+}
+
+void TstCaptureFiles::floorStopsCapture()
+{
+    QFETCH(bool, memory);
+    QFETCH(QString, message);
     const auto restore = qScopeGuard([saved = g_resource_floors] { g_resource_floors = saved; });
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -426,13 +437,15 @@ void TstCaptureFiles::memoryFloorStopsCapture()
 
     MainWindow window;
     QVERIFY(open_and_wait(window, path)); // rows already shown stay
-    g_resource_floors.memory_bytes = std::numeric_limits<std::int64_t>::max();
+    // Floors above what any machine has: the capture meets them at once.
+    (memory ? g_resource_floors.memory_bytes : g_resource_floors.disk_bytes)
+            = std::numeric_limits<std::int64_t>::max();
     MessageBoxCatcher catcher;
     QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
     QVERIFY(window.open_capture_file(path));
     QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
     QTRY_COMPARE(catcher.texts.size(), 1);
-    QVERIFY2(catcher.texts.first().contains(QStringLiteral("内存不足"))
+    QVERIFY2(catcher.texts.first().contains(message)
                      && catcher.texts.first().contains(QStringLiteral("4 行")),
              qPrintable(catcher.texts.first()));
     QCOMPARE(table_of(window)->rowCount(), 4);
