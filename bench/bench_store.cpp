@@ -6,12 +6,14 @@
 //
 //   bench_store [rows]                  default 1000000, all tables
 //   bench_store --case MODE PAYLOAD ROWS  one case, one line of figures
+//   bench_store --decode FILE           decode and store FILE, no window
 //
 // MODE "stored": the rows come from a capture file opened in the window
 // (decode, filter, store, table); "lines": the same record lines are handed
 // to show_data_UI without a stored frame.
 
 #include <cstdio>
+#include <ctime>
 
 #include <pcap/pcap.h>
 
@@ -38,6 +40,14 @@ QString load()
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("?");
     return QString::fromLatin1(file.readAll().split(' ').value(0));
+}
+
+// CPU seconds this thread has used: what a step costs whatever the load.
+double threadSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
 }
 
 // A capture file of `rows` TCP frames of `payload` bytes each.
@@ -112,9 +122,11 @@ int runCase(const QString& mode, int payload, int rows)
     }
 
     timer.restart();
+    double cpu = threadSeconds();
     window->findChild<QPushButton*>(QStringLiteral("pushButton"))->click();
     QApplication::processEvents();
     const double clear = timer.nsecsElapsed() / 1e9;
+    const double clearCpu = threadSeconds() - cpu;
     const qint64 cleared = bench::residentBytes();
 
     // Quitting: the same rows again, then the window's end.
@@ -127,13 +139,15 @@ int runCase(const QString& mode, int payload, int rows)
             window->show_data_UI(kept.at(i));
     }
     timer.restart();
+    cpu = threadSeconds();
     window->close();
     delete window;
     const double quit = timer.nsecsElapsed() / 1e9;
+    const double quitCpu = threadSeconds() - cpu;
 
-    std::printf("%.1f %.1f %.3f %.3f %s %.3f %d %.1f\n", shown / seconds,
+    std::printf("%.1f %.1f %.3f %.3f %s %.3f %d %.1f %.3f %.3f\n", shown / seconds,
                 double(after - before) / qMax(1, shown), clear, quit, qPrintable(load()), save,
-                shown, double(after - cleared) / (1 << 20));
+                shown, double(after - cleared) / (1 << 20), clearCpu, quitCpu);
     return 0;
 }
 
@@ -201,6 +215,12 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 3 && args.at(1) == QLatin1String("--decode")) {
+        int lines = 0;
+        const double seconds = decodeAndStore(args.at(2), &lines);
+        std::printf("%d lines in %.3f s\n", lines, seconds);
+        return 0;
+    }
     if (args.size() == 5 && args.at(1) == QLatin1String("--case"))
         return runCase(args.at(2), args.at(3).toInt(), args.at(4).toInt());
 
@@ -251,20 +271,21 @@ int main(int argc, char* argv[])
 
     bench::Table table({ QStringLiteral("rows kept as"), QStringLiteral("payload"),
                          QStringLiteral("rows"), QStringLiteral("rows/s"),
-                         QStringLiteral("RAM bytes/row"), QStringLiteral("clear s"),
-                         QStringLiteral("MiB returned by clear"), QStringLiteral("quit s"),
+                         QStringLiteral("RAM bytes/row"), QStringLiteral("clear s (CPU s)"),
+                         QStringLiteral("MiB returned by clear"), QStringLiteral("quit s (CPU s)"),
                          QStringLiteral("save s"), QStringLiteral("load at end") });
     for (const int payload : { 0, 100, 1448 }) {
         for (const QString& mode : { QStringLiteral("lines"), QStringLiteral("stored") }) {
             const QStringList f = runChild(app.applicationFilePath(),
                                            { QStringLiteral("--case"), mode,
                                              QString::number(payload), QString::number(rows) });
-            if (f.size() < 8)
+            if (f.size() < 10)
                 continue;
             table.add({ mode == QLatin1String("lines") ? QStringLiteral("whole line (before)")
                                                        : QStringLiteral("stored frame (now)"),
-                        QStringLiteral("%1 B").arg(payload), f.at(6), f.at(0), f.at(1), f.at(2),
-                        f.at(7), f.at(3),
+                        QStringLiteral("%1 B").arg(payload), f.at(6), f.at(0), f.at(1),
+                        QStringLiteral("%1 (%2)").arg(f.at(2), f.at(8)), f.at(7),
+                        QStringLiteral("%1 (%2)").arg(f.at(3), f.at(9)),
                         f.at(5) == QLatin1String("-1.000") ? QStringLiteral("—") : f.at(5),
                         f.at(4) });
         }

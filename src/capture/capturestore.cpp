@@ -55,6 +55,7 @@ struct CaptureStore::Segment
     pcap_dumper_t* dumper = nullptr;
     int read_fd = -1;
     std::int64_t flushed_end = 0; // what the file holds for certain
+    std::int64_t end = 0; // where the next record goes
     std::vector<std::int64_t> offsets; // of each record, in sequence order
 
     ~Segment()
@@ -124,6 +125,7 @@ CaptureStore::Segment* CaptureStore::segment_for(int link_type)
         segment->path.clear(); // nothing to remove
         return nullptr;
     }
+    segment->end = pcap_dump_ftell64(segment->dumper); // just past the file header
     segment->read_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (segment->read_fd < 0) {
         m_error = QString::fromLocal8Bit(std::strerror(errno));
@@ -140,11 +142,8 @@ std::optional<std::int64_t> CaptureStore::append(int link_type, const struct pca
     Segment* segment = segment_for(link_type);
     if (segment == nullptr)
         return std::nullopt;
-    const std::int64_t at = pcap_dump_ftell64(segment->dumper);
-    if (at < 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        return std::nullopt;
-    }
+    // Counted rather than asked for: ftell costs a system call per frame.
+    const std::int64_t at = segment->end;
     pcap_dump(reinterpret_cast<u_char*>(segment->dumper), &header, data);
     if (ferror(pcap_dump_file(segment->dumper)) != 0) {
         // A full disk: the frame may be half written. Later frames go to a
@@ -156,6 +155,7 @@ std::optional<std::int64_t> CaptureStore::append(int link_type, const struct pca
         return std::nullopt;
     }
     segment->offsets.push_back(at);
+    segment->end += kRecordHeader + header.caplen;
     return m_next_seq++;
 }
 

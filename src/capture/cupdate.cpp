@@ -27,6 +27,7 @@ constexpr int kStopPollMs = 100;
 const QString kFileScheme = QStringLiteral("file://");
 // How often the loop looks at free memory and disk, and at a file's position.
 constexpr int kCheckIntervalMs = 200;
+constexpr unsigned kTurnsPerClockLook = 256;
 // Lines of a capture file emitted and not yet taken, at most.
 constexpr std::size_t kFileBacklog = 20000;
 
@@ -137,8 +138,12 @@ void CUpdate::run()
         const int fd = pcap_get_selectable_fd(handle);
         const QString store_folder = store != nullptr ? store->folder() : QString();
         QElapsedTimer since_check; // invalid: the first turn checks at once
+        unsigned turns = 0;
         while (!stop_flag.load()) {
-            if (!since_check.isValid() || since_check.elapsed() >= kCheckIntervalMs) {
+            // The clock is read every few hundred frames only.
+            if (!since_check.isValid()
+                || (++turns % kTurnsPerClockLook == 0
+                    && since_check.elapsed() >= kCheckIntervalMs)) {
                 since_check.restart();
                 if (file != nullptr)
                     file_position = ftello(file);
@@ -158,6 +163,7 @@ void CUpdate::run()
                     break;
                 parse_packet(header, data);
             } else if (result == 0) {
+                turns = kTurnsPerClockLook - 1; // look at the clock next turn
                 wait_for_frames(fd);
             } else {
                 // PCAP_ERROR_BREAK is the end of a capture file.
@@ -202,7 +208,11 @@ void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
 
 void CUpdate::update_table(QString qstr)
 {
-    if (!filter_accepts(filter, qstr))
+    // A line that parse_packet made has its eight fields; with no switch on
+    // there is nothing else to look at in it.
+    const bool any_switch = filter.include_ip_enabled || filter.include_port_enabled
+            || filter.exclude_ip_enabled || filter.exclude_port_enabled;
+    if ((m_header == nullptr || any_switch) && !filter_accepts(filter, qstr))
         return;
     if (store != nullptr) {
         std::int64_t seq = -1;

@@ -236,14 +236,27 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
 
     char fixed[100];
     char* end = fixed;
+    // Frames come many to a second: the local time of the last second is
+    // kept (per thread, as each capture has its own).
+    thread_local std::time_t cached_second = -1;
+    thread_local char cached_time[8];
+    thread_local bool cached_valid = false;
     const std::time_t seconds = header.ts.tv_sec;
-    std::tm local {};
-    if (localtime_r(&seconds, &local) != nullptr) {
-        end = put_two_digits(end, local.tm_hour);
-        *end++ = ':';
-        end = put_two_digits(end, local.tm_min);
-        *end++ = ':';
-        end = put_two_digits(end, local.tm_sec);
+    if (seconds != cached_second) {
+        std::tm local {};
+        cached_valid = localtime_r(&seconds, &local) != nullptr;
+        if (cached_valid) {
+            char* at = put_two_digits(cached_time, local.tm_hour);
+            *at++ = ':';
+            at = put_two_digits(at, local.tm_min);
+            *at++ = ':';
+            put_two_digits(at, local.tm_sec);
+        }
+        cached_second = seconds;
+    }
+    if (cached_valid) {
+        std::memcpy(end, cached_time, sizeof cached_time);
+        end += sizeof cached_time;
     }
     end = put_text(end, "|TCP|");
     end = put_address(end, ip + 12);
