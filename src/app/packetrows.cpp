@@ -103,8 +103,10 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
 {
     const auto [fields, hex_at] = count_fields(line);
     // With a stored frame the hex text comes from the frame's bytes; the row
-    // keeps the short fields only.
-    const bool stored = frame.has_value() && fields == kRecordFields;
+    // keeps the short fields only. A line that arrives after a clear may
+    // name a frame that went with it: it keeps its text.
+    const bool stored = frame.has_value() && fields == kRecordFields && m_store != nullptr
+            && m_store->contains(*frame);
     const QByteArray text = (stored ? line.left(hex_at) : line).toUtf8();
     m_rows.push_back({ keep(text), stored ? *frame : -1 });
 

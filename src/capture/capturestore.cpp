@@ -288,6 +288,12 @@ void CaptureStore::clear()
     m_error.clear();
 }
 
+bool CaptureStore::contains(std::int64_t seq) const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return segment_of(seq) != nullptr;
+}
+
 std::int64_t CaptureStore::frame_count() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);

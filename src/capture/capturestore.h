@@ -66,6 +66,8 @@ public:
     // Forgets every frame and deletes their files; appends go on into a new
     // file.
     void clear();
+    // Whether the frame with this number is kept.
+    bool contains(std::int64_t seq) const;
     // Frames stored since the last clear.
     std::int64_t frame_count() const;
 
