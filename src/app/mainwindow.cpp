@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include "capturefile.h"
+#include "capturemessages.h"
 #include "capturestore.h"
 #include "cupdate.h"
 #include "filtersettings.h"
@@ -62,18 +63,6 @@ void show_capturing(Ui::MainWindow& ui, bool capturing)
     ui.pushButton_2->setEnabled(!capturing);
     ui.comboBox->setEnabled(!capturing);
     ui.actionOpen->setEnabled(!capturing);
-}
-
-// libpcap's name and description of a link type, as "EN10MB (Ethernet)".
-QString link_type_text(int link_type)
-{
-    const char* name = pcap_datalink_val_to_name(link_type);
-    const char* description = pcap_datalink_val_to_description(link_type);
-    QString text
-            = name != nullptr ? QString::fromLatin1(name) : QStringLiteral("DLT %1").arg(link_type);
-    if (description != nullptr)
-        text += QStringLiteral(" (%1)").arg(QString::fromLatin1(description));
-    return text;
 }
 
 QString capture_file_filter()
@@ -273,27 +262,7 @@ void MainWindow::show_stopped_state(std::uint64_t dropped)
 
 void MainWindow::report_failure(int failure, const QString& detail)
 {
-    const int rows = m_rows->count();
-    QString text;
-    switch (failure) {
-    case CUpdate::UnsupportedLinkType:
-        text = tr("不支持这个数据源的链路类型: %1\n无法从中解析TCP数据包,捕获已停止。").arg(detail);
-        break;
-    case CUpdate::StoreError:
-        text = tr("写入临时捕获数据失败,捕获已停止: %1\n表中已有 %2 行。").arg(detail).arg(rows);
-        break;
-    case CUpdate::LowMemory:
-        text = tr("可用内存不足,捕获已自动停止。\n表中已有 %1 行,仍可保存。").arg(rows);
-        break;
-    case CUpdate::LowDisk:
-        text = tr("临时目录所在磁盘的剩余空间不足,捕获已自动停止。\n表中已有 %1 行,仍可保存。")
-                       .arg(rows);
-        break;
-    default:
-        text = tr("捕获出错而停止: %1\n表中已有 %2 行。").arg(detail).arg(rows);
-        break;
-    }
-    QMessageBox::warning(this, tr("err"), text);
+    QMessageBox::warning(this, tr("err"), capture_failure_text(failure, detail, m_rows->count()));
 }
 
 bool MainWindow::select_adapter(const QString& name)

@@ -31,18 +31,6 @@ constexpr unsigned kTurnsPerClockLook = 256;
 // Lines of a capture file emitted and not yet taken, at most.
 constexpr std::size_t kFileBacklog = 20000;
 
-// libpcap's name and description of a link type, as "EN10MB (Ethernet)".
-QString link_type_text(int link_type)
-{
-    const char* name = pcap_datalink_val_to_name(link_type);
-    const char* description = pcap_datalink_val_to_description(link_type);
-    QString text
-            = name != nullptr ? QString::fromLatin1(name) : QStringLiteral("DLT %1").arg(link_type);
-    if (description != nullptr)
-        text += QStringLiteral(" (%1)").arg(QString::fromLatin1(description));
-    return text;
-}
-
 // Opens a live adapter with the settings of every capture (snapshot length,
 // promiscuous mode, read timeout), or a capture file. On failure returns null
 // with the reason in errbuf.

@@ -282,3 +282,14 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
         std::memcpy(static_cast<void*>(out), &pairs.utf16[payload[i]], sizeof(char16_t[2]));
     return line;
 }
+
+QString link_type_text(int link_type)
+{
+    const char* name = pcap_datalink_val_to_name(link_type);
+    const char* description = pcap_datalink_val_to_description(link_type);
+    QString text
+            = name != nullptr ? QString::fromLatin1(name) : QStringLiteral("DLT %1").arg(link_type);
+    if (description != nullptr)
+        text += QStringLiteral(" (%1)").arg(QString::fromLatin1(description));
+    return text;
+}
