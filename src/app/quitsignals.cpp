@@ -37,7 +37,8 @@ void set_handler(void (*handler)(int))
 QuitSignals::QuitSignals(QObject* parent)
     : QObject(parent)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signal_fds) != 0)
+    // Non-blocking: a burst of signals must never block the handler.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_fds) != 0)
         return;
     m_notifier = new QSocketNotifier(g_signal_fds[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [] {
