@@ -82,6 +82,8 @@ CaptureStore::CaptureStore(const QString& parent)
 
 CaptureStore::~CaptureStore()
 {
+    if (m_reaper.joinable())
+        m_reaper.join();
     m_segments.clear(); // closes the files before the folder goes
 }
 
@@ -282,10 +284,16 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
 
 void CaptureStore::clear()
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_segments.clear();
-    m_first_seq = m_next_seq;
-    m_error.clear();
+    std::vector<std::unique_ptr<Segment>> old;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        old.swap(m_segments);
+        m_first_seq = m_next_seq;
+        m_error.clear();
+    }
+    if (m_reaper.joinable())
+        m_reaper.join();
+    m_reaper = std::thread([old = std::move(old)]() mutable { old.clear(); });
 }
 
 bool CaptureStore::contains(std::int64_t seq) const

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <QByteArray>
@@ -63,8 +64,8 @@ public:
     // Returns false when a frame is gone or visit returned false.
     bool read_frames(const std::vector<std::int64_t>& seqs,
                      const std::function<bool(const StoredFrame&)>& visit) const;
-    // Forgets every frame and deletes their files; appends go on into a new
-    // file.
+    // Forgets every frame and deletes their files (on a thread of their
+    // own: a large file takes a while to go); appends go on into a new file.
     void clear();
     // Whether the frame with this number is kept.
     bool contains(std::int64_t seq) const;
@@ -89,4 +90,5 @@ private:
     std::int64_t m_first_seq = 0; // of the frames still kept
     int m_files = 0; // files made so far, for their names
     QString m_error;
+    std::thread m_reaper; // deletes the files of the last clear
 };

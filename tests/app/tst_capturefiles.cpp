@@ -408,7 +408,7 @@ void TstCaptureFiles::storeFollowsTable()
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pushButton")),
                           Qt::LeftButton);
         QCOMPARE(table_of(window)->rowCount(), 0);
-        QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
+        QTRY_VERIFY(QDir(folder).entryList(QDir::Files).isEmpty());
         // Saving an empty table gives an empty capture file.
         const QString empty = dir.filePath(QStringLiteral("empty.pcap"));
         QVERIFY(window.save_capture_file(empty));
