@@ -180,6 +180,8 @@ MainWindow::~MainWindow()
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
         delete capture.data(); // stops and joins a running capture
     live_captures().clear();
+    // The store's files go on a thread of their own while the rows go here.
+    m_store->clear();
     m_rows->clear();
     delete g_filter_form;
     g_filter_form = nullptr;
