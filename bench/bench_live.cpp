@@ -49,15 +49,29 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Segments per second offered, one level after the other.
-constexpr int kRates[] = { 5000, 10000, 20000, 50000, 100000, 200000, 400000, 800000 };
-// Runs per rate, for the app and for tcpdump in turn.
-constexpr int kRuns = 3;
+// TARNLOOK_BENCH_RATES (comma-separated) chooses others.
+const std::vector<int> kDefaultRates = { 50000, 100000, 200000, 400000 };
+// Runs per rate, for the app and for tcpdump in turn (TARNLOOK_BENCH_RUNS).
+const int kRuns = qEnvironmentVariableIntValue("TARNLOOK_BENCH_RUNS") > 0
+        ? qEnvironmentVariableIntValue("TARNLOOK_BENCH_RUNS")
+        : 3;
 // A level offers rate × kLevelSeconds segments, at most kMaxSegments (which
-// bounds the table, and the memory, of one level).
-constexpr double kLevelSeconds = 2.0;
-constexpr int kMaxSegments = 1000000;
+// bounds the table, and the memory, of one level). Sustained: a short burst
+// hides a backlog of queued lines that a longer run exposes.
+constexpr double kLevelSeconds = 10.0;
+constexpr int kMaxSegments = 4000000;
 // The sender stops here even when it has not sent them all.
-constexpr int kSendLimitMs = 3000;
+constexpr int kSendLimitMs = 12000;
+
+std::vector<int> rates()
+{
+    std::vector<int> chosen;
+    for (const QString& rate :
+         qEnvironmentVariable("TARNLOOK_BENCH_RATES").split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (rate.toInt() > 0)
+            chosen.push_back(rate.toInt());
+    return chosen.empty() ? kDefaultRates : chosen;
+}
 constexpr int kPayloadSize = 100; // bytes per segment
 constexpr int kMarkerSize = 16; // "TLBM", two digits of level, ten of sequence
 constexpr int kLatenessTickMs = 10;
@@ -607,7 +621,7 @@ int main(int argc, char* argv[])
     };
     std::vector<LevelRuns> levels;
     int marker_level = 0; // a fresh marker for every run
-    for (const int rate : kRates) {
+    for (const int rate : rates()) {
         const int count = std::min(kMaxSegments, static_cast<int>(rate * kLevelSeconds));
         LevelRuns& level = levels.emplace_back();
         level.rate = rate;

@@ -9,6 +9,61 @@
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>选择要捕获的网卡</source>
+        <translation>Choose the adapter to capture on</translation>
+    </message>
+    <message>
+        <source>立即开始捕获(与 -i 一起使用)</source>
+        <translation>Start capturing at once (with -i)</translation>
+    </message>
+    <message>
+        <source>在十六进制窗口中打开文件</source>
+        <translation>Open a file in a hex window</translation>
+    </message>
+    <message>
+        <source>捕获并显示TCP数据包</source>
+        <translation>Captures and shows TCP segments</translation>
+    </message>
+    <message>
+        <source>启动时打开的捕获文件(pcap 或 pcapng)</source>
+        <translation>Capture file to open at start (pcap or pcapng)</translation>
+    </message>
+    <message>
+        <source>用 --help 查看可用的选项。</source>
+        <translation>See --help for the options.</translation>
+    </message>
+    <message>
+        <source>文件不存在: %1</source>
+        <translation>No such file: %1</translation>
+    </message>
+    <message>
+        <source>无法读取文件: %1</source>
+        <translation>Cannot read the file: %1</translation>
+    </message>
+    <message>
+        <source>只能打开一个文件: %1</source>
+        <translation>Only one file can be opened: %1</translation>
+    </message>
+    <message>
+        <source>--hex 不能与捕获文件、-i 或 -k 一起使用</source>
+        <translation>--hex cannot be used with a capture file, -i or -k</translation>
+    </message>
+    <message>
+        <source>-k 需要用 -i 指定网卡</source>
+        <translation>-k needs an adapter given with -i</translation>
+    </message>
+    <message>
+        <source>不能同时打开文件和开始捕获</source>
+        <translation>Cannot open a file and start capturing at once</translation>
+    </message>
+    <message>
+        <source>没有这个网卡: %1</source>
+        <translation>No such adapter: %1</translation>
+    </message>
+</context>
+<context>
     <name>FitWid</name>
     <message>
         <source>Form</source>
@@ -498,6 +553,118 @@ Save the changes?</translation>
         <source>没有捕获网卡的权限。请安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER 把当前用户加入tarnlook组, 然后重新登录。</source>
         <translation>No permission to capture on this adapter. Install the tarnlook package, add yourself to the tarnlook group with sudo usermod -aG tarnlook $USER, then log in again.</translation>
     </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>打开...</source>
+        <translation>Open...</translation>
+    </message>
+    <message>
+        <source>Ctrl+O</source>
+        <translation>Ctrl+O</translation>
+    </message>
+    <message>
+        <source>保存...</source>
+        <translation>Save...</translation>
+    </message>
+    <message>
+        <source>Ctrl+S</source>
+        <translation>Ctrl+S</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>Ctrl+Q</source>
+        <translation>Ctrl+Q</translation>
+    </message>
+    <message>
+        <source>捕获文件 (*.pcap *.pcapng *.cap *.dmp);;所有文件 (*)</source>
+        <translation>Capture files (*.pcap *.pcapng *.cap *.dmp);;All files (*)</translation>
+    </message>
+    <message>
+        <source>打开捕获文件</source>
+        <translation>Open capture file</translation>
+    </message>
+    <message>
+        <source>保存捕获文件</source>
+        <translation>Save capture file</translation>
+    </message>
+    <message>
+        <source> (内核丢弃了 %1 个数据包)</source>
+        <translation> (the kernel dropped %1 packets)</translation>
+    </message>
+    <message>
+        <source>正在捕获,请先停止再打开文件。</source>
+        <translation>A capture is running; stop it before opening a file.</translation>
+    </message>
+    <message>
+        <source>打开文件失败: %1
+%2</source>
+        <translation>Cannot open the file: %1
+%2</translation>
+    </message>
+    <message>
+        <source>打开文件失败: %1
+不支持这个文件的链路类型: %2</source>
+        <translation>Cannot open the file: %1
+Its link type is not supported: %2</translation>
+    </message>
+    <message>
+        <source>正在读取文件-&gt;</source>
+        <translation>Reading file-&gt;</translation>
+    </message>
+    <message>
+        <source>%1 (%2 行, %3%)</source>
+        <translation>%1 (%2 rows, %3%)</translation>
+    </message>
+    <message>
+        <source>正在保存 %1 个数据包...</source>
+        <translation>Saving %1 packets...</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>保存文件失败: %1
+%2</source>
+        <translation>Cannot save the file: %1
+%2</translation>
+    </message>
+    <message>
+        <source>不支持这个数据源的链路类型: %1
+无法从中解析TCP数据包,捕获已停止。</source>
+        <translation>The link type of this source is not supported: %1
+No TCP segments can be read from it; the capture has stopped.</translation>
+    </message>
+    <message>
+        <source>写入临时捕获数据失败,捕获已停止: %1
+表中已有 %2 行。</source>
+        <translation>Cannot write the captured frames; the capture has stopped: %1
+The table holds %2 rows.</translation>
+    </message>
+    <message>
+        <source>可用内存不足,捕获已自动停止。
+表中已有 %1 行,仍可保存。</source>
+        <translation>Memory is running short; the capture has stopped by itself.
+The table holds %1 rows, which can still be saved.</translation>
+    </message>
+    <message>
+        <source>临时目录所在磁盘的剩余空间不足,捕获已自动停止。
+表中已有 %1 行,仍可保存。</source>
+        <translation>The disk of the temporary folder is running out of space; the capture has stopped by itself.
+The table holds %1 rows, which can still be saved.</translation>
+    </message>
+    <message>
+        <source>捕获出错而停止: %1
+表中已有 %2 行。</source>
+        <translation>The capture stopped on an error: %1
+The table holds %2 rows.</translation>
+    </message>
 </context>
 <context>
     <name>QHexDocument</name>
@@ -512,13 +679,6 @@ Save the changes?</translation>
     <message>
         <source>写入未完成</source>
         <translation>The write did not complete</translation>
-    </message>
-</context>
-<context>
-    <name>main</name>
-    <message>
-        <source>在十六进制窗口中打开文件。</source>
-        <translation>Open a file in a hex window.</translation>
     </message>
 </context>
 </TS>

@@ -3,15 +3,31 @@
 #include <QApplication>
 #include <QLocale>
 
-#include "hexcommandline.h"
+#include "commandline.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
+#include "quitsignals.h"
 #include "startup.h"
 #include "translation.h"
 
 int main(int argc, char* argv[])
 {
     startup::set_default_logging_rules();
+    // The command line first: --help and a bad option need no display.
+    // Names of the settings file: ~/.config/Tarnlook/tarnlook.conf
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarnlook"));
+    QCoreApplication::setApplicationName(QStringLiteral("tarnlook"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNLOOK_VERSION));
+    CommandLine commandLine;
+    {
+        const QCoreApplication parsing(argc, argv); // the parser's help text wants one
+        install_translation(*QCoreApplication::instance(), QLocale::system());
+        if (commandLine.parse(QCoreApplication::arguments()) == CommandLine::Outcome::Exit) {
+            std::fputs(commandLine.output().toLocal8Bit().constData(),
+                       commandLine.exitCode() == 0 ? stdout : stderr);
+            return commandLine.exitCode();
+        }
+    }
     const QString no_display = startup::missing_display_message(argc, argv);
     if (!no_display.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(no_display));
@@ -19,17 +35,27 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
-    // Names of the settings file: ~/.config/Tarnlook/tarnlook.conf
-    QCoreApplication::setOrganizationName(QStringLiteral("Tarnlook"));
-    QCoreApplication::setApplicationName(QStringLiteral("tarnlook"));
     install_translation(app, QLocale::system());
+    QuitSignals quitSignals;
     // tarnlook --hex FILE: the hex editor alone, over the file.
-    if (const std::optional<QString> file = hexFileArgument(QApplication::arguments())) {
-        if (HexWindow::openFileWindow(*file) == nullptr)
+    if (!commandLine.hex_file.isEmpty()) {
+        if (HexWindow::openFileWindow(commandLine.hex_file) == nullptr)
             return 1;
         return app.exec();
     }
     MainWindow window;
     window.show();
+    if (!commandLine.adapter.isEmpty() && !window.select_adapter(commandLine.adapter)) {
+        std::fprintf(stderr, "tarnlook: %s\n",
+                     QCoreApplication::translate("CommandLine", "没有这个网卡: %1")
+                             .arg(commandLine.adapter)
+                             .toLocal8Bit()
+                             .constData());
+        return 2;
+    }
+    if (commandLine.start_capture)
+        window.start_capture();
+    if (!commandLine.file.isEmpty())
+        window.open_capture_file(commandLine.file);
     return app.exec();
 }

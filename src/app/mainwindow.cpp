@@ -6,26 +6,33 @@
 
 #include <pcap/pcap.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDebug>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPointer>
-#include <QSignalBlocker>
+#include <QProgressDialog>
 #include <QTableWidgetItem>
 #include <QTextStream>
+#include <QTimer>
 
 #include "appsettings.h"
+#include "capturefile.h"
+#include "capturemessages.h"
+#include "capturestore.h"
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "hexwindow.h"
 #include "packetrecord.h"
-#include "paintthrottle.h"
+#include "packetrows.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
-#include "recordfielditem.h"
+#include "resourcefloors.h"
 #include "ui_mainwindow.h"
 
 QStringList g_adapter_names;
@@ -45,8 +52,9 @@ Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
 
 constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
-constexpr int kRecordFields = 8;
 constexpr int kHexColumn = 7;
+constexpr int kProgressIntervalMs = 250;
+const QString kFileScheme = QStringLiteral("file://");
 
 // Every capture object not yet released, the running ones among them; the
 // window joins them when it is destroyed.
@@ -56,14 +64,45 @@ std::vector<QPointer<CUpdate>>& live_captures()
     return captures;
 }
 
-// Idle and stopped look alike but for the title.
-void show_stopped(QMainWindow& window, Ui::MainWindow& ui)
+// The controls of the capturing state (or of idle and stopped, which look
+// alike but for the title).
+void show_capturing(Ui::MainWindow& ui, bool capturing)
 {
-    ui.pushButton_7->setEnabled(false);
-    ui.pushButton_2->setEnabled(true);
-    ui.comboBox->setEnabled(true);
-    window.setWindowTitle(MainWindow::tr("停止捕获"));
+    ui.pushButton_7->setEnabled(capturing);
+    ui.pushButton_2->setEnabled(!capturing);
+    ui.comboBox->setEnabled(!capturing);
+    ui.actionOpen->setEnabled(!capturing);
 }
+
+QString capture_file_filter()
+{
+    return MainWindow::tr("捕获文件 (*.pcap *.pcapng *.cap *.dmp);;所有文件 (*)");
+}
+
+// Closing the main window closes every hex window first, those over files
+// too (parentless, opened from a hex window's File menu): one whose user
+// keeps unsaved changes (Cancel) keeps the main window, and the program,
+// running.
+class HexWindowsCloser : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* hex = qobject_cast<HexWindow*>(widget);
+                if (hex != nullptr && hex->isVisible() && !hex->close()) {
+                    event->ignore();
+                    return true;
+                }
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 // After a start that captured nothing (the adapter could not be opened):
 // back to idle, not to stopped, unless a later start is in charge.
@@ -72,7 +111,7 @@ void show_not_started(QMainWindow& window, Ui::MainWindow& ui, const CUpdate* ca
     if (g_capture_thread != capture)
         return;
     g_capture_thread = nullptr;
-    show_stopped(window, ui);
+    show_capturing(ui, false);
     window.setWindowTitle(MainWindow::tr("Tarnlook -- 网卡流量捕获"));
 }
 
@@ -133,7 +172,10 @@ MainWindow::MainWindow(QWidget* parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    new PaintThrottle(ui->tableWidget_2); // a child of the table
+    // What an earlier run that crashed left behind goes now.
+    CaptureStore::remove_stale_folders();
+    m_store = std::make_unique<CaptureStore>();
+    m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
     auto* settings = new AppSettings(this); // a child of this window
     if (settings->dark_theme()) {
         load_theme(kDarkTheme);
@@ -142,15 +184,36 @@ MainWindow::MainWindow(QWidget* parent)
         load_theme(kLightTheme);
     }
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
-    // Parentless, a window of its own; destroyed with this window.
+    installEventFilter(new HexWindowsCloser(this));
+    // A window of its own, owned by this one: closing this window ends the
+    // program even while the form is open.
     delete g_filter_form;
-    g_filter_form = new FitWid;
+    g_filter_form = new FitWid(this);
+    g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
     settings->attach(*g_filter_form);
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     setFixedSize(width(), height());
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
+    // A payload is one long line without word breaks; looking for them
+    // froze the window for seconds on a 64 KB payload.
+    ui->textEdit->setWordWrapMode(QTextOption::WrapAnywhere);
+    ui->textEdit_2->setWordWrapMode(QTextOption::WrapAnywhere);
+
+    connect(ui->actionOpen, &QAction::triggered, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("打开捕获文件"), QString(),
+                                                          capture_file_filter());
+        if (!path.isEmpty())
+            open_capture_file(path);
+    });
+    connect(ui->actionSave, &QAction::triggered, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, tr("保存捕获文件"), QString(),
+                                                          capture_file_filter());
+        if (!path.isEmpty())
+            save_capture_file(path);
+    });
+    connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
 
     QString reason;
     if (!list_adapters(*ui->comboBox, &reason)) {
@@ -158,6 +221,7 @@ MainWindow::MainWindow(QWidget* parent)
                                  tr("获取网卡设备失败  请确认已经安装libpcap,"
                                     "并以root身份或带cap_net_raw,cap_net_admin能力运行。见README")
                                          + QLatin1Char('\n') + reason);
+        m_store.reset(); // std::exit runs no member's destructor
         std::exit(1);
     }
     ui->pushButton_7->setEnabled(false);
@@ -182,6 +246,9 @@ MainWindow::~MainWindow()
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
         delete capture.data(); // stops and joins a running capture
     live_captures().clear();
+    // The store's files go on a thread of their own while the rows go here.
+    m_store->clear();
+    m_rows->clear();
     delete g_filter_form;
     g_filter_form = nullptr;
     delete ui;
@@ -219,11 +286,15 @@ void MainWindow::on_pushButton_2_clicked()
     if (index < 0 || index >= g_adapter_names.size())
         return; // no adapter to capture on
 
-    ui->comboBox->setEnabled(false);
     const QString& adapter = g_adapter_names.at(index);
     qCDebug(lcApp).noquote() << adapter;
-    setWindowTitle(tr("正在侦听网卡->") + ui->comboBox->currentText());
-    ui->pushButton_2->setEnabled(false);
+    launch_capture(adapter, tr("正在侦听网卡->") + ui->comboBox->currentText());
+}
+
+CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
+{
+    show_capturing(*ui, true);
+    setWindowTitle(title);
 
     // Parentless: released by deleteLater once finished, or by ~MainWindow.
     auto* capture = new CUpdate(g_filter_settings);
@@ -232,6 +303,9 @@ void MainWindow::on_pushButton_2_clicked()
     captures.erase(std::remove(captures.begin(), captures.end(), nullptr), captures.end());
     captures.emplace_back(capture);
 
+    if (m_store->isValid())
+        capture->store = m_store.get();
+    capture->floors = g_resource_floors;
     connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
@@ -245,26 +319,122 @@ void MainWindow::on_pushButton_2_clicked()
                                 "然后重新登录。")
                                      + QLatin1Char('\n') + reason);
     });
+    connect(capture, &CUpdate::capture_failed, this, &MainWindow::report_failure);
     // A capture that ends by itself (read error, end of a capture file) puts
     // the window back in the stopped state, as the stop button would.
     connect(capture, &QThread::finished, this, [this, capture] {
         if (g_capture_thread != capture)
             return;
         g_capture_thread = nullptr;
-        show_stopped(*this, *ui);
+        show_stopped_state(capture->dropped);
     });
     connect(capture, &QThread::finished, capture, &QObject::deleteLater);
 
-    capture->adapter_name = adapter;
+    capture->adapter_name = source;
     capture->start(QThread::InheritPriority);
-    ui->pushButton_7->setEnabled(true);
+    return capture;
+}
+
+void MainWindow::show_stopped_state(std::uint64_t dropped)
+{
+    show_capturing(*ui, false);
+    QString title = tr("停止捕获");
+    if (dropped > 0)
+        title += tr(" (内核丢弃了 %1 个数据包)").arg(dropped);
+    setWindowTitle(title);
+}
+
+void MainWindow::report_failure(int failure, const QString& detail)
+{
+    QMessageBox::warning(this, tr("err"), capture_failure_text(failure, detail, m_rows->count()));
+}
+
+bool MainWindow::select_adapter(const QString& name)
+{
+    int index = g_adapter_names.indexOf(name);
+    if (index < 0)
+        index = ui->comboBox->findText(name);
+    if (index < 0)
+        return false;
+    ui->comboBox->setCurrentIndex(index);
+    return true;
+}
+
+void MainWindow::start_capture()
+{
+    if (ui->pushButton_2->isEnabled())
+        on_pushButton_2_clicked();
+}
+
+bool MainWindow::open_capture_file(const QString& path)
+{
+    if (g_capture_thread != nullptr) {
+        QMessageBox::warning(this, tr("err"), tr("正在捕获,请先停止再打开文件。"));
+        return false;
+    }
+    int link_type = 0;
+    if (const std::optional<QString> problem = capture_file_problem(path, &link_type)) {
+        QMessageBox::warning(this, tr("err"), tr("打开文件失败: %1\n%2").arg(path, *problem));
+        return false;
+    }
+    if (!link_type_supported(link_type)) {
+        QMessageBox::warning(this, tr("err"),
+                             tr("打开文件失败: %1\n不支持这个文件的链路类型: %2")
+                                     .arg(path, link_type_text(link_type)));
+        return false;
+    }
+
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const QString reading = tr("正在读取文件->") + name;
+    CUpdate* capture = launch_capture(kFileScheme + info.absoluteFilePath(), reading);
+
+    // Progress in the title: rows read and how far into the file.
+    const int first_row = m_rows->count();
+    const double size = std::max<qint64>(1, info.size());
+    auto* progress = new QTimer(this);
+    progress->setInterval(kProgressIntervalMs);
+    connect(progress, &QTimer::timeout, this, [this, capture, first_row, size, reading] {
+        if (g_capture_thread != capture)
+            return;
+        const qint64 at = capture->file_position.load();
+        const int percent = at < 0 ? 0 : static_cast<int>(100.0 * at / size);
+        setWindowTitle(
+                tr("%1 (%2 行, %3%)").arg(reading).arg(m_rows->count() - first_row).arg(percent));
+    });
+    connect(capture, &QThread::finished, progress, &QObject::deleteLater);
+    progress->start();
+    return true;
+}
+
+bool MainWindow::save_capture_file(const QString& path)
+{
+    std::vector<std::int64_t> frames;
+    frames.reserve(static_cast<std::size_t>(m_rows->count()));
+    for (int row = 0; row < m_rows->count(); ++row)
+        if (const std::optional<std::int64_t> frame = m_rows->frame(row))
+            frames.push_back(*frame);
+
+    QProgressDialog progress(tr("正在保存 %1 个数据包...").arg(frames.size()), tr("取消"), 0,
+                             static_cast<int>(frames.size()), this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    QString error;
+    const bool saved = save_frames(*m_store, frames, path, &error, [&progress](std::size_t done) {
+        progress.setValue(static_cast<int>(done));
+        return !progress.wasCanceled();
+    });
+    progress.reset();
+    if (!saved) {
+        QMessageBox::warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
+        return false;
+    }
+    return true;
 }
 
 void MainWindow::on_pushButton_7_clicked()
 {
-    ui->pushButton_7->setEnabled(false);
-    ui->pushButton_2->setEnabled(true);
-    ui->comboBox->setEnabled(true);
+    show_capturing(*ui, false);
     if (g_capture_thread == nullptr)
         return;
     // The capture ends by itself shortly; its object is released then.
@@ -274,28 +444,17 @@ void MainWindow::on_pushButton_7_clicked()
 
 void MainWindow::on_pushButton_clicked()
 {
-    // One reset instead of a removal per row: a long capture has millions.
-    ui->tableWidget_2->setRowCount(0);
+    m_rows->clear();
+    m_store->clear();
 }
 
 void MainWindow::show_data_UI(QString line)
 {
-    QTableWidget* table = ui->tableWidget_2;
-    const int row = table->rowCount();
-    table->setRowCount(row + 1);
-    const int columns = std::min(kRecordFields, static_cast<int>(line.count(QLatin1Char('|'))) + 1);
-    // The new row is not painted before this returns, so the per-cell change
-    // notices, eight per row, would only cost time: the view reads the cells
-    // when it paints the row it was told of.
-    {
-        const QSignalBlocker quiet(table->model());
-        for (int column = 0; column < columns; ++column)
-            table->setItem(row, column, new RecordFieldItem(line));
-    }
-    // While lines pour in, the table is repainted a few times a second rather
-    // than once per row.
-    if (auto* throttle = table->findChild<PaintThrottle*>(QString(), Qt::FindDirectChildrenOnly))
-        throttle->changed();
+    // A capture stored the frame of each line it emitted, in the same order.
+    std::optional<std::int64_t> frame;
+    if (auto* capture = qobject_cast<CUpdate*>(sender()))
+        frame = capture->take_stored_frame();
+    m_rows->append(line, frame);
 }
 
 void MainWindow::on_pushButton_3_clicked()
@@ -322,9 +481,11 @@ void MainWindow::on_pushButton_8_clicked()
     // Every decoded byte, zero bytes included: one per pair of characters.
     const QByteArray bytes = decode_hex_text(hex).left(hex.size() / 2);
 
-    // A window of its own; closing it releases it with its document and
+    // A window of its own, owned by this one (so that closing this window
+    // ends the program); closing it releases it with its document and
     // buffer.
-    auto* window = new HexWindow;
+    auto* window = new HexWindow(this);
+    window->setWindowFlag(Qt::Window);
     auto* buffer = new QMemoryBuffer; // the document takes it over
     buffer->load(bytes.constData(), bytes.size());
     window->setDocument(new QHexDocument(buffer));

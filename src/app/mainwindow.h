@@ -1,10 +1,15 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
+class CaptureStore;
 class CUpdate;
+class PacketRows;
 class QTableWidgetItem;
 
 namespace Ui {
@@ -30,6 +35,21 @@ public:
     // for any other value. Reaches every window, those opened later too.
     void load_theme(int theme);
 
+    // Reads a pcap or pcapng file: its TCP rows go through the decoding,
+    // filter and table of a live capture and are appended. Returns once the
+    // file is open (the rows then arrive as from a capture), true; on
+    // failure shows why and returns false. Refused while a capture runs.
+    bool open_capture_file(const QString& path);
+    // Writes the frames of every row, in row order, to a pcap file. Returns
+    // true on success; on failure shows why, leaves an existing file as it
+    // was and returns false.
+    bool save_capture_file(const QString& path);
+    // Makes the adapter with this pcap name (or description) the chosen
+    // one; false when no adapter is so called.
+    bool select_adapter(const QString& name);
+    // Starts capturing on the chosen adapter, as the start button does.
+    void start_capture();
+
 private slots:
     void on_pushButton_2_clicked();
     void on_pushButton_7_clicked();
@@ -47,7 +67,16 @@ public slots:
     void show_data_UI(QString line);
 
 private:
+    // Starts a capture of `source` (an adapter name or "file://" and a
+    // path) in the capturing state with the given title.
+    CUpdate* launch_capture(const QString& source, const QString& title);
+    void report_failure(int failure, const QString& detail);
+    void show_stopped_state(std::uint64_t dropped);
+
     Ui::MainWindow* ui;
+    // The frames behind the rows, on disk; removed with the window.
+    std::unique_ptr<CaptureStore> m_store;
+    PacketRows* m_rows; // a child of the table
 };
 
 // The pcap name of every adapter listed; entry i belongs to item i of the

@@ -1,28 +1,112 @@
 #include "recordfielditem.h"
 
-#include <QTableWidget>
+#include <new>
+#include <vector>
+
+#include <sys/mman.h>
+
+#include "packetrows.h"
 
 namespace {
 
-// Field `index` of a "|"-separated line; empty when the line has fewer fields.
-QString field(const QString& line, int index)
+// Fixed-size blocks for the cells, carved from mappings of their own. All of
+// them are unmapped when the last cell is released.
+class CellPool
 {
-    int from = 0;
-    for (int i = 0; i < index; ++i) {
-        from = line.indexOf(QLatin1Char('|'), from);
-        if (from < 0)
-            return QString();
-        ++from;
+public:
+    static constexpr std::size_t kCellSize = (sizeof(RecordFieldItem) + 7) & ~std::size_t(7);
+
+    void* allocate()
+    {
+        void* cell = m_free;
+        if (cell != nullptr) {
+            m_free = m_free->next;
+        } else {
+            if (m_next == m_end && !grow())
+                throw std::bad_alloc();
+            cell = m_next;
+            m_next += kCellSize;
+        }
+        ++m_live;
+        return cell;
     }
-    const int to = line.indexOf(QLatin1Char('|'), from);
-    return line.mid(from, to < 0 ? -1 : to - from);
+
+    void release(void* cell)
+    {
+        auto* free = static_cast<Free*>(cell);
+        free->next = m_free;
+        m_free = free;
+        if (--m_live == 0)
+            unmap_all();
+    }
+
+private:
+    struct Free
+    {
+        Free* next;
+    };
+    static constexpr std::size_t kCellsPerBlock = 65536;
+    static constexpr std::size_t kBlockBytes = kCellSize * kCellsPerBlock;
+
+    bool grow()
+    {
+        void* block = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED)
+            return false;
+        m_blocks.push_back(block);
+        // Cells are handed out in address order, so pages are touched only
+        // as they are used.
+        m_next = static_cast<char*>(block);
+        m_end = m_next + kBlockBytes;
+        return true;
+    }
+
+    void unmap_all()
+    {
+        for (void* block : m_blocks)
+            munmap(block, kBlockBytes);
+        m_blocks.clear();
+        m_free = nullptr;
+        m_next = m_end = nullptr;
+    }
+
+    std::vector<void*> m_blocks;
+    Free* m_free = nullptr; // cells released while others live
+    char* m_next = nullptr; // never used yet, up to m_end
+    char* m_end = nullptr;
+    std::size_t m_live = 0;
+};
+
+CellPool& cell_pool()
+{
+    static CellPool pool;
+    return pool;
 }
 
 } // namespace
 
-RecordFieldItem::RecordFieldItem(const QString& line)
-    : m_line(line)
-{ }
+void* RecordFieldItem::operator new(std::size_t size)
+{
+    if (size != sizeof(RecordFieldItem))
+        return ::operator new(size); // a class derived from this one
+    return cell_pool().allocate();
+}
+
+void RecordFieldItem::operator delete(void* cell, std::size_t size)
+{
+    if (size != sizeof(RecordFieldItem)) {
+        ::operator delete(cell);
+        return;
+    }
+    cell_pool().release(cell);
+}
+
+RecordFieldItem::RecordFieldItem()
+{
+    // What was captured stays as captured.
+    setFlags(flags() & ~Qt::ItemIsEditable);
+}
 
 QVariant RecordFieldItem::data(int role) const
 {
@@ -32,7 +116,9 @@ QVariant RecordFieldItem::data(int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return field(m_line, qMax(0, column()));
+        if (const PacketRows* rows = PacketRows::of(tableWidget()))
+            return rows->field(row(), column());
+        return own;
     case Qt::TextAlignmentRole:
         return int(Qt::AlignCenter);
     default:

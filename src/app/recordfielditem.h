@@ -1,23 +1,25 @@
 #pragma once
 
-#include <QString>
+#include <cstddef>
+
 #include <QTableWidgetItem>
 
-// One cell of a packet table row: field `column()` of the record line, which
-// the row's eight cells share (one implicitly shared text, no copy per field).
-// It shows its field centred; an edit by the user, or any other role set on
-// it, is kept as an ordinary item keeps it and takes precedence.
-//
-// Nothing but the shared line is stored per cell: a million rows stay within
-// a kilobyte each beyond their text.
+// One captured cell of a packet table row: it asks its table's PacketRows
+// for field `column()` of its row when it is shown, so that it stores
+// nothing of its own. It shows its field centred and cannot be edited by the user; a role
+// set on it by code is kept as an ordinary item keeps it and takes
+// precedence.
 class RecordFieldItem : public QTableWidgetItem
 {
 public:
-    explicit RecordFieldItem(const QString& line);
+    RecordFieldItem();
 
     QVariant data(int role) const override;
     QTableWidgetItem* clone() const override;
 
-private:
-    QString m_line;
+    // Cells come and go by the million: they live in large blocks of their
+    // own that go back to the system as soon as the last cell is gone,
+    // instead of one heap allocation each. Interface thread only.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* cell, std::size_t size);
 };

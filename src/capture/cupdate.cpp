@@ -1,5 +1,6 @@
 #include "cupdate.h"
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -7,10 +8,12 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 
 #include "capturefilter.h"
 #include "capturehelper.h"
+#include "capturestore.h"
 #include "packetrecord.h"
 #include "pcapfilter.h"
 
@@ -25,6 +28,11 @@ constexpr int kBufferBytes = 32 << 20;
 // ready. Short, so that stopping a quiet capture is prompt.
 constexpr int kStopPollMs = 100;
 const QString kFileScheme = QStringLiteral("file://");
+// How often the loop looks at free memory and disk, and at a file's position.
+constexpr int kCheckIntervalMs = 200;
+constexpr unsigned kTurnsPerClockLook = 256;
+// Lines of a capture file emitted and not yet taken, at most.
+constexpr std::size_t kFileBacklog = 20000;
 
 // Opens a live adapter with the settings of every capture (snapshot length,
 // promiscuous mode, read timeout), or a capture file. On failure returns null
@@ -152,56 +160,132 @@ void CUpdate::run()
         }
     }
     pcap_handle = handle;
+    m_link_type = pcap_datalink(handle);
+    // A capture file's, else null: the capture program's stream is live.
+    FILE* file = helper ? nullptr : pcap_file(handle);
+    m_from_file = file != nullptr;
 
-    const int fd = pcap_get_selectable_fd(handle);
-    while (!stop_flag.load()) {
-        struct pcap_pkthdr* header = nullptr;
-        const u_char* data = nullptr;
-        const int result = pcap_next_ex(handle, &header, &data);
-        if (result == 1) {
-            if (stop_flag.load())
+    if (!link_type_supported(m_link_type)) {
+        emit capture_failed(UnsupportedLinkType, link_type_text(m_link_type));
+    } else {
+        const int fd = pcap_get_selectable_fd(handle);
+        const QString store_folder = store != nullptr ? store->folder() : QString();
+        QElapsedTimer since_check; // invalid: the first turn checks at once
+        unsigned turns = 0;
+        while (!stop_flag.load()) {
+            // The clock is read every few hundred frames only.
+            if (!since_check.isValid()
+                || (++turns % kTurnsPerClockLook == 0
+                    && since_check.elapsed() >= kCheckIntervalMs)) {
+                since_check.restart();
+                if (file != nullptr)
+                    file_position = ftello(file);
+                const ResourceFloors::Shortage shortage = floors.check(store_folder);
+                if (shortage != ResourceFloors::Shortage::None) {
+                    emit capture_failed(shortage == ResourceFloors::Shortage::Memory ? LowMemory
+                                                                                     : LowDisk,
+                                        QString());
+                    break;
+                }
+            }
+            struct pcap_pkthdr* header = nullptr;
+            const u_char* data = nullptr;
+            const int result = pcap_next_ex(handle, &header, &data);
+            if (result == 1) {
+                if (stop_flag.load())
+                    break;
+                parse_packet(header, data);
+            } else if (result == 0) {
+                turns = kTurnsPerClockLook - 1; // look at the clock next turn
+                wait_for_frames(fd);
+            } else {
+                // PCAP_ERROR_BREAK is the end of a capture file or stream.
+                // A stop cuts the capture program's stream short: no fault.
+                if (result == PCAP_ERROR && !stop_flag.load()) {
+                    const QString reason = QString::fromLocal8Bit(pcap_geterr(handle));
+                    qCWarning(lcCapture).noquote()
+                            << "capture on" << adapter_name << "ended:" << reason;
+                    emit capture_failed(ReadError, reason);
+                }
                 break;
-            parse_packet(header, data);
-        } else if (result == 0) {
-            wait_for_frames(fd);
-        } else {
-            // PCAP_ERROR_BREAK is the end of a capture file or stream.
-            // A stop cuts the capture program's stream short: no fault.
-            if (result == PCAP_ERROR && !stop_flag.load())
-                qCWarning(lcCapture).noquote()
-                        << "capture on" << adapter_name
-                        << "ended:" << QString::fromLocal8Bit(pcap_geterr(handle));
-            break;
+            }
         }
+        if (file != nullptr)
+            file_position = ftello(file);
     }
 
     // What the kernel handed over and what it had to drop, for whoever
     // watches a busy adapter.
     pcap_stat stats {};
-    if (pcap_stats(handle, &stats) == 0)
+    if (file == nullptr && pcap_stats(handle, &stats) == 0) {
+        dropped = stats.ps_drop;
         qCDebug(lcCapture).noquote() << "capture on" << adapter_name << "ended: received"
                                      << stats.ps_recv << "dropped" << stats.ps_drop;
+    }
 
     pcap_handle = nullptr;
     if (helper) {
         // Ended first, so that it does not write into a closed stream.
         helper->finish();
-        if (!helper->reason().isEmpty())
+        if (!helper->reason().isEmpty()) {
             qCWarning(lcCapture).noquote()
                     << "capture on" << adapter_name << "ended:" << helper->reason();
+            // The program's adapter failed: its stream just ended.
+            if (!stop_flag.load())
+                emit capture_failed(ReadError, helper->reason());
+        }
     }
     pcap_close(handle);
 }
 
 void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
 {
-    const int link_type = pcap_handle != nullptr ? pcap_datalink(pcap_handle) : DLT_EN10MB;
-    if (std::optional<QString> line = make_record_line(link_type, *header, data))
+    const int link_type = pcap_handle != nullptr ? m_link_type : DLT_EN10MB;
+    if (std::optional<QString> line = make_record_line(link_type, *header, data)) {
+        m_header = header;
+        m_data = data;
+        m_link_type = link_type;
         update_table(*line);
+        m_header = nullptr;
+        m_data = nullptr;
+    }
 }
 
 void CUpdate::update_table(QString qstr)
 {
-    if (filter_accepts(filter, qstr))
-        emit send_update(qstr);
+    // A line that parse_packet made has its eight fields; with no switch on
+    // there is nothing else to look at in it.
+    const bool any_switch = filter.include_ip_enabled || filter.include_port_enabled
+            || filter.exclude_ip_enabled || filter.exclude_port_enabled;
+    if ((m_header == nullptr || any_switch) && !filter_accepts(filter, qstr))
+        return;
+    if (store != nullptr) {
+        std::int64_t seq = -1;
+        if (m_header != nullptr) {
+            if (const std::optional<std::int64_t> stored
+                = store->append(m_link_type, *m_header, m_data))
+                seq = *stored;
+            else if (!stop_flag.exchange(true))
+                emit capture_failed(StoreError, store->errorString());
+        }
+        std::unique_lock<std::mutex> lock(m_tickets_mutex);
+        // A file waits for the receiver; the stop flag is looked at while
+        // waiting. A live source never waits: the kernel would drop frames.
+        while (m_from_file && m_tickets.size() >= kFileBacklog && !stop_flag.load())
+            m_tickets_taken.wait_for(lock, std::chrono::milliseconds(kStopPollMs));
+        m_tickets.push_back(seq);
+    }
+    emit send_update(qstr);
+}
+
+std::optional<std::int64_t> CUpdate::take_stored_frame()
+{
+    const std::lock_guard<std::mutex> lock(m_tickets_mutex);
+    if (m_tickets.empty())
+        return std::nullopt;
+    const std::int64_t seq = m_tickets.front();
+    m_tickets.pop_front();
+    if (m_tickets.size() == kFileBacklog / 2)
+        m_tickets_taken.notify_one();
+    return seq >= 0 ? std::optional<std::int64_t>(seq) : std::nullopt;
 }

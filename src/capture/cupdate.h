@@ -1,6 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
 
 #include <pcap/pcap.h>
 
@@ -8,6 +13,9 @@
 #include <QThread>
 
 #include "filtersettings.h"
+#include "resourcefloors.h"
+
+class CaptureStore;
 
 // One capture: opens the adapter named adapter_name, turns every frame into a
 // record line, filters it and emits the lines that pass. Created anew for
@@ -21,12 +29,19 @@
 // the settings' capture filter is on, its expression is applied to the
 // source before the first frame is read.
 // adapter_name and filter are written before start() and only read after it.
+//
+// With a store, every frame whose line passes the filter is written to it
+// before the line is emitted, and the frame's sequence number is queued for
+// take_stored_frame(): the receiver of send_update takes one number per line,
+// in the same order, so line k and number k belong to the same frame.
 class CUpdate : public QThread
 {
     Q_OBJECT
     Q_DISABLE_COPY(CUpdate)
 
 public:
+    enum Failure { ReadError, UnsupportedLinkType, StoreError, LowMemory, LowDisk };
+
     // Copies the settings: later changes to them do not reach this capture.
     explicit CUpdate(const FilterSettings& settings);
     // Stops and joins a capture that is still running.
@@ -43,6 +58,24 @@ public:
     // second, and no line is emitted once it has seen the flag.
     std::atomic<bool> stop_flag { false };
     FilterSettings filter;
+    // Where accepted frames are kept; none: nothing is kept. Set before start.
+    CaptureStore* store = nullptr;
+    // Below either floor the capture ends with capture_failed. Set before
+    // start.
+    ResourceFloors floors;
+    // Frames the kernel dropped during the capture, as pcap_stats counts
+    // them; valid once the thread has finished.
+    std::uint64_t dropped = 0;
+    // How far into a capture file the capture has read, in bytes; -1 for a
+    // live source.
+    std::atomic<std::int64_t> file_position { -1 };
+
+    // The store's number for the frame of the oldest line emitted and not yet
+    // taken, or nothing when that line has no stored frame (or no line
+    // waits). Call once per send_update received, on any thread. A capture
+    // file is read no further ahead of the receiver than a few thousand
+    // lines, so that a large file does not pile its lines up in memory.
+    std::optional<std::int64_t> take_stored_frame();
 
 signals:
     // One record line that passed the filter; emitted on the capture thread.
@@ -54,6 +87,10 @@ signals:
     // may capture on the adapter (reason says why, in libpcap's or the
     // system's words). run() then ends without emitting any line.
     void open_denied(QString reason);
+    // The capture ended by itself before it was stopped; failure is a
+    // Failure value, detail libpcap's reason, the link type's name or the
+    // store's error.
+    void capture_failed(int failure, QString detail);
 
 public slots:
     // Emits send_update(qstr) once when the line passes this capture's filter
@@ -62,4 +99,14 @@ public slots:
 
 protected:
     void run() override;
+
+private:
+    // The frame that parse_packet is handing to update_table, if any.
+    const struct pcap_pkthdr* m_header = nullptr;
+    const u_char* m_data = nullptr;
+    int m_link_type = 0;
+    std::mutex m_tickets_mutex;
+    std::condition_variable m_tickets_taken;
+    std::deque<std::int64_t> m_tickets; // -1: that line has no stored frame
+    bool m_from_file = false;
 };

@@ -310,6 +310,20 @@ void hex_to_bytes(const std::string& text, unsigned char* out)
     }
 }
 
+bool link_type_supported(int link_type)
+{
+    switch (link_type) {
+    case DLT_EN10MB:
+    case DLT_LINUX_SLL:
+    case DLT_LINUX_SLL2:
+    case DLT_RAW:
+    case DLT_IPV4:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data)
 {
@@ -342,14 +356,27 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
     // Time, two IPv6 addresses, two ports, a length and the separators.
     char fixed[160];
     char* end = fixed;
+    // Frames come many to a second: the local time of the last second is
+    // kept (per thread, as each capture has its own).
+    thread_local std::time_t cached_second = -1;
+    thread_local char cached_time[8];
+    thread_local bool cached_valid = false;
     const std::time_t seconds = header.ts.tv_sec;
-    std::tm local {};
-    if (localtime_r(&seconds, &local) != nullptr) {
-        end = put_two_digits(end, local.tm_hour);
-        *end++ = ':';
-        end = put_two_digits(end, local.tm_min);
-        *end++ = ':';
-        end = put_two_digits(end, local.tm_sec);
+    if (seconds != cached_second) {
+        std::tm local {};
+        cached_valid = localtime_r(&seconds, &local) != nullptr;
+        if (cached_valid) {
+            char* at = put_two_digits(cached_time, local.tm_hour);
+            *at++ = ':';
+            at = put_two_digits(at, local.tm_min);
+            *at++ = ':';
+            put_two_digits(at, local.tm_sec);
+        }
+        cached_second = seconds;
+    }
+    if (cached_valid) {
+        std::memcpy(end, cached_time, sizeof cached_time);
+        end += sizeof cached_time;
     }
     end = put_text(end, "|TCP|");
     end = put_text(end, packet->source);
@@ -374,4 +401,15 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
     for (std::uint32_t i = 0; i < captured; ++i, out += 2)
         std::memcpy(static_cast<void*>(out), &pairs.utf16[payload[i]], sizeof(char16_t[2]));
     return line;
+}
+
+QString link_type_text(int link_type)
+{
+    const char* name = pcap_datalink_val_to_name(link_type);
+    const char* description = pcap_datalink_val_to_description(link_type);
+    QString text
+            = name != nullptr ? QString::fromLatin1(name) : QStringLiteral("DLT %1").arg(link_type);
+    if (description != nullptr)
+        text += QStringLiteral(" (%1)").arg(QString::fromLatin1(description));
+    return text;
 }

@@ -36,3 +36,10 @@ void hex_to_bytes(const std::string& text, unsigned char* out);
 // header.caplen is read.
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data);
+
+// Whether make_record_line decodes frames of this pcap link type at all.
+[[nodiscard]] bool link_type_supported(int link_type);
+
+// libpcap's name and description of a link type, as "EN10MB (Ethernet)";
+// "DLT <number>" for one libpcap does not know.
+QString link_type_text(int link_type);

@@ -1,0 +1,297 @@
+// The capture store under load: rows whose payload stays on disk, against
+// rows that keep their whole record line (how every row was kept before the
+// store). Each case runs in a process of its own so that its memory is its
+// own; the machine's load (uptime) is printed next to every timing, since
+// the machine may be shared.
+//
+//   bench_store [rows]                  default 1000000, all tables
+//   bench_store --case MODE PAYLOAD ROWS  one case, one line of figures
+//   bench_store --decode FILE           decode and store FILE, no window
+//
+// MODE "stored": the rows come from a capture file opened in the window
+// (decode, filter, store, table); "lines": the same record lines are handed
+// to show_data_UI without a stored frame.
+
+#include <cstdio>
+#include <ctime>
+
+#include <pcap/pcap.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "benchreport.h"
+#include "capturestore.h"
+#include "cupdate.h"
+#include "mainwindow.h"
+#include "testframes.h"
+
+namespace {
+
+QString load()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(file.readAll().split(' ').value(0));
+}
+
+// CPU seconds this thread has used: what a step costs whatever the load.
+double threadSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+// A capture file of `rows` TCP frames of `payload` bytes each.
+bool writeFile(const QString& path, int payload, int rows)
+{
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, QFile::encodeName(path).constData());
+    if (dumper == nullptr)
+        return false;
+    for (int i = 0; i < rows; ++i) {
+        testframes::Ipv4Packet p;
+        p.src_port = static_cast<std::uint16_t>(1024 + i % 60000);
+        p.payload = QByteArray(payload, static_cast<char>('a' + i % 26));
+        const QByteArray frame = testframes::ethernet(testframes::ipv4(p));
+        const pcap_pkthdr header = testframes::header_for(frame, 1700000000 + i / 1000);
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header,
+                  reinterpret_cast<const u_char*>(frame.constData()));
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return true;
+}
+
+// Prints "rows/s bytes-per-row clear-s quit-s load save-s".
+int runCase(const QString& mode, int payload, int rows)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("in.pcap"));
+    if (!writeFile(path, payload, rows))
+        return 1;
+    QStringList lines; // for "lines": the record lines a capture makes
+    if (mode == QLatin1String("lines")) {
+        CUpdate decoder { FilterSettings {} };
+        QObject::connect(
+                &decoder, &CUpdate::send_update, &decoder,
+                [&lines](const QString& line) { lines.append(line); }, Qt::DirectConnection);
+        decoder.adapter_name = QStringLiteral("file://") + path;
+        decoder.start();
+        decoder.wait();
+    }
+
+    auto* window = new MainWindow; // deleted below, timed
+    window->show();
+    QApplication::processEvents();
+    const qint64 before = bench::residentBytes();
+    QElapsedTimer timer;
+    timer.start();
+    if (mode == QLatin1String("stored")) {
+        window->open_capture_file(path);
+        while (g_capture_thread != nullptr)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    } else {
+        for (int i = 0; i < lines.size(); ++i) {
+            window->show_data_UI(lines.at(i));
+            if (i % 256 == 255)
+                QApplication::processEvents();
+        }
+    }
+    QApplication::processEvents();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const QStringList kept = lines; // the lines stay out of the figures above
+    lines.clear();
+    const qint64 after = bench::residentBytes();
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    const int shown = table->rowCount();
+
+    double save = -1;
+    if (mode == QLatin1String("stored")) {
+        timer.restart();
+        if (window->save_capture_file(dir.filePath(QStringLiteral("out.pcap"))))
+            save = timer.nsecsElapsed() / 1e9;
+    }
+
+    timer.restart();
+    double cpu = threadSeconds();
+    window->findChild<QPushButton*>(QStringLiteral("pushButton"))->click();
+    QApplication::processEvents();
+    const double clear = timer.nsecsElapsed() / 1e9;
+    const double clearCpu = threadSeconds() - cpu;
+    const qint64 cleared = bench::residentBytes();
+
+    // Quitting: the same rows again, then the window's end.
+    if (mode == QLatin1String("stored")) {
+        window->open_capture_file(path);
+        while (g_capture_thread != nullptr)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    } else {
+        for (int i = 0; i < kept.size(); ++i)
+            window->show_data_UI(kept.at(i));
+    }
+    timer.restart();
+    cpu = threadSeconds();
+    window->close();
+    delete window;
+    const double quit = timer.nsecsElapsed() / 1e9;
+    const double quitCpu = threadSeconds() - cpu;
+
+    std::printf("%.1f %.1f %.3f %.3f %s %.3f %d %.1f %.3f %.3f\n", shown / seconds,
+                double(after - before) / qMax(1, shown), clear, quit, qPrintable(load()), save,
+                shown, double(after - cleared) / (1 << 20), clearCpu, quitCpu);
+    return 0;
+}
+
+// Decode and store on the capture thread alone, no window: frames/s.
+double decodeAndStore(const QString& path, int* lines)
+{
+    QTemporaryDir dir;
+    CaptureStore store(dir.path());
+    CUpdate capture { FilterSettings {} };
+    capture.store = &store;
+    int count = 0;
+    QObject::connect(
+            &capture, &CUpdate::send_update, &capture,
+            [&count, &capture](const QString&) {
+                ++count;
+                (void)capture.take_stored_frame();
+            },
+            Qt::DirectConnection);
+    capture.adapter_name = QStringLiteral("file://") + path;
+    QElapsedTimer timer;
+    timer.start();
+    capture.start();
+    capture.wait();
+    *lines = count;
+    return timer.nsecsElapsed() / 1e9;
+}
+
+// A click on the hex cell of a row with a payload of `size` bytes: seconds
+// until the payload views show it.
+double clickTime(int size)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("one.pcap"));
+    if (!writeFile(path, size, 1))
+        return -1;
+    MainWindow window;
+    window.show();
+    window.open_capture_file(path);
+    while (g_capture_thread != nullptr)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QApplication::processEvents();
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    const QRect cell = table->visualRect(table->model()->index(0, 7));
+    QElapsedTimer timer;
+    timer.start();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    QApplication::processEvents(); // the views lay out and paint
+    window.repaint();
+    return timer.nsecsElapsed() / 1e9;
+}
+
+QStringList runChild(const QString& self, const QStringList& arguments)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(self, arguments);
+    child.waitForFinished(-1);
+    return QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args.at(1) == QLatin1String("--decode")) {
+        int lines = 0;
+        const double seconds = decodeAndStore(args.at(2), &lines);
+        std::printf("%d lines in %.3f s\n", lines, seconds);
+        return 0;
+    }
+    if (args.size() == 5 && args.at(1) == QLatin1String("--case"))
+        return runCase(args.at(2), args.at(3).toInt(), args.at(4).toInt());
+
+    const int rows = args.size() > 1 ? args.at(1).toInt() : 1000000;
+
+    // The road of a file, against the peer tools on the same file.
+    {
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in.pcap"));
+        writeFile(in, 100, rows);
+        const QString out = dir.filePath(QStringLiteral("out.pcap"));
+        bench::Table peers({ QStringLiteral("what"), QStringLiteral("s"),
+                             QStringLiteral("frames/s"), QStringLiteral("load") });
+        int lines = 0;
+        const double ours = decodeAndStore(in, &lines);
+        peers.add(
+                { QStringLiteral("Tarnlook: decode, filter and store (capture thread, no window)"),
+                  QString::number(ours, 'f', 2), QString::number(lines / ours, 'f', 0), load() });
+        const double dump = bench::timeCommand(
+                QStringLiteral("tcpdump"), { QStringLiteral("-r"), in, QStringLiteral("-w"), out });
+        peers.add({ QStringLiteral("tcpdump -r FILE -w OUT"), QString::number(dump, 'f', 2),
+                    QString::number(rows / dump, 'f', 0), load() });
+        const double nn = bench::timeCommand(QStringLiteral("tcpdump"),
+                                             { QStringLiteral("-r"), in, QStringLiteral("-nn") });
+        peers.add({ QStringLiteral("tcpdump -r FILE -nn"), QString::number(nn, 'f', 2),
+                    QString::number(rows / nn, 'f', 0), load() });
+        const double fields = bench::timeCommand(
+                QStringLiteral("tshark"),
+                { QStringLiteral("-r"), in, QStringLiteral("-T"), QStringLiteral("fields"),
+                  QStringLiteral("-e"), QStringLiteral("frame.time"), QStringLiteral("-e"),
+                  QStringLiteral("ip.src"), QStringLiteral("-e"), QStringLiteral("tcp.srcport"),
+                  QStringLiteral("-e"), QStringLiteral("ip.dst"), QStringLiteral("-e"),
+                  QStringLiteral("tcp.dstport"), QStringLiteral("-e"), QStringLiteral("tcp.len") });
+        peers.add({ QStringLiteral("tshark -r FILE -T fields (6 fields)"),
+                    QString::number(fields, 'f', 2), QString::number(rows / fields, 'f', 0),
+                    load() });
+        peers.print(QStringLiteral("A file of %1 frames of 100 payload bytes, one core each")
+                            .arg(rows));
+    }
+    {
+        bench::Table clicks({ QStringLiteral("payload"), QStringLiteral("click to shown, ms"),
+                              QStringLiteral("load") });
+        for (const int size : { 1448, 32768, 62491 })
+            clicks.add({ QStringLiteral("%1 B").arg(size),
+                         QString::number(clickTime(size) * 1000, 'f', 1), load() });
+        clicks.print(QStringLiteral("A click on the hex cell of one row"));
+    }
+
+    bench::Table table({ QStringLiteral("rows kept as"), QStringLiteral("payload"),
+                         QStringLiteral("rows"), QStringLiteral("rows/s"),
+                         QStringLiteral("RAM bytes/row"), QStringLiteral("clear s (CPU s)"),
+                         QStringLiteral("MiB returned by clear"), QStringLiteral("quit s (CPU s)"),
+                         QStringLiteral("save s"), QStringLiteral("load at end") });
+    for (const int payload : { 0, 100, 1448 }) {
+        for (const QString& mode : { QStringLiteral("lines"), QStringLiteral("stored") }) {
+            const QStringList f = runChild(app.applicationFilePath(),
+                                           { QStringLiteral("--case"), mode,
+                                             QString::number(payload), QString::number(rows) });
+            if (f.size() < 10)
+                continue;
+            table.add({ mode == QLatin1String("lines") ? QStringLiteral("whole line (before)")
+                                                       : QStringLiteral("stored frame (now)"),
+                        QStringLiteral("%1 B").arg(payload), f.at(6), f.at(0), f.at(1),
+                        QStringLiteral("%1 (%2)").arg(f.at(2), f.at(8)), f.at(7),
+                        QStringLiteral("%1 (%2)").arg(f.at(3), f.at(9)),
+                        f.at(5) == QLatin1String("-1.000") ? QStringLiteral("—") : f.at(5),
+                        f.at(4) });
+        }
+    }
+    table.print(
+            QStringLiteral("Rows and the capture store: %1 frames opened from a file, window shown")
+                    .arg(rows));
+    return 0;
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// What the user is told when a capture ends by itself: failure is a
+// CUpdate::Failure, detail what the capture said with it, rows how many rows
+// the table holds now.
+QString capture_failure_text(int failure, const QString& detail, int rows);

@@ -1,0 +1,188 @@
+#include "packetrows.h"
+
+#include <cstring>
+
+#include <pcap/pcap.h>
+
+#include <QHash>
+#include <QSignalBlocker>
+#include <QTableWidget>
+
+#include "capturestore.h"
+#include "packetrecord.h"
+#include "paintthrottle.h"
+#include "recordfielditem.h"
+#include "rownumberheader.h"
+
+namespace {
+
+constexpr int kRecordFields = 8;
+constexpr int kHexColumn = 7;
+constexpr std::size_t kChunkBytes = std::size_t(1) << 20;
+
+// Where field `index` of a "|"-separated text starts and how long it is;
+// nothing when the text has fewer fields.
+std::optional<std::pair<int, int>> field_span(const char* text, int size, int index)
+{
+    int from = 0;
+    for (int i = 0; i < index; ++i) {
+        const void* bar = std::memchr(text + from, '|', static_cast<std::size_t>(size - from));
+        if (bar == nullptr)
+            return std::nullopt;
+        from = static_cast<int>(static_cast<const char*>(bar) - text) + 1;
+    }
+    const void* bar = std::memchr(text + from, '|', static_cast<std::size_t>(size - from));
+    const int to = bar == nullptr ? size : static_cast<int>(static_cast<const char*>(bar) - text);
+    return std::make_pair(from, to - from);
+}
+
+// How many of the line's first eight fields it has, and where the eighth
+// starts (the line's length when it has fewer).
+std::pair<int, int> count_fields(const QString& line)
+{
+    int fields = 1;
+    int from = 0;
+    while (fields < kRecordFields) {
+        const int bar = line.indexOf(QLatin1Char('|'), from);
+        if (bar < 0)
+            return { fields, line.size() };
+        ++fields;
+        from = bar + 1;
+    }
+    return { fields, from };
+}
+
+// Which rows belong to which table, for the cells to find theirs. Interface
+// thread only.
+QHash<const QTableWidget*, const PacketRows*>& registry()
+{
+    static QHash<const QTableWidget*, const PacketRows*> rows;
+    return rows;
+}
+
+} // namespace
+
+PacketRows::PacketRows(QTableWidget* table, const CaptureStore* store)
+    : QObject(table)
+    , m_table(table)
+    , m_store(store)
+    , m_throttle(new PaintThrottle(table)) // a child of the table
+{
+    auto* header = new RowNumberHeader(table);
+    header->setDefaultSectionSize(table->verticalHeader()->defaultSectionSize());
+    table->setVerticalHeader(header);
+    header->setRowCount(0);
+    registry().insert(table, this);
+}
+
+PacketRows::~PacketRows()
+{
+    registry().remove(m_table);
+}
+
+const PacketRows* PacketRows::of(const QTableWidget* table)
+{
+    return registry().value(table);
+}
+
+const char* PacketRows::keep(const QByteArray& text)
+{
+    const auto size = static_cast<std::size_t>(text.size()) + 1; // and its zero
+    if (m_chunks.empty() || m_chunk_used + size > m_chunk_size) {
+        m_chunk_size = std::max(kChunkBytes, size);
+        m_chunks.emplace_back(new char[m_chunk_size]);
+        m_chunk_used = 0;
+    }
+    char* at = m_chunks.back().get() + m_chunk_used;
+    std::memcpy(at, text.constData(), size); // QByteArray ends in a zero
+    m_chunk_used += size;
+    return at;
+}
+
+void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
+{
+    const auto [fields, hex_at] = count_fields(line);
+    // With a stored frame the hex text comes from the frame's bytes; the row
+    // keeps the short fields only. A line that arrives after a clear may
+    // name a frame that went with it: it keeps its text.
+    const bool stored = frame.has_value() && fields == kRecordFields && m_store != nullptr
+            && m_store->contains(*frame);
+    const QByteArray text = (stored ? line.left(hex_at) : line).toUtf8();
+    m_rows.push_back({ keep(text), stored ? *frame : -1 });
+
+    const int row = static_cast<int>(m_rows.size()) - 1;
+    m_table->setRowCount(row + 1);
+    // The new row is not painted before this returns, so the per-cell change
+    // notices, eight per row, would only cost time: the view reads the cells
+    // when it paints the row it was told of.
+    {
+        const QSignalBlocker quiet(m_table->model());
+        for (int column = 0; column < fields; ++column)
+            m_table->setItem(row, column, new RecordFieldItem);
+    }
+    static_cast<RowNumberHeader*>(m_table->verticalHeader())->setRowCount(row + 1);
+    // While lines pour in, the table is repainted a few times a second rather
+    // than once per row.
+    m_throttle->changed();
+}
+
+void PacketRows::clear()
+{
+    // The cells' blocks go back to the system with the last cell; the heap
+    // that the table itself used is reused by the next rows.
+    m_table->setRowCount(0);
+    static_cast<RowNumberHeader*>(m_table->verticalHeader())->setRowCount(0);
+    std::vector<Row>().swap(m_rows);
+    std::vector<std::unique_ptr<char[]>>().swap(m_chunks);
+    m_chunk_used = 0;
+    m_chunk_size = 0;
+    m_cached_row = -1;
+    m_cached_hex.clear();
+}
+
+QString PacketRows::field(int row, int column) const
+{
+    if (row < 0 || row >= count() || column < 0 || column >= kRecordFields)
+        return QString();
+    const Row& entry = m_rows[static_cast<std::size_t>(row)];
+    if (column == kHexColumn && entry.frame >= 0)
+        return stored_hex(row);
+    const auto span = field_span(entry.text, static_cast<int>(std::strlen(entry.text)), column);
+    if (!span)
+        return QString();
+    return QString::fromUtf8(entry.text + span->first, span->second);
+}
+
+std::optional<std::int64_t> PacketRows::frame(int row) const
+{
+    if (row < 0 || row >= count() || m_rows[static_cast<std::size_t>(row)].frame < 0)
+        return std::nullopt;
+    return m_rows[static_cast<std::size_t>(row)].frame;
+}
+
+QString PacketRows::stored_hex(int row) const
+{
+    if (row == m_cached_row)
+        return m_cached_hex;
+    QString hex;
+    const std::int64_t seq = m_rows[static_cast<std::size_t>(row)].frame;
+    if (const std::optional<StoredFrame> stored
+        = m_store != nullptr ? m_store->read_frame(seq) : std::nullopt) {
+        pcap_pkthdr header {};
+        header.ts.tv_sec = stored->seconds;
+        header.ts.tv_usec = stored->microseconds;
+        header.caplen = static_cast<bpf_u_int32>(stored->bytes.size());
+        header.len = stored->wire_length;
+        const std::optional<QString> line = make_record_line(
+                stored->link_type, header,
+                reinterpret_cast<const unsigned char*>(stored->bytes.constData()));
+        if (line) {
+            const auto [fields, hex_at] = count_fields(*line);
+            if (fields == kRecordFields)
+                hex = line->mid(hex_at);
+        }
+    }
+    m_cached_row = row;
+    m_cached_hex = hex;
+    return hex;
+}

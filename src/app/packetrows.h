@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QObject>
+#include <QString>
+
+class CaptureStore;
+class PaintThrottle;
+class QTableWidget;
+
+// What the packet table's rows hold, kept compact: per row the record line's
+// short fields as UTF-8 text and the number of its frame in the capture
+// store, whose bytes give the payload's hex text when a cell asks for it. A
+// row's memory then does not grow with its payload. A line that comes
+// without a stored frame is kept whole.
+//
+// Appends the rows to the table: eight RecordFieldItem cells each, the ninth
+// ("备注") left for the user. Rows are only appended and cleared all at once.
+class PacketRows : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(PacketRows)
+
+public:
+    // A child of the table; store may be null (no row then has a frame).
+    PacketRows(QTableWidget* table, const CaptureStore* store);
+    ~PacketRows() override;
+
+    // Appends one record line as a row.
+    void append(const QString& line, std::optional<std::int64_t> frame);
+    // Removes every row, and returns the rows' memory.
+    void clear();
+
+    int count() const { return static_cast<int>(m_rows.size()); }
+    // Field `column` (0 to 7) of the row's line; empty when the line has
+    // fewer fields or the row does not exist.
+    QString field(int row, int column) const;
+    // The row's frame in the store, if it has one.
+    std::optional<std::int64_t> frame(int row) const;
+
+    // The rows of this table, if it has any.
+    static const PacketRows* of(const QTableWidget* table);
+
+private:
+    struct Row
+    {
+        const char* text; // UTF-8 and a terminating zero, in m_chunks
+        std::int64_t frame; // -1: none; the text is the whole line
+    };
+
+    const char* keep(const QByteArray& text);
+    QString stored_hex(int row) const;
+
+    QTableWidget* m_table;
+    const CaptureStore* m_store;
+    PaintThrottle* m_throttle;
+    std::vector<Row> m_rows;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::size_t m_chunk_used = 0;
+    std::size_t m_chunk_size = 0;
+    int m_header_digits = 0;
+    // The payload hex text of the row asked for last: a repaint asks for the
+    // same cell several times.
+    mutable int m_cached_row = -1;
+    mutable QString m_cached_hex;
+};

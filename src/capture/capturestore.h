@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <QByteArray>
+#include <QString>
+
+struct pcap_pkthdr;
+class QTemporaryDir;
+
+// One frame as it was captured: its pcap header fields and its bytes.
+struct StoredFrame
+{
+    int link_type = 0;
+    std::int64_t seconds = 0;
+    std::int64_t microseconds = 0;
+    std::uint32_t wire_length = 0; // the frame's length on the network
+    QByteArray bytes; // the captured bytes (wire_length or fewer)
+};
+
+// The frames behind the packet table's rows, kept on disk rather than in RAM:
+// pcap files in a private temporary folder, written with libpcap's dump
+// functions. The capture thread appends; the interface thread reads, clears
+// and saves. Every call is safe from any thread.
+//
+// Each frame gets a sequence number that is never reused, not even after
+// clear(), so a number handed out before a clear can only name a frame that is
+// gone (read_frame() then returns nothing). Frames of another link type than
+// the last go to a file of their own.
+//
+// The folder is removed when the store is destroyed. A folder left behind by a
+// process that died is removed by remove_stale_folders().
+class CaptureStore
+{
+public:
+    // Makes the folder under `parent` (the system's temporary folder when
+    // empty). isValid() tells whether that worked.
+    explicit CaptureStore(const QString& parent = QString());
+    ~CaptureStore();
+    CaptureStore(const CaptureStore&) = delete;
+    CaptureStore& operator=(const CaptureStore&) = delete;
+
+    [[nodiscard]] bool isValid() const;
+    // Why the store cannot take frames (no folder, a failed write); empty
+    // while all is well.
+    QString errorString() const;
+    QString folder() const;
+
+    // Appends a frame; returns its sequence number, or nothing when it could
+    // not be written (the reason is in errorString()).
+    [[nodiscard]] std::optional<std::int64_t>
+    append(int link_type, const struct pcap_pkthdr& header, const unsigned char* data);
+    // The frame with this number, or nothing when it was cleared or never
+    // stored.
+    std::optional<StoredFrame> read_frame(std::int64_t seq) const;
+    // Calls visit with each of these frames in the given order, reading the
+    // files front to back (far faster than read_frame for many frames).
+    // Returns false when a frame is gone or visit returned false.
+    bool read_frames(const std::vector<std::int64_t>& seqs,
+                     const std::function<bool(const StoredFrame&)>& visit) const;
+    // Forgets every frame and deletes their files (on a thread of their
+    // own: a large file takes a while to go); appends go on into a new file.
+    void clear();
+    // Whether the frame with this number is kept.
+    bool contains(std::int64_t seq) const;
+    // Frames stored since the last clear.
+    std::int64_t frame_count() const;
+
+    // Removes the folders that stores of processes no longer running left
+    // under `parent` (the system's temporary folder when empty). Returns how
+    // many it removed.
+    static int remove_stale_folders(const QString& parent = QString());
+
+private:
+    struct Segment;
+
+    Segment* segment_for(int link_type);
+    const Segment* segment_of(std::int64_t seq) const;
+
+    mutable std::mutex m_mutex;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::vector<std::unique_ptr<Segment>> m_segments;
+    std::int64_t m_next_seq = 0;
+    std::int64_t m_first_seq = 0; // of the frames still kept
+    int m_files = 0; // files made so far, for their names
+    QString m_error;
+    std::thread m_reaper; // deletes the files of the last clear
+};

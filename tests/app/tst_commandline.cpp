@@ -1,0 +1,148 @@
+#include <csignal>
+
+#include <QProcess>
+#include <QtTest>
+
+#include "commandline.h"
+#include "testframes.h"
+
+class TstCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void program_data();
+    void program();
+    void signalEndsCleanly_data();
+    void signalEndsCleanly();
+};
+
+void TstCommandLine::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("runs");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("adapter");
+    QTest::addColumn<bool>("start");
+
+    const QString self = QFINDTESTDATA("tst_commandline.cpp"); // a file that exists
+    QTest::newRow("nothing") << QStringList() << true << 0 << QString() << false;
+    QTest::newRow("file") << QStringList { self } << true << 0 << QString() << false;
+    QTest::newRow("adapter-and-start")
+            << QStringList { "-i", "lo", "-k" } << true << 0 << "lo" << true;
+    QTest::newRow("long-adapter") << QStringList { "--interface=eth0" } << true << 0 << "eth0"
+                                  << false;
+    QTest::newRow("help") << QStringList { "--help" } << false << 0 << QString() << false;
+    QTest::newRow("version") << QStringList { "--version" } << false << 0 << QString() << false;
+    QTest::newRow("bad-option") << QStringList { "--bogus" } << false << 2 << QString() << false;
+    QTest::newRow("missing-file") << QStringList { "/nonexistent/x.pcap" } << false << 2
+                                  << QString() << false;
+    QTest::newRow("folder") << QStringList { QDir::tempPath() } << false << 2 << QString() << false;
+    QTest::newRow("two-files") << QStringList { self, self } << false << 2 << QString() << false;
+    QTest::newRow("start-without-adapter")
+            << QStringList { "-k" } << false << 2 << QString() << false;
+    QTest::newRow("adapter-without-value")
+            << QStringList { "-i" } << false << 2 << QString() << false;
+    QTest::newRow("hex") << QStringList { "--hex", self } << true << 0 << QString() << false;
+    QTest::newRow("hex-joined") << QStringList { "--hex=" + self } << true << 0 << QString()
+                                << false;
+    QTest::newRow("hex-without-value")
+            << QStringList { "--hex" } << false << 2 << QString() << false;
+    QTest::newRow("hex-missing-file")
+            << QStringList { "--hex", "/nonexistent/x.bin" } << false << 2 << QString() << false;
+    QTest::newRow("hex-with-capture")
+            << QStringList { "--hex", self, "-i", "lo" } << false << 2 << QString() << false;
+}
+
+void TstCommandLine::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, runs);
+    QFETCH(int, exitCode);
+    QFETCH(QString, adapter);
+    QFETCH(bool, start);
+
+    CommandLine commandLine;
+    const auto outcome = commandLine.parse(QStringList { QStringLiteral("tarnlook") } + arguments);
+    QCOMPARE(outcome == CommandLine::Outcome::Run, runs);
+    QCOMPARE(commandLine.exitCode(), exitCode);
+    if (runs) {
+        QCOMPARE(commandLine.adapter, adapter);
+        QCOMPARE(commandLine.start_capture, start);
+        QCOMPARE(commandLine.hex_file.isEmpty(), !arguments.join(QLatin1Char(' ')).contains("--hex"));
+    } else {
+        QVERIFY(!commandLine.output().isEmpty()); // help, version or why not
+    }
+}
+
+void TstCommandLine::program_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // a part of stdout or stderr
+    QTest::newRow("version") << QStringList { "--version" } << 0 << "tarnlook 0.1";
+    QTest::newRow("help") << QStringList { "--help" } << 0 << "--interface";
+    QTest::newRow("bad-option") << QStringList { "-z" } << 2 << "Unknown option 'z'";
+    QTest::newRow("missing-file") << QStringList { "/nonexistent/x.pcap" } << 2
+                                  << "/nonexistent/x.pcap";
+    QTest::newRow("unknown-adapter")
+            << QStringList { "-i", "no-such-adapter0" } << 2 << "no-such-adapter0";
+}
+
+void TstCommandLine::program()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    QProcess process;
+    process.start(QStringLiteral(TARNLOOK_BINARY), arguments);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    const QString said = QString::fromLocal8Bit(process.readAllStandardOutput()
+                                                + process.readAllStandardError());
+    QVERIFY2(said.contains(output), qPrintable(said));
+}
+
+void TstCommandLine::signalEndsCleanly_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TstCommandLine::signalEndsCleanly()
+{
+    QFETCH(int, signal);
+    QString reason;
+    if (!testframes::can_capture_on_loopback(&reason))
+        QSKIP(qPrintable(reason));
+
+    // A private temporary folder shows what the program leaves behind.
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TARNLOOK_BINARY), { "-i", "lo", "-k" });
+    QVERIFY(process.waitForStarted());
+    // Capturing: the store's folder is there and a frame reaches it.
+    QTRY_VERIFY_WITH_TIMEOUT(!QDir(temp.path()).isEmpty(), 10000);
+    testframes::exchange_on_loopback("tarnlook signal");
+
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(QDir(temp.path()).isEmpty(),
+             qPrintable(QDir(temp.path())
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                .join(' ')));
+}
+
+QTEST_MAIN(TstCommandLine)
+#include "tst_commandline.moc"

@@ -1,0 +1,87 @@
+#include <pcap/pcap.h>
+
+#include <QTableWidget>
+#include <QtTest>
+
+#include "capturestore.h"
+#include "packetrecord.h"
+#include "packetrows.h"
+#include "testframes.h"
+
+using namespace testframes;
+
+namespace {
+
+QByteArray frame_with(const QByteArray& payload)
+{
+    Ipv4Packet p;
+    p.payload = payload;
+    return ethernet(ipv4(p));
+}
+
+QString line_of(const QByteArray& frame)
+{
+    const pcap_pkthdr header = header_for(frame, 1000);
+    return *make_record_line(DLT_EN10MB, header,
+                             reinterpret_cast<const unsigned char*>(frame.constData()));
+}
+
+} // namespace
+
+class TstPacketRows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cellsComeFromStore_data();
+    void cellsComeFromStore();
+};
+
+void TstPacketRows::cellsComeFromStore_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("clearFirst"); // the frame is gone when its line arrives
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("short") << QByteArray("GET /") << false;
+    QTest::newRow("zero-bytes") << QByteArray("\0\0|\0", 4) << false;
+    QTest::newRow("64-KiB") << QByteArray(65000, '\xAB') << false;
+    QTest::newRow("frame-cleared") << QByteArray("late") << true;
+}
+
+void TstPacketRows::cellsComeFromStore()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, clearFirst);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, &store); // a child of the table
+
+    const QByteArray frame = frame_with(payload);
+    const pcap_pkthdr header = header_for(frame, 1000);
+    const std::optional<std::int64_t> seq = store.append(
+            DLT_EN10MB, header, reinterpret_cast<const unsigned char*>(frame.constData()));
+    QVERIFY(seq.has_value());
+    if (clearFirst)
+        store.clear();
+
+    // The cells show what the line said, whether they keep it or not.
+    const QString line = line_of(frame);
+    rows->append(line, seq);
+    QCOMPARE(table.rowCount(), 1);
+    const QStringList fields = line.split(QLatin1Char('|'));
+    for (int column = 0; column < 8; ++column)
+        QCOMPARE(table.item(0, column)->text(), fields.at(column));
+    QCOMPARE(table.item(0, 7)->text(), QString::fromLatin1(payload.toHex().toUpper()));
+    QCOMPARE(rows->frame(0).has_value(), !clearFirst);
+    QCOMPARE(PacketRows::of(&table), rows);
+
+    rows->clear();
+    QCOMPARE(table.rowCount(), 0);
+    QCOMPARE(rows->field(0, 0), QString());
+}
+
+QTEST_MAIN(TstPacketRows)
+#include "tst_packetrows.moc"
