@@ -665,6 +665,12 @@ The table holds %1 rows, which can still be saved.</translation>
         <translation>The capture stopped on an error: %1
 The table holds %2 rows.</translation>
     </message>
+    <message>
+        <source>这个pcapng文件的接口使用了不同的链路类型,只能读到这里: %1
+表中已有 %2 行。</source>
+        <translation>The interfaces of this pcapng file use different link types; it can be read only this far: %1
+The table holds %2 rows.</translation>
+    </message>
 </context>
 <context>
     <name>QHexDocument</name>

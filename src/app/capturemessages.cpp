@@ -27,6 +27,14 @@ QString capture_failure_text(int failure, const QString& detail, int rows)
                        "临时目录所在磁盘的剩余空间不足,捕获已自动停止。\n表中已有 %1 行,仍可保存。")
                 .arg(rows);
     default:
+        // libpcap 1.10 reads a pcapng file only while its interfaces share
+        // the first one's link type, and says so in these words.
+        if (detail.contains(QLatin1String("different from the type of the first interface")))
+            return QCoreApplication::translate("MainWindow",
+                                               "这个pcapng文件的接口使用了不同的链路类型,"
+                                               "只能读到这里: %1\n表中已有 %2 行。")
+                    .arg(detail)
+                    .arg(rows);
         return QCoreApplication::translate("MainWindow", "捕获出错而停止: %1\n表中已有 %2 行。")
                 .arg(detail)
                 .arg(rows);

@@ -9,6 +9,7 @@
 #include <QTableWidget>
 
 #include "capturestore.h"
+#include "hexcelldelegate.h"
 #include "packetrecord.h"
 #include "paintthrottle.h"
 #include "recordfielditem.h"
@@ -72,6 +73,7 @@ PacketRows::PacketRows(QTableWidget* table, const CaptureStore* store)
     header->setDefaultSectionSize(table->verticalHeader()->defaultSectionSize());
     table->setVerticalHeader(header);
     header->setRowCount(0);
+    table->setItemDelegateForColumn(kHexColumn, new HexCellDelegate(this));
     registry().insert(table, this);
 }
 

@@ -280,7 +280,7 @@ void TstCaptureFiles::pcapngOfTwoLinkTypes()
     if (window.open_capture_file(mixed))
         QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
     QTRY_COMPARE(catcher.texts.size(), 1);
-    QVERIFY2(catcher.texts.first().contains(QStringLiteral("type")),
+    QVERIFY2(catcher.texts.first().contains(QStringLiteral("不同的链路类型")),
              qPrintable(catcher.texts.first()));
     QVERIFY(table_of(window)->rowCount() <= 4); // the Ethernet rows, at most
 }
@@ -484,8 +484,12 @@ void TstCaptureFiles::capturedCellsReadOnly()
     }
     QCOMPARE(rows_of(window), before);
 
-    // The notes column opens an editor.
+    // The notes column takes the user's text (committed on the next turn
+    // of the event loop).
     QVERIFY(type_into(2, 8, QStringLiteral("note")));
+    QTRY_VERIFY(table->item(2, 8) != nullptr);
+    QCOMPARE(table->item(2, 8)->text(), QStringLiteral("note"));
+    QCOMPARE(rows_of(window), before);
 }
 
 QTEST_MAIN(TstCaptureFiles)

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "capturestore.h"
+#include "hexcelldelegate.h"
 #include "packetrecord.h"
 #include "packetrows.h"
 #include "testframes.h"
@@ -35,6 +36,8 @@ class TstPacketRows : public QObject
 private slots:
     void cellsComeFromStore_data();
     void cellsComeFromStore();
+    void hexCellPaintsWhatFits_data();
+    void hexCellPaintsWhatFits();
 };
 
 void TstPacketRows::cellsComeFromStore_data()
@@ -81,6 +84,41 @@ void TstPacketRows::cellsComeFromStore()
     rows->clear();
     QCOMPARE(table.rowCount(), 0);
     QCOMPARE(rows->field(0, 0), QString());
+}
+
+void TstPacketRows::hexCellPaintsWhatFits_data()
+{
+    QTest::addColumn<int>("payload");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("fits") << 512 << false;
+    QTest::newRow("60-KB") << 60000 << true;
+}
+
+void TstPacketRows::hexCellPaintsWhatFits()
+{
+    QFETCH(int, payload);
+    QFETCH(bool, cut);
+
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, nullptr); // a child of the table
+    const QByteArray frame = frame_with(QByteArray(payload, '\x5A'));
+    rows->append(line_of(frame), std::nullopt);
+
+    // What the style is handed to paint (and elide): the start of the text.
+    struct Probe : HexCellDelegate
+    {
+        using HexCellDelegate::initStyleOption;
+    };
+    auto* delegate
+            = static_cast<Probe*>(qobject_cast<HexCellDelegate*>(table.itemDelegateForColumn(7)));
+    QVERIFY(delegate != nullptr);
+    QStyleOptionViewItem option;
+    delegate->initStyleOption(&option, table.model()->index(0, 7));
+    const QString text = table.item(0, 7)->text();
+    QCOMPARE(text.size(), 2 * payload); // the cell's own text stays whole
+    QCOMPARE(option.text == text, !cut);
+    QVERIFY(text.startsWith(option.text.left(option.text.size() - (cut ? 1 : 0))));
+    QVERIFY(option.text.size() <= 1025);
 }
 
 QTEST_MAIN(TstPacketRows)
