@@ -1,8 +1,10 @@
 #include <algorithm>
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
@@ -69,6 +71,8 @@ private slots:
     void closingReleasesWindowDocumentAndBuffer();
     void followsTheTheme();
     void applicationEndsWhenLastWindowCloses();
+    void unsavedFileWindowHoldsTheClose_data();
+    void unsavedFileWindowHoldsTheClose();
 };
 
 void TstHexWindow::cleanup()
@@ -177,6 +181,49 @@ void TstHexWindow::applicationEndsWhenLastWindowCloses()
     QCOMPARE(QApplication::exec(), 0);
     delete window;
     QVERIFY(view.isNull());
+}
+
+void TstHexWindow::unsavedFileWindowHoldsTheClose_data()
+{
+    QTest::addColumn<int>("answer"); // to "save the changes?"
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("cancel") << int(QMessageBox::Cancel) << false;
+    QTest::newRow("discard") << int(QMessageBox::Discard) << true;
+}
+
+void TstHexWindow::unsavedFileWindowHoldsTheClose()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, closes);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("data.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("ABCD") == 4);
+    file.close();
+
+    MainWindow window;
+    window.show();
+    // As the hex window's File menu opens one: a window of its own.
+    QPointer<HexWindow> hex = HexWindow::openFileWindow(path);
+    QVERIFY(hex);
+    hex->view()->document()->replace(0, QByteArray("Z"));
+
+    int boxes = 0;
+    QTimer::singleShot(0, &window, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ++boxes;
+            box->button(QMessageBox::StandardButton(answer))->click();
+        }
+    });
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QCOMPARE(window.close(), closes);
+    QCOMPARE(boxes, 1);
+    QCOMPARE(window.isVisible(), !closes);
+    if (closes)
+        QTRY_VERIFY(hex.isNull());
+    else
+        delete hex.data(); // its unsaved changes go with it
 }
 
 QTEST_MAIN(TstHexWindow)
