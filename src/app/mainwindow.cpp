@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
@@ -50,6 +51,7 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcApp, "tarnlook.app")
 
+constexpr int kFormMargin = 10; // around the form's widgets, in pixels
 constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
 constexpr int kHexColumn = 7;
@@ -193,7 +195,14 @@ MainWindow::MainWindow(QWidget* parent)
     g_filter_form->hide();
     settings->attach(*g_filter_form);
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    setFixedSize(width(), height());
+    // The form's widgets sit at fixed places below the menu bar, whose
+    // height follows the font and the theme: the window keeps its size
+    // unless they need more (a margin as wide as the form's) to be seen whole.
+    int bottom = 0;
+    for (const QWidget* widget :
+         ui->centralwidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        bottom = std::max(bottom, widget->geometry().bottom() + 1);
+    setFixedSize(width(), std::max(height(), menuBar()->sizeHint().height() + bottom + kFormMargin));
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
     // A payload is one long line without word breaks; looking for them
