@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLocale>
 
+#include "appsettings.h"
 #include "commandline.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
@@ -39,6 +40,7 @@ int main(int argc, char* argv[])
     QuitSignals quitSignals;
     // tarnlook --hex FILE: the hex editor alone, over the file.
     if (!commandLine.hex_file.isEmpty()) {
+        MainWindow::load_theme(AppSettings().dark_theme() ? 1 : 2);
         if (HexWindow::openFileWindow(commandLine.hex_file) == nullptr)
             return 1;
         return app.exec();

@@ -33,7 +33,8 @@ public:
 
     // Sets the application's style sheet: the dark theme for 1, the light one
     // for any other value. Reaches every window, those opened later too.
-    void load_theme(int theme);
+    // Needs no window: static, so that a hex window opened alone gets it too.
+    static void load_theme(int theme);
 
     // Reads a pcap or pcapng file: its TCP rows go through the decoding,
     // filter and table of a live capture and are appended. Returns once the
