@@ -20,7 +20,7 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := packetrecord hextext hexdocument
 
-.PHONY: all deps configure build run test translations clean fuzz fuzz-build fuzz-merge bench install package
+.PHONY: all deps configure build run test test-deps translations clean fuzz fuzz-build fuzz-merge bench install package
 
 all: build
 
@@ -50,8 +50,12 @@ SHOW_SKIPS := awk '/^[0-9]+\/[0-9]+ Testing: / { test = $$3 } \
 translations: configure
 	cmake --build $(BUILD_DIR) --target tarnlook_lupdate
 
-test: build
+# The test tools come first: configuring looks for the validators of the
+# package tests.
+test-deps:
 	scripts/install-deps test
+
+test: test-deps build
 	@echo "cd $(BUILD_DIR) && ctest --output-on-failure"
 	@cd $(BUILD_DIR) && { QT_QPA_PLATFORM=offscreen ctest --output-on-failure; status=$$?; \
 	  $(SHOW_SKIPS); exit $$status; }
