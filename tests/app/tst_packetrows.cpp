@@ -109,11 +109,12 @@ void TstPacketRows::hexCellPaintsWhatFits()
     {
         using HexCellDelegate::initStyleOption;
     };
-    auto* delegate
-            = static_cast<Probe*>(qobject_cast<HexCellDelegate*>(table.itemDelegateForColumn(7)));
+    // A member of the base class reached through Probe's access: no downcast.
+    const auto initStyleOption = &Probe::initStyleOption;
+    auto* delegate = qobject_cast<HexCellDelegate*>(table.itemDelegateForColumn(7));
     QVERIFY(delegate != nullptr);
     QStyleOptionViewItem option;
-    delegate->initStyleOption(&option, table.model()->index(0, 7));
+    (delegate->*initStyleOption)(&option, table.model()->index(0, 7));
     const QString text = table.item(0, 7)->text();
     QCOMPARE(text.size(), 2 * payload); // the cell's own text stays whole
     QCOMPARE(option.text == text, !cut);
