@@ -248,36 +248,31 @@ inline bool write_capture(const QString& path, int link_type, const QVector<QByt
     return true;
 }
 
-// Opens a TCP connection to a listener on a loopback address (127.0.0.1
-// unless said otherwise; any of 127.0.0.0/8), sends payload from the
-// connecting side and reply from the accepting side, and closes both. Returns
-// the listening port, or 0 on failure.
-inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByteArray& reply = {},
-                                          std::uint32_t loopback_address = INADDR_LOOPBACK)
+// Opens a TCP connection to a listener bound to `address` (its port 0: any),
+// sends payload from the connecting side and reply from the accepting side,
+// and closes both. Returns the listening port, or 0 on failure.
+template <typename Address>
+std::uint16_t exchange_at(Address address, std::uint16_t Address::*port_field,
+                          const QByteArray& payload, const QByteArray& reply)
 {
-    if ((loopback_address >> 24) != 127)
-        return 0; // never anywhere but the loopback range
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    auto* const socket_address = reinterpret_cast<sockaddr*>(&address);
+    const int family = socket_address->sa_family;
+    const int listener = socket(family, SOCK_STREAM, 0);
     if (listener < 0)
         return 0;
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(loopback_address);
     socklen_t length = sizeof address;
     std::uint16_t port = 0;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && listen(listener, 1) == 0
-        && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        const int client = socket(AF_INET, SOCK_STREAM, 0);
-        if (client >= 0
-            && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (bind(listener, socket_address, sizeof address) == 0 && listen(listener, 1) == 0
+        && getsockname(listener, socket_address, &length) == 0) {
+        const int client = socket(family, SOCK_STREAM, 0);
+        if (client >= 0 && ::connect(client, socket_address, sizeof address) == 0) {
             const int server = accept(listener, nullptr, nullptr);
             if (server >= 0) {
                 bool sent = send(client, payload.constData(), payload.size(), 0) == payload.size();
                 if (!reply.isEmpty())
                     sent = sent && send(server, reply.constData(), reply.size(), 0) == reply.size();
                 if (sent)
-                    port = ntohs(address.sin_port);
+                    port = ntohs(address.*port_field);
                 close(server);
             }
         }
@@ -288,39 +283,27 @@ inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByte
     return port;
 }
 
+// exchange_at on a loopback address (127.0.0.1 unless said otherwise; any of
+// 127.0.0.0/8).
+inline std::uint16_t exchange_on_loopback(const QByteArray& payload, const QByteArray& reply = {},
+                                          std::uint32_t loopback_address = INADDR_LOOPBACK)
+{
+    if ((loopback_address >> 24) != 127)
+        return 0; // never anywhere but the loopback range
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(loopback_address);
+    return exchange_at(address, &sockaddr_in::sin_port, payload, reply);
+}
+
 // The same over IPv6, on ::1 only.
 inline std::uint16_t exchange_on_ipv6_loopback(const QByteArray& payload,
                                                const QByteArray& reply = {})
 {
-    const int listener = socket(AF_INET6, SOCK_STREAM, 0);
-    if (listener < 0)
-        return 0;
     sockaddr_in6 address {};
     address.sin6_family = AF_INET6;
     address.sin6_addr = in6addr_loopback;
-    socklen_t length = sizeof address;
-    std::uint16_t port = 0;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && listen(listener, 1) == 0
-        && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        const int client = socket(AF_INET6, SOCK_STREAM, 0);
-        if (client >= 0
-            && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            const int server = accept(listener, nullptr, nullptr);
-            if (server >= 0) {
-                bool sent = send(client, payload.constData(), payload.size(), 0) == payload.size();
-                if (!reply.isEmpty())
-                    sent = sent && send(server, reply.constData(), reply.size(), 0) == reply.size();
-                if (sent)
-                    port = ntohs(address.sin6_port);
-                close(server);
-            }
-        }
-        if (client >= 0)
-            close(client);
-    }
-    close(listener);
-    return port;
+    return exchange_at(address, &sockaddr_in6::sin6_port, payload, reply);
 }
 
 // Whether this process may capture on lo; the reason when it may not.
