@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include <cerrno>
 #include <cstring>
@@ -272,7 +273,7 @@ void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
         m_header = header;
         m_data = data;
         m_link_type = link_type;
-        update_table(*line);
+        update_table(std::move(*line));
         m_header = nullptr;
         m_data = nullptr;
     }
