@@ -1,12 +1,11 @@
 #include "cupdate.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <utility>
-
-#include <cerrno>
-#include <cstring>
 
 #include <poll.h>
 #include <stdio_ext.h>
