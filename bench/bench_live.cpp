@@ -305,40 +305,57 @@ bool wait_until(const std::function<bool()>& done, int limit_ms)
     return held;
 }
 
-// The largest delay of a 10 ms timer on the GUI thread beyond its due time.
+// How late a 10 ms timer on the GUI thread fires beyond its due times: the
+// worst delay, and every due time's delay for percentiles. A stall of a
+// whole gap makes every due time within it late, by less for the later
+// ones, so that a long stall weighs as much as the ticks it swallowed.
 class Lateness
 {
 public:
     Lateness()
     {
         m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_worst = std::max(m_worst, now - m_last - kLatenessTickMs * 1000000LL);
-            m_last = now;
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { take(m_clock.nsecsElapsed()); });
     }
     void start()
     {
-        m_worst = 0;
+        m_samples.clear();
         m_clock.start();
         m_last = 0;
         m_timer.start(kLatenessTickMs);
     }
-    // Stops; the worst lateness in milliseconds, the last wait included.
-    double stop()
+    // Stops, the last wait included.
+    void stop()
     {
         m_timer.stop();
-        const qint64 now = m_clock.nsecsElapsed();
-        m_worst = std::max(m_worst, now - m_last - kLatenessTickMs * 1000000LL);
-        return m_worst / 1e6;
+        take(m_clock.nsecsElapsed());
+        std::sort(m_samples.begin(), m_samples.end());
+    }
+    // In milliseconds, once stopped.
+    double worst_ms() const { return m_samples.empty() ? 0 : m_samples.back() / 1e6; }
+    double percentile_ms(double p) const
+    {
+        if (m_samples.empty())
+            return 0;
+        const auto at = static_cast<std::size_t>(p / 100 * (m_samples.size() - 1) + 0.5);
+        return m_samples[std::min(at, m_samples.size() - 1)] / 1e6;
     }
 
 private:
+    void take(qint64 now)
+    {
+        constexpr qint64 tick = kLatenessTickMs * 1000000LL;
+        const qint64 gap = now - m_last;
+        m_samples.push_back(std::max<qint64>(0, gap - tick));
+        for (qint64 late = gap - 2 * tick; late > 0; late -= tick)
+            m_samples.push_back(late);
+        m_last = now;
+    }
+
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
-    qint64 m_worst = 0;
+    std::vector<qint64> m_samples; // nanoseconds
 };
 
 struct Controls
@@ -404,6 +421,7 @@ struct AppLevel
     int shown = 0; // distinct segments of the level in rows
     std::optional<PcapStats> stats;
     double worst_ms = -1;
+    double p99_ms = -1;
     // From the first segment sent until the last row appeared.
     double caught_up_s = -1;
     bool drained = false;
@@ -476,7 +494,9 @@ AppLevel run_app_level(const Controls& ui, int level, int rate, int count)
                     return quiet.elapsed() >= kQuietMs;
                 },
                 kDrainLimitMs);
-        result.worst_ms = lateness.stop();
+        lateness.stop();
+        result.worst_ms = lateness.worst_ms();
+        result.p99_ms = lateness.percentile_ms(99);
     } else {
         result.failure = QStringLiteral("no probe row within %1 s").arg(kProbeLimitMs / 1000);
     }
@@ -629,8 +649,9 @@ int main(int argc, char* argv[])
         for (int run = 0; run < kRuns; ++run) {
             const AppLevel& a
                     = level.app.emplace_back(run_app_level(ui, marker_level++, rate, count));
-            std::fprintf(stderr, "app %d/s run %d: %d of %d shown, lateness %.1f ms\n", rate,
-                         run + 1, a.shown, a.send.sent, a.worst_ms);
+            std::fprintf(stderr,
+                         "app %d/s run %d: %d of %d shown, lateness p99 %.1f ms, worst %.1f ms\n",
+                         rate, run + 1, a.shown, a.send.sent, a.p99_ms, a.worst_ms);
             DumpLevel& d = level.dump.emplace_back();
             if (tcpdump_program.isEmpty())
                 d.failure = QStringLiteral("tcpdump not installed");
@@ -645,7 +666,8 @@ int main(int argc, char* argv[])
                          QStringLiteral("sent seg/s, median (app runs / tcpdump runs)"),
                          QStringLiteral("app: segments shown / offered, worst run"),
                          QStringLiteral("app: pcap dropped / received, worst run"),
-                         QStringLiteral("app: event-loop lateness ms, median (worst)"),
+                         QStringLiteral("app: event-loop lateness p99 ms, median (worst run)"),
+                         QStringLiteral("app: event-loop lateness worst ms, median (worst run)"),
                          QStringLiteral("app: last row after s, median"),
                          QStringLiteral("app loss-free runs"),
                          QStringLiteral("tcpdump: captured / offered, worst run"),
@@ -659,7 +681,7 @@ int main(int argc, char* argv[])
     bool app_held = true;
     bool dump_held = true;
     for (const LevelRuns& level : levels) {
-        std::vector<double> app_sent, dump_sent, lateness, caught_up;
+        std::vector<double> app_sent, dump_sent, lateness, lateness_p99, caught_up;
         const AppLevel* app_worst = &level.app.front();
         const DumpLevel* dump_worst = &level.dump.front();
         int app_clean = 0;
@@ -667,6 +689,7 @@ int main(int argc, char* argv[])
         for (const AppLevel& a : level.app) {
             app_sent.push_back(a.send.rate());
             lateness.push_back(a.worst_ms);
+            lateness_p99.push_back(a.p99_ms);
             caught_up.push_back(a.caught_up_s);
             app_clean += a.loss_free() ? 1 : 0;
             const auto lost = [](const AppLevel& x) {
@@ -702,37 +725,45 @@ int main(int argc, char* argv[])
         for (const DumpLevel& d : level.dump)
             if (!d.failure.isEmpty())
                 dump_failures = QStringLiteral(" (%1)").arg(d.failure);
-        table.add({ QString::number(level.rate),
-                    bench::number(bench::median(app_sent)) + QStringLiteral(" / ")
-                            + bench::number(bench::median(dump_sent)),
-                    QStringLiteral("%1 / %2").arg(app_worst->shown).arg(app_worst->send.sent),
-                    app_worst->stats ? QStringLiteral("%1 / %2")
-                                               .arg(app_worst->stats->dropped)
-                                               .arg(app_worst->stats->received)
-                                     : QStringLiteral("–"),
-                    QStringLiteral("%1 (%2)").arg(
-                            bench::number(bench::median(lateness), 1),
-                            bench::number(*std::max_element(lateness.begin(), lateness.end()), 1)),
-                    bench::number(bench::median(caught_up), 2),
-                    QStringLiteral("%1/%2").arg(app_clean).arg(kRuns) + app_failures,
-                    QStringLiteral("%1 / %2")
-                            .arg(count_or_dash(dump_worst->captured))
-                            .arg(dump_worst->send.sent),
-                    count_or_dash(dump_worst->dropped),
-                    QStringLiteral("%1/%2").arg(dump_clean).arg(kRuns) + dump_failures });
+        table.add(
+                { QString::number(level.rate),
+                  bench::number(bench::median(app_sent)) + QStringLiteral(" / ")
+                          + bench::number(bench::median(dump_sent)),
+                  QStringLiteral("%1 / %2").arg(app_worst->shown).arg(app_worst->send.sent),
+                  app_worst->stats ? QStringLiteral("%1 / %2")
+                                             .arg(app_worst->stats->dropped)
+                                             .arg(app_worst->stats->received)
+                                   : QStringLiteral("–"),
+                  QStringLiteral("%1 (%2)").arg(
+                          bench::number(bench::median(lateness_p99), 1),
+                          bench::number(*std::max_element(lateness_p99.begin(), lateness_p99.end()),
+                                        1)),
+                  QStringLiteral("%1 (%2)").arg(
+                          bench::number(bench::median(lateness), 1),
+                          bench::number(*std::max_element(lateness.begin(), lateness.end()), 1)),
+                  bench::number(bench::median(caught_up), 2),
+                  QStringLiteral("%1/%2").arg(app_clean).arg(kRuns) + app_failures,
+                  QStringLiteral("%1 / %2")
+                          .arg(count_or_dash(dump_worst->captured))
+                          .arg(dump_worst->send.sent),
+                  count_or_dash(dump_worst->dropped),
+                  QStringLiteral("%1/%2").arg(dump_clean).arg(kRuns) + dump_failures });
     }
     table.print(QStringLiteral("Live capture on lo"));
-    std::printf("Each run: TCP segments of %d payload bytes sent to 127.0.0.1 through a raw "
-                "socket at the offered rate, one packet each, for %.0f s (at most %d); a wrong "
-                "checksum makes the kernel drop them unanswered, so lo carries nothing else of "
-                "ours. %d runs per rate, app and tcpdump in turn. Neither capture has a filter; "
-                "the app asks libpcap for a 32 MiB ring, tcpdump keeps its own default (2 MiB). "
-                "pcap counts every packet on lo twice (sent "
-                "and received copy; libpcap keeps the received one), hence received and dropped "
-                "are twice the packets. Loss-free: app, every segment in a row, no drop, "
-                "event-loop lateness under %lld ms; tcpdump, no drop and captured at least the "
-                "packets lo carried. Last row after: from the first segment sent.\n\n",
-                kPayloadSize, kLevelSeconds, kMaxSegments, kRuns, kLatenessLimitMs);
+    std::printf(
+            "Each run: TCP segments of %d payload bytes sent to 127.0.0.1 through a raw "
+            "socket at the offered rate, one packet each, for %.0f s (at most %d); a wrong "
+            "checksum makes the kernel drop them unanswered, so lo carries nothing else of "
+            "ours. %d runs per rate, app and tcpdump in turn. Neither capture has a filter; "
+            "the app asks libpcap for a 32 MiB ring, tcpdump keeps its own default (2 MiB). "
+            "pcap counts every packet on lo twice (sent "
+            "and received copy; libpcap keeps the received one), hence received and dropped "
+            "are twice the packets. Loss-free: app, every segment in a row, no drop, "
+            "event-loop lateness under %lld ms; tcpdump, no drop and captured at least the "
+            "packets lo carried. Last row after: from the first segment sent. Lateness: how late a "
+            "%d ms timer on the interface thread fires, over every due time of the run (a "
+            "stall makes each due time within it late).\n\n",
+            kPayloadSize, kLevelSeconds, kMaxSegments, kRuns, kLatenessLimitMs, kLatenessTickMs);
     const auto best_text = [](int rate, double sent) {
         return rate > 0
                 ? QStringLiteral("%1 seg/s offered (%2 sent)").arg(rate).arg(bench::number(sent))

@@ -7,6 +7,7 @@
 //   bench_store [rows]                  default 1000000, all tables
 //   bench_store --case MODE PAYLOAD ROWS  one case, one line of figures
 //   bench_store --decode FILE           decode and store FILE, no window
+//   bench_store --click PAYLOAD         a click on one row's hex cell
 //
 // MODE "stored": the rows come from a capture file opened in the window
 // (decode, filter, store, table); "lines": the same record lines are handed
@@ -219,6 +220,10 @@ int main(int argc, char* argv[])
         int lines = 0;
         const double seconds = decodeAndStore(args.at(2), &lines);
         std::printf("%d lines in %.3f s\n", lines, seconds);
+        return 0;
+    }
+    if (args.size() == 3 && args.at(1) == QLatin1String("--click")) {
+        std::printf("%.1f ms\n", clickTime(args.at(2).toInt()) * 1000);
         return 0;
     }
     if (args.size() == 5 && args.at(1) == QLatin1String("--case"))

@@ -209,6 +209,17 @@ MainWindow::MainWindow(QWidget* parent)
     // froze the window for seconds on a 64 KB payload.
     ui->textEdit->setWordWrapMode(QTextOption::WrapAnywhere);
     ui->textEdit_2->setWordWrapMode(QTextOption::WrapAnywhere);
+    for (QTextEdit* view : { ui->textEdit, ui->textEdit_2 }) {
+        // Laid out once: a scroll bar that came and went with the text made
+        // the views lay a long payload out twice.
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // Hex digits and most payload text need no kerning or shaping;
+        // skipping them halves the time a long payload takes to lay out.
+        QFont font = view->font();
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        font.setKerning(false);
+        view->setFont(font);
+    }
 
     connect(ui->actionOpen, &QAction::triggered, this, [this] {
         const QString path = QFileDialog::getOpenFileName(this, tr("打开捕获文件"), QString(),

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <pcap/pcap.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@ namespace {
 
 constexpr int kSnapLength = 262144; // what libpcap itself allows, so no frame is cut
 const QString kFolderPrefix = QStringLiteral("tarnlook-");
+// The dump file's buffer: far fewer writes than stdio's default of a block.
+constexpr std::size_t kWriteBuffer = 1 << 20;
 // A record's own header in a pcap file: seconds, microseconds, captured
 // length, wire length; four 32-bit values in the writer's byte order.
 constexpr int kRecordHeader = 16;
@@ -53,6 +56,7 @@ struct CaptureStore::Segment
     QString path;
     pcap_t* dead = nullptr;
     pcap_dumper_t* dumper = nullptr;
+    std::unique_ptr<char[]> buffer; // the dump file's, while it is open
     int read_fd = -1;
     std::int64_t flushed_end = 0; // what the file holds for certain
     std::int64_t end = 0; // where the next record goes
@@ -121,10 +125,21 @@ CaptureStore::Segment* CaptureStore::segment_for(int link_type)
         return nullptr;
     }
     const QByteArray path = QFile::encodeName(segment->path);
-    segment->dumper = pcap_dump_open(segment->dead, path.constData());
+    FILE* file = std::fopen(path.constData(), "wbe");
+    if (file == nullptr) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        segment->path.clear(); // nothing to remove
+        return nullptr;
+    }
+    // Every use of the file is under m_mutex, so stdio's own lock on each
+    // call (two writes and a look at the error flag per frame) can go.
+    __fsetlocking(file, FSETLOCKING_BYCALLER);
+    segment->buffer = std::make_unique<char[]>(kWriteBuffer);
+    setvbuf(file, segment->buffer.get(), _IOFBF, kWriteBuffer);
+    segment->dumper = pcap_dump_fopen(segment->dead, file);
     if (segment->dumper == nullptr) {
         m_error = QString::fromLocal8Bit(pcap_geterr(segment->dead));
-        segment->path.clear(); // nothing to remove
+        std::fclose(file);
         return nullptr;
     }
     segment->end = pcap_dump_ftell64(segment->dumper); // just past the file header

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -109,4 +110,6 @@ private:
     std::condition_variable m_tickets_taken;
     std::deque<std::int64_t> m_tickets; // -1: that line has no stored frame
     bool m_from_file = false;
+    // A capture file's read buffer; it outlives the handle that reads with it.
+    std::unique_ptr<char[]> m_read_buffer;
 };

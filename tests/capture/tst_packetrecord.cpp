@@ -128,6 +128,15 @@ void TstPacketRecord::recordLine_data()
     QTest::newRow("binary-payload") << DLT_EN10MB << tcp_frame(QByteArray("\x00|\xff", 3)) << -1
                                     << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|3|007CFF");
     {
+        // Every byte value, in blocks and in a tail shorter than a block.
+        QByteArray every(263, '\0');
+        for (int i = 0; i < every.size(); ++i)
+            every[i] = static_cast<char>(i * 7);
+        QTest::newRow("every-byte-value") << DLT_EN10MB << tcp_frame(every) << -1
+                                          << QStringLiteral("192.168.0.1|80|10.0.0.5|51000|263|")
+                        + QString::fromLatin1(every.toHex().toUpper());
+    }
+    {
         Ipv4Packet p;
         p.tcp_options = QByteArray("\x01\x01\x08\x0a\x00\x00\x00\x01\x00\x00\x00\x02", 12);
         p.payload = "abc";
