@@ -33,20 +33,20 @@ QString exclude_connection(const QString& host_a, const QString& port_a, const Q
 // a socket path).
 std::optional<QString> x11_over_tcp(const QString& display)
 {
-    QString spec = display.trimmed();
-    if (spec.startsWith(QLatin1Char('/')))
+    QString name = display.trimmed();
+    if (name.startsWith(QLatin1Char('/')))
         return std::nullopt;
-    const int slash = spec.indexOf(QLatin1Char('/'));
+    const int slash = name.indexOf(QLatin1Char('/'));
     if (slash >= 0) { // protocol/host:display
-        if (spec.left(slash) != QLatin1String("tcp") && spec.left(slash) != QLatin1String("inet")
-            && spec.left(slash) != QLatin1String("inet6"))
+        if (name.left(slash) != QLatin1String("tcp") && name.left(slash) != QLatin1String("inet")
+            && name.left(slash) != QLatin1String("inet6"))
             return std::nullopt;
-        spec = spec.mid(slash + 1);
+        name = name.mid(slash + 1);
     }
-    const int colon = spec.lastIndexOf(QLatin1Char(':'));
+    const int colon = name.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return std::nullopt;
-    QString host = spec.left(colon);
+    QString host = name.left(colon);
     if (host.endsWith(QLatin1Char(':'))) // DECnet's "host::0"
         return std::nullopt;
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
@@ -54,7 +54,7 @@ std::optional<QString> x11_over_tcp(const QString& display)
     if (host == QLatin1String("unix"))
         return std::nullopt;
     bool ok = false;
-    const int number = spec.mid(colon + 1).section(QLatin1Char('.'), 0, 0).toInt(&ok);
+    const int number = name.mid(colon + 1).section(QLatin1Char('.'), 0, 0).toInt(&ok);
     if (!ok || number < 0 || number > 65535 - kX11BasePort)
         return std::nullopt;
     return QStringLiteral("not (tcp port %1 and host %2)")

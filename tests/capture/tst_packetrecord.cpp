@@ -32,6 +32,21 @@ std::optional<QString> decode(int link_type, const QByteArray& frame, int caplen
     return make_record_line(link_type, header, captured.get());
 }
 
+// A line whose fields after "TCP" read `expected`, or no line when that is
+// empty.
+void verify_line(const std::optional<QString>& line, const QString& expected)
+{
+    if (expected.isEmpty()) {
+        QVERIFY2(!line, qPrintable(line.value_or(QString())));
+        return;
+    }
+    QVERIFY(line.has_value());
+    const QStringList fields = line->split(QLatin1Char('|'));
+    QCOMPARE(fields.size(), 8);
+    QCOMPARE(fields.at(1), QStringLiteral("TCP"));
+    QCOMPARE(fields.mid(2).join(QLatin1Char('|')), expected);
+}
+
 } // namespace
 
 class TstPacketRecord : public QObject
@@ -265,16 +280,7 @@ void TstPacketRecord::recordLine()
     QFETCH(int, caplen);
     QFETCH(QString, expected);
 
-    const std::optional<QString> line = decode(linkType, frame, caplen);
-    if (expected.isEmpty()) {
-        QVERIFY2(!line, qPrintable(line.value_or(QString())));
-        return;
-    }
-    QVERIFY(line.has_value());
-    const QStringList fields = line->split(QLatin1Char('|'));
-    QCOMPARE(fields.size(), 8);
-    QCOMPARE(fields.at(1), QStringLiteral("TCP"));
-    QCOMPARE(fields.mid(2).join(QLatin1Char('|')), expected);
+    verify_line(decode(linkType, frame, caplen), expected);
 }
 
 void TstPacketRecord::timeField_data()
@@ -435,16 +441,7 @@ void TstPacketRecord::ipv6Line()
     QFETCH(QByteArray, frame);
     QFETCH(QString, expected);
 
-    const std::optional<QString> line = decode(linkType, frame);
-    if (expected.isEmpty()) {
-        QVERIFY2(!line, qPrintable(line.value_or(QString())));
-        return;
-    }
-    QVERIFY(line.has_value());
-    const QStringList fields = line->split(QLatin1Char('|'));
-    QCOMPARE(fields.size(), 8);
-    QCOMPARE(fields.at(1), QStringLiteral("TCP"));
-    QCOMPARE(fields.mid(2).join(QLatin1Char('|')), expected);
+    verify_line(decode(linkType, frame), expected);
 }
 
 void TstPacketRecord::ipv6Address_data()

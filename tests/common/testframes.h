@@ -42,6 +42,27 @@ inline void put16(QByteArray& bytes, int at, std::uint16_t value)
     bytes[at + 1] = static_cast<char>(value & 0xFF);
 }
 
+// The transport header of a packet builder: TCP with its options when
+// protocol is 6, else a UDP or ICMP header's worth with the ports.
+template <typename Packet> QByteArray transport_header(const Packet& p)
+{
+    if (p.protocol != 6) {
+        QByteArray transport(8, '\0');
+        put16(transport, 0, p.src_port);
+        put16(transport, 2, p.dst_port);
+        return transport;
+    }
+    const int tcp_header = 20 + p.tcp_options.size();
+    QByteArray transport(tcp_header, '\0');
+    put16(transport, 0, p.src_port);
+    put16(transport, 2, p.dst_port);
+    transport[12] = static_cast<char>((tcp_header / 4) << 4);
+    transport[13] = 0x18; // PSH, ACK
+    put16(transport, 14, 65535);
+    std::memcpy(transport.data() + 20, p.tcp_options.constData(), p.tcp_options.size());
+    return transport;
+}
+
 inline QByteArray ipv4(const Ipv4Packet& p)
 {
     const int ip_header = 20 + p.ip_options.size();
@@ -54,21 +75,7 @@ inline QByteArray ipv4(const Ipv4Packet& p)
     std::memcpy(ip.data() + 16, p.dst, 4);
     std::memcpy(ip.data() + 20, p.ip_options.constData(), p.ip_options.size());
 
-    QByteArray transport;
-    if (p.protocol == 6) {
-        const int tcp_header = 20 + p.tcp_options.size();
-        transport = QByteArray(tcp_header, '\0');
-        put16(transport, 0, p.src_port);
-        put16(transport, 2, p.dst_port);
-        transport[12] = static_cast<char>((tcp_header / 4) << 4);
-        transport[13] = 0x18; // PSH, ACK
-        put16(transport, 14, 65535);
-        std::memcpy(transport.data() + 20, p.tcp_options.constData(), p.tcp_options.size());
-    } else {
-        transport = QByteArray(8, '\0'); // a UDP or ICMP header's worth
-        put16(transport, 0, p.src_port);
-        put16(transport, 2, p.dst_port);
-    }
+    const QByteArray transport = transport_header(p);
     QByteArray packet = ip + transport + p.payload;
     put16(packet, 2,
           static_cast<std::uint16_t>(p.total_length >= 0 ? p.total_length : packet.size()));
@@ -148,21 +155,7 @@ inline QByteArray ipv6(const Ipv6Packet& p)
         chain[at] = static_cast<char>(last ? p.protocol : p.extensions.at(i + 1).type);
     }
 
-    QByteArray transport;
-    if (p.protocol == 6) {
-        const int tcp_header = 20 + p.tcp_options.size();
-        transport = QByteArray(tcp_header, '\0');
-        put16(transport, 0, p.src_port);
-        put16(transport, 2, p.dst_port);
-        transport[12] = static_cast<char>((tcp_header / 4) << 4);
-        transport[13] = 0x18; // PSH, ACK
-        put16(transport, 14, 65535);
-        std::memcpy(transport.data() + 20, p.tcp_options.constData(), p.tcp_options.size());
-    } else {
-        transport = QByteArray(8, '\0');
-        put16(transport, 0, p.src_port);
-        put16(transport, 2, p.dst_port);
-    }
+    const QByteArray transport = transport_header(p);
     const QByteArray rest = chain + transport + p.payload;
     put16(ip, 4,
           static_cast<std::uint16_t>(p.payload_length >= 0 ? p.payload_length : rest.size()));
