@@ -59,5 +59,7 @@ int main(int argc, char* argv[])
         window.start_capture();
     if (!commandLine.file.isEmpty())
         window.open_capture_file(commandLine.file);
-    return app.exec();
+    const int status = app.exec();
+    window.end_with_process();
+    return status;
 }

@@ -268,10 +268,26 @@ MainWindow::~MainWindow()
     live_captures().clear();
     // The store's files go on a thread of their own while the rows go here.
     m_store->clear();
-    m_rows->clear();
+    if (m_ends_with_process) {
+        // Out of the window, hidden, and never deleted: it holds nothing
+        // that must be undone.
+        static QTableWidget* left_to_process_end = nullptr;
+        left_to_process_end = ui->tableWidget_2;
+        left_to_process_end->hide();
+        left_to_process_end->setParent(nullptr);
+    } else {
+        // The process ends with the heap, or reuses it: no use giving its
+        // pages back first.
+        m_rows->clear(PacketRows::HeapPages::Keep);
+    }
     delete g_filter_form;
     g_filter_form = nullptr;
     delete ui;
+}
+
+void MainWindow::end_with_process()
+{
+    m_ends_with_process = true;
 }
 
 void MainWindow::load_theme(int theme)

@@ -50,6 +50,11 @@ public:
     bool select_adapter(const QString& name);
     // Starts capturing on the chosen adapter, as the start button does.
     void start_capture();
+    // For main(): the process ends with this window. Its packet table is then
+    // left to the process's end rather than freed cell by cell (a million
+    // rows take a quarter of a second), as the system takes all of the
+    // process's memory back at once. Everything else goes as always.
+    void end_with_process();
 
 private slots:
     void on_pushButton_2_clicked();
@@ -78,6 +83,7 @@ private:
     // The frames behind the rows, on disk; removed with the window.
     std::unique_ptr<CaptureStore> m_store;
     PacketRows* m_rows; // a child of the table
+    bool m_ends_with_process = false;
 };
 
 // The pcap name of every adapter listed; entry i belongs to item i of the

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <malloc.h>
+
 #include <pcap/pcap.h>
 
 #include <QHash>
@@ -10,6 +12,7 @@
 
 #include "capturestore.h"
 #include "hexcelldelegate.h"
+#include "memoryrelease.h"
 #include "packetrecord.h"
 #include "paintthrottle.h"
 #include "recordfielditem.h"
@@ -80,6 +83,7 @@ PacketRows::PacketRows(QTableWidget* table, const CaptureStore* store)
 PacketRows::~PacketRows()
 {
     registry().remove(m_table);
+    release_texts(HeapPages::Keep);
 }
 
 const PacketRows* PacketRows::of(const QTableWidget* table)
@@ -128,14 +132,34 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
     m_throttle->changed();
 }
 
-void PacketRows::clear()
+void PacketRows::clear(HeapPages pages)
 {
-    // The cells' blocks go back to the system with the last cell; the heap
-    // that the table itself used is reused by the next rows.
+    // The cells' blocks go back to the system with the last cell. The rows'
+    // texts, and the heap pages that the cells' own parts used, go back on
+    // the release thread: the table is empty as soon as the cells are gone.
     m_table->setRowCount(0);
     static_cast<RowNumberHeader*>(m_table->verticalHeader())->setRowCount(0);
-    std::vector<Row>().swap(m_rows);
-    std::vector<std::unique_ptr<char[]>>().swap(m_chunks);
+    release_texts(pages);
+}
+
+void PacketRows::release_texts(HeapPages pages)
+{
+    if (!m_rows.empty() || !m_chunks.empty()) {
+        struct Texts
+        {
+            std::vector<Row> rows;
+            std::vector<std::unique_ptr<char[]>> chunks;
+        };
+        auto texts = std::make_shared<Texts>(Texts { std::move(m_rows), std::move(m_chunks) });
+        memory_release::later([texts] {
+            std::vector<Row>().swap(texts->rows);
+            std::vector<std::unique_ptr<char[]>>().swap(texts->chunks);
+        });
+    }
+    if (pages == HeapPages::GiveBack)
+        memory_release::later([] { malloc_trim(0); });
+    m_rows.clear(); // moved from: empty, and without a buffer
+    m_chunks.clear();
     m_chunk_used = 0;
     m_chunk_size = 0;
     m_cached_row = -1;

@@ -32,8 +32,14 @@ public:
 
     // Appends one record line as a row.
     void append(const QString& line, std::optional<std::int64_t> frame);
-    // Removes every row, and returns the rows' memory.
-    void clear();
+    // What becomes of the heap pages that the rows' cells leave free.
+    enum class HeapPages {
+        GiveBack, // to the system, as soon as they are free
+        Keep, // for the process to reuse, or to end with
+    };
+    // Removes every row and releases the rows' memory, on the release thread
+    // in part.
+    void clear(HeapPages pages = HeapPages::GiveBack);
 
     int count() const { return static_cast<int>(m_rows.size()); }
     // Field `column` (0 to 7) of the row's line; empty when the line has
@@ -53,6 +59,8 @@ private:
     };
 
     const char* keep(const QByteArray& text);
+    // Hands the rows' texts to the release thread; none are left.
+    void release_texts(HeapPages pages);
     QString stored_hex(int row) const;
 
     QTableWidget* m_table;

@@ -5,6 +5,7 @@
 
 #include "capturestore.h"
 #include "hexcelldelegate.h"
+#include "memoryrelease.h"
 #include "packetrecord.h"
 #include "packetrows.h"
 #include "testframes.h"
@@ -38,6 +39,7 @@ private slots:
     void cellsComeFromStore();
     void hexCellPaintsWhatFits_data();
     void hexCellPaintsWhatFits();
+    void rowsAfterClearOutliveRelease();
 };
 
 void TstPacketRows::cellsComeFromStore_data()
@@ -84,6 +86,27 @@ void TstPacketRows::cellsComeFromStore()
     rows->clear();
     QCOMPARE(table.rowCount(), 0);
     QCOMPARE(rows->field(0, 0), QString());
+}
+
+// The cleared rows' memory goes on the release thread while new rows come
+// in: the new rows keep their cells and texts.
+void TstPacketRows::rowsAfterClearOutliveRelease()
+{
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, nullptr);
+    const QString first = line_of(frame_with("first"));
+    // More cells than one of the cells' blocks holds.
+    for (int i = 0; i < 10000; ++i)
+        rows->append(first, std::nullopt);
+    rows->clear();
+    const QString second = line_of(frame_with("second"));
+    for (int i = 0; i < 3; ++i)
+        rows->append(second, std::nullopt);
+    memory_release::wait_idle();
+
+    QCOMPARE(table.rowCount(), 3);
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(table.item(row, 7)->text(), QStringLiteral("7365636F6E64"));
 }
 
 void TstPacketRows::hexCellPaintsWhatFits_data()
