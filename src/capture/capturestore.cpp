@@ -117,7 +117,7 @@ CaptureStore::Segment* CaptureStore::segment_for(int link_type)
 
     auto segment = std::make_unique<Segment>();
     segment->link_type = link_type;
-    segment->first_seq = m_next_seq;
+    segment->first_seq = m_next_seq.load(std::memory_order_relaxed);
     segment->path = m_dir->filePath(QStringLiteral("frames-%1.pcap").arg(++m_files));
     segment->dead = pcap_open_dead(link_type, kSnapLength);
     if (segment->dead == nullptr) {
@@ -173,7 +173,9 @@ std::optional<std::int64_t> CaptureStore::append(int link_type, const struct pca
     }
     segment->offsets.push_back(at);
     segment->end += kRecordHeader + header.caplen;
-    return m_next_seq++;
+    const std::int64_t seq = m_next_seq.load(std::memory_order_relaxed);
+    m_next_seq.store(seq + 1, std::memory_order_release);
+    return seq;
 }
 
 const CaptureStore::Segment* CaptureStore::segment_of(std::int64_t seq) const
@@ -303,7 +305,7 @@ void CaptureStore::clear()
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         old.swap(m_segments);
-        m_first_seq = m_next_seq;
+        m_first_seq.store(m_next_seq.load(std::memory_order_relaxed), std::memory_order_release);
         m_error.clear();
     }
     if (m_reaper.joinable())
@@ -313,8 +315,9 @@ void CaptureStore::clear()
 
 bool CaptureStore::contains(std::int64_t seq) const
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return segment_of(seq) != nullptr;
+    // Without the lock: the rows ask once each, while the capture appends.
+    return seq >= m_first_seq.load(std::memory_order_acquire)
+            && seq < m_next_seq.load(std::memory_order_acquire);
 }
 
 std::int64_t CaptureStore::frame_count() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -86,8 +87,10 @@ private:
     mutable std::mutex m_mutex;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::vector<std::unique_ptr<Segment>> m_segments;
-    std::int64_t m_next_seq = 0;
-    std::int64_t m_first_seq = 0; // of the frames still kept
+    // Changed under m_mutex; read without it by contains(). Every number from
+    // the first kept up to the next has its frame.
+    std::atomic<std::int64_t> m_next_seq { 0 };
+    std::atomic<std::int64_t> m_first_seq { 0 }; // of the frames still kept
     int m_files = 0; // files made so far, for their names
     QString m_error;
     std::thread m_reaper; // deletes the files of the last clear

@@ -1,7 +1,6 @@
 #include "cupdate.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -38,8 +37,10 @@ constexpr std::size_t kFileReadBuffer = 1 << 20;
 // How often the loop looks at free memory and disk, and at a file's position.
 constexpr int kCheckIntervalMs = 200;
 constexpr unsigned kTurnsPerClockLook = 256;
-// Lines of a capture file emitted and not yet taken, at most.
-constexpr std::size_t kFileBacklog = 20000;
+// Lines of a capture file emitted and not yet taken, at most, and how often
+// the capture looks again while the receiver catches up.
+constexpr std::uint64_t kFileBacklog = 20000;
+constexpr unsigned long kBacklogPollMs = 2;
 
 // Opens a capture file to be read through `buffer` (made here), with no
 // stdio lock on each read: only the capture thread reads it.
@@ -295,24 +296,19 @@ void CUpdate::update_table(QString qstr)
             else if (!stop_flag.exchange(true))
                 emit capture_failed(StoreError, store->errorString());
         }
-        std::unique_lock<std::mutex> lock(m_tickets_mutex);
         // A file waits for the receiver; the stop flag is looked at while
         // waiting. A live source never waits: the kernel would drop frames.
         while (m_from_file && m_tickets.size() >= kFileBacklog && !stop_flag.load())
-            m_tickets_taken.wait_for(lock, std::chrono::milliseconds(kStopPollMs));
-        m_tickets.push_back(seq);
+            QThread::msleep(kBacklogPollMs);
+        m_tickets.push(seq);
     }
     emit send_update(qstr);
 }
 
 std::optional<std::int64_t> CUpdate::take_stored_frame()
 {
-    const std::lock_guard<std::mutex> lock(m_tickets_mutex);
-    if (m_tickets.empty())
+    std::int64_t seq = -1;
+    if (!m_tickets.pop(&seq) || seq < 0)
         return std::nullopt;
-    const std::int64_t seq = m_tickets.front();
-    m_tickets.pop_front();
-    if (m_tickets.size() == kFileBacklog / 2)
-        m_tickets_taken.notify_one();
-    return seq >= 0 ? std::optional<std::int64_t>(seq) : std::nullopt;
+    return seq;
 }

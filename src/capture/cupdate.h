@@ -1,11 +1,8 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include <pcap/pcap.h>
@@ -14,6 +11,7 @@
 #include <QThread>
 
 #include "filtersettings.h"
+#include "frametickets.h"
 #include "resourcefloors.h"
 
 class CaptureStore;
@@ -73,7 +71,8 @@ public:
 
     // The store's number for the frame of the oldest line emitted and not yet
     // taken, or nothing when that line has no stored frame (or no line
-    // waits). Call once per send_update received, on any thread. A capture
+    // waits). Call once per send_update received, on any thread but one at a
+    // time. A capture
     // file is read no further ahead of the receiver than a few thousand
     // lines, so that a large file does not pile its lines up in memory.
     std::optional<std::int64_t> take_stored_frame();
@@ -106,9 +105,7 @@ private:
     const struct pcap_pkthdr* m_header = nullptr;
     const u_char* m_data = nullptr;
     int m_link_type = 0;
-    std::mutex m_tickets_mutex;
-    std::condition_variable m_tickets_taken;
-    std::deque<std::int64_t> m_tickets; // -1: that line has no stored frame
+    FrameTickets m_tickets; // -1: that line has no stored frame
     bool m_from_file = false;
     // A capture file's read buffer; it outlives the handle that reads with it.
     std::unique_ptr<char[]> m_read_buffer;
