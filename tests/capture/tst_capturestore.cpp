@@ -1,3 +1,5 @@
+#include <thread>
+
 #include <unistd.h>
 
 #include <pcap/pcap.h>
@@ -6,6 +8,7 @@
 
 #include "capturestore.h"
 #include "cupdate.h"
+#include "frametickets.h"
 #include "testframes.h"
 
 using namespace testframes;
@@ -54,6 +57,7 @@ class TstCaptureStore : public QObject
 
 private slots:
     void captureStoresWhatPassesInLineOrder();
+    void ticketsCrossThreadsInOrder();
     void framesReadBackAsWritten();
     void clearForgetsFramesAndFiles();
     void folderGoesWithStore();
@@ -104,6 +108,32 @@ void TstCaptureStore::captureStoresWhatPassesInLineOrder()
                 QString::fromLatin1(expected.at(k).mid(54).toHex().toUpper())));
     }
     QVERIFY(!capture.take_stored_frame().has_value()); // one number per line
+}
+
+// The emitting thread queues while the receiver takes, across many of the
+// queue's blocks: every number arrives once, in order.
+void TstCaptureStore::ticketsCrossThreadsInOrder()
+{
+    constexpr std::int64_t count = 200000;
+    FrameTickets tickets;
+    std::thread writer([&tickets] {
+        for (std::int64_t i = 0; i < count; ++i)
+            tickets.push(i);
+    });
+    std::int64_t expected = 0;
+    std::int64_t number = -1;
+    while (expected < count) {
+        if (!tickets.pop(&number))
+            continue;
+        if (number != expected)
+            break;
+        ++expected;
+    }
+    writer.join();
+    QCOMPARE(number, count - 1);
+    QCOMPARE(expected, count);
+    QVERIFY(!tickets.pop(&number));
+    QCOMPARE(tickets.size(), std::uint64_t(0));
 }
 
 void TstCaptureStore::framesReadBackAsWritten()
