@@ -110,12 +110,13 @@ void put_hex_utf16(char16_t* out, const unsigned char* bytes, std::uint32_t coun
         std::memcpy(out, &pairs.utf16[bytes[i]], sizeof(char16_t[2]));
 }
 
-// The record line's numbers, written without the cost of a format string.
+// The record line's fields, written straight into its UTF-16 text without
+// the cost of a format string.
 
-char* put_text(char* out, const char* text)
+char16_t* put_latin1(char16_t* out, const char* text)
 {
     while (*text != '\0')
-        *out++ = *text++;
+        *out++ = static_cast<unsigned char>(*text++);
     return out;
 }
 
@@ -126,30 +127,60 @@ char* put_two_digits(char* out, int value)
     return out;
 }
 
-// Decimal without leading zeros.
-char* put_decimal(char* out, std::uint32_t value)
+// Decimal without leading zeros. The digits go straight to their places,
+// last first: a digit buffer read back at once would stall on its stores.
+char16_t* put_decimal(char16_t* out, std::uint32_t value)
 {
-    char digits[10];
-    int count = 0;
+    int count = 1;
+    for (std::uint32_t rest = value / 10; rest != 0; rest /= 10)
+        ++count;
+    char16_t* const end = out + count;
+    char16_t* at = end;
     do {
-        digits[count++] = static_cast<char>('0' + value % 10);
+        *--at = static_cast<char16_t>(u'0' + value % 10);
         value /= 10;
     } while (value != 0);
-    while (count > 0)
-        *out++ = digits[--count];
-    return out;
+    return end;
 }
 
-// Four bytes as NUL-terminated dotted decimal, as inet_ntop writes them
-// (without its cost).
-void put_ipv4_address(char* out, const unsigned char* address)
+// Every byte value in decimal: up to three digits and how many there are.
+struct ByteDecimals
 {
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0)
-            *out++ = '.';
-        out = put_decimal(out, address[i]);
+    char16_t digits[256][3];
+    unsigned char length[256];
+};
+
+const ByteDecimals& byte_decimals()
+{
+    static const ByteDecimals table = [] {
+        ByteDecimals t {};
+        for (int value = 0; value < 256; ++value) {
+            char16_t* end = put_decimal(t.digits[value], static_cast<std::uint32_t>(value));
+            t.length[value] = static_cast<unsigned char>(end - t.digits[value]);
+        }
+        return t;
+    }();
+    return table;
+}
+
+// An IP address as inet_ntop writes it: IPv4 in dotted decimal (without
+// inet_ntop's cost), IPv6 in RFC 5952 text.
+char16_t* put_address(char16_t* out, const unsigned char* address, int version)
+{
+    if (version == 4) {
+        const ByteDecimals& decimals = byte_decimals();
+        for (int i = 0; i < 4; ++i) {
+            if (i > 0)
+                *out++ = u'.';
+            // Three units copied whatever the length: the line has room.
+            std::memcpy(out, decimals.digits[address[i]], sizeof(char16_t[3]));
+            out += decimals.length[address[i]];
+        }
+        return out;
     }
-    *out = '\0';
+    char text[INET6_ADDRSTRLEN];
+    inet_ntop(AF_INET6, address, text, sizeof text);
+    return put_latin1(out, text);
 }
 
 // Where the IP packet starts in a frame of the given link type and which
@@ -219,13 +250,14 @@ std::optional<NetworkLayer> network_layer(int link_type, const unsigned char* da
 
 // What the decoder needs of an IP packet that carries TCP: where the TCP
 // header starts, where the packet ends by its own length field (clamped to
-// nothing; may lie past caplen), and its addresses as text.
+// nothing; may lie past caplen), and where its addresses are in the header.
 struct TcpInIp
 {
     std::uint32_t tcp_at;
     std::uint32_t packet_end;
-    char source[INET6_ADDRSTRLEN];
-    char destination[INET6_ADDRSTRLEN];
+    const unsigned char* source;
+    const unsigned char* destination;
+    int version;
 };
 
 // An IPv4 packet; nothing when it carries no first fragment of a TCP segment.
@@ -254,8 +286,9 @@ std::optional<TcpInIp> tcp_in_ipv4(const pcap_pkthdr& header, const unsigned cha
     if (ip_total == 0 && header.len > ip_at)
         ip_total = header.len - ip_at;
     packet.packet_end = ip_at + ip_total;
-    put_ipv4_address(packet.source, ip + 12);
-    put_ipv4_address(packet.destination, ip + 16);
+    packet.source = ip + 12;
+    packet.destination = ip + 16;
+    packet.version = 4;
     return packet;
 }
 
@@ -310,8 +343,9 @@ std::optional<TcpInIp> tcp_in_ipv6(const pcap_pkthdr& header, const unsigned cha
     if (payload_length == 0 && header.len > ip_at + kIpv6Header)
         payload_length = header.len - ip_at - kIpv6Header;
     packet.packet_end = ip_at + kIpv6Header + payload_length;
-    inet_ntop(AF_INET6, ip + 8, packet.source, sizeof packet.source);
-    inet_ntop(AF_INET6, ip + 24, packet.destination, sizeof packet.destination);
+    packet.source = ip + 8;
+    packet.destination = ip + 24;
+    packet.version = 6;
     return packet;
 }
 
@@ -392,49 +426,50 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
     const std::uint32_t captured_end = packet_end < caplen ? packet_end : caplen;
     const std::uint32_t captured = captured_end - payload_at;
 
-    // Time, two IPv6 addresses, two ports, a length and the separators.
-    char fixed[160];
-    char* end = fixed;
+    // The time, two IPv6 addresses at their longest, two ports, a length and
+    // the separators fit in this many units; the payload's hex follows them.
+    constexpr int kFixedMost = 8 + 5 + 2 * (INET6_ADDRSTRLEN + 1 + 5 + 1) + 10 + 1;
+    QString line(kFixedMost + 2 * static_cast<int>(captured), Qt::Uninitialized);
+    char16_t* const start = reinterpret_cast<char16_t*>(line.data());
+    char16_t* out = start;
     // Frames come many to a second: the local time of the last second is
     // kept (per thread, as each capture has its own).
     thread_local std::time_t cached_second = -1;
-    thread_local char cached_time[8];
+    thread_local char16_t cached_time[8];
     thread_local bool cached_valid = false;
     const std::time_t seconds = header.ts.tv_sec;
     if (seconds != cached_second) {
         std::tm local {};
         cached_valid = localtime_r(&seconds, &local) != nullptr;
         if (cached_valid) {
-            char* at = put_two_digits(cached_time, local.tm_hour);
+            char text[8];
+            char* at = put_two_digits(text, local.tm_hour);
             *at++ = ':';
             at = put_two_digits(at, local.tm_min);
             *at++ = ':';
             put_two_digits(at, local.tm_sec);
+            for (int i = 0; i < 8; ++i)
+                cached_time[i] = static_cast<char16_t>(text[i]);
         }
         cached_second = seconds;
     }
     if (cached_valid) {
-        std::memcpy(end, cached_time, sizeof cached_time);
-        end += sizeof cached_time;
+        std::memcpy(out, cached_time, sizeof cached_time);
+        out += 8;
     }
-    end = put_text(end, "|TCP|");
-    end = put_text(end, packet->source);
-    *end++ = '|';
-    end = put_decimal(end, read_be16(tcp));
-    *end++ = '|';
-    end = put_text(end, packet->destination);
-    *end++ = '|';
-    end = put_decimal(end, read_be16(tcp + 2));
-    *end++ = '|';
-    end = put_decimal(end, stated);
-    *end++ = '|';
-    const int fixed_len = static_cast<int>(end - fixed);
-
-    QString line(fixed_len + 2 * static_cast<int>(captured), Qt::Uninitialized);
-    QChar* out = line.data();
-    for (int i = 0; i < fixed_len; ++i)
-        *out++ = QLatin1Char(fixed[i]);
-    put_hex_utf16(reinterpret_cast<char16_t*>(out), data + payload_at, captured);
+    out = put_latin1(out, "|TCP|");
+    out = put_address(out, packet->source, packet->version);
+    *out++ = u'|';
+    out = put_decimal(out, read_be16(tcp));
+    *out++ = u'|';
+    out = put_address(out, packet->destination, packet->version);
+    *out++ = u'|';
+    out = put_decimal(out, read_be16(tcp + 2));
+    *out++ = u'|';
+    out = put_decimal(out, stated);
+    *out++ = u'|';
+    put_hex_utf16(out, data + payload_at, captured);
+    line.resize(static_cast<int>(out - start) + 2 * static_cast<int>(captured));
     return line;
 }
 
