@@ -32,8 +32,9 @@ constexpr int kBufferBytes = 32 << 20;
 constexpr int kStopPollMs = 100;
 const QString kFileScheme = QStringLiteral("file://");
 // A capture file's read buffer: far fewer reads than stdio's default of a
-// block.
-constexpr std::size_t kFileReadBuffer = 1 << 20;
+// block, and small enough to be still in the cache when libpcap copies from
+// it.
+constexpr std::size_t kFileReadBuffer = 1 << 16;
 // How often the loop looks at free memory and disk, and at a file's position.
 constexpr int kCheckIntervalMs = 200;
 constexpr unsigned kTurnsPerClockLook = 256;
@@ -302,7 +303,7 @@ void CUpdate::update_table(QString qstr)
             QThread::msleep(kBacklogPollMs);
         m_tickets.push(seq);
     }
-    emit send_update(qstr);
+    emit send_update(std::move(qstr));
 }
 
 std::optional<std::int64_t> CUpdate::take_stored_frame()
