@@ -267,7 +267,7 @@ MainWindow::~MainWindow()
         delete capture.data(); // stops and joins a running capture
     live_captures().clear();
     // The store's files go on a thread of their own while the rows go here.
-    m_store->clear();
+    m_store->clear(CaptureStore::Removal::Now);
     if (m_ends_with_process) {
         // Out of the window, hidden, and never deleted: it holds nothing
         // that must be undone.

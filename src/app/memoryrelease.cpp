@@ -1,5 +1,6 @@
 #include "memoryrelease.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -9,6 +10,9 @@
 namespace memory_release {
 
 namespace {
+
+// How long the release thread waits after the last job handed over.
+constexpr std::chrono::milliseconds kSettle { 150 };
 
 class Releaser
 {
@@ -27,6 +31,7 @@ public:
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_jobs.push_back(std::move(job));
             ++m_added;
+            m_last_added = std::chrono::steady_clock::now();
         }
         m_changed.notify_all();
     }
@@ -44,6 +49,11 @@ private:
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             m_changed.wait(lock, [this] { return !m_jobs.empty(); });
+            // The interface thread first finishes what it is doing (a table
+            // emptied is repainted next): releasing alongside would compete
+            // with it for the memory bus and the heap's lock.
+            while (std::chrono::steady_clock::now() < m_last_added + kSettle)
+                m_changed.wait_until(lock, m_last_added + kSettle);
             std::function<void()> job = std::move(m_jobs.front());
             m_jobs.pop_front();
             lock.unlock();
@@ -60,6 +70,7 @@ private:
     std::deque<std::function<void()>> m_jobs;
     unsigned long long m_added = 0;
     unsigned long long m_done = 0;
+    std::chrono::steady_clock::time_point m_last_added;
     std::thread m_thread;
 };
 

@@ -9,7 +9,8 @@
 namespace memory_release {
 
 // Runs `release` on the release thread, after the jobs handed over before
-// it. `release` must touch nothing but what it owns.
+// it, once a short while has passed without a new job. `release` must touch
+// nothing but what it owns.
 void later(std::function<void()> release);
 
 // Returns once every job handed over so far has run.

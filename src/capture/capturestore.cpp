@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,9 @@ const QString kFolderPrefix = QStringLiteral("tarnlook-");
 // and small enough to be still in the cache when the kernel copies it (a
 // buffer of a megabyte made the copies up to five times slower).
 constexpr std::size_t kWriteBuffer = 1 << 16;
+// How long the files of a clear wait before they are removed, unless the
+// store goes or is cleared again first.
+constexpr std::chrono::milliseconds kReapAfter { 150 };
 // A record's own header in a pcap file: seconds, microseconds, captured
 // length, wire length; four 32-bit values in the writer's byte order.
 constexpr int kRecordHeader = 16;
@@ -88,8 +92,7 @@ CaptureStore::CaptureStore(const QString& parent)
 
 CaptureStore::~CaptureStore()
 {
-    if (m_reaper.joinable())
-        m_reaper.join();
+    finish_reaper();
     m_segments.clear(); // closes the files before the folder goes
 }
 
@@ -301,7 +304,7 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
     return true;
 }
 
-void CaptureStore::clear()
+void CaptureStore::clear(Removal removal)
 {
     std::vector<std::unique_ptr<Segment>> old;
     {
@@ -310,9 +313,29 @@ void CaptureStore::clear()
         m_first_seq.store(m_next_seq.load(std::memory_order_relaxed), std::memory_order_release);
         m_error.clear();
     }
-    if (m_reaper.joinable())
-        m_reaper.join();
-    m_reaper = std::thread([old = std::move(old)]() mutable { old.clear(); });
+    finish_reaper();
+    m_reaper_now = removal == Removal::Now;
+    m_reaper = std::thread([this, old = std::move(old)]() mutable {
+        // Removing the files of a million frames keeps the disk and the
+        // memory bus busy: the interface first empties its table.
+        {
+            std::unique_lock<std::mutex> lock(m_reaper_mutex);
+            m_reaper_wake.wait_for(lock, kReapAfter, [this] { return m_reaper_now; });
+        }
+        old.clear();
+    });
+}
+
+void CaptureStore::finish_reaper()
+{
+    if (!m_reaper.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_reaper_mutex);
+        m_reaper_now = true;
+    }
+    m_reaper_wake.notify_all();
+    m_reaper.join();
 }
 
 bool CaptureStore::contains(std::int64_t seq) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -65,9 +66,16 @@ public:
     // Returns false when a frame is gone or visit returned false.
     bool read_frames(const std::vector<std::int64_t>& seqs,
                      const std::function<bool(const StoredFrame&)>& visit) const;
+    // When the files of a clear are deleted: a moment later, so that the
+    // caller's own work after the clear has the machine to itself, or at
+    // once (the process is ending, and waits for them).
+    enum class Removal {
+        Soon,
+        Now,
+    };
     // Forgets every frame and deletes their files (on a thread of their
     // own: a large file takes a while to go); appends go on into a new file.
-    void clear();
+    void clear(Removal removal = Removal::Soon);
     // Whether the frame with this number is kept.
     bool contains(std::int64_t seq) const;
     // Frames stored since the last clear.
@@ -83,6 +91,8 @@ private:
 
     Segment* segment_for(int link_type);
     const Segment* segment_of(std::int64_t seq) const;
+    // Wakes the reaper, if any, and waits for it.
+    void finish_reaper();
 
     mutable std::mutex m_mutex;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -93,5 +103,9 @@ private:
     std::atomic<std::int64_t> m_first_seq { 0 }; // of the frames still kept
     int m_files = 0; // files made so far, for their names
     QString m_error;
-    std::thread m_reaper; // deletes the files of the last clear
+    // Deletes the files of the last clear, a moment later.
+    std::thread m_reaper;
+    std::mutex m_reaper_mutex;
+    std::condition_variable m_reaper_wake;
+    bool m_reaper_now = false; // under m_reaper_mutex: delete at once
 };
