@@ -71,7 +71,8 @@ void TstCommandLine::parse()
     if (runs) {
         QCOMPARE(commandLine.adapter, adapter);
         QCOMPARE(commandLine.start_capture, start);
-        QCOMPARE(commandLine.hex_file.isEmpty(), !arguments.join(QLatin1Char(' ')).contains("--hex"));
+        QCOMPARE(commandLine.hex_file.isEmpty(),
+                 !arguments.join(QLatin1Char(' ')).contains("--hex"));
     } else {
         QVERIFY(!commandLine.output().isEmpty()); // help, version or why not
     }
@@ -110,29 +111,51 @@ void TstCommandLine::program()
 void TstCommandLine::signalEndsCleanly_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::addColumn<bool>("live"); // else rows from a capture file
+    QTest::newRow("SIGTERM, capturing") << int(SIGTERM) << true;
+    QTest::newRow("SIGINT, capturing") << int(SIGINT) << true;
+    QTest::newRow("SIGTERM, rows from a file") << int(SIGTERM) << false;
 }
 
 void TstCommandLine::signalEndsCleanly()
 {
     QFETCH(int, signal);
+    QFETCH(bool, live);
     QString reason;
-    if (!testframes::can_capture_on_loopback(&reason))
+    if (live && !testframes::can_capture_on_loopback(&reason))
         QSKIP(qPrintable(reason));
 
     // A private temporary folder shows what the program leaves behind.
     QTemporaryDir temp;
     QVERIFY(temp.isValid());
+    QTemporaryDir input;
+    QVERIFY(input.isValid());
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), temp.path());
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TARNLOOK_BINARY), { "-i", "lo", "-k" });
-    QVERIFY(process.waitForStarted());
-    // Capturing: the store's folder is there and a frame reaches it.
-    QTRY_VERIFY_WITH_TIMEOUT(!QDir(temp.path()).isEmpty(), 10000);
-    testframes::exchange_on_loopback("tarnlook signal");
+    if (live) {
+        process.start(QStringLiteral(TARNLOOK_BINARY), { "-i", "lo", "-k" });
+        QVERIFY(process.waitForStarted());
+        // Capturing: the store's folder is there and a frame reaches it.
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(temp.path()).isEmpty(), 10000);
+        testframes::exchange_on_loopback("tarnlook signal");
+    } else {
+        // Rows enough that the store's file grows past its write buffer.
+        testframes::Ipv4Packet packet;
+        packet.payload = QByteArray(1000, 'r');
+        const QVector<QByteArray> frames(2000, testframes::ethernet(testframes::ipv4(packet)));
+        const QString file = input.filePath(QStringLiteral("rows.pcap"));
+        QVERIFY(testframes::write_capture(file, DLT_EN10MB, frames));
+        process.start(QStringLiteral(TARNLOOK_BINARY), { file });
+        QVERIFY(process.waitForStarted());
+        const auto stored = [&temp] {
+            QDirIterator files(temp.path(), { QStringLiteral("*.pcap") }, QDir::Files,
+                               QDirIterator::Subdirectories);
+            return files.hasNext() && QFileInfo(files.next()).size() > (1 << 20);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(stored(), 10000);
+    }
 
     ::kill(static_cast<pid_t>(process.processId()), signal);
     QVERIFY(process.waitForFinished(10000));
