@@ -5,6 +5,17 @@
 
 #include <sys/mman.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TARNLOOK_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARNLOOK_LEAK_CHECKED 1
+#endif
+#endif
+#if defined(TARNLOOK_LEAK_CHECKED)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include "memoryrelease.h"
 #include "packetrows.h"
 
@@ -56,6 +67,11 @@ private:
         if (block == MAP_FAILED)
             return false;
         m_blocks.push_back(block);
+#if defined(TARNLOOK_LEAK_CHECKED)
+        // The cells point to their heap parts: the leak checker must look
+        // into the blocks, which are not heap memory of its own.
+        __lsan_register_root_region(block, kBlockBytes);
+#endif
         // Cells are handed out in address order, so pages are touched only
         // as they are used.
         m_next = static_cast<char*>(block);
@@ -68,8 +84,12 @@ private:
     void unmap_all()
     {
         memory_release::later([blocks = std::move(m_blocks)] {
-            for (void* block : blocks)
+            for (void* block : blocks) {
+#if defined(TARNLOOK_LEAK_CHECKED)
+                __lsan_unregister_root_region(block, kBlockBytes);
+#endif
                 munmap(block, kBlockBytes);
+            }
         });
         m_blocks.clear();
         m_free = nullptr;
