@@ -120,10 +120,10 @@ char16_t* put_latin1(char16_t* out, const char* text)
     return out;
 }
 
-char* put_two_digits(char* out, int value)
+char16_t* put_two_digits(char16_t* out, int value)
 {
-    *out++ = static_cast<char>('0' + value / 10 % 10);
-    *out++ = static_cast<char>('0' + value % 10);
+    *out++ = static_cast<char16_t>(u'0' + value / 10 % 10);
+    *out++ = static_cast<char16_t>(u'0' + value % 10);
     return out;
 }
 
@@ -442,14 +442,11 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
         std::tm local {};
         cached_valid = localtime_r(&seconds, &local) != nullptr;
         if (cached_valid) {
-            char text[8];
-            char* at = put_two_digits(text, local.tm_hour);
-            *at++ = ':';
+            char16_t* at = put_two_digits(cached_time, local.tm_hour);
+            *at++ = u':';
             at = put_two_digits(at, local.tm_min);
-            *at++ = ':';
+            *at++ = u':';
             put_two_digits(at, local.tm_sec);
-            for (int i = 0; i < 8; ++i)
-                cached_time[i] = static_cast<char16_t>(text[i]);
         }
         cached_second = seconds;
     }
