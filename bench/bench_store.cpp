@@ -221,22 +221,6 @@ double clickTime(int size)
     return timer.nsecsElapsed() / 1e9;
 }
 
-// The capture thread's seconds for decoding and storing `path`, in a process
-// of `program` (a bench_store) of its own, on the bench core.
-double decodeSeconds(const QString& program, const QString& path)
-{
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QStringLiteral("taskset"),
-                { QStringLiteral("-c"), kBenchCore, program, QStringLiteral("--decode"), path });
-    child.waitForFinished(-1);
-    // "N lines in S s"
-    return QString::fromLatin1(child.readAllStandardOutput())
-            .split(QLatin1Char(' '))
-            .value(3)
-            .toDouble();
-}
-
 QStringList runChild(const QString& self, const QStringList& arguments)
 {
     QProcess child;
@@ -244,6 +228,17 @@ QStringList runChild(const QString& self, const QStringList& arguments)
     child.start(self, arguments);
     child.waitForFinished(-1);
     return QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
+}
+
+// The capture thread's seconds for decoding and storing `path`, in a process
+// of `program` (a bench_store) of its own, on the bench core.
+double decodeSeconds(const QString& program, const QString& path)
+{
+    // "N lines in S s"
+    return runChild(QStringLiteral("taskset"),
+                    { QStringLiteral("-c"), kBenchCore, program, QStringLiteral("--decode"), path })
+            .value(3)
+            .toDouble();
 }
 
 } // namespace
