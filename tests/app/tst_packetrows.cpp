@@ -40,6 +40,7 @@ private slots:
     void hexCellPaintsWhatFits_data();
     void hexCellPaintsWhatFits();
     void rowsAfterClearOutliveRelease();
+    void cellsLeaveInEveryWay();
 };
 
 void TstPacketRows::cellsComeFromStore_data()
@@ -143,6 +144,36 @@ void TstPacketRows::hexCellPaintsWhatFits()
     QCOMPARE(option.text == text, !cut);
     QVERIFY(text.startsWith(option.text.left(option.text.size() - (cut ? 1 : 0))));
     QVERIFY(option.text.size() <= 1025);
+}
+
+// Cells go by replacement, by being taken out and deleted, and by a clear,
+// while others stay and new ones take their place.
+// The rows left show what they showed (and under the sanitizers nothing
+// leaks or is freed twice).
+void TstPacketRows::cellsLeaveInEveryWay()
+{
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, nullptr);
+    const QString first = line_of(frame_with("first"));
+    for (int i = 0; i < 6; ++i)
+        rows->append(first, std::nullopt);
+
+    table.setItem(0, 1, new QTableWidgetItem(QStringLiteral("note")));
+    delete table.takeItem(1, 2);
+    delete table.takeItem(2, 2);
+    const QString second = line_of(frame_with("second"));
+    for (int i = 0; i < 2; ++i)
+        rows->append(second, std::nullopt);
+
+    QCOMPARE(table.rowCount(), 8);
+    QCOMPARE(table.item(0, 1)->text(), QStringLiteral("note"));
+    QVERIFY(table.item(1, 2) == nullptr);
+    QCOMPARE(table.item(2, 7)->text(), QStringLiteral("6669727374"));
+    QCOMPARE(table.item(7, 7)->text(), QStringLiteral("7365636F6E64"));
+    QCOMPARE(table.item(7, 2)->text(), second.split(QLatin1Char('|')).at(2));
+    rows->clear();
+    memory_release::wait_idle();
+    QCOMPARE(table.rowCount(), 0);
 }
 
 QTEST_MAIN(TstPacketRows)
