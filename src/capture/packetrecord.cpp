@@ -4,9 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #endif
 
 #include <arpa/inet.h>
@@ -75,38 +79,85 @@ const HexPairs& hex_pairs()
     return pairs;
 }
 
+// Sixteen bytes as 32 upper-case hex digits, two UTF-16 code units per byte:
+// each nibble becomes '0' + n, plus 7 from 10 on ('A' - '9' - 1), then the
+// digits are interleaved and widened.
+#if defined(__SSE2__)
+void put_hex_block_sse2(char16_t* out, const unsigned char* bytes)
+{
+    const __m128i low_nibble = _mm_set1_epi8(0x0F);
+    const auto to_digits = [](__m128i nibbles) {
+        const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)),
+                                              _mm_set1_epi8('A' - '9' - 1));
+        return _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
+    };
+    const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    const __m128i high = to_digits(_mm_and_si128(_mm_srli_epi16(in, 4), low_nibble));
+    const __m128i low = to_digits(_mm_and_si128(in, low_nibble));
+    const __m128i first = _mm_unpacklo_epi8(high, low); // digits of bytes 0-7
+    const __m128i second = _mm_unpackhi_epi8(high, low); // of bytes 8-15
+    const __m128i zero = _mm_setzero_si128();
+    auto* to = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(to, _mm_unpacklo_epi8(first, zero));
+    _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(first, zero));
+    _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(second, zero));
+    _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(second, zero));
+}
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same with AVX2, where the processor has it: a digit is looked up by
+// its nibble, and the widening takes one instruction per 16 digits.
+__attribute__((target("avx2"))) void put_hex_blocks_avx2(char16_t* out, const unsigned char* bytes,
+                                                         std::uint32_t blocks)
+{
+    const __m128i digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B',
+                                         'C', 'D', 'E', 'F');
+    const __m128i low_nibble = _mm_set1_epi8(0x0F);
+    for (std::uint32_t b = 0; b < blocks; ++b, bytes += 16, out += 32) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+        const __m128i high
+                = _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(in, 4), low_nibble));
+        const __m128i low = _mm_shuffle_epi8(digits, _mm_and_si128(in, low_nibble));
+        auto* to = reinterpret_cast<__m256i*>(out);
+        _mm256_storeu_si256(to, _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(high, low)));
+        _mm256_storeu_si256(to + 1, _mm256_cvtepu8_epi16(_mm_unpackhi_epi8(high, low)));
+    }
+}
+
+bool has_avx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    return avx2;
+}
+#endif
+
 // Writes `count` bytes as upper-case hex, two UTF-16 code units per byte.
 void put_hex_utf16(char16_t* out, const unsigned char* bytes, std::uint32_t count)
 {
-    std::uint32_t i = 0;
 #if defined(__SSE2__)
-    // Sixteen bytes at a time: each nibble becomes '0' + n, plus 7 from 10
-    // on ('A' - '9' - 1), then the digits are interleaved and widened.
-    const __m128i low_nibble = _mm_set1_epi8(0x0F);
-    const __m128i nine = _mm_set1_epi8(9);
-    const __m128i zero_char = _mm_set1_epi8('0');
-    const __m128i letter_gap = _mm_set1_epi8('A' - '9' - 1);
-    const __m128i zero = _mm_setzero_si128();
-    const auto to_digits = [&](__m128i nibbles) {
-        const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, nine), letter_gap);
-        return _mm_add_epi8(_mm_add_epi8(nibbles, zero_char), letters);
-    };
-    for (; i + 16 <= count; i += 16, out += 32) {
-        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        const __m128i high = to_digits(_mm_and_si128(_mm_srli_epi16(in, 4), low_nibble));
-        const __m128i low = to_digits(_mm_and_si128(in, low_nibble));
-        const __m128i first = _mm_unpacklo_epi8(high, low); // digits of bytes 0-7
-        const __m128i second = _mm_unpackhi_epi8(high, low); // of bytes 8-15
-        auto* to = reinterpret_cast<__m128i*>(out);
-        _mm_storeu_si128(to, _mm_unpacklo_epi8(first, zero));
-        _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(first, zero));
-        _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(second, zero));
-        _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(second, zero));
+    if (count >= 16) {
+        // Whole blocks, then the last sixteen bytes again for the rest: the
+        // overlap writes the same digits twice.
+        const std::uint32_t blocks = count / 16;
+#if defined(__x86_64__) && defined(__GNUC__)
+        if (has_avx2()) {
+            put_hex_blocks_avx2(out, bytes, blocks);
+            if (count % 16 != 0)
+                put_hex_blocks_avx2(out + 2 * (count - 16), bytes + count - 16, 1);
+            return;
+        }
+#endif
+        for (std::uint32_t b = 0; b < blocks; ++b)
+            put_hex_block_sse2(out + 32 * b, bytes + 16 * b);
+        if (count % 16 != 0)
+            put_hex_block_sse2(out + 2 * (count - 16), bytes + count - 16);
+        return;
     }
 #endif
     // Two UTF-16 digits per byte, copied as one unit from a table.
     const HexPairs& pairs = hex_pairs();
-    for (; i < count; ++i, out += 2)
+    for (std::uint32_t i = 0; i < count; ++i, out += 2)
         std::memcpy(out, &pairs.utf16[bytes[i]], sizeof(char16_t[2]));
 }
 
@@ -127,36 +178,70 @@ char16_t* put_two_digits(char16_t* out, int value)
     return out;
 }
 
-// Decimal without leading zeros. The digits go straight to their places,
-// last first: a digit buffer read back at once would stall on its stores.
-char16_t* put_decimal(char16_t* out, std::uint32_t value)
+// "00" to "99" in UTF-16.
+struct DecimalPairs
+{
+    char16_t utf16[100][2];
+};
+
+const DecimalPairs& decimal_pairs()
+{
+    static const DecimalPairs pairs = [] {
+        DecimalPairs table {};
+        for (int value = 0; value < 100; ++value)
+            put_two_digits(table.utf16[value], value);
+        return table;
+    }();
+    return pairs;
+}
+
+int decimal_digits(std::uint32_t value)
 {
     int count = 1;
-    for (std::uint32_t rest = value / 10; rest != 0; rest /= 10)
-        ++count;
-    char16_t* const end = out + count;
+    for (; value >= 10000; value /= 10000)
+        count += 4;
+    return count + (value >= 10) + (value >= 100) + (value >= 1000);
+}
+
+// Decimal without leading zeros, two digits at a time from the last.
+char16_t* put_decimal(char16_t* out, std::uint32_t value)
+{
+    const DecimalPairs& pairs = decimal_pairs();
+    char16_t* const end = out + decimal_digits(value);
     char16_t* at = end;
-    do {
-        *--at = static_cast<char16_t>(u'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    while (value >= 100) {
+        const std::uint32_t rest = value / 100;
+        at -= 2;
+        std::memcpy(at, pairs.utf16[value - 100 * rest], sizeof(char16_t[2]));
+        value = rest;
+    }
+    if (value >= 10) {
+        at -= 2;
+        std::memcpy(at, pairs.utf16[value], sizeof(char16_t[2]));
+    } else {
+        *--at = static_cast<char16_t>(u'0' + value);
+    }
     return end;
 }
 
-// Every byte value in decimal: up to three digits and how many there are.
-struct ByteDecimals
+// Every byte value in decimal followed by a dot, four UTF-16 units copied as
+// one, and the number of digits.
+struct OctetTexts
 {
-    char16_t digits[256][3];
-    unsigned char length[256];
+    std::uint64_t units[256];
+    unsigned char digits[256];
 };
 
-const ByteDecimals& byte_decimals()
+const OctetTexts& octet_texts()
 {
-    static const ByteDecimals table = [] {
-        ByteDecimals t {};
+    static const OctetTexts table = [] {
+        OctetTexts t {};
         for (int value = 0; value < 256; ++value) {
-            char16_t* end = put_decimal(t.digits[value], static_cast<std::uint32_t>(value));
-            t.length[value] = static_cast<unsigned char>(end - t.digits[value]);
+            char16_t text[4] = {};
+            char16_t* end = put_decimal(text, static_cast<std::uint32_t>(value));
+            *end = u'.';
+            std::memcpy(&t.units[value], text, sizeof text);
+            t.digits[value] = static_cast<unsigned char>(end - text);
         }
         return t;
     }();
@@ -168,15 +253,14 @@ const ByteDecimals& byte_decimals()
 char16_t* put_address(char16_t* out, const unsigned char* address, int version)
 {
     if (version == 4) {
-        const ByteDecimals& decimals = byte_decimals();
+        // Four units per octet whatever its length, its dot included: the
+        // line has room, and the last dot is written over by what follows.
+        const OctetTexts& octets = octet_texts();
         for (int i = 0; i < 4; ++i) {
-            if (i > 0)
-                *out++ = u'.';
-            // Three units copied whatever the length: the line has room.
-            std::memcpy(out, decimals.digits[address[i]], sizeof(char16_t[3]));
-            out += decimals.length[address[i]];
+            std::memcpy(out, &octets.units[address[i]], sizeof(std::uint64_t));
+            out += octets.digits[address[i]] + 1;
         }
-        return out;
+        return out - 1;
     }
     char text[INET6_ADDRSTRLEN];
     inet_ntop(AF_INET6, address, text, sizeof text);
@@ -454,7 +538,9 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
         std::memcpy(out, cached_time, sizeof cached_time);
         out += 8;
     }
-    out = put_latin1(out, "|TCP|");
+    static constexpr char16_t kProtocol[] = u"|TCP|";
+    std::memcpy(out, kProtocol, sizeof kProtocol - sizeof(char16_t));
+    out += std::size(kProtocol) - 1;
     out = put_address(out, packet->source, packet->version);
     *out++ = u'|';
     out = put_decimal(out, read_be16(tcp));

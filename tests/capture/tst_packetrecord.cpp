@@ -230,6 +230,27 @@ void TstPacketRecord::recordLine_data()
         QTest::newRow("ports-above-32767") << DLT_EN10MB << ethernet(ipv4(p)) << -1
                                            << QStringLiteral("255.168.0.1|49152|10.0.0.0|65535|0|");
     }
+    {
+        // Numbers of every digit count, and a payload one byte over a block.
+        Ipv4Packet p;
+        p.src_port = 9;
+        p.dst_port = 10000;
+        const unsigned char src[4] = { 0, 9, 10, 99 };
+        const unsigned char dst[4] = { 100, 255, 1, 0 };
+        std::memcpy(p.src, src, 4);
+        std::memcpy(p.dst, dst, 4);
+        p.payload = QByteArray("0123456789abcdef\xfe", 17);
+        QTest::newRow("digit-counts") << DLT_EN10MB << ethernet(ipv4(p)) << -1
+                                      << QStringLiteral("0.9.10.99|9|100.255.1.0|10000|17|")
+                        + QString::fromLatin1(p.payload.toHex().toUpper());
+        p.src_port = 999;
+        p.dst_port = 1000;
+        p.payload = QByteArray(1000, '\x5a');
+        QTest::newRow("digit-counts-longer")
+                << DLT_EN10MB << ethernet(ipv4(p)) << -1
+                << QStringLiteral("0.9.10.99|999|100.255.1.0|1000|1000|")
+                        + QString::fromLatin1(p.payload.toHex().toUpper());
+    }
     const QByteArray hello_frame = tcp_frame("Hello");
     QTest::newRow("snapshot-cuts-payload")
             << DLT_EN10MB << hello_frame << 14 + 20 + 20 + 2
