@@ -170,7 +170,7 @@ int runCase(const QString& mode, int payload, int rows)
 }
 
 // Runs of each contestant on a file, and the core they all run on: the last.
-constexpr int kFileRuns = 5;
+constexpr int kFileRuns = 9;
 const QString kBenchCore = QString::number(std::max(1, QThread::idealThreadCount()) - 1);
 
 // Decode and store on the capture thread alone, no window: frames/s.
