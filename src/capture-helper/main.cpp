@@ -9,6 +9,8 @@
 // SIGHUP (exit status 0), when the interface fails or the output closes (1),
 // on a bad command line or filter (2), and when it may not capture (77).
 // Every failure leaves one line on standard error: libpcap's reason, or ours.
+// A stop leaves the kernel's counts instead, as libpcap gives them:
+// "tarnlook-capture: received R dropped D".
 //
 // Plain C++ and libpcap on purpose: nothing here loads plugins, reads
 // settings or looks at the environment, and nothing takes a path.
@@ -266,6 +268,11 @@ int capture(pcap_t* handle)
     // Frames already written stay whole; what is left in the buffer is cut
     // short only when the reader is gone.
     pcap_dump_flush(dumper);
+    // What the kernel had to drop, for the window to tell after the stop.
+    pcap_stat stats {};
+    if (pcap_stats(handle, &stats) == 0)
+        std::fprintf(stderr, "tarnlook-capture: received %u dropped %u\n", stats.ps_recv,
+                     stats.ps_drop);
     return kExitStopped;
 }
 

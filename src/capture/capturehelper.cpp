@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
 
 namespace {
@@ -286,6 +287,17 @@ void CaptureHelper::finish()
             const int code = exited ? WEXITSTATUS(status) : 0;
             // SIGTERM from here counts as a stop; any other end as failure.
             const bool stopped = exited ? code == 0 : WTERMSIG(status) == SIGTERM;
+            if (stopped && m_errors >= 0) {
+                // The kernel's counts, the one line a stopped program leaves.
+                static const QRegularExpression counts(
+                        QStringLiteral("^tarnlook-capture: received \\d+ dropped (\\d+)$"),
+                        QRegularExpression::MultilineOption);
+                const QRegularExpressionMatch match = counts.match(read_reason(m_errors));
+                bool ok = false;
+                const std::uint64_t lost = match.captured(1).toULongLong(&ok);
+                if (match.hasMatch() && ok)
+                    m_dropped = lost;
+            }
             if (!stopped) {
                 QString reason = m_errors >= 0 ? read_reason(m_errors) : QString();
                 const QString prefix = kProgramName + QStringLiteral(": ");

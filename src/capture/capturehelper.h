@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <sys/types.h>
 
 #include <pcap/pcap.h>
@@ -51,6 +53,10 @@ public:
     // Why the program failed, in its own words (libpcap's reason), or ours
     // when it could not be run; empty when it did not fail.
     QString reason() const { return m_reason; }
+    // The frames the kernel dropped during the capture, as the program
+    // counted them when it stopped; nothing before finish() or when it did
+    // not say.
+    std::optional<std::uint64_t> dropped() const { return m_dropped; }
     // The program's process, 0 when none runs.
     pid_t pid() const { return m_pid; }
 
@@ -76,4 +82,5 @@ private:
     int m_errors = -1; // its standard error
     Failure m_failure = Failure::None;
     QString m_reason;
+    std::optional<std::uint64_t> m_dropped;
 };

@@ -256,6 +256,8 @@ void CUpdate::run()
     if (helper) {
         // Ended first, so that it does not write into a closed stream.
         helper->finish();
+        if (const std::optional<std::uint64_t> lost = helper->dropped())
+            dropped = *lost;
         if (!helper->reason().isEmpty()) {
             qCWarning(lcCapture).noquote()
                     << "capture on" << adapter_name << "ended:" << helper->reason();

@@ -58,6 +58,8 @@ private slots:
     void captureThroughProgram();
     void deniedWithoutPrivilege_data();
     void deniedWithoutPrivilege();
+    void countsAfterStop_data();
+    void countsAfterStop();
 };
 
 void TstCaptureHelper::programFailure_data()
@@ -135,7 +137,8 @@ void TstCaptureHelper::asNobody()
                  { QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
                    QCoreApplication::applicationFilePath(), QStringLiteral("-program"), copy,
                    QStringLiteral("captureThroughProgram"),
-                   QStringLiteral("deniedWithoutPrivilege") });
+                   QStringLiteral("deniedWithoutPrivilege"),
+                   QStringLiteral("countsAfterStop:capture-program") });
     QVERIFY(nobody.waitForFinished(60000));
     const QString log = QString::fromLocal8Bit(nobody.readAll());
     QVERIFY2(nobody.exitCode() == 0, qPrintable(log));
@@ -143,6 +146,8 @@ void TstCaptureHelper::asNobody()
     QVERIFY2(log.contains(QStringLiteral("PASS   : TstCaptureHelper::captureThroughProgram()")),
              qPrintable(log));
     QVERIFY2(log.contains(QStringLiteral("PASS   : TstCaptureHelper::deniedWithoutPrivilege(")),
+             qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral("PASS   : TstCaptureHelper::countsAfterStop(")),
              qPrintable(log));
 }
 
@@ -219,6 +224,62 @@ void TstCaptureHelper::deniedWithoutPrivilege()
     QVERIFY2(observer.denials.first().contains(reason), qPrintable(observer.denials.first()));
     QVERIFY(observer.lines.isEmpty());
     QCOMPARE(child_processes(), QStringList());
+}
+
+// After a stop the program says how many frames the kernel dropped, for the
+// window's title; a stand-in program shows what is read from its last words.
+void TstCaptureHelper::countsAfterStop_data()
+{
+    // The stand-in's standard error when it stops; empty: the real program.
+    QTest::addColumn<QByteArray>("lastWords");
+    QTest::addColumn<bool>("told");
+    QTest::addColumn<qint64>("dropped"); // -1: any count
+    QTest::newRow("counts") << QByteArray("tarnlook-capture: received 10 dropped 3") << true
+                            << qint64(3);
+    QTest::newRow("no-counts") << QByteArray("tarnlook-capture: stopped") << false << qint64(-1);
+    QTest::newRow("capture-program") << QByteArray() << true << qint64(-1);
+}
+
+void TstCaptureHelper::countsAfterStop()
+{
+    QFETCH(QByteArray, lastWords);
+    QFETCH(bool, told);
+    QFETCH(qint64, dropped);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString program = g_capable_program;
+    if (!lastWords.isEmpty()) {
+        // Deaf to SIGTERM, a pcap file header (little-endian, Ethernet),
+        // then silence until its input closes.
+        program = dir.filePath(QStringLiteral("stand-in"));
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n"
+                     "trap '' TERM\n"
+                     "printf '\\324\\303\\262\\241\\002\\000\\004\\000\\000\\000\\000\\000"
+                     "\\000\\000\\000\\000\\000\\000\\004\\000\\001\\000\\000\\000'\n"
+                     "cat >/dev/null\n"
+                     "echo '"
+                     + lastWords + "' >&2\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    } else if (program.isEmpty()) {
+        QSKIP("needs a tarnlook-capture with capabilities; asNobody, run as root, hands one over");
+    }
+
+    const ProgramScope scope(program);
+    std::atomic<bool> stop { false };
+    CaptureHelper helper(stop);
+    pcap_t* stream = helper.open(QStringLiteral("lo"), QString());
+    QVERIFY2(stream != nullptr, qPrintable(helper.reason()));
+    pcap_close(stream);
+    QVERIFY(!helper.dropped().has_value());
+    helper.finish();
+    QCOMPARE(int(helper.failure()), int(CaptureHelper::Failure::None));
+    QCOMPARE(helper.dropped().has_value(), told);
+    if (told && dropped >= 0)
+        QCOMPARE(qint64(*helper.dropped()), dropped);
 }
 
 int main(int argc, char* argv[])
