@@ -146,8 +146,9 @@ void TstPacketRows::hexCellPaintsWhatFits()
     QVERIFY(option.text.size() <= 1025);
 }
 
-// Cells go by replacement, by being taken out and deleted, and by a clear,
-// while others stay and new ones take their place.
+// Cells go by replacement, by being taken out and deleted, by being deleted
+// in their table, and by a clear, while others stay and new ones take their
+// place.
 // The rows left show what they showed (and under the sanitizers nothing
 // leaks or is freed twice).
 void TstPacketRows::cellsLeaveInEveryWay()
@@ -161,6 +162,7 @@ void TstPacketRows::cellsLeaveInEveryWay()
     table.setItem(0, 1, new QTableWidgetItem(QStringLiteral("note")));
     delete table.takeItem(1, 2);
     delete table.takeItem(2, 2);
+    delete table.item(3, 0); // still in the table: it takes itself out
     const QString second = line_of(frame_with("second"));
     for (int i = 0; i < 2; ++i)
         rows->append(second, std::nullopt);
@@ -168,6 +170,7 @@ void TstPacketRows::cellsLeaveInEveryWay()
     QCOMPARE(table.rowCount(), 8);
     QCOMPARE(table.item(0, 1)->text(), QStringLiteral("note"));
     QVERIFY(table.item(1, 2) == nullptr);
+    QVERIFY(table.item(3, 0) == nullptr);
     QCOMPARE(table.item(2, 7)->text(), QStringLiteral("6669727374"));
     QCOMPARE(table.item(7, 7)->text(), QStringLiteral("7365636F6E64"));
     QCOMPARE(table.item(7, 2)->text(), second.split(QLatin1Char('|')).at(2));
