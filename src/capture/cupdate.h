@@ -72,9 +72,9 @@ public:
     // The store's number for the frame of the oldest line emitted and not yet
     // taken, or nothing when that line has no stored frame (or no line
     // waits). Call once per send_update received, on any thread but one at a
-    // time. A capture
-    // file is read no further ahead of the receiver than a few thousand
-    // lines, so that a large file does not pile its lines up in memory.
+    // time. A capture file is read no further ahead of the receiver than a
+    // few thousand lines, so that a large file does not pile its lines up in
+    // memory.
     std::optional<std::int64_t> take_stored_frame();
 
 signals:

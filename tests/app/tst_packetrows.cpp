@@ -28,6 +28,16 @@ QString line_of(const QByteArray& frame)
                              reinterpret_cast<const unsigned char*>(frame.constData()));
 }
 
+// Appends `count` rows, without a stored frame, of the line of a frame with
+// this payload; returns the line.
+QString append_rows(PacketRows* rows, const QByteArray& payload, int count)
+{
+    const QString line = line_of(frame_with(payload));
+    for (int i = 0; i < count; ++i)
+        rows->append(line, std::nullopt);
+    return line;
+}
+
 } // namespace
 
 class TstPacketRows : public QObject
@@ -95,14 +105,10 @@ void TstPacketRows::rowsAfterClearOutliveRelease()
 {
     QTableWidget table(0, 9);
     auto* rows = new PacketRows(&table, nullptr);
-    const QString first = line_of(frame_with("first"));
     // More cells than one of the cells' blocks holds.
-    for (int i = 0; i < 10000; ++i)
-        rows->append(first, std::nullopt);
+    append_rows(rows, "first", 10000);
     rows->clear();
-    const QString second = line_of(frame_with("second"));
-    for (int i = 0; i < 3; ++i)
-        rows->append(second, std::nullopt);
+    append_rows(rows, "second", 3);
     memory_release::wait_idle();
 
     QCOMPARE(table.rowCount(), 3);
@@ -148,24 +154,19 @@ void TstPacketRows::hexCellPaintsWhatFits()
 
 // Cells go by replacement, by being taken out and deleted, by being deleted
 // in their table, and by a clear, while others stay and new ones take their
-// place.
-// The rows left show what they showed (and under the sanitizers nothing
-// leaks or is freed twice).
+// place. The rows left show what they showed (and under the sanitizers
+// nothing leaks or is freed twice).
 void TstPacketRows::cellsLeaveInEveryWay()
 {
     QTableWidget table(0, 9);
     auto* rows = new PacketRows(&table, nullptr);
-    const QString first = line_of(frame_with("first"));
-    for (int i = 0; i < 6; ++i)
-        rows->append(first, std::nullopt);
+    append_rows(rows, "first", 6);
 
     table.setItem(0, 1, new QTableWidgetItem(QStringLiteral("note")));
     delete table.takeItem(1, 2);
     delete table.takeItem(2, 2);
     delete table.item(3, 0); // still in the table: it takes itself out
-    const QString second = line_of(frame_with("second"));
-    for (int i = 0; i < 2; ++i)
-        rows->append(second, std::nullopt);
+    const QString second = append_rows(rows, "second", 2);
 
     QCOMPARE(table.rowCount(), 8);
     QCOMPARE(table.item(0, 1)->text(), QStringLiteral("note"));
