@@ -14,7 +14,6 @@
 #include <QString>
 
 struct pcap_pkthdr;
-class QTemporaryDir;
 
 // One frame as it was captured: its pcap header fields and its bytes.
 struct StoredFrame
@@ -27,22 +26,27 @@ struct StoredFrame
 };
 
 // The frames behind the packet table's rows, kept on disk rather than in RAM:
-// pcap files in a private temporary folder, written with libpcap's dump
-// functions. The capture thread appends; the interface thread reads, clears
-// and saves. Every call is safe from any thread.
+// pcap files in a private folder, written with libpcap's dump functions. The
+// capture thread appends; the interface thread reads, clears and saves. Every
+// call is safe from any thread.
 //
 // Each frame gets a sequence number that is never reused, not even after
 // clear(), so a number handed out before a clear can only name a frame that is
 // gone (read_frame() then returns nothing). Frames of another link type than
 // the last go to a file of their own.
 //
-// The folder is removed when the store is destroyed. A folder left behind by a
-// process that died is removed by remove_stale_folders().
+// The folder, tarnlook-<pid>-XXXXXX, lies in a parent folder that belongs to
+// the user alone: it must be a real folder (not a link), owned by the
+// effective user, with mode 0700, or the store refuses it. The store holds a
+// lock (flock) on a file in its folder for its whole life and removes the
+// folder when it is destroyed. A folder left behind by a process that died is
+// removed by remove_stale_folders(); the lock, not a process id, tells a live
+// store's folder from a leftover, in any PID namespace.
 class CaptureStore
 {
 public:
-    // Makes the folder under `parent` (the system's temporary folder when
-    // empty). isValid() tells whether that worked.
+    // Makes the folder under `parent` (default_parent() when empty).
+    // isValid() tells whether that worked, errorString() why not.
     explicit CaptureStore(const QString& parent = QString());
     ~CaptureStore();
     CaptureStore(const CaptureStore&) = delete;
@@ -81,9 +85,15 @@ public:
     // Frames stored since the last clear.
     std::int64_t frame_count() const;
 
-    // Removes the folders that stores of processes no longer running left
-    // under `parent` (the system's temporary folder when empty). Returns how
-    // many it removed.
+    // Where the stores of this user go: $XDG_RUNTIME_DIR when it is set,
+    // else a folder tarnlook-<uid> of the user's own in the system's
+    // temporary folder (made when missing).
+    static QString default_parent();
+    // Removes the folders that stores no longer alive left under `parent`
+    // (default_parent() when empty): only real folders named as a store's,
+    // owned by this user, of mode 0700 and not locked. Nothing is followed:
+    // a link is removed, never what it points to; nothing on another file
+    // system is touched. Returns how many folders it removed.
     static int remove_stale_folders(const QString& parent = QString());
 
 private:
@@ -95,7 +105,11 @@ private:
     void finish_reaper();
 
     mutable std::mutex m_mutex;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    int m_parent_fd = -1; // the parent folder, open while the store lives
+    int m_dir_fd = -1; // the store's folder; every file is made relative to it
+    int m_lock_fd = -1; // holds the lock on the folder's lock file
+    QByteArray m_name; // of the folder in the parent
+    QString m_folder; // its path, for the caller
     std::vector<std::unique_ptr<Segment>> m_segments;
     // Changed under m_mutex; read without it by contains(). Every number from
     // the first kept up to the next has its frame.

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "capturestore.h"
 #include "cupdate.h"
 #include "fitwid.h"
 #include "mainwindow.h"
@@ -89,12 +90,11 @@ QVector<QByteArray> sample_frames()
 
 QString store_folder()
 {
-    const QStringList folders
-            = QDir(QDir::tempPath())
-                      .entryList({ QStringLiteral("tarnlook-%1-*")
-                                           .arg(QCoreApplication::applicationPid()) },
-                                 QDir::Dirs);
-    return folders.size() == 1 ? QDir(QDir::tempPath()).filePath(folders.first()) : QString();
+    const QDir parent(CaptureStore::default_parent());
+    const QStringList folders = parent.entryList(
+            { QStringLiteral("tarnlook-%1-*").arg(QCoreApplication::applicationPid()) },
+            QDir::Dirs);
+    return folders.size() == 1 ? parent.filePath(folders.first()) : QString();
 }
 
 bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
