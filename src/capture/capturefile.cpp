@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include "capturestore.h"
 
@@ -17,10 +20,49 @@ namespace {
 
 constexpr int kSnapLength = 262144;
 constexpr std::size_t kProgressEvery = 4096;
+constexpr int kMaxNameTries = 100;
 
 QString system_error(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Makes a new file beside `target` (hidden, named after it) with `mode`
+// less the umask; returns its descriptor and its path in `made`, or -1 with
+// errno set.
+int create_beside(const QFileInfo& target, mode_t mode, QByteArray* made)
+{
+    static const QString letters
+            = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    for (int tries = 0; tries < kMaxNameTries; ++tries) {
+        QString name = target.absolutePath() + QStringLiteral("/.") + target.fileName()
+                + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            name += letters.at(QRandomGenerator::global()->bounded(letters.size()));
+        const QByteArray path = QFile::encodeName(name);
+        const int fd = ::open(path.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            *made = path;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Gives the new file at `fd` the owner, group and mode of the file it is to
+// replace, as far as this process may: a group it may not give loses its
+// rights rather than pass them to another group.
+void take_over(int fd, const struct stat& old)
+{
+    mode_t mode = old.st_mode & 0777;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0
+        && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
+        mode &= ~static_cast<mode_t>(S_IRWXG);
+    ::fchmod(fd, mode);
 }
 
 } // namespace
@@ -54,18 +96,28 @@ bool save_frames(const CaptureStore& store, const std::vector<std::int64_t>& fra
         link_type = first->link_type;
     }
 
-    QTemporaryFile temporary(target.absolutePath() + QLatin1Char('/') + QLatin1Char('.')
-                             + target.fileName() + QStringLiteral(".XXXXXX"));
-    if (!temporary.open()) {
-        *error = temporary.errorString();
+    // A replaced file's mode, owner and group go to the new one before a
+    // byte is written; a new file follows the umask.
+    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
+    struct stat old = {};
+    const bool replacing = ::stat(to.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    QByteArray made;
+    const int fd = create_beside(target, replacing ? 0600 : 0666, &made);
+    if (fd < 0) {
+        *error = system_error(errno);
         return false;
     }
-    const int fd = dup(temporary.handle());
-    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    bool renamed = false;
+    const auto remove_made = qScopeGuard([&made, &renamed] {
+        if (!renamed)
+            ::unlink(made.constData());
+    });
+    if (replacing)
+        take_over(fd, old);
+    FILE* stream = ::fdopen(fd, "wb");
     if (stream == nullptr) {
         *error = system_error(errno);
-        if (fd >= 0)
-            ::close(fd);
+        ::close(fd);
         return false;
     }
     pcap_t* dead = pcap_open_dead(link_type, kSnapLength);
@@ -125,16 +177,10 @@ bool save_frames(const CaptureStore& store, const std::vector<std::int64_t>& fra
         return false;
 
     // The rename replaces the target at once; until then it is untouched.
-    const QByteArray from = QFile::encodeName(temporary.fileName());
-    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
-    if (std::rename(from.constData(), to.constData()) != 0) {
+    if (std::rename(made.constData(), to.constData()) != 0) {
         *error = system_error(errno);
         return false;
     }
-    temporary.setAutoRemove(false); // it is the target now
-    // A temporary file is private to its owner; a saved capture is not.
-    QFile::setPermissions(target.absoluteFilePath(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                  | QFile::ReadOther);
+    renamed = true; // it is the target now
     return true;
 }

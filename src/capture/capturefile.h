@@ -19,7 +19,10 @@ std::optional<QString> capture_file_problem(const QString& path, int* link_type 
 // Writes the stored frames, in the order given, to a pcap file at `path`
 // with their timestamps and bytes as captured. The data goes to a temporary
 // file in the target's folder, which replaces the target by rename only once
-// it is complete: on failure an existing file stays as it was. `progress`
+// it is complete: on failure an existing file stays as it was. A new file
+// gets the mode the umask leaves; a replaced one keeps its mode, and its
+// owner and group where this process may give them (else the group loses its
+// rights: the file never becomes readable to more). `progress`
 // (optional) is called now and then with the count of frames written; it
 // returns false to cancel. Returns false with the reason in `error`.
 [[nodiscard]] bool save_frames(const CaptureStore& store, const std::vector<std::int64_t>& frames,

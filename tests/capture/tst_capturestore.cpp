@@ -9,6 +9,7 @@
 
 #include <QtTest>
 
+#include "capturefile.h"
 #include "capturestore.h"
 #include "cupdate.h"
 #include "frametickets.h"
@@ -69,6 +70,8 @@ private slots:
     void parentMustBeOwn_data();
     void parentMustBeOwn();
     void defaultParent();
+    void savedModes_data();
+    void savedModes();
 };
 
 void TstCaptureStore::captureStoresWhatPassesInLineOrder()
@@ -414,6 +417,60 @@ void TstCaptureStore::defaultParent()
     CaptureStore refused;
     QVERIFY(!refused.isValid());
     QVERIFY(QDir(elsewhere).isEmpty());
+}
+
+// A new file gets what the umask allows; a replaced file keeps its mode and
+// owner; nothing becomes readable to more than before.
+void TstCaptureStore::savedModes_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("oldMode"); // -1: no file before
+    QTest::addColumn<bool>("foreign"); // the old file is nobody's
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("new-umask-077") << 077 << -1 << false << 0600;
+    QTest::newRow("new-umask-022") << 022 << -1 << false << 0644;
+    QTest::newRow("new-umask-027") << 027 << -1 << false << 0640;
+    QTest::newRow("replaced-0600-umask-022") << 022 << 0600 << false << 0600;
+    QTest::newRow("replaced-0640-umask-077") << 077 << 0640 << false << 0640;
+    QTest::newRow("replaced-0604-umask-022") << 022 << 0604 << false << 0604;
+    QTest::newRow("replaced-nobody-0640") << 022 << 0640 << true << 0640;
+}
+
+void TstCaptureStore::savedModes()
+{
+    QFETCH(int, mask);
+    QFETCH(int, oldMode);
+    QFETCH(bool, foreign);
+    QFETCH(int, expected);
+    if (foreign && geteuid() != 0)
+        QSKIP("gives the old file to nobody, which needs root");
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    const std::int64_t seq = append(store, DLT_EN10MB, tcp_frame("x", 1), 1);
+    QVERIFY(seq >= 0);
+    const QString path = dir.filePath(QStringLiteral("saved.pcap"));
+    const QByteArray encoded = QFile::encodeName(path);
+    if (oldMode >= 0) {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.close();
+        QVERIFY(::chmod(encoded.constData(), static_cast<mode_t>(oldMode)) == 0);
+        if (foreign)
+            QVERIFY(::chown(encoded.constData(), 65534, 65534) == 0);
+    }
+    const mode_t saved_umask = ::umask(static_cast<mode_t>(mask));
+    const auto restore = qScopeGuard([saved_umask] { ::umask(saved_umask); });
+    QString error;
+    QVERIFY2(save_frames(store, { seq }, path, &error), qPrintable(error));
+    struct stat info = {};
+    QVERIFY(::stat(encoded.constData(), &info) == 0);
+    QCOMPARE(int(info.st_mode & 07777), expected);
+    QCOMPARE(info.st_uid, foreign ? uid_t(65534) : geteuid());
+    QCOMPARE(info.st_gid, foreign ? gid_t(65534) : getegid());
+    QVERIFY(QFileInfo(path).size() > 24); // the frame is in it
 }
 
 QTEST_GUILESS_MAIN(TstCaptureStore)
