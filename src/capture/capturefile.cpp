@@ -1,6 +1,7 @@
 #include "capturefile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -22,9 +23,105 @@ constexpr int kSnapLength = 262144;
 constexpr std::size_t kProgressEvery = 4096;
 constexpr int kMaxNameTries = 100;
 
+// The magic numbers of a pcap file's header, as read in the file's byte
+// order, and the pcapng blocks this file looks at.
+constexpr std::uint32_t kPcapMagic = 0xa1b2c3d4;
+constexpr std::uint32_t kPcapNanoMagic = 0xa1b23c4d;
+constexpr std::uint32_t kSectionHeaderBlock = 0x0a0d0d0a;
+constexpr std::uint32_t kByteOrderMagic = 0x1a2b3c4d;
+constexpr std::uint32_t kInterfaceBlock = 1;
+constexpr std::uint16_t kEndOfOptions = 0;
+constexpr std::uint16_t kTimestampResolution = 9; // if_tsresol
+// How far into a pcapng file its first interface is looked for.
+constexpr int kMaxBlocksBeforeInterface = 64;
+constexpr std::uint32_t kMaxBlock = 1 << 24;
+
 QString system_error(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool read_at(int fd, unsigned char* out, std::size_t size, off_t at)
+{
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, out, size, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        size -= static_cast<std::size_t>(got);
+        at += got;
+    }
+    return true;
+}
+
+// Reads 16- and 32-bit values in a file's byte order.
+struct Order
+{
+    bool big = false;
+
+    std::uint32_t u32(const unsigned char* p) const
+    {
+        return big ? (std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16
+                      | std::uint32_t(p[2]) << 8 | p[3])
+                   : (std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16
+                      | std::uint32_t(p[1]) << 8 | p[0]);
+    }
+    std::uint16_t u16(const unsigned char* p) const
+    {
+        return static_cast<std::uint16_t>(big ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]));
+    }
+};
+
+// The first interface's timestamp resolution in a pcapng file: finer than a
+// microsecond or not (the default, without the option, is a microsecond).
+std::optional<bool> pcapng_has_nanoseconds(int fd)
+{
+    unsigned char section[12] = {};
+    if (!read_at(fd, section, sizeof section, 0))
+        return std::nullopt;
+    Order order;
+    if (order.u32(section + 8) != kByteOrderMagic) {
+        order.big = true;
+        if (order.u32(section + 8) != kByteOrderMagic)
+            return std::nullopt;
+    }
+    off_t at = 0;
+    for (int block = 0; block < kMaxBlocksBeforeInterface; ++block) {
+        unsigned char head[8] = {};
+        if (!read_at(fd, head, sizeof head, at))
+            return std::nullopt;
+        const std::uint32_t length = order.u32(head + 4);
+        if (length < 12 || length % 4 != 0 || length > kMaxBlock)
+            return std::nullopt;
+        if (order.u32(head) != kInterfaceBlock) {
+            at += length;
+            continue;
+        }
+        // Link type, reserved, snapshot length; then the options, up to the
+        // block's closing length.
+        constexpr std::uint32_t kOptionsAt = 16;
+        if (length < kOptionsAt + 4)
+            return std::nullopt;
+        std::vector<unsigned char> options(length - kOptionsAt - 4);
+        if (!read_at(fd, options.data(), options.size(), at + kOptionsAt))
+            return std::nullopt;
+        for (std::size_t i = 0; i + 4 <= options.size();) {
+            const std::uint16_t code = order.u16(&options[i]);
+            const std::uint16_t size = order.u16(&options[i + 2]);
+            if (code == kEndOfOptions)
+                break;
+            if (code == kTimestampResolution && size >= 1 && i + 4 < options.size()) {
+                // 10^-n seconds, or 2^-n when the top bit is set.
+                const unsigned value = options[i + 4];
+                return (value & 0x80) != 0 ? (value & 0x7f) >= 20 : value > 6;
+            }
+            i += 4 + ((size + 3u) & ~3u);
+        }
+        return false;
+    }
+    return std::nullopt;
 }
 
 // Makes a new file beside `target` (hidden, named after it) with `mode`
@@ -66,6 +163,24 @@ void take_over(int fd, const struct stat& old)
 }
 
 } // namespace
+
+std::optional<bool> capture_file_has_nanoseconds(int fd)
+{
+    struct stat info = {};
+    unsigned char head[4] = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !read_at(fd, head, sizeof head, 0))
+        return std::nullopt;
+    for (const bool big : { false, true }) {
+        const std::uint32_t magic = Order { big }.u32(head);
+        if (magic == kPcapNanoMagic)
+            return true;
+        if (magic == kPcapMagic)
+            return false;
+    }
+    if (Order {}.u32(head) == kSectionHeaderBlock)
+        return pcapng_has_nanoseconds(fd);
+    return std::nullopt;
+}
 
 std::optional<QString> capture_file_problem(const QString& path, int* link_type)
 {
@@ -120,7 +235,10 @@ bool save_frames(const CaptureStore& store, const std::vector<std::int64_t>& fra
         ::close(fd);
         return false;
     }
-    pcap_t* dead = pcap_open_dead(link_type, kSnapLength);
+    const bool nanoseconds = store.has_nanoseconds(frames);
+    pcap_t* dead = pcap_open_dead_with_tstamp_precision(link_type, kSnapLength,
+                                                        nanoseconds ? PCAP_TSTAMP_PRECISION_NANO
+                                                                    : PCAP_TSTAMP_PRECISION_MICRO);
     pcap_dumper_t* dumper = dead != nullptr ? pcap_dump_fopen(dead, stream) : nullptr;
     if (dumper == nullptr) {
         *error = dead != nullptr ? QString::fromLocal8Bit(pcap_geterr(dead))
@@ -144,7 +262,7 @@ bool save_frames(const CaptureStore& store, const std::vector<std::int64_t>& fra
         }
         pcap_pkthdr header {};
         header.ts.tv_sec = frame.seconds;
-        header.ts.tv_usec = frame.microseconds;
+        header.ts.tv_usec = nanoseconds ? frame.nanoseconds : frame.microseconds;
         header.caplen = static_cast<bpf_u_int32>(frame.bytes.size());
         header.len = frame.wire_length;
         pcap_dump(reinterpret_cast<u_char*>(dumper), &header,

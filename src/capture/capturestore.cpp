@@ -46,6 +46,7 @@ constexpr std::chrono::milliseconds kReapAfter { 150 };
 // A record's own header in a pcap file: seconds, microseconds, captured
 // length, wire length; four 32-bit values in the writer's byte order.
 constexpr int kRecordHeader = 16;
+constexpr std::int64_t kNanosPerMicro = 1000;
 
 QString system_error(int error)
 {
@@ -189,11 +190,24 @@ bool read_exactly(int fd, char* out, std::size_t size, off_t at)
     return true;
 }
 
+// The sub-second fields of a frame from its record's second field.
+void set_fraction(StoredFrame& frame, std::uint32_t fraction, CaptureStore::Precision precision)
+{
+    if (precision == CaptureStore::Precision::Nanoseconds) {
+        frame.nanoseconds = fraction;
+        frame.microseconds = fraction / kNanosPerMicro;
+    } else {
+        frame.microseconds = fraction;
+        frame.nanoseconds = fraction * kNanosPerMicro;
+    }
+}
+
 } // namespace
 
 struct CaptureStore::Segment
 {
     int link_type = 0;
+    Precision precision = Precision::Microseconds;
     std::int64_t first_seq = 0;
     int dir_fd = -1; // the store's folder, which outlives every segment
     QByteArray name; // of the file in the folder; empty: nothing to remove
@@ -311,19 +325,23 @@ QString CaptureStore::folder() const
     return m_folder;
 }
 
-CaptureStore::Segment* CaptureStore::segment_for(int link_type)
+CaptureStore::Segment* CaptureStore::segment_for(int link_type, Precision precision)
 {
     if (!m_segments.empty() && m_segments.back()->link_type == link_type
-        && m_segments.back()->dumper != nullptr)
+        && m_segments.back()->precision == precision && m_segments.back()->dumper != nullptr)
         return m_segments.back().get();
     if (!isValid())
         return nullptr;
 
     auto segment = std::make_unique<Segment>();
     segment->link_type = link_type;
+    segment->precision = precision;
     segment->first_seq = m_next_seq.load(std::memory_order_relaxed);
     segment->dir_fd = m_dir_fd;
-    segment->dead = pcap_open_dead(link_type, kSnapLength);
+    segment->dead = pcap_open_dead_with_tstamp_precision(link_type, kSnapLength,
+                                                         precision == Precision::Nanoseconds
+                                                                 ? PCAP_TSTAMP_PRECISION_NANO
+                                                                 : PCAP_TSTAMP_PRECISION_MICRO);
     if (segment->dead == nullptr) {
         m_error = QStringLiteral("pcap_open_dead failed");
         return nullptr;
@@ -364,10 +382,10 @@ CaptureStore::Segment* CaptureStore::segment_for(int link_type)
 }
 
 std::optional<std::int64_t> CaptureStore::append(int link_type, const struct pcap_pkthdr& header,
-                                                 const unsigned char* data)
+                                                 const unsigned char* data, Precision precision)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    Segment* segment = segment_for(link_type);
+    Segment* segment = segment_for(link_type, precision);
     if (segment == nullptr)
         return std::nullopt;
     // Counted rather than asked for: ftell costs a system call per frame.
@@ -421,7 +439,7 @@ std::optional<StoredFrame> CaptureStore::read_frame(std::int64_t seq) const
     StoredFrame frame;
     frame.link_type = segment->link_type;
     frame.seconds = fields[0];
-    frame.microseconds = fields[1];
+    set_fraction(frame, fields[1], segment->precision);
     frame.wire_length = fields[3];
     if (fields[2] > static_cast<std::uint32_t>(kSnapLength))
         return std::nullopt;
@@ -445,6 +463,7 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
     std::vector<Place> places;
     std::vector<QByteArray> paths; // names in the folder
     std::vector<int> link_types;
+    std::vector<Precision> precisions;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         for (const auto& segment : m_segments) {
@@ -462,6 +481,7 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
                 if (known == paths.cend()) {
                     paths.push_back(segment->name);
                     link_types.push_back(segment->link_type);
+                    precisions.push_back(segment->precision);
                 }
                 last = segment;
             }
@@ -502,7 +522,7 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
             return false;
         frame.link_type = link_types[static_cast<std::size_t>(place.file)];
         frame.seconds = fields[0];
-        frame.microseconds = fields[1];
+        set_fraction(frame, fields[1], precisions[static_cast<std::size_t>(place.file)]);
         frame.wire_length = fields[3];
         frame.bytes.resize(static_cast<int>(fields[2]));
         if (fields[2] > 0 && std::fread(frame.bytes.data(), fields[2], 1, file) != 1)
@@ -559,6 +579,18 @@ std::int64_t CaptureStore::frame_count() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_next_seq - m_first_seq;
+}
+
+bool CaptureStore::has_nanoseconds(const std::vector<std::int64_t>& seqs) const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const bool any = std::any_of(m_segments.cbegin(), m_segments.cend(), [](const auto& segment) {
+        return segment->precision == Precision::Nanoseconds;
+    });
+    return any && std::any_of(seqs.cbegin(), seqs.cend(), [this](std::int64_t seq) {
+               const Segment* segment = segment_of(seq);
+               return segment != nullptr && segment->precision == Precision::Nanoseconds;
+           });
 }
 
 QString CaptureStore::default_parent()

@@ -20,7 +20,8 @@ struct StoredFrame
 {
     int link_type = 0;
     std::int64_t seconds = 0;
-    std::int64_t microseconds = 0;
+    std::int64_t microseconds = 0; // within the second: nanoseconds / 1000
+    std::int64_t nanoseconds = 0; // within the second
     std::uint32_t wire_length = 0; // the frame's length on the network
     QByteArray bytes; // the captured bytes (wire_length or fewer)
 };
@@ -32,8 +33,8 @@ struct StoredFrame
 //
 // Each frame gets a sequence number that is never reused, not even after
 // clear(), so a number handed out before a clear can only name a frame that is
-// gone (read_frame() then returns nothing). Frames of another link type than
-// the last go to a file of their own.
+// gone (read_frame() then returns nothing). Frames of another link type or
+// timestamp precision than the last go to a file of their own.
 //
 // The folder, tarnlook-<pid>-XXXXXX, lies in a parent folder that belongs to
 // the user alone: it must be a real folder (not a link), owned by the
@@ -58,10 +59,18 @@ public:
     QString errorString() const;
     QString folder() const;
 
+    // The resolution of a frame's timestamp: header.ts.tv_usec counts
+    // microseconds or nanoseconds, as libpcap's handle of the source says.
+    enum class Precision {
+        Microseconds,
+        Nanoseconds,
+    };
     // Appends a frame; returns its sequence number, or nothing when it could
     // not be written (the reason is in errorString()).
-    [[nodiscard]] std::optional<std::int64_t>
-    append(int link_type, const struct pcap_pkthdr& header, const unsigned char* data);
+    [[nodiscard]] std::optional<std::int64_t> append(int link_type,
+                                                     const struct pcap_pkthdr& header,
+                                                     const unsigned char* data,
+                                                     Precision precision = Precision::Microseconds);
     // The frame with this number, or nothing when it was cleared or never
     // stored.
     std::optional<StoredFrame> read_frame(std::int64_t seq) const;
@@ -84,6 +93,8 @@ public:
     bool contains(std::int64_t seq) const;
     // Frames stored since the last clear.
     std::int64_t frame_count() const;
+    // Whether any of these frames came with nanosecond timestamps.
+    bool has_nanoseconds(const std::vector<std::int64_t>& seqs) const;
 
     // Where the stores of this user go: $XDG_RUNTIME_DIR when it is set,
     // else a folder tarnlook-<uid> of the user's own in the system's
@@ -99,7 +110,7 @@ public:
 private:
     struct Segment;
 
-    Segment* segment_for(int link_type);
+    Segment* segment_for(int link_type, Precision precision);
     const Segment* segment_of(std::int64_t seq) const;
     // Wakes the reaper, if any, and waits for it.
     void finish_reaper();

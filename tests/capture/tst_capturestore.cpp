@@ -70,6 +70,7 @@ private slots:
     void parentMustBeOwn_data();
     void parentMustBeOwn();
     void defaultParent();
+    void nanosecondsKept();
     void savedModes_data();
     void savedModes();
 };
@@ -417,6 +418,57 @@ void TstCaptureStore::defaultParent()
     CaptureStore refused;
     QVERIFY(!refused.isValid());
     QVERIFY(QDir(elsewhere).isEmpty());
+}
+
+// Frames of a nanosecond source keep their nanoseconds, next to those of a
+// microsecond source; a save writes nanosecond pcap only when it holds such
+// frames, and tshark reads back every timestamp exactly.
+void TstCaptureStore::nanosecondsKept()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    const QByteArray frame = tcp_frame("t", 1);
+    pcap_pkthdr header = header_for(frame, 1700000000);
+    const auto put = [&](long fraction, CaptureStore::Precision precision) {
+        header.ts.tv_usec = fraction;
+        return store
+                .append(DLT_EN10MB, header, reinterpret_cast<const u_char*>(frame.constData()),
+                        precision)
+                .value_or(-1);
+    };
+    const std::int64_t micro = put(924505, CaptureStore::Precision::Microseconds);
+    const std::int64_t nano = put(924505488, CaptureStore::Precision::Nanoseconds);
+    QVERIFY(micro >= 0 && nano > micro);
+    QCOMPARE(store.read_frame(micro)->nanoseconds, std::int64_t(924505000));
+    QCOMPARE(store.read_frame(nano)->nanoseconds, std::int64_t(924505488));
+    QCOMPARE(store.read_frame(nano)->microseconds, std::int64_t(924505));
+
+    const struct
+    {
+        std::vector<std::int64_t> frames;
+        std::uint32_t magic;
+        QByteArray times;
+    } cases[] = {
+        { { micro }, 0xa1b2c3d4, "1700000000.924505000\n" },
+        { { micro, nano }, 0xa1b23c4d, "1700000000.924505000\n1700000000.924505488\n" },
+    };
+    for (const auto& [frames, magic, times] : cases) {
+        const QString path = dir.filePath(QStringLiteral("saved.pcap"));
+        QString error;
+        QVERIFY2(save_frames(store, frames, path, &error), qPrintable(error));
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        std::uint32_t first = 0;
+        QCOMPARE(saved.read(reinterpret_cast<char*>(&first), 4), qint64(4));
+        QCOMPARE(first, magic);
+        QProcess tshark;
+        tshark.start(QStringLiteral("tshark"),
+                     { QStringLiteral("-r"), path, QStringLiteral("-T"), QStringLiteral("fields"),
+                       QStringLiteral("-e"), QStringLiteral("frame.time_epoch") });
+        QVERIFY(tshark.waitForFinished(60000));
+        QCOMPARE(tshark.readAllStandardOutput(), times);
+    }
 }
 
 // A new file gets what the umask allows; a replaced file keeps its mode and
