@@ -212,10 +212,11 @@ bool save_frames(const CaptureStore& store, const std::vector<std::int64_t>& fra
     }
 
     // A replaced file's mode, owner and group go to the new one before a
-    // byte is written; a new file follows the umask.
+    // byte is written; a new file follows the umask. A link at the target is
+    // replaced, not what it points to: the new file is a new one.
     const QByteArray to = QFile::encodeName(target.absoluteFilePath());
     struct stat old = {};
-    const bool replacing = ::stat(to.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool replacing = ::lstat(to.constData(), &old) == 0 && S_ISREG(old.st_mode);
     QByteArray made;
     const int fd = create_beside(target, replacing ? 0600 : 0666, &made);
     if (fd < 0) {

@@ -472,29 +472,32 @@ void TstCaptureStore::nanosecondsKept()
 }
 
 // A new file gets what the umask allows; a replaced file keeps its mode and
-// owner; nothing becomes readable to more than before.
+// owner; nothing becomes readable to more than before. A link at the target
+// is replaced by a new file; what it points to is not touched.
 void TstCaptureStore::savedModes_data()
 {
     QTest::addColumn<int>("mask");
-    QTest::addColumn<int>("oldMode"); // -1: no file before
-    QTest::addColumn<bool>("foreign"); // the old file is nobody's
+    QTest::addColumn<QString>("old"); // none, own, nobody's, or a link to nobody's
+    QTest::addColumn<int>("oldMode");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("new-umask-077") << 077 << -1 << false << 0600;
-    QTest::newRow("new-umask-022") << 022 << -1 << false << 0644;
-    QTest::newRow("new-umask-027") << 027 << -1 << false << 0640;
-    QTest::newRow("replaced-0600-umask-022") << 022 << 0600 << false << 0600;
-    QTest::newRow("replaced-0640-umask-077") << 077 << 0640 << false << 0640;
-    QTest::newRow("replaced-0604-umask-022") << 022 << 0604 << false << 0604;
-    QTest::newRow("replaced-nobody-0640") << 022 << 0640 << true << 0640;
+    QTest::newRow("new-umask-077") << 077 << QStringLiteral("none") << 0 << 0600;
+    QTest::newRow("new-umask-022") << 022 << QStringLiteral("none") << 0 << 0644;
+    QTest::newRow("new-umask-027") << 027 << QStringLiteral("none") << 0 << 0640;
+    QTest::newRow("replaced-0600-umask-022") << 022 << QStringLiteral("own") << 0600 << 0600;
+    QTest::newRow("replaced-0640-umask-077") << 077 << QStringLiteral("own") << 0640 << 0640;
+    QTest::newRow("replaced-0604-umask-022") << 022 << QStringLiteral("own") << 0604 << 0604;
+    QTest::newRow("replaced-nobody-0640") << 022 << QStringLiteral("nobody") << 0640 << 0640;
+    QTest::newRow("link-to-nobody-0640") << 077 << QStringLiteral("link") << 0640 << 0600;
 }
 
 void TstCaptureStore::savedModes()
 {
     QFETCH(int, mask);
+    QFETCH(QString, old);
     QFETCH(int, oldMode);
-    QFETCH(bool, foreign);
     QFETCH(int, expected);
+    const bool foreign = old == QLatin1String("nobody") || old == QLatin1String("link");
     if (foreign && geteuid() != 0)
         QSKIP("gives the old file to nobody, which needs root");
 
@@ -504,25 +507,33 @@ void TstCaptureStore::savedModes()
     const std::int64_t seq = append(store, DLT_EN10MB, tcp_frame("x", 1), 1);
     QVERIFY(seq >= 0);
     const QString path = dir.filePath(QStringLiteral("saved.pcap"));
-    const QByteArray encoded = QFile::encodeName(path);
-    if (oldMode >= 0) {
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.close();
+    const QString linked = dir.filePath(QStringLiteral("linked.pcap"));
+    if (old != QLatin1String("none")) {
+        const QString file = old == QLatin1String("link") ? linked : path;
+        const QByteArray encoded = QFile::encodeName(file);
+        QFile made(file);
+        QVERIFY(made.open(QIODevice::WriteOnly));
+        made.close();
         QVERIFY(::chmod(encoded.constData(), static_cast<mode_t>(oldMode)) == 0);
         if (foreign)
             QVERIFY(::chown(encoded.constData(), 65534, 65534) == 0);
+        if (old == QLatin1String("link"))
+            QVERIFY(QFile::link(linked, path));
     }
     const mode_t saved_umask = ::umask(static_cast<mode_t>(mask));
     const auto restore = qScopeGuard([saved_umask] { ::umask(saved_umask); });
     QString error;
     QVERIFY2(save_frames(store, { seq }, path, &error), qPrintable(error));
     struct stat info = {};
-    QVERIFY(::stat(encoded.constData(), &info) == 0);
+    QVERIFY(::lstat(QFile::encodeName(path).constData(), &info) == 0);
+    QVERIFY(S_ISREG(info.st_mode));
     QCOMPARE(int(info.st_mode & 07777), expected);
-    QCOMPARE(info.st_uid, foreign ? uid_t(65534) : geteuid());
-    QCOMPARE(info.st_gid, foreign ? gid_t(65534) : getegid());
-    QVERIFY(QFileInfo(path).size() > 24); // the frame is in it
+    const bool keeps_owner = old == QLatin1String("nobody");
+    QCOMPARE(info.st_uid, keeps_owner ? uid_t(65534) : geteuid());
+    QCOMPARE(info.st_gid, keeps_owner ? gid_t(65534) : getegid());
+    QVERIFY(info.st_size > 24); // the frame is in it
+    if (old == QLatin1String("link"))
+        QCOMPARE(QFileInfo(linked).size(), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(TstCaptureStore)
