@@ -110,9 +110,10 @@ bool write_timed_capture(const QString& path, int precision,
             pcap_close(dead);
         return false;
     }
-    const QVector<QByteArray> frames = sample_frames();
+    QVector<QByteArray> frames = sample_frames();
+    frames.removeAt(1); // not TCP: no row
     for (int i = 0; i < times.size(); ++i) {
-        const QByteArray& frame = frames.at(i % frames.size() == 1 ? 0 : i % frames.size());
+        const QByteArray& frame = frames.at(i % frames.size());
         pcap_pkthdr header = header_for(frame, times.at(i).first);
         header.ts.tv_usec = precision == PCAP_TSTAMP_PRECISION_NANO ? times.at(i).second
                                                                     : times.at(i).second / 1000;
