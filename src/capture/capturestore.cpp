@@ -3,25 +3,39 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcStore, "tarnlook.store")
+
 constexpr int kSnapLength = 262144; // what libpcap itself allows, so no frame is cut
 const QString kFolderPrefix = QStringLiteral("tarnlook-");
+// The lock file in each store's folder, held for the store's life. The
+// parent folder itself is locked while a folder is made or leftovers are
+// removed, so that a folder is never seen between its making and its
+// locking.
+constexpr char kLockName[] = ".lock";
+// Folders nested deeper than this in a leftover are left alone: a store
+// makes none, and each level holds a descriptor open.
+constexpr int kMaxDepth = 16;
+constexpr int kMaxNameTries = 100;
 // The dump file's buffer: far fewer writes than stdio's default of a block,
 // and small enough to be still in the cache when the kernel copies it (a
 // buffer of a megabyte made the copies up to five times slower).
@@ -32,10 +46,133 @@ constexpr std::chrono::milliseconds kReapAfter { 150 };
 // A record's own header in a pcap file: seconds, microseconds, captured
 // length, wire length; four 32-bit values in the writer's byte order.
 constexpr int kRecordHeader = 16;
+constexpr std::int64_t kNanosPerMicro = 1000;
 
-QString base_folder(const QString& parent)
+QString system_error(int error)
 {
-    return parent.isEmpty() ? QDir::tempPath() : parent;
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A store's folder: tarnlook-<pid>-XXXXXX.
+bool is_store_name(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^tarnlook-[0-9]+-[A-Za-z0-9]{6}$"));
+    return pattern.match(name).hasMatch();
+}
+
+// Whether `info` is a real folder of this user's with mode 0700.
+bool is_private_folder(const struct stat& info)
+{
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700;
+}
+
+QString describe(const struct stat& info)
+{
+    if (S_ISLNK(info.st_mode))
+        return QStringLiteral("a symbolic link");
+    if (!S_ISDIR(info.st_mode))
+        return QStringLiteral("not a folder");
+    return QStringLiteral("owner %1, mode %2 (must be owner %3, mode 0700)")
+            .arg(info.st_uid)
+            .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'))
+            .arg(::geteuid());
+}
+
+// Opens the parent folder after checking it: a real folder (the last part of
+// the path is not followed), the user's own, mode 0700. With `create`, a
+// missing one is made so. Returns -1 with the reason in `error`.
+int open_parent(const QString& path, bool create, QString* error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    bool made = false;
+    if (create) {
+        made = ::mkdir(name.constData(), 0700) == 0;
+        if (!made && errno != EEXIST) {
+            *error = QStringLiteral("%1: %2").arg(path, system_error(errno));
+            return -1;
+        }
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int reason = errno;
+        struct stat info = {};
+        if ((reason == ELOOP || reason == ENOTDIR) && ::lstat(name.constData(), &info) == 0)
+            *error = QStringLiteral("%1: %2").arg(path, describe(info));
+        else
+            *error = QStringLiteral("%1: %2").arg(path, system_error(reason));
+        return -1;
+    }
+    struct stat info = {};
+    if (made && ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid())
+        ::fchmod(fd, 0700); // whatever the umask
+    if (::fstat(fd, &info) != 0 || !is_private_folder(info)) {
+        *error = QStringLiteral("%1: %2").arg(path, describe(info));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Takes the lock on the parent folder open at `parent_fd` (each caller
+// opens the folder anew) until the descriptor is closed or unlocked.
+bool lock_parent(int parent_fd)
+{
+    while (::flock(parent_fd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+// Removes everything in the open folder `dir_fd` on device `device`, by names
+// relative to it: a link is unlinked, never followed; a folder on another
+// file system, or nested too deep, stays. Returns whether all went.
+bool remove_contents(int dir_fd, dev_t device, int depth = 0)
+{
+    const int list_fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = list_fd >= 0 ? ::fdopendir(list_fd) : nullptr;
+    if (dir == nullptr) {
+        if (list_fd >= 0)
+            ::close(list_fd);
+        return false;
+    }
+    // Names first, removals after: a folder is not changed while it is read.
+    std::vector<QByteArray> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+
+    bool all = true;
+    for (const QByteArray& name : names) {
+        struct stat info = {};
+        if (::fstatat(dir_fd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            all = false;
+            continue;
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            all = ::unlinkat(dir_fd, name.constData(), 0) == 0 && all;
+            continue;
+        }
+        if (info.st_dev != device || depth + 1 >= kMaxDepth) {
+            all = false;
+            continue;
+        }
+        const int sub = ::openat(dir_fd, name.constData(),
+                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0) {
+            all = false;
+            continue;
+        }
+        struct stat opened = {};
+        const bool same = ::fstat(sub, &opened) == 0 && opened.st_dev == info.st_dev
+                && opened.st_ino == info.st_ino;
+        all = same && remove_contents(sub, device, depth + 1) && all;
+        ::close(sub);
+        all = same && ::unlinkat(dir_fd, name.constData(), AT_REMOVEDIR) == 0 && all;
+    }
+    return all;
 }
 
 bool read_exactly(int fd, char* out, std::size_t size, off_t at)
@@ -53,13 +190,27 @@ bool read_exactly(int fd, char* out, std::size_t size, off_t at)
     return true;
 }
 
+// The sub-second fields of a frame from its record's second field.
+void set_fraction(StoredFrame& frame, std::uint32_t fraction, CaptureStore::Precision precision)
+{
+    if (precision == CaptureStore::Precision::Nanoseconds) {
+        frame.nanoseconds = fraction;
+        frame.microseconds = fraction / kNanosPerMicro;
+    } else {
+        frame.microseconds = fraction;
+        frame.nanoseconds = fraction * kNanosPerMicro;
+    }
+}
+
 } // namespace
 
 struct CaptureStore::Segment
 {
     int link_type = 0;
+    Precision precision = Precision::Microseconds;
     std::int64_t first_seq = 0;
-    QString path;
+    int dir_fd = -1; // the store's folder, which outlives every segment
+    QByteArray name; // of the file in the folder; empty: nothing to remove
     pcap_t* dead = nullptr;
     pcap_dumper_t* dumper = nullptr;
     std::unique_ptr<char[]> buffer; // the dump file's, while it is open
@@ -76,29 +227,91 @@ struct CaptureStore::Segment
             pcap_close(dead);
         if (read_fd >= 0)
             ::close(read_fd);
-        if (!path.isEmpty())
-            QFile::remove(path);
+        if (!name.isEmpty())
+            ::unlinkat(dir_fd, name.constData(), 0);
     }
 };
 
 CaptureStore::CaptureStore(const QString& parent)
-    : m_dir(std::make_unique<QTemporaryDir>(base_folder(parent) + QLatin1Char('/') + kFolderPrefix
-                                            + QString::number(QCoreApplication::applicationPid())
-                                            + QStringLiteral("-XXXXXX")))
 {
-    if (!m_dir->isValid())
-        m_error = m_dir->errorString();
+    const QString base = parent.isEmpty() ? default_parent() : parent;
+    const auto fail = [this](const QString& what, int error) {
+        if (error != 0)
+            m_error = QStringLiteral("%1: %2").arg(what, system_error(error));
+        qCWarning(lcStore).noquote() << "no folder for the captured frames:" << m_error;
+    };
+    // Only the folder of our own making is made when missing.
+    const bool own = parent.isEmpty() && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR");
+    m_parent_fd = open_parent(base, own, &m_error);
+    if (m_parent_fd < 0) {
+        fail(base, 0);
+        return;
+    }
+    if (!lock_parent(m_parent_fd)) {
+        fail(base, errno);
+        return;
+    }
+    const auto unlock = qScopeGuard([this] { ::flock(m_parent_fd, LOCK_UN); });
+
+    static const QString letters
+            = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    int error = EEXIST;
+    for (int tries = 0; tries < kMaxNameTries && error == EEXIST; ++tries) {
+        QString name = kFolderPrefix + QString::number(QCoreApplication::applicationPid())
+                + QLatin1Char('-');
+        for (int i = 0; i < 6; ++i)
+            name += letters.at(QRandomGenerator::global()->bounded(letters.size()));
+        const QByteArray encoded = QFile::encodeName(name);
+        error = ::mkdirat(m_parent_fd, encoded.constData(), 0700) == 0 ? 0 : errno;
+        if (error == 0)
+            m_name = encoded;
+    }
+    if (error != 0) {
+        fail(base, error);
+        return;
+    }
+    m_folder = base + QLatin1Char('/') + QFile::decodeName(m_name);
+    const int dir_fd = ::openat(m_parent_fd, m_name.constData(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir_fd < 0) {
+        fail(m_folder, errno);
+        return;
+    }
+    ::fchmod(dir_fd, 0700); // whatever the umask
+    m_lock_fd
+            = ::openat(dir_fd, kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_lock_fd < 0 || ::flock(m_lock_fd, LOCK_EX | LOCK_NB) != 0) {
+        fail(m_folder, errno);
+        struct stat info = {};
+        if (::fstat(dir_fd, &info) == 0)
+            remove_contents(dir_fd, info.st_dev);
+        ::close(dir_fd);
+        ::unlinkat(m_parent_fd, m_name.constData(), AT_REMOVEDIR);
+        return;
+    }
+    m_dir_fd = dir_fd;
 }
 
 CaptureStore::~CaptureStore()
 {
     finish_reaper();
     m_segments.clear(); // closes the files before the folder goes
+    if (m_dir_fd >= 0) {
+        struct stat info = {};
+        if (::fstat(m_dir_fd, &info) == 0)
+            remove_contents(m_dir_fd, info.st_dev);
+        ::close(m_dir_fd);
+        ::unlinkat(m_parent_fd, m_name.constData(), AT_REMOVEDIR);
+    }
+    if (m_lock_fd >= 0)
+        ::close(m_lock_fd);
+    if (m_parent_fd >= 0)
+        ::close(m_parent_fd);
 }
 
 bool CaptureStore::isValid() const
 {
-    return m_dir->isValid();
+    return m_dir_fd >= 0;
 }
 
 QString CaptureStore::errorString() const
@@ -109,33 +322,44 @@ QString CaptureStore::errorString() const
 
 QString CaptureStore::folder() const
 {
-    return m_dir->path();
+    return m_folder;
 }
 
-CaptureStore::Segment* CaptureStore::segment_for(int link_type)
+CaptureStore::Segment* CaptureStore::segment_for(int link_type, Precision precision)
 {
     if (!m_segments.empty() && m_segments.back()->link_type == link_type
-        && m_segments.back()->dumper != nullptr)
+        && m_segments.back()->precision == precision && m_segments.back()->dumper != nullptr)
         return m_segments.back().get();
-    if (!m_dir->isValid())
+    if (!isValid())
         return nullptr;
 
     auto segment = std::make_unique<Segment>();
     segment->link_type = link_type;
+    segment->precision = precision;
     segment->first_seq = m_next_seq.load(std::memory_order_relaxed);
-    segment->path = m_dir->filePath(QStringLiteral("frames-%1.pcap").arg(++m_files));
-    segment->dead = pcap_open_dead(link_type, kSnapLength);
+    segment->dir_fd = m_dir_fd;
+    segment->dead = pcap_open_dead_with_tstamp_precision(link_type, kSnapLength,
+                                                         precision == Precision::Nanoseconds
+                                                                 ? PCAP_TSTAMP_PRECISION_NANO
+                                                                 : PCAP_TSTAMP_PRECISION_MICRO);
     if (segment->dead == nullptr) {
         m_error = QStringLiteral("pcap_open_dead failed");
         return nullptr;
     }
-    const QByteArray path = QFile::encodeName(segment->path);
-    FILE* file = std::fopen(path.constData(), "wbe");
+    const QByteArray name = QByteArrayLiteral("frames-") + QByteArray::number(++m_files)
+            + QByteArrayLiteral(".pcap");
+    const int fd = ::openat(m_dir_fd, name.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (file == nullptr) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-        segment->path.clear(); // nothing to remove
+        m_error = system_error(errno);
+        if (fd >= 0) {
+            ::close(fd);
+            segment->name = name; // made: to be removed
+        }
         return nullptr;
     }
+    segment->name = name;
     // Every use of the file is under m_mutex, so stdio's own lock on each
     // call (two writes and a look at the error flag per frame) can go.
     __fsetlocking(file, FSETLOCKING_BYCALLER);
@@ -148,9 +372,9 @@ CaptureStore::Segment* CaptureStore::segment_for(int link_type)
         return nullptr;
     }
     segment->end = pcap_dump_ftell64(segment->dumper); // just past the file header
-    segment->read_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    segment->read_fd = ::openat(m_dir_fd, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (segment->read_fd < 0) {
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_error = system_error(errno);
         return nullptr;
     }
     m_segments.push_back(std::move(segment));
@@ -158,10 +382,10 @@ CaptureStore::Segment* CaptureStore::segment_for(int link_type)
 }
 
 std::optional<std::int64_t> CaptureStore::append(int link_type, const struct pcap_pkthdr& header,
-                                                 const unsigned char* data)
+                                                 const unsigned char* data, Precision precision)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    Segment* segment = segment_for(link_type);
+    Segment* segment = segment_for(link_type, precision);
     if (segment == nullptr)
         return std::nullopt;
     // Counted rather than asked for: ftell costs a system call per frame.
@@ -215,7 +439,7 @@ std::optional<StoredFrame> CaptureStore::read_frame(std::int64_t seq) const
     StoredFrame frame;
     frame.link_type = segment->link_type;
     frame.seconds = fields[0];
-    frame.microseconds = fields[1];
+    set_fraction(frame, fields[1], segment->precision);
     frame.wire_length = fields[3];
     if (fields[2] > static_cast<std::uint32_t>(kSnapLength))
         return std::nullopt;
@@ -237,8 +461,9 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
         std::int64_t offset;
     };
     std::vector<Place> places;
-    std::vector<QString> paths;
+    std::vector<QByteArray> paths; // names in the folder
     std::vector<int> link_types;
+    std::vector<Precision> precisions;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         for (const auto& segment : m_segments) {
@@ -252,14 +477,15 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
             if (segment == nullptr)
                 return false;
             if (segment != last) {
-                const auto known = std::find(paths.cbegin(), paths.cend(), segment->path);
+                const auto known = std::find(paths.cbegin(), paths.cend(), segment->name);
                 if (known == paths.cend()) {
-                    paths.push_back(segment->path);
+                    paths.push_back(segment->name);
                     link_types.push_back(segment->link_type);
+                    precisions.push_back(segment->precision);
                 }
                 last = segment;
             }
-            const int file = static_cast<int>(std::find(paths.cbegin(), paths.cend(), segment->path)
+            const int file = static_cast<int>(std::find(paths.cbegin(), paths.cend(), segment->name)
                                               - paths.cbegin());
             places.push_back(
                     { file, segment->offsets[static_cast<std::size_t>(seq - segment->first_seq)] });
@@ -277,11 +503,15 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
     for (const Place& place : places) {
         FILE*& file = files[static_cast<std::size_t>(place.file)];
         if (file == nullptr) {
-            file = std::fopen(
-                    QFile::encodeName(paths[static_cast<std::size_t>(place.file)]).constData(),
-                    "rb");
-            if (file == nullptr)
+            const int fd
+                    = ::openat(m_dir_fd, paths[static_cast<std::size_t>(place.file)].constData(),
+                               O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+            if (file == nullptr) {
+                if (fd >= 0)
+                    ::close(fd);
                 return false;
+            }
         }
         std::int64_t& position = positions[static_cast<std::size_t>(place.file)];
         if (position != place.offset && fseeko(file, place.offset, SEEK_SET) != 0)
@@ -292,7 +522,7 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
             return false;
         frame.link_type = link_types[static_cast<std::size_t>(place.file)];
         frame.seconds = fields[0];
-        frame.microseconds = fields[1];
+        set_fraction(frame, fields[1], precisions[static_cast<std::size_t>(place.file)]);
         frame.wire_length = fields[3];
         frame.bytes.resize(static_cast<int>(fields[2]));
         if (fields[2] > 0 && std::fread(frame.bytes.data(), fields[2], 1, file) != 1)
@@ -351,28 +581,79 @@ std::int64_t CaptureStore::frame_count() const
     return m_next_seq - m_first_seq;
 }
 
+bool CaptureStore::has_nanoseconds(const std::vector<std::int64_t>& seqs) const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const bool any = std::any_of(m_segments.cbegin(), m_segments.cend(), [](const auto& segment) {
+        return segment->precision == Precision::Nanoseconds;
+    });
+    return any && std::any_of(seqs.cbegin(), seqs.cend(), [this](std::int64_t seq) {
+               const Segment* segment = segment_of(seq);
+               return segment != nullptr && segment->precision == Precision::Nanoseconds;
+           });
+}
+
+QString CaptureStore::default_parent()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return runtime;
+    return QDir::tempPath() + QLatin1Char('/') + kFolderPrefix + QString::number(::geteuid());
+}
+
 int CaptureStore::remove_stale_folders(const QString& parent)
 {
-    const QDir base(base_folder(parent));
-    const QStringList names = base.entryList({ kFolderPrefix + QLatin1Char('*') },
-                                             QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    QString error;
+    const int parent_fd = open_parent(parent.isEmpty() ? default_parent() : parent, false, &error);
+    if (parent_fd < 0)
+        return 0; // none made yet, or not ours: nothing to remove
+    const auto close_parent = qScopeGuard([parent_fd] { ::close(parent_fd); });
+    if (!lock_parent(parent_fd))
+        return 0;
+
+    const int list_fd = ::openat(parent_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = list_fd >= 0 ? ::fdopendir(list_fd) : nullptr;
+    if (dir == nullptr) {
+        if (list_fd >= 0)
+            ::close(list_fd);
+        return 0;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (is_store_name(QFile::decodeName(entry->d_name)))
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+
     int removed = 0;
-    for (const QString& name : names) {
-        // tarnlook-<pid>-XXXXXX
-        const QStringList parts = name.split(QLatin1Char('-'));
-        bool ok = false;
-        const qint64 pid = parts.size() == 3 ? parts.at(1).toLongLong(&ok) : 0;
-        if (!ok || pid <= 0 || pid == QCoreApplication::applicationPid())
+    for (const QByteArray& name : names) {
+        struct stat info = {};
+        if (::fstatat(parent_fd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0
+            || !is_private_folder(info))
             continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
-            continue; // still running, or not ours to judge
-        struct stat info
-        {
-        };
-        const QByteArray path = QFile::encodeName(base.filePath(name));
-        if (::stat(path.constData(), &info) != 0 || info.st_uid != ::getuid())
+        const int dir_fd = ::openat(parent_fd, name.constData(),
+                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir_fd < 0)
             continue;
-        if (QDir(base.filePath(name)).removeRecursively())
+        const auto close_dir = qScopeGuard([dir_fd] { ::close(dir_fd); });
+        struct stat opened = {};
+        if (::fstat(dir_fd, &opened) != 0 || opened.st_dev != info.st_dev
+            || opened.st_ino != info.st_ino || !is_private_folder(opened))
+            continue;
+        // A live store holds the lock. A folder without a lock file was
+        // left half made (folders are made and locked under the parent's
+        // lock, which is held here).
+        const int lock_fd = ::openat(dir_fd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (lock_fd < 0 && errno != ENOENT && errno != ELOOP)
+            continue;
+        const auto close_lock = qScopeGuard([lock_fd] {
+            if (lock_fd >= 0)
+                ::close(lock_fd);
+        });
+        if (lock_fd >= 0 && ::flock(lock_fd, LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (remove_contents(dir_fd, opened.st_dev)
+            && ::unlinkat(parent_fd, name.constData(), AT_REMOVEDIR) == 0)
             ++removed;
     }
     return removed;

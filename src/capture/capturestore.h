@@ -14,35 +14,40 @@
 #include <QString>
 
 struct pcap_pkthdr;
-class QTemporaryDir;
 
 // One frame as it was captured: its pcap header fields and its bytes.
 struct StoredFrame
 {
     int link_type = 0;
     std::int64_t seconds = 0;
-    std::int64_t microseconds = 0;
+    std::int64_t microseconds = 0; // within the second: nanoseconds / 1000
+    std::int64_t nanoseconds = 0; // within the second
     std::uint32_t wire_length = 0; // the frame's length on the network
     QByteArray bytes; // the captured bytes (wire_length or fewer)
 };
 
 // The frames behind the packet table's rows, kept on disk rather than in RAM:
-// pcap files in a private temporary folder, written with libpcap's dump
-// functions. The capture thread appends; the interface thread reads, clears
-// and saves. Every call is safe from any thread.
+// pcap files in a private folder, written with libpcap's dump functions. The
+// capture thread appends; the interface thread reads, clears and saves. Every
+// call is safe from any thread.
 //
 // Each frame gets a sequence number that is never reused, not even after
 // clear(), so a number handed out before a clear can only name a frame that is
-// gone (read_frame() then returns nothing). Frames of another link type than
-// the last go to a file of their own.
+// gone (read_frame() then returns nothing). Frames of another link type or
+// timestamp precision than the last go to a file of their own.
 //
-// The folder is removed when the store is destroyed. A folder left behind by a
-// process that died is removed by remove_stale_folders().
+// The folder, tarnlook-<pid>-XXXXXX, lies in a parent folder that belongs to
+// the user alone: it must be a real folder (not a link), owned by the
+// effective user, with mode 0700, or the store refuses it. The store holds a
+// lock (flock) on a file in its folder for its whole life and removes the
+// folder when it is destroyed. A folder left behind by a process that died is
+// removed by remove_stale_folders(); the lock, not a process id, tells a live
+// store's folder from a leftover, in any PID namespace.
 class CaptureStore
 {
 public:
-    // Makes the folder under `parent` (the system's temporary folder when
-    // empty). isValid() tells whether that worked.
+    // Makes the folder under `parent` (default_parent() when empty).
+    // isValid() tells whether that worked, errorString() why not.
     explicit CaptureStore(const QString& parent = QString());
     ~CaptureStore();
     CaptureStore(const CaptureStore&) = delete;
@@ -54,10 +59,18 @@ public:
     QString errorString() const;
     QString folder() const;
 
+    // The resolution of a frame's timestamp: header.ts.tv_usec counts
+    // microseconds or nanoseconds, as libpcap's handle of the source says.
+    enum class Precision {
+        Microseconds,
+        Nanoseconds,
+    };
     // Appends a frame; returns its sequence number, or nothing when it could
     // not be written (the reason is in errorString()).
-    [[nodiscard]] std::optional<std::int64_t>
-    append(int link_type, const struct pcap_pkthdr& header, const unsigned char* data);
+    [[nodiscard]] std::optional<std::int64_t> append(int link_type,
+                                                     const struct pcap_pkthdr& header,
+                                                     const unsigned char* data,
+                                                     Precision precision = Precision::Microseconds);
     // The frame with this number, or nothing when it was cleared or never
     // stored.
     std::optional<StoredFrame> read_frame(std::int64_t seq) const;
@@ -80,22 +93,34 @@ public:
     bool contains(std::int64_t seq) const;
     // Frames stored since the last clear.
     std::int64_t frame_count() const;
+    // Whether any of these frames came with nanosecond timestamps.
+    bool has_nanoseconds(const std::vector<std::int64_t>& seqs) const;
 
-    // Removes the folders that stores of processes no longer running left
-    // under `parent` (the system's temporary folder when empty). Returns how
-    // many it removed.
+    // Where the stores of this user go: $XDG_RUNTIME_DIR when it is set,
+    // else a folder tarnlook-<uid> of the user's own in the system's
+    // temporary folder (made when missing).
+    static QString default_parent();
+    // Removes the folders that stores no longer alive left under `parent`
+    // (default_parent() when empty): only real folders named as a store's,
+    // owned by this user, of mode 0700 and not locked. Nothing is followed:
+    // a link is removed, never what it points to; nothing on another file
+    // system is touched. Returns how many folders it removed.
     static int remove_stale_folders(const QString& parent = QString());
 
 private:
     struct Segment;
 
-    Segment* segment_for(int link_type);
+    Segment* segment_for(int link_type, Precision precision);
     const Segment* segment_of(std::int64_t seq) const;
     // Wakes the reaper, if any, and waits for it.
     void finish_reaper();
 
     mutable std::mutex m_mutex;
-    std::unique_ptr<QTemporaryDir> m_dir;
+    int m_parent_fd = -1; // the parent folder, open while the store lives
+    int m_dir_fd = -1; // the store's folder; every file is made relative to it
+    int m_lock_fd = -1; // holds the lock on the folder's lock file
+    QByteArray m_name; // of the folder in the parent
+    QString m_folder; // its path, for the caller
     std::vector<std::unique_ptr<Segment>> m_segments;
     // Changed under m_mutex; read without it by contains(). Every number from
     // the first kept up to the next has its frame.

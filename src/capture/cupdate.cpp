@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 
+#include "capturefile.h"
 #include "capturefilter.h"
 #include "capturehelper.h"
 #include "capturestore.h"
@@ -44,21 +45,26 @@ constexpr std::uint64_t kFileBacklog = 20000;
 constexpr unsigned long kBacklogPollMs = 2;
 
 // Opens a capture file to be read through `buffer` (made here), with no
-// stdio lock on each read: only the capture thread reads it.
+// stdio lock on each read: only the capture thread reads it. Its timestamps
+// come in the file's own precision: nanoseconds when it has them, or when
+// that cannot be told beforehand (a pipe), else microseconds.
 pcap_t* open_file(const QByteArray& path, char* errbuf, std::unique_ptr<char[]>* buffer)
 {
     if (path == "-") // standard input, as libpcap reads it
-        return pcap_open_offline(path.constData(), errbuf);
+        return pcap_open_offline_with_tstamp_precision(path.constData(), PCAP_TSTAMP_PRECISION_NANO,
+                                                       errbuf);
     FILE* file = std::fopen(path.constData(), "rbe");
     if (file == nullptr) {
         // As libpcap words it.
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path.constData(), std::strerror(errno));
         return nullptr;
     }
+    const bool nanoseconds = capture_file_has_nanoseconds(fileno(file)).value_or(true);
     __fsetlocking(file, FSETLOCKING_BYCALLER);
     *buffer = std::make_unique<char[]>(kFileReadBuffer);
     setvbuf(file, buffer->get(), _IOFBF, kFileReadBuffer);
-    pcap_t* handle = pcap_fopen_offline(file, errbuf);
+    pcap_t* handle = pcap_fopen_offline_with_tstamp_precision(
+            file, nanoseconds ? PCAP_TSTAMP_PRECISION_NANO : PCAP_TSTAMP_PRECISION_MICRO, errbuf);
     if (handle == nullptr)
         std::fclose(file);
     return handle;
@@ -190,6 +196,7 @@ void CUpdate::run()
     }
     pcap_handle = handle;
     m_link_type = pcap_datalink(handle);
+    m_nanoseconds = pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_NANO;
     // A capture file's, else null: the capture program's stream is live.
     FILE* file = helper ? nullptr : pcap_file(handle);
     m_from_file = file != nullptr;
@@ -294,7 +301,9 @@ void CUpdate::update_table(QString qstr)
         std::int64_t seq = -1;
         if (m_header != nullptr) {
             if (const std::optional<std::int64_t> stored
-                = store->append(m_link_type, *m_header, m_data))
+                = store->append(m_link_type, *m_header, m_data,
+                                m_nanoseconds ? CaptureStore::Precision::Nanoseconds
+                                              : CaptureStore::Precision::Microseconds))
                 seq = *stored;
             else if (!stop_flag.exchange(true))
                 emit capture_failed(StoreError, store->errorString());

@@ -105,6 +105,7 @@ private:
     const struct pcap_pkthdr* m_header = nullptr;
     const u_char* m_data = nullptr;
     int m_link_type = 0;
+    bool m_nanoseconds = false; // the source's timestamps count nanoseconds
     FrameTickets m_tickets; // -1: that line has no stored frame
     bool m_from_file = false;
     // A capture file's read buffer; it outlives the handle that reads with it.

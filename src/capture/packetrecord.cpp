@@ -475,6 +475,7 @@ bool link_type_supported(int link_type)
     case DLT_LINUX_SLL2:
     case DLT_RAW:
     case DLT_IPV4:
+    case DLT_IPV6:
         return true;
     default:
         return false;

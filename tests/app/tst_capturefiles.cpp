@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "capturestore.h"
 #include "cupdate.h"
 #include "fitwid.h"
 #include "mainwindow.h"
@@ -89,12 +90,39 @@ QVector<QByteArray> sample_frames()
 
 QString store_folder()
 {
-    const QStringList folders
-            = QDir(QDir::tempPath())
-                      .entryList({ QStringLiteral("tarnlook-%1-*")
-                                           .arg(QCoreApplication::applicationPid()) },
-                                 QDir::Dirs);
-    return folders.size() == 1 ? QDir(QDir::tempPath()).filePath(folders.first()) : QString();
+    const QDir parent(CaptureStore::default_parent());
+    const QStringList folders = parent.entryList(
+            { QStringLiteral("tarnlook-%1-*").arg(QCoreApplication::applicationPid()) },
+            QDir::Dirs);
+    return folders.size() == 1 ? parent.filePath(folders.first()) : QString();
+}
+
+// Writes the frames with these timestamps (seconds, nanoseconds) to a pcap
+// file of the given precision.
+bool write_timed_capture(const QString& path, int precision,
+                         const QVector<QPair<long, long>>& times)
+{
+    pcap_t* dead = pcap_open_dead_with_tstamp_precision(DLT_EN10MB, 65536, precision);
+    pcap_dumper_t* dumper
+            = dead != nullptr ? pcap_dump_open(dead, QFile::encodeName(path).constData()) : nullptr;
+    if (dumper == nullptr) {
+        if (dead != nullptr)
+            pcap_close(dead);
+        return false;
+    }
+    QVector<QByteArray> frames = sample_frames();
+    frames.removeAt(1); // not TCP: no row
+    for (int i = 0; i < times.size(); ++i) {
+        const QByteArray& frame = frames.at(i % frames.size());
+        pcap_pkthdr header = header_for(frame, times.at(i).first);
+        header.ts.tv_usec = precision == PCAP_TSTAMP_PRECISION_NANO ? times.at(i).second
+                                                                    : times.at(i).second / 1000;
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header,
+                  reinterpret_cast<const u_char*>(frame.constData()));
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return true;
 }
 
 bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
@@ -125,6 +153,8 @@ private slots:
     void pcapngOfTwoLinkTypes();
     void openRefusedWhileCapturing();
     void saveReadsBack();
+    void saveKeepsNanoseconds_data();
+    void saveKeepsNanoseconds();
     void failedSaveKeepsOldFile();
     void storeFollowsTable();
     void floorStopsCapture_data();
@@ -350,6 +380,71 @@ void TstCaptureFiles::saveReadsBack()
     MainWindow again;
     QVERIFY(open_and_wait(again, saved));
     QCOMPARE(rows_of(again), rows);
+}
+
+void TstCaptureFiles::saveKeepsNanoseconds_data()
+{
+    QTest::addColumn<QStringList>("sources"); // nano or micro, pcap or pcapng
+    QTest::addColumn<std::uint32_t>("magic"); // of the saved file
+
+    QTest::newRow("nanosecond-pcap") << QStringList { QStringLiteral("nano.pcap") } << 0xa1b23c4du;
+    QTest::newRow("nanosecond-pcapng")
+            << QStringList { QStringLiteral("nano.pcapng") } << 0xa1b23c4du;
+    QTest::newRow("microsecond-pcap")
+            << QStringList { QStringLiteral("micro.pcap") } << 0xa1b2c3d4u;
+    QTest::newRow("microsecond-pcapng")
+            << QStringList { QStringLiteral("micro.pcapng") } << 0xa1b2c3d4u;
+    QTest::newRow("micro-then-nano")
+            << QStringList { QStringLiteral("micro.pcap"), QStringLiteral("nano.pcapng") }
+            << 0xa1b23c4du;
+}
+
+// What a file's timestamps hold is what the saved file holds: tshark reads
+// the same times from the sources as from the save.
+void TstCaptureFiles::saveKeepsNanoseconds()
+{
+    QFETCH(QStringList, sources);
+    QFETCH(std::uint32_t, magic);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QVector<QPair<long, long>> times
+            = { { 1700000000, 924505488 }, { 1700000001, 1 }, { 1700000002, 999999999 } };
+    for (const QString& kind : { QStringLiteral("nano"), QStringLiteral("micro") }) {
+        const QString pcap = dir.filePath(kind + QStringLiteral(".pcap"));
+        QVERIFY(write_timed_capture(pcap,
+                                    kind == QLatin1String("nano") ? PCAP_TSTAMP_PRECISION_NANO
+                                                                  : PCAP_TSTAMP_PRECISION_MICRO,
+                                    times));
+        if (!run(QStringLiteral("editcap"),
+                 { QStringLiteral("-F"), QStringLiteral("pcapng"), pcap,
+                   pcap + QStringLiteral("ng") }))
+            QSKIP("editcap could not write pcapng");
+    }
+    const auto epochs = [](const QString& path) {
+        QByteArray out;
+        run(QStringLiteral("tshark"),
+            { QStringLiteral("-r"), path, QStringLiteral("-T"), QStringLiteral("fields"),
+              QStringLiteral("-e"), QStringLiteral("frame.time_epoch") },
+            &out);
+        return out;
+    };
+
+    MainWindow window;
+    QByteArray expected;
+    for (const QString& source : sources) {
+        QVERIFY(open_and_wait(window, dir.filePath(source)));
+        expected += epochs(dir.filePath(source));
+    }
+    QVERIFY(expected.contains(magic == 0xa1b23c4du ? ".924505488" : ".924505000"));
+    const QString saved = dir.filePath(QStringLiteral("saved.pcap"));
+    QVERIFY(window.save_capture_file(saved));
+    QCOMPARE(epochs(saved), expected);
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    std::uint32_t first = 0;
+    QCOMPARE(file.read(reinterpret_cast<char*>(&first), 4), qint64(4));
+    QCOMPARE(first, magic);
 }
 
 void TstCaptureFiles::failedSaveKeepsOldFile()

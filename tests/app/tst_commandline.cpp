@@ -125,14 +125,15 @@ void TstCommandLine::signalEndsCleanly()
     if (live && !testframes::can_capture_on_loopback(&reason))
         QSKIP(qPrintable(reason));
 
-    // A private temporary folder shows what the program leaves behind.
+    // A private runtime folder, where the store goes, shows what the program
+    // leaves behind.
     QTemporaryDir temp;
     QVERIFY(temp.isValid());
     QTemporaryDir input;
     QVERIFY(input.isValid());
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), temp.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), temp.path());
     process.setProcessEnvironment(environment);
     if (live) {
         process.start(QStringLiteral(TARNLOOK_BINARY), { "-i", "lo", "-k" });

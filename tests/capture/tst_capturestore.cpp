@@ -1,11 +1,15 @@
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <pcap/pcap.h>
 
 #include <QtTest>
 
+#include "capturefile.h"
 #include "capturestore.h"
 #include "cupdate.h"
 #include "frametickets.h"
@@ -63,6 +67,12 @@ private slots:
     void folderGoesWithStore();
     void staleFolders_data();
     void staleFolders();
+    void parentMustBeOwn_data();
+    void parentMustBeOwn();
+    void defaultParent();
+    void nanosecondsKept();
+    void savedModes_data();
+    void savedModes();
 };
 
 void TstCaptureStore::captureStoresWhatPassesInLineOrder()
@@ -217,36 +227,313 @@ void TstCaptureStore::folderGoesWithStore()
 
 void TstCaptureStore::staleFolders_data()
 {
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("removed");
 
-    // A process that has ended: its pid is free (barring reuse in between).
-    QProcess ended;
-    ended.start(QStringLiteral("true"), QStringList());
-    ended.waitForFinished();
-    const QString dead = QString::number(ended.processId() > 0 ? ended.processId() : 999999);
-    QTest::newRow("dead-process") << QStringLiteral("tarnlook-%1-AbC123").arg(dead) << true;
-    QTest::newRow("running-process")
-            << QStringLiteral("tarnlook-%1-AbC123").arg(getppid()) << false;
-    QTest::newRow("this-process")
-            << QStringLiteral("tarnlook-%1-AbC123").arg(QCoreApplication::applicationPid())
-            << false;
-    QTest::newRow("not-a-store") << QStringLiteral("tarnlook-notes") << false;
+    QTest::newRow("leftover") << QStringLiteral("leftover") << true;
+    QTest::newRow("leftover-without-lock-file") << QStringLiteral("no-lock-file") << true;
+    QTest::newRow("links-inside-are-unlinked") << QStringLiteral("links-inside") << true;
+    QTest::newRow("link-as-folder") << QStringLiteral("link-as-folder") << false;
+    QTest::newRow("locked-by-a-live-store") << QStringLiteral("locked") << false;
+    QTest::newRow("store-of-this-process") << QStringLiteral("live-store") << false;
+    QTest::newRow("mode-0755") << QStringLiteral("mode-0755") << false;
+    QTest::newRow("mode-0770") << QStringLiteral("mode-0770") << false;
+    QTest::newRow("foreign-owner") << QStringLiteral("foreign-owner") << false;
+    QTest::newRow("file-not-folder") << QStringLiteral("file") << false;
+    QTest::newRow("not-a-store-name") << QStringLiteral("not-a-store-name") << false;
 }
 
+// Leftovers go; whatever a link points to, a live store's folder, another
+// user's folder and a folder of another mode stay, whatever pid its name has.
 void TstCaptureStore::staleFolders()
 {
-    QFETCH(QString, name);
+    QFETCH(QString, kind);
     QFETCH(bool, removed);
+    if (kind == QLatin1String("foreign-owner") && geteuid() != 0)
+        QSKIP("gives a folder to nobody, which needs root");
+
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere; // what a planted link points to
+    QVERIFY(dir.isValid() && elsewhere.isValid());
+    const QString victim = elsewhere.filePath(QStringLiteral("precious"));
+    QVERIFY(QDir(elsewhere.path()).mkpath(QStringLiteral("precious/sub")));
+    QFile precious(victim + QStringLiteral("/sub/file"));
+    QVERIFY(precious.open(QIODevice::WriteOnly) && precious.write("keep") == 4);
+    precious.close();
+
+    // A process that has ended: the pid in a leftover's name.
+    QProcess ended;
+    ended.start(QStringLiteral("true"), QStringList());
+    const qint64 pid = ended.processId();
+    QVERIFY(pid > 0 && ended.waitForFinished());
+    const QString name = kind == QLatin1String("not-a-store-name")
+            ? QStringLiteral("tarnlook-notes")
+            : QStringLiteral("tarnlook-%1-AbC123").arg(pid);
+    const QString folder = dir.filePath(name);
+    const QByteArray path = QFile::encodeName(folder);
+    std::unique_ptr<CaptureStore> live;
+    int held_lock = -1;
+    const auto release = qScopeGuard([&held_lock] {
+        if (held_lock >= 0)
+            ::close(held_lock);
+    });
+
+    if (kind == QLatin1String("link-as-folder")) {
+        QVERIFY(QFile::link(victim, folder));
+    } else if (kind == QLatin1String("file")) {
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (kind == QLatin1String("live-store")) {
+        live = std::make_unique<CaptureStore>(dir.path());
+        QVERIFY(live->isValid());
+        QVERIFY(append(*live, DLT_EN10MB, tcp_frame("x", 1), 1) >= 0);
+    } else {
+        QVERIFY(::mkdir(path.constData(), 0700) == 0);
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("sub")));
+        QFile frames(folder + QStringLiteral("/frames-1.pcap"));
+        QVERIFY(frames.open(QIODevice::WriteOnly));
+        frames.close();
+        if (kind != QLatin1String("no-lock-file")) {
+            held_lock = ::open((path + "/.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            QVERIFY(held_lock >= 0);
+        }
+        if (kind == QLatin1String("locked")) // as a store in another pid namespace holds it
+            QVERIFY(::flock(held_lock, LOCK_EX | LOCK_NB) == 0);
+        if (kind == QLatin1String("links-inside")) {
+            QVERIFY(QFile::link(victim, folder + QStringLiteral("/sub/link-to-folder")));
+            QVERIFY(QFile::link(victim + QStringLiteral("/sub/file"),
+                                folder + QStringLiteral("/link-to-file")));
+        }
+        if (kind == QLatin1String("mode-0755"))
+            QVERIFY(::chmod(path.constData(), 0755) == 0);
+        if (kind == QLatin1String("mode-0770"))
+            QVERIFY(::chmod(path.constData(), 0770) == 0);
+        if (kind == QLatin1String("foreign-owner"))
+            QVERIFY(::chown(path.constData(), 65534, 65534) == 0);
+    }
+    const QString live_folder = live ? live->folder() : QString();
+
+    QCOMPARE(CaptureStore::remove_stale_folders(dir.path()), removed ? 1 : 0);
+    struct stat info = {};
+    const QByteArray kept = QFile::encodeName(live ? live_folder : folder);
+    QCOMPARE(::lstat(kept.constData(), &info) == 0, !removed);
+    // Nothing outside the parent is touched.
+    QVERIFY(precious.open(QIODevice::ReadOnly));
+    QCOMPARE(precious.readAll(), QByteArray("keep"));
+    if (live) // still works
+        QVERIFY(append(*live, DLT_EN10MB, tcp_frame("y", 2), 2) >= 0);
+}
+
+// The store's parent is checked before use: a link, a folder others may
+// enter or another user's folder is refused, with the reason.
+void TstCaptureStore::parentMustBeOwn_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link-to-own-folder") << QStringLiteral("link");
+    QTest::newRow("mode-0755") << QStringLiteral("mode-0755");
+    QTest::newRow("mode-1777") << QStringLiteral("mode-1777");
+    QTest::newRow("foreign-owner") << QStringLiteral("foreign-owner");
+    QTest::newRow("missing") << QStringLiteral("missing");
+    QTest::newRow("a-file") << QStringLiteral("file");
+}
+
+void TstCaptureStore::parentMustBeOwn()
+{
+    QFETCH(QString, kind);
+    if (kind == QLatin1String("foreign-owner") && geteuid() != 0)
+        QSKIP("gives a folder to nobody, which needs root");
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QVERIFY(QDir(dir.path()).mkpath(name + QStringLiteral("/sub")));
-    QFile file(dir.filePath(name + QStringLiteral("/frames-1.pcap")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QCOMPARE(CaptureStore::remove_stale_folders(dir.path()), removed ? 1 : 0);
-    QCOMPARE(QFileInfo::exists(dir.filePath(name)), !removed);
+    const QString own = dir.filePath(QStringLiteral("own"));
+    QVERIFY(::mkdir(QFile::encodeName(own).constData(), 0700) == 0);
+    QString parent = dir.filePath(QStringLiteral("parent"));
+    const QByteArray path = QFile::encodeName(parent);
+    if (kind == QLatin1String("link")) {
+        QVERIFY(QFile::link(own, parent));
+    } else if (kind == QLatin1String("file")) {
+        QFile file(parent);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (kind != QLatin1String("missing")) {
+        QVERIFY(::mkdir(path.constData(), 0700) == 0);
+        if (kind == QLatin1String("mode-0755"))
+            QVERIFY(::chmod(path.constData(), 0755) == 0);
+        if (kind == QLatin1String("mode-1777"))
+            QVERIFY(::chmod(path.constData(), 01777) == 0);
+        if (kind == QLatin1String("foreign-owner"))
+            QVERIFY(::chown(path.constData(), 65534, 65534) == 0);
+    }
+
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^no folder for the captured frames: ")
+                                            + QRegularExpression::escape(parent)));
+    CaptureStore store(parent);
+    QVERIFY(!store.isValid());
+    QVERIFY2(store.errorString().startsWith(parent + QStringLiteral(": ")),
+             qPrintable(store.errorString()));
+    QVERIFY(QDir(own).isEmpty()); // nothing made through the link
+    const QByteArray frame = tcp_frame("x", 1);
+    QVERIFY(append(store, DLT_EN10MB, frame, 1) < 0);
+    QCOMPARE(CaptureStore::remove_stale_folders(parent), 0);
+}
+
+// Without $XDG_RUNTIME_DIR the stores go to a folder of the user's own in
+// the temporary folder, made private; one planted there by a link is
+// refused.
+void TstCaptureStore::defaultParent()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QByteArray saved_runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray saved_tmp = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", saved_runtime);
+        qputenv("TMPDIR", saved_tmp);
+    });
+    qputenv("XDG_RUNTIME_DIR", tmp.path().toLocal8Bit());
+    QCOMPARE(CaptureStore::default_parent(), tmp.path());
+
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", tmp.path().toLocal8Bit());
+    const QString own = tmp.filePath(QStringLiteral("tarnlook-%1").arg(geteuid()));
+    QCOMPARE(CaptureStore::default_parent(), own);
+    const mode_t saved_umask = ::umask(0);
+    const auto restore_umask = qScopeGuard([saved_umask] { ::umask(saved_umask); });
+    {
+        CaptureStore store;
+        QVERIFY2(store.isValid(), qPrintable(store.errorString()));
+        QCOMPARE(QFileInfo(store.folder()).absolutePath(), own);
+        struct stat info = {};
+        QVERIFY(::lstat(QFile::encodeName(own).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+        QVERIFY(::lstat(QFile::encodeName(store.folder()).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
+    }
+    QVERIFY(QDir(own).removeRecursively());
+
+    const QString elsewhere = tmp.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(::mkdir(QFile::encodeName(elsewhere).constData(), 0700) == 0);
+    QVERIFY(QFile::link(elsewhere, own));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("symbolic link")));
+    CaptureStore refused;
+    QVERIFY(!refused.isValid());
+    QVERIFY(QDir(elsewhere).isEmpty());
+}
+
+// Frames of a nanosecond source keep their nanoseconds, next to those of a
+// microsecond source; a save writes nanosecond pcap only when it holds such
+// frames, and tshark reads back every timestamp exactly.
+void TstCaptureStore::nanosecondsKept()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    const QByteArray frame = tcp_frame("t", 1);
+    pcap_pkthdr header = header_for(frame, 1700000000);
+    const auto put = [&](long fraction, CaptureStore::Precision precision) {
+        header.ts.tv_usec = fraction;
+        return store
+                .append(DLT_EN10MB, header, reinterpret_cast<const u_char*>(frame.constData()),
+                        precision)
+                .value_or(-1);
+    };
+    const std::int64_t micro = put(924505, CaptureStore::Precision::Microseconds);
+    const std::int64_t nano = put(924505488, CaptureStore::Precision::Nanoseconds);
+    QVERIFY(micro >= 0 && nano > micro);
+    QCOMPARE(store.read_frame(micro)->nanoseconds, std::int64_t(924505000));
+    QCOMPARE(store.read_frame(nano)->nanoseconds, std::int64_t(924505488));
+    QCOMPARE(store.read_frame(nano)->microseconds, std::int64_t(924505));
+
+    const struct
+    {
+        std::vector<std::int64_t> frames;
+        std::uint32_t magic;
+        QByteArray times;
+    } cases[] = {
+        { { micro }, 0xa1b2c3d4, "1700000000.924505000\n" },
+        { { micro, nano }, 0xa1b23c4d, "1700000000.924505000\n1700000000.924505488\n" },
+    };
+    for (const auto& [frames, magic, times] : cases) {
+        const QString path = dir.filePath(QStringLiteral("saved.pcap"));
+        QString error;
+        QVERIFY2(save_frames(store, frames, path, &error), qPrintable(error));
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        std::uint32_t first = 0;
+        QCOMPARE(saved.read(reinterpret_cast<char*>(&first), 4), qint64(4));
+        QCOMPARE(first, magic);
+        QProcess tshark;
+        tshark.start(QStringLiteral("tshark"),
+                     { QStringLiteral("-r"), path, QStringLiteral("-T"), QStringLiteral("fields"),
+                       QStringLiteral("-e"), QStringLiteral("frame.time_epoch") });
+        QVERIFY(tshark.waitForFinished(60000));
+        QCOMPARE(tshark.readAllStandardOutput(), times);
+    }
+}
+
+// A new file gets what the umask allows; a replaced file keeps its mode and
+// owner; nothing becomes readable to more than before. A link at the target
+// is replaced by a new file; what it points to is not touched.
+void TstCaptureStore::savedModes_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<QString>("old"); // none, own, nobody's, or a link to nobody's
+    QTest::addColumn<int>("oldMode");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("new-umask-077") << 077 << QStringLiteral("none") << 0 << 0600;
+    QTest::newRow("new-umask-022") << 022 << QStringLiteral("none") << 0 << 0644;
+    QTest::newRow("new-umask-027") << 027 << QStringLiteral("none") << 0 << 0640;
+    QTest::newRow("replaced-0600-umask-022") << 022 << QStringLiteral("own") << 0600 << 0600;
+    QTest::newRow("replaced-0640-umask-077") << 077 << QStringLiteral("own") << 0640 << 0640;
+    QTest::newRow("replaced-0604-umask-022") << 022 << QStringLiteral("own") << 0604 << 0604;
+    QTest::newRow("replaced-nobody-0640") << 022 << QStringLiteral("nobody") << 0640 << 0640;
+    QTest::newRow("link-to-nobody-0640") << 077 << QStringLiteral("link") << 0640 << 0600;
+}
+
+void TstCaptureStore::savedModes()
+{
+    QFETCH(int, mask);
+    QFETCH(QString, old);
+    QFETCH(int, oldMode);
+    QFETCH(int, expected);
+    const bool foreign = old == QLatin1String("nobody") || old == QLatin1String("link");
+    if (foreign && geteuid() != 0)
+        QSKIP("gives the old file to nobody, which needs root");
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    const std::int64_t seq = append(store, DLT_EN10MB, tcp_frame("x", 1), 1);
+    QVERIFY(seq >= 0);
+    const QString path = dir.filePath(QStringLiteral("saved.pcap"));
+    const QString linked = dir.filePath(QStringLiteral("linked.pcap"));
+    if (old != QLatin1String("none")) {
+        const QString file = old == QLatin1String("link") ? linked : path;
+        const QByteArray encoded = QFile::encodeName(file);
+        QFile made(file);
+        QVERIFY(made.open(QIODevice::WriteOnly));
+        made.close();
+        QVERIFY(::chmod(encoded.constData(), static_cast<mode_t>(oldMode)) == 0);
+        if (foreign)
+            QVERIFY(::chown(encoded.constData(), 65534, 65534) == 0);
+        if (old == QLatin1String("link"))
+            QVERIFY(QFile::link(linked, path));
+    }
+    const mode_t saved_umask = ::umask(static_cast<mode_t>(mask));
+    const auto restore = qScopeGuard([saved_umask] { ::umask(saved_umask); });
+    QString error;
+    QVERIFY2(save_frames(store, { seq }, path, &error), qPrintable(error));
+    struct stat info = {};
+    QVERIFY(::lstat(QFile::encodeName(path).constData(), &info) == 0);
+    QVERIFY(S_ISREG(info.st_mode));
+    QCOMPARE(int(info.st_mode & 07777), expected);
+    const bool keeps_owner = old == QLatin1String("nobody");
+    QCOMPARE(info.st_uid, keeps_owner ? uid_t(65534) : geteuid());
+    QCOMPARE(info.st_gid, keeps_owner ? gid_t(65534) : getegid());
+    QVERIFY(info.st_size > 24); // the frame is in it
+    if (old == QLatin1String("link"))
+        QCOMPARE(QFileInfo(linked).size(), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(TstCaptureStore)

@@ -29,6 +29,14 @@ QByteArray udp(const QByteArray& payload)
     return ipv4(p);
 }
 
+QByteArray tcp6(const QByteArray& payload, std::uint16_t src_port)
+{
+    Ipv6Packet p;
+    p.payload = payload;
+    p.src_port = src_port;
+    return ipv6(p);
+}
+
 QString hex_field(const QString& line)
 {
     return line.section(QLatin1Char('|'), 7, 7);
@@ -76,6 +84,11 @@ void TstCUpdate::captureFile_data()
     QTest::newRow("cooked-v1") << DLT_LINUX_SLL << cookedV1;
     QTest::newRow("cooked-v2") << DLT_LINUX_SLL2 << cookedV2;
     QTest::newRow("raw-ip") << DLT_RAW << packets;
+    QTest::newRow("ipv4") << DLT_IPV4 << packets;
+    QVector<QByteArray> packets6 = { tcp6("first", 1001), tcp6({}, 1002), tcp6("third", 1003) };
+    QTest::newRow("ipv6") << DLT_IPV6 << packets6;
+    packets6.insert(1, udp("not tcp"));
+    QTest::newRow("raw-ip-both-versions") << DLT_RAW << packets6;
 }
 
 void TstCUpdate::captureFile()

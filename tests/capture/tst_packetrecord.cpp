@@ -68,6 +68,7 @@ private slots:
     void ipv6Address();
     void truncatedAtEveryByte_data();
     void truncatedAtEveryByte();
+    void supportedLinkTypesAreDecoded();
 };
 
 void TstPacketRecord::hexEncode_data()
@@ -548,6 +549,36 @@ void TstPacketRecord::truncatedAtEveryByte()
                  QString::fromLatin1(
                          QByteArray("Hello").left(caplen - payloadAt).toHex().toUpper()));
     }
+}
+
+// Every link type under which the decoder gives a row is one a capture file
+// of may be opened, and the other way round: a TCP segment in each framing
+// the decoder knows, tried under every link type value.
+void TstPacketRecord::supportedLinkTypesAreDecoded()
+{
+    Ipv4Packet v4;
+    v4.payload = "Hello";
+    Ipv6Packet v6;
+    v6.payload = "Hello";
+    const QVector<QByteArray> frames = { ethernet(ipv4(v4)),
+                                         ethernet(ipv6(v6), 0x86DD),
+                                         cooked_v1(ipv4(v4)),
+                                         cooked_v2(ipv6(v6), 0x86DD),
+                                         ipv4(v4),
+                                         ipv6(v6) };
+    int decoded = 0;
+    for (int link_type = 0; link_type < 1024; ++link_type) {
+        bool row = false;
+        for (const QByteArray& frame : frames)
+            row = row || decode(link_type, frame).has_value();
+        decoded += row ? 1 : 0;
+        QVERIFY2(row == link_type_supported(link_type),
+                 qPrintable(QStringLiteral("%1: decoded %2, supported %3")
+                                    .arg(link_type_text(link_type))
+                                    .arg(row)
+                                    .arg(link_type_supported(link_type))));
+    }
+    QCOMPARE(decoded, 6); // Ethernet, cooked v1 and v2, raw, IPv4, IPv6
 }
 
 QTEST_APPLESS_MAIN(TstPacketRecord)
