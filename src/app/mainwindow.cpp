@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QStatusBar>
 #include <QTableWidgetItem>
 #include <QTextStream>
 #include <QTimer>
@@ -31,6 +32,7 @@
 #include "hexwindow.h"
 #include "packetrecord.h"
 #include "packetrows.h"
+#include "pcapfilter.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
 #include "resourcefloors.h"
@@ -162,6 +164,22 @@ QByteArray up_to_first_zero(const QByteArray& bytes)
     return zero < 0 ? bytes : bytes.left(zero);
 }
 
+// A remembered capture filter that libpcap no longer takes was left off at
+// start: said in the status bar, where it does not stop the user, while the
+// filter form shows the reason beside the expression.
+void tell_refused_capture_filter(QMainWindow& window, const QString& expression)
+{
+    const std::optional<QString> reason = capture_filter_error(expression);
+    QString text = MainWindow::tr("上次的捕获过滤表达式已无法使用,已关闭: %1").arg(expression);
+    if (reason)
+        text += QStringLiteral(" (") + *reason + QLatin1Char(')');
+    QStatusBar* bar = window.statusBar();
+    bar->showMessage(text);
+    // A window of fixed size makes room for the bar below its widgets.
+    if (window.minimumHeight() == window.maximumHeight())
+        window.setFixedHeight(window.height() + bar->sizeHint().height());
+}
+
 QString length_text(int length)
 {
     return MainWindow::tr("长度:") + QString::number(length);
@@ -193,7 +211,7 @@ MainWindow::MainWindow(QWidget* parent)
     g_filter_form = new FitWid(this);
     g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
-    settings->attach(*g_filter_form);
+    const std::optional<QString> refused_filter = settings->attach(*g_filter_form);
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     // The form's widgets sit at fixed places below the menu bar, whose
     // height follows the font and the theme: the window keeps its size
@@ -203,6 +221,8 @@ MainWindow::MainWindow(QWidget* parent)
          ui->centralwidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         bottom = std::max(bottom, widget->geometry().bottom() + 1);
     setFixedSize(width(), std::max(height(), menuBar()->sizeHint().height() + bottom + kFormMargin));
+    if (refused_filter)
+        tell_refused_capture_filter(*this, *refused_filter);
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
     // A payload is one long line without word breaks; looking for them
