@@ -675,6 +675,10 @@ The table holds %2 rows.</translation>
         <source>上次的捕获过滤表达式已无法使用,已关闭: %1</source>
         <translation>The capture filter remembered from last time no longer works and was turned off: %1</translation>
     </message>
+    <message>
+        <source>%1: %2 帧, 显示 %3 行</source>
+        <translation>%1: %2 frames, %3 rows shown</translation>
+    </message>
 </context>
 <context>
     <name>QHexDocument</name>

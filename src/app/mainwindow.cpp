@@ -460,6 +460,18 @@ bool MainWindow::open_capture_file(const QString& path)
     });
     connect(capture, &QThread::finished, progress, &QObject::deleteLater);
     progress->start();
+    // Once read, the title says how much of the file the filters let
+    // through, so that a file that adds no rows says why. After the stopped
+    // state is shown; skipped when the file could not be read at all or a
+    // later capture is already in charge.
+    connect(capture, &QThread::finished, this,
+            [this, read = QPointer<CUpdate>(capture), first_row, name] {
+                const std::int64_t frames = read ? read->frames_read.load() : -1;
+                if (frames < 0 || g_capture_thread != nullptr)
+                    return;
+                const int rows = std::max(0, m_rows->count() - first_row);
+                setWindowTitle(tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
+            });
     return true;
 }
 

@@ -189,6 +189,7 @@ void CUpdate::run()
         }
     }
     pcap_handle = handle;
+    frames_read = 0;
     m_link_type = pcap_datalink(handle);
     // A capture file's, else null: the capture program's stream is live.
     FILE* file = helper ? nullptr : pcap_file(handle);
@@ -223,6 +224,7 @@ void CUpdate::run()
             if (result == 1) {
                 if (stop_flag.load())
                     break;
+                frames_read.fetch_add(1, std::memory_order_relaxed);
                 parse_packet(header, data);
             } else if (result == 0) {
                 turns = kTurnsPerClockLook - 1; // look at the clock next turn
