@@ -157,11 +157,23 @@ QByteArray decode_hex_text(const QString& hex)
     return area;
 }
 
-// The payload's text: its bytes up to the first zero byte.
-QByteArray up_to_first_zero(const QByteArray& bytes)
+// The payload's text as the text pane shows it: every byte, a control
+// character other than tab and line breaks as '.', as the hex window's text
+// column shows it, so that a zero byte neither ends the text nor hides.
+// Decoded with the sizes given: Qt 5 reads a QByteArray as text only up to
+// its first zero byte.
+enum class Encoding { Utf8, Local8Bit };
+QString payload_text(const QByteArray& bytes, Encoding encoding)
 {
-    const int zero = bytes.indexOf('\0');
-    return zero < 0 ? bytes : bytes.left(zero);
+    QString text = encoding == Encoding::Utf8
+            ? QString::fromUtf8(bytes.constData(), bytes.size())
+            : QString::fromLocal8Bit(bytes.constData(), bytes.size());
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || u == 0x7F)
+            c = QLatin1Char('.');
+    }
+    return text;
 }
 
 // A remembered capture filter that libpcap no longer takes was left off at
@@ -537,7 +549,7 @@ void MainWindow::on_tableWidget_2_itemClicked(QTableWidgetItem* item)
     const QString hex = item->text();
     // Plain text throughout: a payload that looks like markup shows its source.
     ui->textEdit_2->setPlainText(hex);
-    const QString text = QString::fromUtf8(up_to_first_zero(decode_hex_text(hex)));
+    const QString text = payload_text(decode_hex_text(hex), Encoding::Utf8);
     ui->textEdit->setPlainText(text);
     ui->label_2->setText(length_text(hex.size() / 2));
     ui->label_3->setText(length_text(text.size()));
@@ -563,13 +575,13 @@ void MainWindow::on_pushButton_8_clicked()
 void MainWindow::on_pushButton_4_clicked()
 {
     const QByteArray bytes = decode_hex_text(ui->textEdit_2->toPlainText());
-    ui->textEdit->setPlainText(QString::fromLocal8Bit(up_to_first_zero(bytes)));
+    ui->textEdit->setPlainText(payload_text(bytes, Encoding::Local8Bit));
 }
 
 void MainWindow::on_pushButton_5_clicked()
 {
     const QByteArray bytes = decode_hex_text(ui->textEdit_2->toPlainText());
-    ui->textEdit->setPlainText(QString::fromUtf8(up_to_first_zero(bytes)));
+    ui->textEdit->setPlainText(payload_text(bytes, Encoding::Utf8));
 }
 
 void MainWindow::on_pushButton_9_clicked()

@@ -666,10 +666,23 @@ void TstMainWindow::payloadOfClickedHexCell_data()
     QTest::newRow("hello") << hex_of("Hello") << "Hello"
                            << "长度:5"
                            << "长度:5";
-    QTest::newRow("zero-ends-text") << "410042"
-                                    << "A"
-                                    << "长度:3"
-                                    << "长度:1";
+    // Every byte is shown, a control byte as a dot, as the hex window's
+    // text column shows it; tabs and line breaks stay what they are.
+    QTest::newRow("zero-inside") << "410042"
+                                 << "A.B"
+                                 << "长度:3"
+                                 << "长度:3";
+    QTest::newRow("zero-after-three-of-eighteen")
+            << hex_of(QByteArray("ABC\0DEFGHIJKLMNOPQ", 18)) << "ABC.DEFGHIJKLMNOPQ"
+            << "长度:18"
+            << "长度:18";
+    QTest::newRow("trailing-zeros") << "41000000"
+                                    << "A..."
+                                    << "长度:4"
+                                    << "长度:4";
+    QTest::newRow("control-bytes") << hex_of("\x01\x1B[0m\x7F\t|\n") << "..[0m.\t|\n"
+                                   << "长度:9"
+                                   << "长度:9";
     QTest::newRow("cjk") << "E4BDA0"
                          << "你"
                          << "长度:3"
@@ -744,9 +757,9 @@ void TstMainWindow::decodeButtons_data()
 {
     QTest::addColumn<QString>("hex");
     QTest::addColumn<QString>("text");
-    QTest::newRow("initial-16") << QString() << QStringLiteral("\x16");
+    QTest::newRow("initial-16") << QString() << QStringLiteral(".");
     QTest::newRow("ascii") << hex_of("Hi there") << QStringLiteral("Hi there");
-    QTest::newRow("zero-ends-text") << QStringLiteral("48690048") << QStringLiteral("Hi");
+    QTest::newRow("zero-inside") << QStringLiteral("48690048") << QStringLiteral("Hi.H");
     QTest::newRow("odd-digit-count") << QStringLiteral("4869A") << QStringLiteral("Hi");
     QTest::newRow("empty") << QStringLiteral("") << QString();
     QTest::newRow("line-breaks-and-tabs")
