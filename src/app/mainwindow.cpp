@@ -266,6 +266,16 @@ MainWindow::MainWindow(QWidget* parent)
             save_capture_file(path);
     });
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    // A hex cell made current from the keyboard shows its payload as a click
+    // does. A click makes its cell current on the press and shows it through
+    // its own slot on the release: not twice.
+    connect(ui->tableWidget_2, &QTableWidget::currentCellChanged, this,
+            [this](int row, int column) {
+                if (column != kHexColumn || QApplication::mouseButtons() != Qt::NoButton)
+                    return;
+                if (QTableWidgetItem* item = ui->tableWidget_2->item(row, column))
+                    on_tableWidget_2_itemClicked(item);
+            });
 
     QString reason;
     if (!list_adapters(*ui->comboBox, &reason)) {

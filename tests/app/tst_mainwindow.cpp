@@ -175,6 +175,7 @@ private slots:
     void filterAppliesFromNextCapture();
     void payloadOfClickedHexCell_data();
     void payloadOfClickedHexCell();
+    void keyboardShowsPayload();
     void otherCellsChangeNothing();
     void decodeButtons_data();
     void decodeButtons();
@@ -729,6 +730,53 @@ void TstMainWindow::payloadOfClickedHexCell()
     QCOMPARE(child<QTextEdit>(window, "textEdit")->toPlainText(), text);
     QCOMPARE(child<QLabel>(window, "label_2")->text(), bytesLabel);
     QCOMPARE(child<QLabel>(window, "label_3")->text(), textLabel);
+}
+
+void TstMainWindow::keyboardShowsPayload()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList payloads
+            = { QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third") };
+    for (const QString& payload : payloads)
+        window.show_data_UI(QStringLiteral("09:03:05|TCP|1.1.1.1|80|2.2.2.2|81|%1|%2")
+                                    .arg(payload.size())
+                                    .arg(hex_of(payload.toLatin1())));
+    auto* table = child<QTableWidget>(window, "tableWidget_2");
+    const auto* text = child<QTextEdit>(window, "textEdit");
+    const auto* hex = child<QTextEdit>(window, "textEdit_2");
+    const auto* bytes = child<QLabel>(window, "label_2");
+    auto shows = [&](int row) {
+        const QString payload = payloads.at(row);
+        return text->toPlainText() == payload && hex->toPlainText() == hex_of(payload.toLatin1())
+                && bytes->text() == QStringLiteral("长度:%1").arg(payload.size());
+    };
+
+    click_cell(*table, 0, 7);
+    QVERIFY(shows(0));
+    QTest::keyClick(table, Qt::Key_Down);
+    QVERIFY(shows(1));
+    QTest::keyClick(table, Qt::Key_PageDown); // to the last row
+    QVERIFY(shows(2));
+    QTest::keyClick(table, Qt::Key_Up);
+    QVERIFY(shows(1));
+    // Another column shows nothing new; back in the hex column it does.
+    QTest::keyClick(table, Qt::Key_Left);
+    QTest::keyClick(table, Qt::Key_Up);
+    QVERIFY(shows(1));
+    QTest::keyClick(table, Qt::Key_Right);
+    QVERIFY(shows(0));
+    table->setCurrentCell(2, 7);
+    QVERIFY(shows(2));
+
+    // A click, through the window as the system delivers it, shows once.
+    QSignalSpy shown(hex, &QTextEdit::textChanged);
+    const QRect cell = table->visualRect(table->model()->index(1, 7));
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      table->viewport()->mapTo(&window, cell.center()));
+    QVERIFY(shows(1));
+    QCOMPARE(shown.count(), 1);
 }
 
 void TstMainWindow::otherCellsChangeNothing()
