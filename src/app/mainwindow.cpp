@@ -187,9 +187,12 @@ void tell_refused_capture_filter(QMainWindow& window, const QString& expression)
         text += QStringLiteral(" (") + *reason + QLatin1Char(')');
     QStatusBar* bar = window.statusBar();
     bar->showMessage(text);
-    // A window of fixed size makes room for the bar below its widgets.
-    if (window.minimumHeight() == window.maximumHeight())
+    // A window of fixed size makes room for the bar below its widgets, and
+    // offers no grip to resize it.
+    if (window.minimumHeight() == window.maximumHeight()) {
+        bar->setSizeGripEnabled(false);
         window.setFixedHeight(window.height() + bar->sizeHint().height());
+    }
 }
 
 QString length_text(int length)
