@@ -671,6 +671,14 @@ The table holds %2 rows.</translation>
         <translation>The interfaces of this pcapng file use different link types; it can be read only this far: %1
 The table holds %2 rows.</translation>
     </message>
+    <message>
+        <source>上次的捕获过滤表达式已无法使用,已关闭: %1</source>
+        <translation>The capture filter remembered from last time no longer works and was turned off: %1</translation>
+    </message>
+    <message>
+        <source>%1: %2 帧, 显示 %3 行</source>
+        <translation>%1: %2 frames, %3 rows shown</translation>
+    </message>
 </context>
 <context>
     <name>QHexDocument</name>

@@ -95,8 +95,9 @@ void AppSettings::set_adapter(const QString& name)
     write(kAdapterKey, name);
 }
 
-void AppSettings::attach(FitWid& form)
+std::optional<QString> AppSettings::attach(FitWid& form)
 {
+    std::optional<QString> refused;
     for (const FilterRow& row : kFilterRows) {
         auto* box = form.findChild<QCheckBox*>(QLatin1String(row.box));
         auto* field = form.findChild<QLineEdit*>(QLatin1String(row.field));
@@ -108,15 +109,26 @@ void AppSettings::attach(FitWid& form)
         if (!box->isChecked()) {
             if (const std::optional<QString> typed = text(text_key(row)))
                 field->setText(*typed);
-            if (const std::optional<bool> checked = flag(enabled_key(row)))
+            if (const std::optional<bool> checked = flag(enabled_key(row))) {
                 box->setChecked(*checked); // the form's slot reads the text now
+                // The form refused the tick (a capture filter that no longer
+                // compiles): remembered as shown.
+                if (*checked && !box->isChecked()) {
+                    write(enabled_key(row), false);
+                    refused = field->text();
+                }
+            }
         }
 
+        // The box as it ends up, not as the signal has it: the form unticks
+        // a refused tick while the tick's signal is still being delivered,
+        // so the untick reaches this write first and the stale tick last.
         connect(box, &QCheckBox::toggled, this,
-                [this, key = enabled_key(row)](bool checked) { write(key, checked); });
+                [this, box, key = enabled_key(row)] { write(key, box->isChecked()); });
         connect(field, &QLineEdit::textChanged, this,
                 [this, key = text_key(row)](const QString& typed) { write(key, typed); });
     }
+    return refused;
 }
 
 std::optional<QVariant> AppSettings::stored(const QString& key) const

@@ -41,8 +41,11 @@ public:
     // Shows the remembered texts and check boxes in the form, texts first, so
     // that the form's own slots put the same switches and lists into
     // g_filter_settings as a user toggling the boxes would. From then on
-    // every change of a box or a text in the form is remembered.
-    void attach(FitWid& form);
+    // every change of a box or a text in the form is remembered. A box the
+    // form refuses to tick (a capture filter that no longer compiles) stays
+    // unticked and is remembered so; its text is returned, for the user to be
+    // told. Nothing: every remembered tick was taken.
+    [[nodiscard]] std::optional<QString> attach(FitWid& form);
 
 private:
     std::optional<QVariant> stored(const QString& key) const;

@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QStatusBar>
 #include <QTableWidgetItem>
 #include <QTextStream>
 #include <QTimer>
@@ -31,6 +32,7 @@
 #include "hexwindow.h"
 #include "packetrecord.h"
 #include "packetrows.h"
+#include "pcapfilter.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
 #include "resourcefloors.h"
@@ -155,11 +157,42 @@ QByteArray decode_hex_text(const QString& hex)
     return area;
 }
 
-// The payload's text: its bytes up to the first zero byte.
-QByteArray up_to_first_zero(const QByteArray& bytes)
+// The payload's text as the text pane shows it: every byte, a control
+// character other than tab and line breaks as '.', as the hex window's text
+// column shows it, so that a zero byte neither ends the text nor hides.
+// Decoded with the sizes given: Qt 5 reads a QByteArray as text only up to
+// its first zero byte.
+enum class Encoding { Utf8, Local8Bit };
+QString payload_text(const QByteArray& bytes, Encoding encoding)
 {
-    const int zero = bytes.indexOf('\0');
-    return zero < 0 ? bytes : bytes.left(zero);
+    QString text = encoding == Encoding::Utf8
+            ? QString::fromUtf8(bytes.constData(), bytes.size())
+            : QString::fromLocal8Bit(bytes.constData(), bytes.size());
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || u == 0x7F)
+            c = QLatin1Char('.');
+    }
+    return text;
+}
+
+// A remembered capture filter that libpcap no longer takes was left off at
+// start: said in the status bar, where it does not stop the user, while the
+// filter form shows the reason beside the expression.
+void tell_refused_capture_filter(QMainWindow& window, const QString& expression)
+{
+    const std::optional<QString> reason = capture_filter_error(expression);
+    QString text = MainWindow::tr("上次的捕获过滤表达式已无法使用,已关闭: %1").arg(expression);
+    if (reason)
+        text += QStringLiteral(" (") + *reason + QLatin1Char(')');
+    QStatusBar* bar = window.statusBar();
+    bar->showMessage(text);
+    // A window of fixed size makes room for the bar below its widgets, and
+    // offers no grip to resize it.
+    if (window.minimumHeight() == window.maximumHeight()) {
+        bar->setSizeGripEnabled(false);
+        window.setFixedHeight(window.height() + bar->sizeHint().height());
+    }
 }
 
 QString length_text(int length)
@@ -193,7 +226,7 @@ MainWindow::MainWindow(QWidget* parent)
     g_filter_form = new FitWid(this);
     g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
-    settings->attach(*g_filter_form);
+    const std::optional<QString> refused_filter = settings->attach(*g_filter_form);
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     // The form's widgets sit at fixed places below the menu bar, whose
     // height follows the font and the theme: the window keeps its size
@@ -203,6 +236,8 @@ MainWindow::MainWindow(QWidget* parent)
          ui->centralwidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         bottom = std::max(bottom, widget->geometry().bottom() + 1);
     setFixedSize(width(), std::max(height(), menuBar()->sizeHint().height() + bottom + kFormMargin));
+    if (refused_filter)
+        tell_refused_capture_filter(*this, *refused_filter);
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
     // A payload is one long line without word breaks; looking for them
@@ -234,6 +269,16 @@ MainWindow::MainWindow(QWidget* parent)
             save_capture_file(path);
     });
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    // A hex cell made current from the keyboard shows its payload as a click
+    // does. A click makes its cell current on the press and shows it through
+    // its own slot on the release: not twice.
+    connect(ui->tableWidget_2, &QTableWidget::currentCellChanged, this,
+            [this](int row, int column) {
+                if (column != kHexColumn || QApplication::mouseButtons() != Qt::NoButton)
+                    return;
+                if (QTableWidgetItem* item = ui->tableWidget_2->item(row, column))
+                    on_tableWidget_2_itemClicked(item);
+            });
 
     QString reason;
     if (!list_adapters(*ui->comboBox, &reason)) {
@@ -440,6 +485,18 @@ bool MainWindow::open_capture_file(const QString& path)
     });
     connect(capture, &QThread::finished, progress, &QObject::deleteLater);
     progress->start();
+    // Once read, the title says how much of the file the filters let
+    // through, so that a file that adds no rows says why. After the stopped
+    // state is shown; skipped when the file could not be read at all or a
+    // later capture is already in charge.
+    connect(capture, &QThread::finished, this,
+            [this, read = QPointer<CUpdate>(capture), first_row, name] {
+                const std::int64_t frames = read ? read->frames_read.load() : -1;
+                if (frames < 0 || g_capture_thread != nullptr)
+                    return;
+                const int rows = std::max(0, m_rows->count() - first_row);
+                setWindowTitle(tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
+            });
     return true;
 }
 
@@ -505,7 +562,7 @@ void MainWindow::on_tableWidget_2_itemClicked(QTableWidgetItem* item)
     const QString hex = item->text();
     // Plain text throughout: a payload that looks like markup shows its source.
     ui->textEdit_2->setPlainText(hex);
-    const QString text = QString::fromUtf8(up_to_first_zero(decode_hex_text(hex)));
+    const QString text = payload_text(decode_hex_text(hex), Encoding::Utf8);
     ui->textEdit->setPlainText(text);
     ui->label_2->setText(length_text(hex.size() / 2));
     ui->label_3->setText(length_text(text.size()));
@@ -531,13 +588,13 @@ void MainWindow::on_pushButton_8_clicked()
 void MainWindow::on_pushButton_4_clicked()
 {
     const QByteArray bytes = decode_hex_text(ui->textEdit_2->toPlainText());
-    ui->textEdit->setPlainText(QString::fromLocal8Bit(up_to_first_zero(bytes)));
+    ui->textEdit->setPlainText(payload_text(bytes, Encoding::Local8Bit));
 }
 
 void MainWindow::on_pushButton_5_clicked()
 {
     const QByteArray bytes = decode_hex_text(ui->textEdit_2->toPlainText());
-    ui->textEdit->setPlainText(QString::fromUtf8(up_to_first_zero(bytes)));
+    ui->textEdit->setPlainText(payload_text(bytes, Encoding::Utf8));
 }
 
 void MainWindow::on_pushButton_9_clicked()

@@ -21,8 +21,20 @@ CaptureFilterRow::CaptureFilterRow(QCheckBox* box, QLineEdit* field, QLabel* err
     m_error->setTextFormat(Qt::PlainText);
     m_error->hide();
     connect(m_box, &QCheckBox::toggled, this, &CaptureFilterRow::toggled);
-    // The reason stays until the expression changes.
-    connect(m_field, &QLineEdit::textEdited, m_error, &QLabel::hide);
+    // While ticked, the expression in force is the one shown. It is checked
+    // when the user is done with it rather than at every key: an expression
+    // that names a host asks the resolver. One that fails stays ticked with
+    // the reason beside it, so that the next start refuses it aloud instead
+    // of capturing unfiltered. A reason stays until the expression changes.
+    connect(m_field, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_error->hide();
+        if (m_box->isChecked())
+            g_filter_settings.capture_filter = text;
+    });
+    connect(m_field, &QLineEdit::editingFinished, this, [this] {
+        if (m_box->isChecked())
+            show_error(capture_filter_error(m_field->text()));
+    });
 }
 
 void CaptureFilterRow::preset(const QString& expression)
@@ -38,14 +50,20 @@ void CaptureFilterRow::preset(const QString& expression)
 void CaptureFilterRow::toggled(bool on)
 {
     if (on) {
-        if (const std::optional<QString> reason = capture_filter_error(m_field->text())) {
-            m_error->setText(tr("捕获过滤表达式有误：%1").arg(*reason));
-            m_error->show();
+        const std::optional<QString> reason = capture_filter_error(m_field->text());
+        show_error(reason);
+        if (reason) {
             m_box->setChecked(false); // writes the settings, switched off
             return;
         }
-        m_error->hide();
     }
     g_filter_settings.capture_filter_on = m_box->isChecked();
     g_filter_settings.capture_filter = m_field->text();
+}
+
+void CaptureFilterRow::show_error(const std::optional<QString>& reason)
+{
+    if (reason)
+        m_error->setText(tr("捕获过滤表达式有误：%1").arg(*reason));
+    m_error->setVisible(reason.has_value());
 }

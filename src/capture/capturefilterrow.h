@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
+
 #include <QObject>
+#include <QString>
 
 class QCheckBox;
 class QLabel;
@@ -10,8 +13,10 @@ class QLineEdit;
 // expression against Ethernet at once. An expression that libpcap rejects
 // leaves the box unticked and shows libpcap's reason in the error label;
 // otherwise the switch and the expression go into g_filter_settings, which
-// the next capture started copies. Unticking writes them too, with the
-// switch off. Owned by the check box.
+// the next capture started copies. While the box is ticked the expression
+// follows the field as it is edited, and is checked again when the edit is
+// finished. Unticking writes them too, with the switch off. Owned by the
+// check box.
 class CaptureFilterRow : public QObject
 {
     Q_OBJECT
@@ -26,6 +31,8 @@ public:
 
 private:
     void toggled(bool on);
+    // Shows libpcap's reason beside the field, or hides it for none.
+    void show_error(const std::optional<QString>& reason);
 
     QCheckBox* m_box;
     QLineEdit* m_field;

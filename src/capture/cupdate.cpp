@@ -195,6 +195,7 @@ void CUpdate::run()
         }
     }
     pcap_handle = handle;
+    frames_read = 0;
     m_link_type = pcap_datalink(handle);
     m_nanoseconds = pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_NANO;
     // A capture file's, else null: the capture program's stream is live.
@@ -230,6 +231,7 @@ void CUpdate::run()
             if (result == 1) {
                 if (stop_flag.load())
                     break;
+                frames_read.fetch_add(1, std::memory_order_relaxed);
                 parse_packet(header, data);
             } else if (result == 0) {
                 turns = kTurnsPerClockLook - 1; // look at the clock next turn

@@ -68,6 +68,11 @@ public:
     // How far into a capture file the capture has read, in bytes; -1 for a
     // live source.
     std::atomic<std::int64_t> file_position { -1 };
+    // Frames read from the source, whether or not they made a line that
+    // passed the filter (those the capture filter keeps out are never read);
+    // -1 until the source is open and its capture filter applied, so -1 once
+    // finished means the capture never started.
+    std::atomic<std::int64_t> frames_read { -1 };
 
     // The store's number for the frame of the oldest line emitted and not yet
     // taken, or nothing when that line has no stored frame (or no line

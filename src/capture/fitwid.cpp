@@ -1,5 +1,6 @@
 #include "fitwid.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
@@ -34,6 +35,27 @@ FitWid::FitWid(QWidget* parent)
     new ListFieldMarker(ui->lineEdit_4, ListKind::Addresses);
     new ListFieldMarker(ui->lineEdit_5, ListKind::Ports);
 
+    // While a box is ticked its list follows the text as it is edited: what
+    // the form shows is what the next capture applies.
+    using Toggled = void (FitWid::*)(int);
+    const struct
+    {
+        QCheckBox* box;
+        QLineEdit* field;
+        Toggled toggled;
+    } lists[] = {
+        { ui->checkBox, ui->lineEdit, &FitWid::on_checkBox_stateChanged },
+        { ui->checkBox_2, ui->lineEdit_2, &FitWid::on_checkBox_2_stateChanged },
+        { ui->checkBox_4, ui->lineEdit_4, &FitWid::on_checkBox_4_stateChanged },
+        { ui->checkBox_5, ui->lineEdit_5, &FitWid::on_checkBox_5_stateChanged },
+    };
+    for (const auto& list : lists) {
+        connect(list.field, &QLineEdit::textChanged, this, [this, list] {
+            if (list.box->isChecked())
+                (this->*list.toggled)(Qt::Checked);
+        });
+    }
+
     // Owned by its check box.
     auto* capture_filter = new CaptureFilterRow(ui->checkBox_6, ui->lineEdit_6, ui->label);
     // In a remote session the capture starts by leaving out the session's
@@ -50,7 +72,7 @@ FitWid::~FitWid()
 }
 
 // Each switch slot reads the box itself, then takes the list from the text as
-// it stands now; editing the text later changes nothing until the box toggles.
+// it stands now; the text's edits follow while the box stays ticked.
 
 void FitWid::on_checkBox_stateChanged(int /*arg1*/)
 {

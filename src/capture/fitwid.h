@@ -7,7 +7,8 @@ class FitWid;
 }
 
 // The filter options window. Toggling a row's check box writes that row's
-// switch and list (its text split on "|") into g_filter_settings; the next
+// switch and list (its text split on "|") into g_filter_settings, and while
+// the box is ticked the list follows the text as it is edited; the next
 // capture started copies them. The capture filter row takes a libpcap
 // expression, checked when its box is ticked; in a remote session it starts
 // ticked with an expression that leaves out the session's own traffic.

@@ -3,11 +3,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QtTest>
 
 #include "filtersettings.h"
@@ -75,7 +77,8 @@ private slots:
     void cleanup();
     void restartKeepsChoices_data();
     void restartKeepsChoices();
-    void editedListAppliesFromNextStart();
+    void editedListApplies();
+    void refusedCaptureFilterRememberedOff();
     void captureFilterRemembered_data();
     void captureFilterRemembered();
     void badFileGivesDefaults_data();
@@ -153,21 +156,61 @@ void TstAppSettings::restartKeepsChoices()
     QVERIFY(g_filter_settings == chosen);
 }
 
-void TstAppSettings::editedListAppliesFromNextStart()
+void TstAppSettings::editedListApplies()
 {
     {
         MainWindow window;
         QTest::mouseClick(child<QCheckBox>(*g_filter_form, "checkBox_4"), Qt::LeftButton);
-        // Edited while the box stays checked: not in force during this run.
+        // Edited while the box stays checked: in force at once.
         child<QLineEdit>(*g_filter_form, "lineEdit_4")->setText(QStringLiteral("10.0.0.1"));
-        QCOMPARE(g_filter_settings.exclude_ips,
-                 QStringList({ QStringLiteral("127.0.1.1"), QStringLiteral("192.168.0.1.1") }));
+        QCOMPARE(g_filter_settings.exclude_ips, QStringList({ QStringLiteral("10.0.0.1") }));
     }
     g_filter_settings = FilterSettings();
     touch_settings_file();
     MainWindow window;
     QVERIFY(g_filter_settings.exclude_ip_enabled);
     QCOMPARE(g_filter_settings.exclude_ips, QStringList({ QStringLiteral("10.0.0.1") }));
+}
+
+void TstAppSettings::refusedCaptureFilterRememberedOff()
+{
+    const QString enabledKey = QStringLiteral("filter/capture_filter/enabled");
+    const QByteArray bad = "tcp prot 80";
+    {
+        // Refused when ticked: unticked on screen and in the file.
+        MainWindow window;
+        child<QLineEdit>(*g_filter_form, "lineEdit_6")->setText(QString::fromLatin1(bad));
+        QTest::mouseClick(child<QCheckBox>(*g_filter_form, "checkBox_6"), Qt::LeftButton);
+        QVERIFY(!child<QCheckBox>(*g_filter_form, "checkBox_6")->isChecked());
+        QCOMPARE(QSettings().value(enabledKey).toString(), QStringLiteral("false"));
+        QVERIFY(window.statusBar()->currentMessage().isEmpty());
+    }
+
+    // Remembered ticked, say by a libpcap that took it: left off at start,
+    // and the user is told in the window and in the form.
+    g_filter_settings = FilterSettings();
+    write_settings_file("[filter]\ncapture_filter\\enabled=true\ncapture_filter\\text=" + bad
+                        + '\n');
+    touch_settings_file();
+    MainWindow window;
+    QVERIFY(!child<QCheckBox>(*g_filter_form, "checkBox_6")->isChecked());
+    QVERIFY(!g_filter_settings.capture_filter_on);
+    const QString told = window.statusBar()->currentMessage();
+    QVERIFY2(told.contains(QStringLiteral("上次的捕获过滤表达式已无法使用"))
+                     && told.contains(QString::fromLatin1(bad))
+                     && told.contains(QLatin1String("syntax error")),
+             qPrintable(told));
+    auto* reason = child<QLabel>(*g_filter_form, "label");
+    QVERIFY(reason->isVisibleTo(g_filter_form));
+    QVERIFY2(reason->text().contains(QLatin1String("syntax error")), qPrintable(reason->text()));
+    QCOMPARE(QSettings().value(enabledKey).toString(), QStringLiteral("false"));
+    // Nothing of the window is pushed out of sight by the notice.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QWidget* central = window.centralWidget();
+    for (const QWidget* widget :
+         central->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        QVERIFY2(central->rect().contains(widget->geometry()), qPrintable(widget->objectName()));
 }
 
 void TstAppSettings::captureFilterRemembered_data()

@@ -18,6 +18,7 @@
 
 #include "capturestore.h"
 #include "cupdate.h"
+#include "filtersettings.h"
 #include "fitwid.h"
 #include "mainwindow.h"
 #include "resourcefloors.h"
@@ -148,6 +149,8 @@ private slots:
     void fileMenu();
     void openGivesCaptureRows_data();
     void openGivesCaptureRows();
+    void titleCountsFramesAndRows_data();
+    void titleCountsFramesAndRows();
     void badFiles_data();
     void badFiles();
     void pcapngOfTwoLinkTypes();
@@ -225,8 +228,41 @@ void TstCaptureFiles::openGivesCaptureRows()
     MainWindow window;
     QVERIFY(open_and_wait(window, written));
     QCOMPARE(rows_of(window), rows_of(captured));
-    QCOMPARE(window.windowTitle(), QStringLiteral("停止捕获"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("tshark.%1: 5 帧, 显示 4 行").arg(format));
     QVERIFY(window.findChild<QAction*>(QStringLiteral("actionOpen"))->isEnabled());
+}
+
+void TstCaptureFiles::titleCountsFramesAndRows_data()
+{
+    QTest::addColumn<bool>("ipsOn");
+    QTest::addColumn<QStringList>("ips");
+    QTest::addColumn<int>("rows");
+    // Five frames, one of them UDP; the TCP ones go from 192.168.0.1.
+    QTest::newRow("no-filter") << false << QStringList() << 4;
+    QTest::newRow("include-matching-nothing") << true << QStringList { "10.9.9.9" } << 0;
+    QTest::newRow("include-matching-all") << true << QStringList { "192.168.0.1" } << 4;
+}
+
+void TstCaptureFiles::titleCountsFramesAndRows()
+{
+    QFETCH(bool, ipsOn);
+    QFETCH(QStringList, ips);
+    QFETCH(int, rows);
+    const auto restore = qScopeGuard([saved = g_filter_settings] { g_filter_settings = saved; });
+    g_filter_settings = FilterSettings();
+    g_filter_settings.include_ip_enabled = ipsOn;
+    g_filter_settings.include_ips = ips;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("http.pcap"));
+    const QVector<QByteArray> frames = sample_frames();
+    QVERIFY(write_capture(path, DLT_EN10MB, frames));
+
+    MainWindow window;
+    QVERIFY(open_and_wait(window, path));
+    QCOMPARE(table_of(window)->rowCount(), rows);
+    QCOMPARE(window.windowTitle(),
+             QStringLiteral("http.pcap: %1 帧, 显示 %2 行").arg(frames.size()).arg(rows));
 }
 
 void TstCaptureFiles::badFiles_data()
@@ -544,7 +580,8 @@ void TstCaptureFiles::floorStopsCapture()
                      && catcher.texts.first().contains(QStringLiteral("4 行")),
              qPrintable(catcher.texts.first()));
     QCOMPARE(table_of(window)->rowCount(), 4);
-    QCOMPARE(window.windowTitle(), QStringLiteral("停止捕获"));
+    // Stopped before its first frame.
+    QCOMPARE(window.windowTitle(), QStringLiteral("in.pcap: 0 帧, 显示 0 行"));
     QVERIFY(window.save_capture_file(dir.filePath(QStringLiteral("kept.pcap"))));
 }
 

@@ -175,6 +175,7 @@ private slots:
     void filterAppliesFromNextCapture();
     void payloadOfClickedHexCell_data();
     void payloadOfClickedHexCell();
+    void keyboardShowsPayload();
     void otherCellsChangeNothing();
     void decodeButtons_data();
     void decodeButtons();
@@ -597,7 +598,8 @@ void TstMainWindow::filterButtonShowsForm()
 {
     MainWindow window;
     QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-    QVERIFY(g_filter_form != nullptr);
+    if (g_filter_form == nullptr)
+        QFAIL("The window made no filter form");
     QVERIFY(g_filter_form->isHidden());
     QVERIFY(g_filter_form->isWindow());
     QTest::mouseClick(button(window, "pushButton_3"), Qt::LeftButton);
@@ -666,10 +668,23 @@ void TstMainWindow::payloadOfClickedHexCell_data()
     QTest::newRow("hello") << hex_of("Hello") << "Hello"
                            << "长度:5"
                            << "长度:5";
-    QTest::newRow("zero-ends-text") << "410042"
-                                    << "A"
-                                    << "长度:3"
-                                    << "长度:1";
+    // Every byte is shown, a control byte as a dot, as the hex window's
+    // text column shows it; tabs and line breaks stay what they are.
+    QTest::newRow("zero-inside") << "410042"
+                                 << "A.B"
+                                 << "长度:3"
+                                 << "长度:3";
+    QTest::newRow("zero-after-three-of-eighteen")
+            << hex_of(QByteArray("ABC\0DEFGHIJKLMNOPQ", 18)) << "ABC.DEFGHIJKLMNOPQ"
+            << "长度:18"
+            << "长度:18";
+    QTest::newRow("trailing-zeros") << "41000000"
+                                    << "A..."
+                                    << "长度:4"
+                                    << "长度:4";
+    QTest::newRow("control-bytes") << hex_of("\x01\x1B[0m\x7F\t|\n") << "..[0m.\t|\n"
+                                   << "长度:9"
+                                   << "长度:9";
     QTest::newRow("cjk") << "E4BDA0"
                          << "你"
                          << "长度:3"
@@ -718,6 +733,53 @@ void TstMainWindow::payloadOfClickedHexCell()
     QCOMPARE(child<QLabel>(window, "label_3")->text(), textLabel);
 }
 
+void TstMainWindow::keyboardShowsPayload()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList payloads
+            = { QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third") };
+    for (const QString& payload : payloads)
+        window.show_data_UI(QStringLiteral("09:03:05|TCP|1.1.1.1|80|2.2.2.2|81|%1|%2")
+                                    .arg(payload.size())
+                                    .arg(hex_of(payload.toLatin1())));
+    auto* table = child<QTableWidget>(window, "tableWidget_2");
+    const auto* text = child<QTextEdit>(window, "textEdit");
+    const auto* hex = child<QTextEdit>(window, "textEdit_2");
+    const auto* bytes = child<QLabel>(window, "label_2");
+    auto shows = [&](int row) {
+        const QString payload = payloads.at(row);
+        return text->toPlainText() == payload && hex->toPlainText() == hex_of(payload.toLatin1())
+                && bytes->text() == QStringLiteral("长度:%1").arg(payload.size());
+    };
+
+    click_cell(*table, 0, 7);
+    QVERIFY(shows(0));
+    QTest::keyClick(table, Qt::Key_Down);
+    QVERIFY(shows(1));
+    QTest::keyClick(table, Qt::Key_PageDown); // to the last row
+    QVERIFY(shows(2));
+    QTest::keyClick(table, Qt::Key_Up);
+    QVERIFY(shows(1));
+    // Another column shows nothing new; back in the hex column it does.
+    QTest::keyClick(table, Qt::Key_Left);
+    QTest::keyClick(table, Qt::Key_Up);
+    QVERIFY(shows(1));
+    QTest::keyClick(table, Qt::Key_Right);
+    QVERIFY(shows(0));
+    table->setCurrentCell(2, 7);
+    QVERIFY(shows(2));
+
+    // A click, through the window as the system delivers it, shows once.
+    QSignalSpy shown(hex, &QTextEdit::textChanged);
+    const QRect cell = table->visualRect(table->model()->index(1, 7));
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      table->viewport()->mapTo(&window, cell.center()));
+    QVERIFY(shows(1));
+    QCOMPARE(shown.count(), 1);
+}
+
 void TstMainWindow::otherCellsChangeNothing()
 {
     MainWindow window;
@@ -744,9 +806,9 @@ void TstMainWindow::decodeButtons_data()
 {
     QTest::addColumn<QString>("hex");
     QTest::addColumn<QString>("text");
-    QTest::newRow("initial-16") << QString() << QStringLiteral("\x16");
+    QTest::newRow("initial-16") << QString() << QStringLiteral(".");
     QTest::newRow("ascii") << hex_of("Hi there") << QStringLiteral("Hi there");
-    QTest::newRow("zero-ends-text") << QStringLiteral("48690048") << QStringLiteral("Hi");
+    QTest::newRow("zero-inside") << QStringLiteral("48690048") << QStringLiteral("Hi.H");
     QTest::newRow("odd-digit-count") << QStringLiteral("4869A") << QStringLiteral("Hi");
     QTest::newRow("empty") << QStringLiteral("") << QString();
     QTest::newRow("line-breaks-and-tabs")

@@ -118,6 +118,8 @@ void TstCUpdate::captureFile()
     QCOMPARE(hex_field(observer.lines.at(2)), QStringLiteral("7468697264"));
     QVERIFY(capture.isFinished());
     QCOMPARE(capture.pcap_handle, nullptr); // closed when the capture ended
+    // Every frame, those that make no line too.
+    QCOMPARE(capture.frames_read.load(), std::int64_t { frames.size() });
 }
 
 void TstCUpdate::captureFilterOnFile_data()
@@ -127,30 +129,32 @@ void TstCUpdate::captureFilterOnFile_data()
     QTest::addColumn<QString>("expression");
     QTest::addColumn<QStringList>("ports"); // source ports of the lines, in order
     QTest::addColumn<QString>("reason"); // part of libpcap's objection, if any
+    QTest::addColumn<int>("read"); // frames the capture filter let through
 
     const QStringList all = { "1001", "1002", "1003", "1004" };
-    QTest::newRow("off") << DLT_EN10MB << false << "tcp port 1002" << all << QString();
-    QTest::newRow("off-even-if-invalid") << DLT_EN10MB << false << "tcp port" << all << QString();
-    QTest::newRow("empty-takes-all") << DLT_EN10MB << true << QString() << all << QString();
+    QTest::newRow("off") << DLT_EN10MB << false << "tcp port 1002" << all << QString() << 5;
+    QTest::newRow("off-even-if-invalid")
+            << DLT_EN10MB << false << "tcp port" << all << QString() << 5;
+    QTest::newRow("empty-takes-all") << DLT_EN10MB << true << QString() << all << QString() << 5;
     QTest::newRow("one-port") << DLT_EN10MB << true << "tcp port 1002" << QStringList { "1002" }
-                              << QString();
+                              << QString() << 1;
     QTest::newRow("not-a-port") << DLT_EN10MB << true << "not tcp src port 1001"
-                                << QStringList { "1002", "1003", "1004" } << QString();
+                                << QStringList { "1002", "1003", "1004" } << QString() << 4;
     QTest::newRow("ipv6-only") << DLT_EN10MB << true << "ip6" << QStringList { "1003", "1004" }
-                               << QString();
+                               << QString() << 2;
     QTest::newRow("ipv6-host") << DLT_EN10MB << true << "host 2001:DB8::1 and tcp port 1004"
-                               << QStringList { "1004" } << QString();
+                               << QStringList { "1004" } << QString() << 1;
     QTest::newRow("cooked-v2") << DLT_LINUX_SLL2 << true << "ip and tcp port 1001 or 1002"
-                               << QStringList { "1001", "1002" } << QString();
+                               << QStringList { "1001", "1002" } << QString() << 2;
     QTest::newRow("raw-ip") << DLT_RAW << true << "ip6" << QStringList { "1003", "1004" }
-                            << QString();
+                            << QString() << 2;
     QTest::newRow("rejected-syntax")
-            << DLT_EN10MB << true << "tcp port" << QStringList() << "syntax error";
+            << DLT_EN10MB << true << "tcp port" << QStringList() << "syntax error" << 0;
     QTest::newRow("rejected-port")
-            << DLT_EN10MB << true << "tcp port 70000" << QStringList() << "70000";
+            << DLT_EN10MB << true << "tcp port 70000" << QStringList() << "70000" << 0;
     // Valid on Ethernet, not for a link without MAC addresses.
     QTest::newRow("rejected-for-link")
-            << DLT_RAW << true << "ether host 02:00:00:00:00:01" << QStringList() << "ether";
+            << DLT_RAW << true << "ether host 02:00:00:00:00:01" << QStringList() << "ether" << 0;
 }
 
 void TstCUpdate::captureFilterOnFile()
@@ -160,6 +164,7 @@ void TstCUpdate::captureFilterOnFile()
     QFETCH(QString, expression);
     QFETCH(QStringList, ports);
     QFETCH(QString, reason);
+    QFETCH(int, read);
 
     // Two IPv4 segments, then two IPv6 ones, with a UDP packet between.
     QVector<QByteArray> packets = { tcp("a", 1001), tcp("b", 1002), udp("c") };
@@ -196,8 +201,12 @@ void TstCUpdate::captureFilterOnFile()
     QCOMPARE(seen, ports);
     if (reason.isEmpty()) {
         QVERIFY(observer.failures.isEmpty());
+        // What the capture filter lets through is read; the rest never
+        // reaches the capture.
+        QCOMPARE(capture.frames_read.load(), std::int64_t { read });
         return;
     }
+    QCOMPARE(capture.frames_read.load(), std::int64_t { -1 }); // never started
     QCOMPARE(observer.failures.size(), 1);
     QVERIFY2(observer.failures.first().contains(reason), qPrintable(observer.failures.first()));
     QCOMPARE(capture.pcap_handle, nullptr);
@@ -226,6 +235,7 @@ void TstCUpdate::unopenableSource()
     QVERIFY2(!observer.failures.first().trimmed().isEmpty(), "libpcap's reason is passed on");
     QVERIFY(observer.lines.isEmpty());
     QCOMPARE(capture.pcap_handle, nullptr);
+    QCOMPARE(capture.frames_read.load(), std::int64_t { -1 });
 }
 
 void TstCUpdate::parseWithoutSource()

@@ -67,7 +67,8 @@ private slots:
     void form();
     void toggleWritesRow_data();
     void toggleWritesRow();
-    void listReadOnlyWhenBoxToggles();
+    void tickedListFollowsText_data();
+    void tickedListFollowsText();
     void dataFlagRowChangesNothing();
     void confirmAndCloseHideKeepingState();
     void explanationBox();
@@ -76,6 +77,7 @@ private slots:
     void unusableEntriesMarked();
     void captureFilterTick_data();
     void captureFilterTick();
+    void tickedCaptureFilterFollowsText();
     void remoteSessionExcluded_data();
     void remoteSessionExcluded();
 
@@ -230,23 +232,55 @@ void TstFitWid::toggleWritesRow()
     QVERIFY(others == FilterSettings {});
 }
 
-void TstFitWid::listReadOnlyWhenBoxToggles()
+void TstFitWid::tickedListFollowsText_data()
 {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("include-ips") << "checkBox"
+                                 << "lineEdit";
+    QTest::newRow("include-ports") << "checkBox_2"
+                                   << "lineEdit_2";
+    QTest::newRow("exclude-ips") << "checkBox_4"
+                                 << "lineEdit_4";
+    QTest::newRow("exclude-ports") << "checkBox_5"
+                                   << "lineEdit_5";
+}
+
+void TstFitWid::tickedListFollowsText()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, field);
     FitWid form;
-    auto* ports = child<QLineEdit>(form, QStringLiteral("lineEdit_2"));
-    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_2"));
-    const QStringList initial = { QStringLiteral("80"), QStringLiteral("8888") };
+    auto* edit = child<QLineEdit>(form, field);
+    auto* check = child<QCheckBox>(form, box);
+    const Row row = row_of(box);
 
-    click_check_box(box);
-    QCOMPARE(g_filter_settings.include_ports, initial);
-    ports->clear();
-    QTest::keyClicks(ports, QStringLiteral("443"));
-    QCOMPARE(g_filter_settings.include_ports, initial); // typing changes nothing
+    edit->setText(QStringLiteral("8000|8001"));
+    click_check_box(check);
+    // Typed while ticked: in force key by key, as the field shows it.
+    QTest::keyClick(edit, Qt::Key_Home);
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(edit, Qt::Key_Delete);
+    QCOMPARE(edit->text(), QStringLiteral("8001"));
+    QVERIFY(g_filter_settings.*row.enabled);
+    QCOMPARE(g_filter_settings.*row.list, QStringList { QStringLiteral("8001") });
+    QTest::keyClicks(edit, QStringLiteral("|"));
+    QCOMPARE(g_filter_settings.*row.list, (QStringList { QString(), QStringLiteral("8001") }));
 
-    click_check_box(box);
-    click_check_box(box);
-    QVERIFY(g_filter_settings.include_port_enabled);
-    QCOMPARE(g_filter_settings.include_ports, QStringList { QStringLiteral("443") });
+    // Unticked, the switch is off and the list no longer moves.
+    click_check_box(check);
+    QVERIFY(!(g_filter_settings.*row.enabled));
+    const QStringList unticked = g_filter_settings.*row.list;
+    edit->setText(QStringLiteral("1"));
+    QCOMPARE(g_filter_settings.*row.list, unticked);
+    click_check_box(check);
+    QCOMPARE(g_filter_settings.*row.list, QStringList { QStringLiteral("1") });
+
+    // The other rows are left alone.
+    FilterSettings others = g_filter_settings;
+    others.*row.enabled = false;
+    others.*row.list = QStringList();
+    QVERIFY(others == FilterSettings {});
 }
 
 void TstFitWid::dataFlagRowChangesNothing()
@@ -279,9 +313,10 @@ void TstFitWid::confirmAndCloseHideKeepingState()
     QVERIFY(form.isHidden());
     QVERIFY(!form.testAttribute(Qt::WA_DeleteOnClose));
     QVERIFY(box->isChecked());
-    // Confirming applies nothing: the box wrote the settings when it toggled.
+    // Hiding changes nothing: the settings hold what the form shows.
     QVERIFY(g_filter_settings.exclude_port_enabled);
-    QCOMPARE(g_filter_settings.exclude_ports, QStringList { QStringLiteral("443") });
+    QCOMPARE(g_filter_settings.exclude_ports,
+             (QStringList { QStringLiteral("22"), QStringLiteral("443") }));
 }
 
 void TstFitWid::explanationBox()
@@ -436,6 +471,47 @@ void TstFitWid::captureFilterTick()
     lists.capture_filter_on = false;
     lists.capture_filter.clear();
     QVERIFY(lists == FilterSettings {});
+}
+
+void TstFitWid::tickedCaptureFilterFollowsText()
+{
+    FitWid form;
+    auto* box = child<QCheckBox>(form, QStringLiteral("checkBox_6"));
+    auto* field = child<QLineEdit>(form, QStringLiteral("lineEdit_6"));
+    auto* error = child<QLabel>(form, QStringLiteral("label"));
+    field->setText(QStringLiteral("tcp port 443"));
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(g_filter_settings.capture_filter_on);
+
+    // What the field shows is in force while typing; checked when the edit
+    // is done. A failed check keeps the box ticked, so that the next start
+    // refuses the expression rather than capturing everything.
+    QTest::keyClick(field, Qt::Key_Home);
+    QTest::keyClick(field, Qt::Key_Right);
+    QTest::keyClick(field, Qt::Key_Right);
+    QTest::keyClick(field, Qt::Key_Right);
+    QTest::keyClicks(field, QStringLiteral(" prot 80 or"));
+    QCOMPARE(g_filter_settings.capture_filter, QStringLiteral("tcp prot 80 or port 443"));
+    QVERIFY(!error->isVisibleTo(&form));
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(box->isChecked());
+    QVERIFY(g_filter_settings.capture_filter_on);
+    QCOMPARE(g_filter_settings.capture_filter, field->text());
+    QVERIFY(error->isVisibleTo(&form));
+    QVERIFY2(error->text().contains(QLatin1String("syntax error")), qPrintable(error->text()));
+
+    field->setText(QStringLiteral("tcp port 80"));
+    QVERIFY(!error->isVisibleTo(&form));
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(!error->isVisibleTo(&form));
+    QVERIFY(g_filter_settings.capture_filter_on);
+    QCOMPARE(g_filter_settings.capture_filter, QStringLiteral("tcp port 80"));
+
+    // Unticked, the text is no longer taken.
+    QTest::mouseClick(box, Qt::LeftButton);
+    field->setText(QStringLiteral("udp"));
+    QVERIFY(!g_filter_settings.capture_filter_on);
+    QCOMPARE(g_filter_settings.capture_filter, QStringLiteral("tcp port 80"));
 }
 
 void TstFitWid::remoteSessionExcluded_data()
