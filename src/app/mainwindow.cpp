@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLayout>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -21,6 +23,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "anchorlayout.h"
 #include "appsettings.h"
 #include "capturefile.h"
 #include "capturemessages.h"
@@ -35,6 +38,7 @@
 #include "qmemorybuffer.h"
 #include "resourcefloors.h"
 #include "ui_mainwindow.h"
+#include "windowplacement.h"
 
 QStringList g_adapter_names;
 CUpdate* g_capture_thread = nullptr;
@@ -56,6 +60,9 @@ constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
 constexpr int kHexColumn = 7;
 constexpr int kProgressIntervalMs = 250;
+// The share of extra window height that goes to the packet table; the
+// payload views below it take the rest.
+constexpr qreal kTableHeightShare = 0.6;
 const QString kFileScheme = QStringLiteral("file://");
 
 // Every capture object not yet released, the running ones among them; the
@@ -105,6 +112,52 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
+
+// Lays the form out so that the window can be resized: at the form's own
+// size (its widgets and a margin below the lowest) every widget is where the
+// form puts it; the adapter list grows with the width, the buttons beside it
+// keep to the right edge, the packet table and the payload views below it
+// take the extra width and height, and the buttons and labels under the
+// views follow their views.
+void lay_out_form(QMainWindow& window, Ui::MainWindow& ui)
+{
+    int bottom = 0;
+    for (const QWidget* widget :
+         ui.centralwidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        bottom = std::max(bottom, widget->geometry().bottom() + 1);
+    auto* layout = new AnchorLayout(ui.centralwidget, QSize(window.width(), bottom + kFormMargin));
+    using Shares = AnchorLayout::Shares;
+    const Shares fixed { 0, 0, 0, 0 };
+    const Shares right { 1, 1, 0, 0 };
+    const Shares underLeftView { 0, 0, 1, 1 };
+    const Shares underMiddle { 0.5, 0.5, 1, 1 };
+    const Shares underRightView { 1, 1, 1, 1 };
+    layout->addWidget(ui.label, fixed);
+    layout->addWidget(ui.comboBox, { 0, 1, 0, 0 });
+    for (QWidget* button :
+         { ui.pushButton_2, ui.pushButton_7, ui.pushButton_3, ui.pushButton, ui.pushButton_10 })
+        layout->addWidget(button, right);
+    layout->addWidget(ui.tableWidget_2, { 0, 1, 0, kTableHeightShare });
+    layout->addWidget(ui.textEdit, { 0, 0.5, kTableHeightShare, 1 });
+    layout->addWidget(ui.textEdit_2, { 0.5, 1, kTableHeightShare, 1 });
+    layout->addWidget(ui.pushButton_4, underLeftView);
+    layout->addWidget(ui.pushButton_5, underLeftView);
+    layout->addWidget(ui.label_3, underMiddle); // at the left view's right edge
+    layout->addWidget(ui.pushButton_9, underMiddle);
+    layout->addWidget(ui.pushButton_8, underRightView);
+    layout->addWidget(ui.label_2, underRightView);
+    // How small they may get: a usable list, table and views on a screen of
+    // 1024 x 600. Set here rather than taken from their contents, so that
+    // the window's least size stays the same as rows come and go.
+    ui.comboBox->setMinimumWidth(200);
+    ui.tableWidget_2->setMinimumSize(300, 150);
+    ui.textEdit->setMinimumSize(150, 80);
+    ui.textEdit_2->setMinimumSize(150, 80);
+    // The window's least size now, before it has a native window that would
+    // have to be told of it.
+    window.ensurePolished();
+    window.layout()->activate();
+}
 
 // After a start that captured nothing (the adapter could not be opened):
 // back to idle, not to stopped, unless a later start is in charge.
@@ -179,6 +232,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_store = std::make_unique<CaptureStore>();
     m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
     auto* settings = new AppSettings(this); // a child of this window
+    m_settings = settings;
     if (settings->dark_theme()) {
         load_theme(kDarkTheme);
         ui->pushButton_9->setText(tr("亮色主题"));
@@ -194,15 +248,8 @@ MainWindow::MainWindow(QWidget* parent)
     g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
     settings->attach(*g_filter_form);
-    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    // The form's widgets sit at fixed places below the menu bar, whose
-    // height follows the font and the theme: the window keeps its size
-    // unless they need more (a margin as wide as the form's) to be seen whole.
-    int bottom = 0;
-    for (const QWidget* widget :
-         ui->centralwidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        bottom = std::max(bottom, widget->geometry().bottom() + 1);
-    setFixedSize(width(), std::max(height(), menuBar()->sizeHint().height() + bottom + kFormMargin));
+    lay_out_form(*this, *ui);
+    restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
     // A payload is one long line without word breaks; looking for them
@@ -262,6 +309,7 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    save_placement(*this, *ui->tableWidget_2->horizontalHeader(), *m_settings);
     g_capture_thread = nullptr;
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
         delete capture.data(); // stops and joins a running capture

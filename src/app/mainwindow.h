@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+class AppSettings;
 class CaptureStore;
 class CUpdate;
 class PacketRows;
@@ -83,6 +84,7 @@ private:
     // The frames behind the rows, on disk; removed with the window.
     std::unique_ptr<CaptureStore> m_store;
     PacketRows* m_rows; // a child of the table
+    AppSettings* m_settings = nullptr; // a child of this window
     bool m_ends_with_process = false;
 };
 

@@ -3,11 +3,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QtTest>
 
 #include "filtersettings.h"
@@ -80,6 +82,7 @@ private slots:
     void captureFilterRemembered();
     void badFileGivesDefaults_data();
     void badFileGivesDefaults();
+    void windowPlacementRemembered();
 };
 
 void TstAppSettings::initTestCase()
@@ -255,6 +258,49 @@ void TstAppSettings::badFileGivesDefaults()
              QStringLiteral("true"));
     if (QTest::currentDataTag() == QLatin1String("garbled"))
         QVERIFY(!written.contains(QStringLiteral("theme"))); // what it held is not revived
+}
+
+void TstAppSettings::windowPlacementRemembered()
+{
+    QList<int> widths;
+    int height = 0;
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Within the 800 x 600 screen of this platform, which the window is
+        // fitted into at start.
+        height = window.minimumHeight() + 37;
+        window.resize(window.minimumWidth(), height);
+        QTRY_COMPARE(window.height(), height);
+        QHeaderView* header = child<QTableWidget>(window, "tableWidget_2")->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column) {
+            widths.append(40 + 7 * column);
+            header->resizeSection(column, widths.last());
+        }
+    }
+    touch_settings_file();
+    {
+        MainWindow window;
+        QCOMPARE(window.size(), QSize(window.minimumWidth(), height));
+        QVERIFY(!(window.windowState() & Qt::WindowMaximized));
+        QHeaderView* header = child<QTableWidget>(window, "tableWidget_2")->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            QCOMPARE(header->sectionSize(column), widths.at(column));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showMaximized();
+        QTRY_VERIFY(window.isMaximized());
+    }
+    touch_settings_file();
+    MainWindow window;
+    QVERIFY(window.windowState() & Qt::WindowMaximized);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.isMaximized());
+    // Back from maximised: the size it had before.
+    window.showNormal();
+    QTRY_COMPARE(window.size(), QSize(window.minimumWidth(), height));
 }
 
 QTEST_MAIN(TstAppSettings)
