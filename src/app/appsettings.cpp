@@ -19,6 +19,7 @@ const QString kAdapterKey = QStringLiteral("adapter");
 const QString kWindowSizeKey = QStringLiteral("window/size");
 const QString kWindowMaximizedKey = QStringLiteral("window/maximized");
 const QString kColumnWidthsKey = QStringLiteral("table/column_widths");
+const QString kAskToSaveRowsKey = QStringLiteral("ask_to_save_rows");
 const QString kDark = QStringLiteral("dark");
 const QString kLight = QStringLiteral("light");
 
@@ -154,6 +155,16 @@ void AppSettings::set_column_widths(const QList<int>& widths)
         parts.append(QString::number(width));
     // Text, not a list: a list of one would come back as a plain value.
     write(kColumnWidthsKey, parts.join(QLatin1Char(',')));
+}
+
+bool AppSettings::ask_to_save_rows() const
+{
+    return flag(kAskToSaveRowsKey).value_or(true);
+}
+
+void AppSettings::set_ask_to_save_rows(bool ask)
+{
+    write(kAskToSaveRowsKey, ask);
 }
 
 void AppSettings::attach(FitWid& form)

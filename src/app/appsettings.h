@@ -14,8 +14,9 @@ class QVariant;
 
 // What the program remembers between runs: the theme, the last chosen
 // adapter, the filter options form (each row's check box and text, as
-// typed), the main window's size and the packet table's column widths.
-// They live in the application's settings file (QSettings; under ~/.config/ on Linux, named
+// typed), the main window's size and the packet table's column widths, and
+// whether closing with unsaved rows asks first. They live in the
+// application's settings file (QSettings; under ~/.config/ on Linux, named
 // after the organisation and application that main() sets); an application
 // without an organisation name keeps nothing, so that a program or test that
 // never named itself writes no file.
@@ -53,6 +54,11 @@ public:
     // empty when none are remembered or one is not a positive number.
     QList<int> column_widths() const;
     void set_column_widths(const QList<int>& widths);
+
+    // Whether closing the main window with captured rows never saved asks
+    // first; true unless the user said not to ask again.
+    bool ask_to_save_rows() const;
+    void set_ask_to_save_rows(bool ask);
 
     // Shows the remembered texts and check boxes in the form, texts first, so
     // that the form's own slots put the same switches and lists into

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include <pcap/pcap.h>
@@ -38,6 +40,7 @@
 #include "qmemorybuffer.h"
 #include "resourcefloors.h"
 #include "ui_mainwindow.h"
+#include "unsavedrows.h"
 #include "windowplacement.h"
 
 QStringList g_adapter_names;
@@ -60,6 +63,8 @@ constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
 constexpr int kHexColumn = 7;
 constexpr int kProgressIntervalMs = 250;
+// How long closing waits for a stopped capture to hand over its last rows.
+constexpr int kStopWaitMs = 3000;
 // The share of extra window height that goes to the packet table; the
 // payload views below it take the rest.
 constexpr qreal kTableHeightShare = 0.6;
@@ -91,11 +96,15 @@ QString capture_file_filter()
 // Closing the main window closes every hex window first, those over files
 // too (parentless, opened from a hex window's File menu): one whose user
 // keeps unsaved changes (Cancel) keeps the main window, and the program,
-// running.
-class HexWindowsCloser : public QObject
+// running. Only then are the unsaved rows settled (rows_may_go), which may
+// keep the window open too; nothing asks after that.
+class WindowCloser : public QObject
 {
 public:
-    using QObject::QObject;
+    WindowCloser(QObject* parent, std::function<bool()> rows_may_go)
+        : QObject(parent)
+        , m_rows_may_go(std::move(rows_may_go))
+    { }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -108,9 +117,16 @@ protected:
                     return true;
                 }
             }
+            if (!m_rows_may_go()) {
+                event->ignore();
+                return true;
+            }
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    std::function<bool()> m_rows_may_go;
 };
 
 // Lays the form out so that the window can be resized: at the form's own
@@ -157,6 +173,12 @@ void lay_out_form(QMainWindow& window, Ui::MainWindow& ui)
     // have to be told of it.
     window.ensurePolished();
     window.layout()->activate();
+}
+
+QString ask_save_path(QWidget* parent)
+{
+    return QFileDialog::getSaveFileName(parent, MainWindow::tr("保存捕获文件"), QString(),
+                                        capture_file_filter());
 }
 
 // After a start that captured nothing (the adapter could not be opened):
@@ -231,6 +253,7 @@ MainWindow::MainWindow(QWidget* parent)
     CaptureStore::remove_stale_folders();
     m_store = std::make_unique<CaptureStore>();
     m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
+    m_unsaved = std::make_unique<UnsavedRows>();
     auto* settings = new AppSettings(this); // a child of this window
     m_settings = settings;
     if (settings->dark_theme()) {
@@ -240,7 +263,7 @@ MainWindow::MainWindow(QWidget* parent)
         load_theme(kLightTheme);
     }
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
-    installEventFilter(new HexWindowsCloser(this));
+    installEventFilter(new WindowCloser(this, [this] { return settle_unsaved_rows(); }));
     // A window of its own, owned by this one: closing this window ends the
     // program even while the form is open.
     delete g_filter_form;
@@ -275,8 +298,7 @@ MainWindow::MainWindow(QWidget* parent)
             open_capture_file(path);
     });
     connect(ui->actionSave, &QAction::triggered, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, tr("保存捕获文件"), QString(),
-                                                          capture_file_filter());
+        const QString path = ask_save_path(this);
         if (!path.isEmpty())
             save_capture_file(path);
     });
@@ -493,6 +515,7 @@ bool MainWindow::open_capture_file(const QString& path)
 
 bool MainWindow::save_capture_file(const QString& path)
 {
+    const std::uint64_t mark = m_unsaved->mark(); // rows arriving during the save are not in it
     std::vector<std::int64_t> frames;
     frames.reserve(static_cast<std::size_t>(m_rows->count()));
     for (int row = 0; row < m_rows->count(); ++row)
@@ -513,6 +536,37 @@ bool MainWindow::save_capture_file(const QString& path)
         QMessageBox::warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
         return false;
     }
+    m_unsaved->saved(mark);
+    return true;
+}
+
+bool MainWindow::settle_unsaved_rows()
+{
+    if (CUpdate* capture = g_capture_thread) {
+        on_pushButton_7_clicked();
+        // The rows it sent before it saw the stop are asked about and saved
+        // with the others.
+        capture->wait(kStopWaitMs);
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+    const std::uint64_t rows = m_unsaved->count();
+    if (rows == 0 || !m_settings->ask_to_save_rows())
+        return true;
+    bool never_again = false;
+    switch (ask_about_unsaved_rows(this, rows, &never_again)) {
+    case UnsavedRowsChoice::Cancel:
+        return false;
+    case UnsavedRowsChoice::Discard:
+        break;
+    case UnsavedRowsChoice::Save: {
+        const QString path = ask_save_path(this);
+        if (path.isEmpty() || !save_capture_file(path))
+            return false;
+        break;
+    }
+    }
+    if (never_again)
+        m_settings->set_ask_to_save_rows(false);
     return true;
 }
 
@@ -530,15 +584,21 @@ void MainWindow::on_pushButton_clicked()
 {
     m_rows->clear();
     m_store->clear();
+    m_unsaved->cleared();
 }
 
 void MainWindow::show_data_UI(QString line)
 {
     // A capture stored the frame of each line it emitted, in the same order.
     std::optional<std::int64_t> frame;
-    if (auto* capture = qobject_cast<CUpdate*>(sender()))
+    bool from_file = false;
+    if (auto* capture = qobject_cast<CUpdate*>(sender())) {
         frame = capture->take_stored_frame();
+        from_file = capture->adapter_name.startsWith(kFileScheme);
+    }
     m_rows->append(line, frame);
+    if (!from_file)
+        m_unsaved->captured();
 }
 
 void MainWindow::on_pushButton_3_clicked()
