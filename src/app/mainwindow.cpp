@@ -96,14 +96,14 @@ QString capture_file_filter()
 // Closing the main window closes every hex window first, those over files
 // too (parentless, opened from a hex window's File menu): one whose user
 // keeps unsaved changes (Cancel) keeps the main window, and the program,
-// running. Only then are the unsaved rows settled (rows_may_go), which may
-// keep the window open too; nothing asks after that.
+// running. Only then is the window itself asked (may_close), which may ask
+// about unsaved rows and keep the window open too; nothing asks after that.
 class WindowCloser : public QObject
 {
 public:
-    WindowCloser(QObject* parent, std::function<bool()> rows_may_go)
+    WindowCloser(QObject* parent, std::function<bool()> may_close)
         : QObject(parent)
-        , m_rows_may_go(std::move(rows_may_go))
+        , m_may_close(std::move(may_close))
     { }
 
 protected:
@@ -117,7 +117,7 @@ protected:
                     return true;
                 }
             }
-            if (!m_rows_may_go()) {
+            if (!m_may_close()) {
                 event->ignore();
                 return true;
             }
@@ -126,7 +126,7 @@ protected:
     }
 
 private:
-    std::function<bool()> m_rows_may_go;
+    std::function<bool()> m_may_close;
 };
 
 // Lays the form out so that the window can be resized: at the form's own
@@ -263,7 +263,14 @@ MainWindow::MainWindow(QWidget* parent)
         load_theme(kLightTheme);
     }
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
-    installEventFilter(new WindowCloser(this, [this] { return settle_unsaved_rows(); }));
+    installEventFilter(new WindowCloser(this, [this] {
+        if (!settle_unsaved_rows())
+            return false;
+        // While it is still shown: a window closed by the window manager has
+        // lost its native window by the time it is destroyed.
+        save_placement(*this, *ui->tableWidget_2->horizontalHeader(), *m_settings);
+        return true;
+    }));
     // A window of its own, owned by this one: closing this window ends the
     // program even while the form is open.
     delete g_filter_form;
@@ -331,6 +338,7 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // Still shown when a quit signal ended the program.
     save_placement(*this, *ui->tableWidget_2->horizontalHeader(), *m_settings);
     g_capture_thread = nullptr;
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))

@@ -45,7 +45,7 @@ void restore_placement(QMainWindow& window, QHeaderView& header, const AppSettin
 
 void save_placement(const QMainWindow& window, const QHeaderView& header, AppSettings& settings)
 {
-    if (!window.testAttribute(Qt::WA_WState_Created))
+    if (!window.isVisible())
         return;
     const bool maximized = window.isMaximized();
     settings.set_window_maximized(maximized);

@@ -20,5 +20,6 @@ QSize fitted_size(QSize wanted, QSize minimum, const QRect& available, const QMa
 // column.
 void restore_placement(QMainWindow& window, QHeaderView& header, const AppSettings& settings);
 // Remembers the window's size (when not maximised) and maximised state and
-// the column widths; does nothing for a window never shown.
+// the column widths; does nothing for a window not shown (never, or no
+// longer: remember it as it closes).
 void save_placement(const QMainWindow& window, const QHeaderView& header, AppSettings& settings);
