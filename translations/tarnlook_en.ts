@@ -707,7 +707,7 @@ The table holds %2 rows.</translation>
     </message>
     <message>
         <source>不保存</source>
-        <translation>Don&apos;t Save</translation>
+        <translation>Discard</translation>
     </message>
     <message>
         <source>取消</source>
