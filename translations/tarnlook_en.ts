@@ -695,4 +695,35 @@ The table holds %2 rows.</translation>
         <translation>The write did not complete</translation>
     </message>
 </context>
+<context>
+    <name>UnsavedRows</name>
+    <message>
+        <source>未保存的数据包</source>
+        <translation>Unsaved packets</translation>
+    </message>
+    <message>
+        <source>有 %1 行捕获的数据包还没有保存。</source>
+        <translation>Captured rows not saved: %1.</translation>
+    </message>
+    <message>
+        <source>关闭前要保存吗? 不保存的话, 它们会丢失。</source>
+        <translation>Save them before closing? Unless saved, they are lost.</translation>
+    </message>
+    <message>
+        <source>保存...</source>
+        <translation>Save...</translation>
+    </message>
+    <message>
+        <source>不保存</source>
+        <translation>Discard</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>不再询问</source>
+        <translation>Don&apos;t ask again</translation>
+    </message>
+</context>
 </TS>

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QSettings>
+#include <QStringList>
 #include <QVariant>
 
 #include "fitwid.h"
@@ -15,6 +16,10 @@ Q_LOGGING_CATEGORY(lcSettings, "tarnlook.settings")
 
 const QString kThemeKey = QStringLiteral("theme");
 const QString kAdapterKey = QStringLiteral("adapter");
+const QString kWindowSizeKey = QStringLiteral("window/size");
+const QString kWindowMaximizedKey = QStringLiteral("window/maximized");
+const QString kColumnWidthsKey = QStringLiteral("table/column_widths");
+const QString kAskToSaveRowsKey = QStringLiteral("ask_to_save_rows");
 const QString kDark = QStringLiteral("dark");
 const QString kLight = QStringLiteral("light");
 
@@ -93,6 +98,73 @@ QString AppSettings::adapter() const
 void AppSettings::set_adapter(const QString& name)
 {
     write(kAdapterKey, name);
+}
+
+std::optional<QSize> AppSettings::window_size() const
+{
+    const std::optional<QVariant> value = stored(kWindowSizeKey);
+    if (!value)
+        return std::nullopt;
+    const QSize size = value->toSize();
+    if (value->userType() != QMetaType::QSize || size.width() <= 0 || size.height() <= 0) {
+        qCWarning(lcSettings).noquote()
+                << "Settings value" << kWindowSizeKey << "is not a size; ignored";
+        return std::nullopt;
+    }
+    return size;
+}
+
+void AppSettings::set_window_size(QSize size)
+{
+    write(kWindowSizeKey, size);
+}
+
+bool AppSettings::window_maximized() const
+{
+    return flag(kWindowMaximizedKey).value_or(false);
+}
+
+void AppSettings::set_window_maximized(bool maximized)
+{
+    write(kWindowMaximizedKey, maximized);
+}
+
+QList<int> AppSettings::column_widths() const
+{
+    const std::optional<QString> value = text(kColumnWidthsKey);
+    QList<int> widths;
+    if (!value)
+        return widths;
+    for (const QString& part : value->split(QLatin1Char(','))) {
+        bool number = false;
+        const int width = part.trimmed().toInt(&number);
+        if (!number || width <= 0) {
+            qCWarning(lcSettings).noquote()
+                    << "Settings value" << kColumnWidthsKey << "is not a list of widths; ignored";
+            return {};
+        }
+        widths.append(width);
+    }
+    return widths;
+}
+
+void AppSettings::set_column_widths(const QList<int>& widths)
+{
+    QStringList parts;
+    for (const int width : widths)
+        parts.append(QString::number(width));
+    // Text, not a list: a list of one would come back as a plain value.
+    write(kColumnWidthsKey, parts.join(QLatin1Char(',')));
+}
+
+bool AppSettings::ask_to_save_rows() const
+{
+    return flag(kAskToSaveRowsKey).value_or(true);
+}
+
+void AppSettings::set_ask_to_save_rows(bool ask)
+{
+    write(kAskToSaveRowsKey, ask);
 }
 
 std::optional<QString> AppSettings::attach(FitWid& form)

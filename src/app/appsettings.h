@@ -3,7 +3,9 @@
 #include <memory>
 #include <optional>
 
+#include <QList>
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 class FitWid;
@@ -11,11 +13,13 @@ class QSettings;
 class QVariant;
 
 // What the program remembers between runs: the theme, the last chosen
-// adapter and the filter options form (each row's check box and text, as
-// typed). They live in the application's settings file (QSettings; under
-// ~/.config/ on Linux, named after the organisation and application that
-// main() sets); an application without an organisation name keeps nothing,
-// so that a program or test that never named itself writes no file.
+// adapter, the filter options form (each row's check box and text, as
+// typed), the main window's size and the packet table's column widths, and
+// whether closing with unsaved rows asks first. They live in the
+// application's settings file (QSettings; under ~/.config/ on Linux, named
+// after the organisation and application that main() sets); an application
+// without an organisation name keeps nothing, so that a program or test that
+// never named itself writes no file.
 //
 // Every change is written at once, so that a crash loses nothing. A missing
 // file gives the built-in defaults; so do a file that cannot be read or
@@ -37,6 +41,24 @@ public:
     // The pcap name of the adapter chosen last; empty when none was.
     QString adapter() const;
     void set_adapter(const QString& name);
+
+    // The main window's size, without its frame, when it was not maximised
+    // (also when it was); nothing when none is remembered or it is not a
+    // positive size.
+    std::optional<QSize> window_size() const;
+    void set_window_size(QSize size);
+    // Whether the main window was maximised; false unless it was.
+    bool window_maximized() const;
+    void set_window_maximized(bool maximized);
+    // The packet table's column widths in pixels, from the first column on;
+    // empty when none are remembered or one is not a positive number.
+    QList<int> column_widths() const;
+    void set_column_widths(const QList<int>& widths);
+
+    // Whether closing the main window with captured rows never saved asks
+    // first; true unless the user said not to ask again.
+    bool ask_to_save_rows() const;
+    void set_ask_to_save_rows(bool ask);
 
     // Shows the remembered texts and check boxes in the form, texts first, so
     // that the form's own slots put the same switches and lists into

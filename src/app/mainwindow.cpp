@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include <pcap/pcap.h>
@@ -12,6 +14,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLayout>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -22,6 +26,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "anchorlayout.h"
 #include "appsettings.h"
 #include "capturefile.h"
 #include "capturemessages.h"
@@ -37,6 +42,8 @@
 #include "qmemorybuffer.h"
 #include "resourcefloors.h"
 #include "ui_mainwindow.h"
+#include "unsavedrows.h"
+#include "windowplacement.h"
 
 QStringList g_adapter_names;
 CUpdate* g_capture_thread = nullptr;
@@ -58,6 +65,11 @@ constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
 constexpr int kHexColumn = 7;
 constexpr int kProgressIntervalMs = 250;
+// How long closing waits for a stopped capture to hand over its last rows.
+constexpr int kStopWaitMs = 3000;
+// The share of extra window height that goes to the packet table; the
+// payload views below it take the rest.
+constexpr qreal kTableHeightShare = 0.6;
 const QString kFileScheme = QStringLiteral("file://");
 
 // Every capture object not yet released, the running ones among them; the
@@ -86,11 +98,15 @@ QString capture_file_filter()
 // Closing the main window closes every hex window first, those over files
 // too (parentless, opened from a hex window's File menu): one whose user
 // keeps unsaved changes (Cancel) keeps the main window, and the program,
-// running.
-class HexWindowsCloser : public QObject
+// running. Only then is the window itself asked (may_close), which may ask
+// about unsaved rows and keep the window open too; nothing asks after that.
+class WindowCloser : public QObject
 {
 public:
-    using QObject::QObject;
+    WindowCloser(QObject* parent, std::function<bool()> may_close)
+        : QObject(parent)
+        , m_may_close(std::move(may_close))
+    { }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -103,10 +119,69 @@ protected:
                     return true;
                 }
             }
+            if (!m_may_close()) {
+                event->ignore();
+                return true;
+            }
         }
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    std::function<bool()> m_may_close;
 };
+
+// Lays the form out so that the window can be resized: at the form's own
+// size (its widgets and a margin below the lowest) every widget is where the
+// form puts it; the adapter list grows with the width, the buttons beside it
+// keep to the right edge, the packet table and the payload views below it
+// take the extra width and height, and the buttons and labels under the
+// views follow their views.
+void lay_out_form(QMainWindow& window, Ui::MainWindow& ui)
+{
+    int bottom = 0;
+    for (const QWidget* widget :
+         ui.centralwidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        bottom = std::max(bottom, widget->geometry().bottom() + 1);
+    auto* layout = new AnchorLayout(ui.centralwidget, QSize(window.width(), bottom + kFormMargin));
+    using Shares = AnchorLayout::Shares;
+    const Shares fixed { 0, 0, 0, 0 };
+    const Shares right { 1, 1, 0, 0 };
+    const Shares underLeftView { 0, 0, 1, 1 };
+    const Shares underMiddle { 0.5, 0.5, 1, 1 };
+    const Shares underRightView { 1, 1, 1, 1 };
+    layout->addWidget(ui.label, fixed);
+    layout->addWidget(ui.comboBox, { 0, 1, 0, 0 });
+    for (QWidget* button :
+         { ui.pushButton_2, ui.pushButton_7, ui.pushButton_3, ui.pushButton, ui.pushButton_10 })
+        layout->addWidget(button, right);
+    layout->addWidget(ui.tableWidget_2, { 0, 1, 0, kTableHeightShare });
+    layout->addWidget(ui.textEdit, { 0, 0.5, kTableHeightShare, 1 });
+    layout->addWidget(ui.textEdit_2, { 0.5, 1, kTableHeightShare, 1 });
+    layout->addWidget(ui.pushButton_4, underLeftView);
+    layout->addWidget(ui.pushButton_5, underLeftView);
+    layout->addWidget(ui.label_3, underMiddle); // at the left view's right edge
+    layout->addWidget(ui.pushButton_9, underMiddle);
+    layout->addWidget(ui.pushButton_8, underRightView);
+    layout->addWidget(ui.label_2, underRightView);
+    // How small they may get: a usable list, table and views on a screen of
+    // 1024 x 600. Set here rather than taken from their contents, so that
+    // the window's least size stays the same as rows come and go.
+    ui.comboBox->setMinimumWidth(200);
+    ui.tableWidget_2->setMinimumSize(300, 150);
+    ui.textEdit->setMinimumSize(150, 80);
+    ui.textEdit_2->setMinimumSize(150, 80);
+    // The window's least size now, before it has a native window that would
+    // have to be told of it.
+    window.ensurePolished();
+    window.layout()->activate();
+}
+
+QString ask_save_path(QWidget* parent)
+{
+    return QFileDialog::getSaveFileName(parent, MainWindow::tr("保存捕获文件"), QString(),
+                                        capture_file_filter());
+}
 
 // After a start that captured nothing (the adapter could not be opened):
 // back to idle, not to stopped, unless a later start is in charge.
@@ -185,14 +260,7 @@ void tell_refused_capture_filter(QMainWindow& window, const QString& expression)
     QString text = MainWindow::tr("上次的捕获过滤表达式已无法使用,已关闭: %1").arg(expression);
     if (reason)
         text += QStringLiteral(" (") + *reason + QLatin1Char(')');
-    QStatusBar* bar = window.statusBar();
-    bar->showMessage(text);
-    // A window of fixed size makes room for the bar below its widgets, and
-    // offers no grip to resize it.
-    if (window.minimumHeight() == window.maximumHeight()) {
-        bar->setSizeGripEnabled(false);
-        window.setFixedHeight(window.height() + bar->sizeHint().height());
-    }
+    window.statusBar()->showMessage(text);
 }
 
 QString length_text(int length)
@@ -211,7 +279,9 @@ MainWindow::MainWindow(QWidget* parent)
     CaptureStore::remove_stale_folders();
     m_store = std::make_unique<CaptureStore>();
     m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
+    m_unsaved = std::make_unique<UnsavedRows>();
     auto* settings = new AppSettings(this); // a child of this window
+    m_settings = settings;
     if (settings->dark_theme()) {
         load_theme(kDarkTheme);
         ui->pushButton_9->setText(tr("亮色主题"));
@@ -219,7 +289,14 @@ MainWindow::MainWindow(QWidget* parent)
         load_theme(kLightTheme);
     }
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
-    installEventFilter(new HexWindowsCloser(this));
+    installEventFilter(new WindowCloser(this, [this] {
+        if (!settle_unsaved_rows())
+            return false;
+        // While it is still shown: a window closed by the window manager has
+        // lost its native window by the time it is destroyed.
+        save_placement(*this, *ui->tableWidget_2->horizontalHeader(), *m_settings);
+        return true;
+    }));
     // A window of its own, owned by this one: closing this window ends the
     // program even while the form is open.
     delete g_filter_form;
@@ -227,15 +304,8 @@ MainWindow::MainWindow(QWidget* parent)
     g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
     const std::optional<QString> refused_filter = settings->attach(*g_filter_form);
-    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    // The form's widgets sit at fixed places below the menu bar, whose
-    // height follows the font and the theme: the window keeps its size
-    // unless they need more (a margin as wide as the form's) to be seen whole.
-    int bottom = 0;
-    for (const QWidget* widget :
-         ui->centralwidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        bottom = std::max(bottom, widget->geometry().bottom() + 1);
-    setFixedSize(width(), std::max(height(), menuBar()->sizeHint().height() + bottom + kFormMargin));
+    lay_out_form(*this, *ui);
+    restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     if (refused_filter)
         tell_refused_capture_filter(*this, *refused_filter);
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
@@ -263,8 +333,7 @@ MainWindow::MainWindow(QWidget* parent)
             open_capture_file(path);
     });
     connect(ui->actionSave, &QAction::triggered, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, tr("保存捕获文件"), QString(),
-                                                          capture_file_filter());
+        const QString path = ask_save_path(this);
         if (!path.isEmpty())
             save_capture_file(path);
     });
@@ -307,6 +376,8 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // Still shown when a quit signal ended the program.
+    save_placement(*this, *ui->tableWidget_2->horizontalHeader(), *m_settings);
     g_capture_thread = nullptr;
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
         delete capture.data(); // stops and joins a running capture
@@ -502,6 +573,7 @@ bool MainWindow::open_capture_file(const QString& path)
 
 bool MainWindow::save_capture_file(const QString& path)
 {
+    const std::uint64_t mark = m_unsaved->mark(); // rows arriving during the save are not in it
     std::vector<std::int64_t> frames;
     frames.reserve(static_cast<std::size_t>(m_rows->count()));
     for (int row = 0; row < m_rows->count(); ++row)
@@ -522,6 +594,37 @@ bool MainWindow::save_capture_file(const QString& path)
         QMessageBox::warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
         return false;
     }
+    m_unsaved->saved(mark);
+    return true;
+}
+
+bool MainWindow::settle_unsaved_rows()
+{
+    if (CUpdate* capture = g_capture_thread) {
+        on_pushButton_7_clicked();
+        // The rows it sent before it saw the stop are asked about and saved
+        // with the others.
+        capture->wait(kStopWaitMs);
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+    const std::uint64_t rows = m_unsaved->count();
+    if (rows == 0 || !m_settings->ask_to_save_rows())
+        return true;
+    bool never_again = false;
+    switch (ask_about_unsaved_rows(this, rows, &never_again)) {
+    case UnsavedRowsChoice::Cancel:
+        return false;
+    case UnsavedRowsChoice::Discard:
+        break;
+    case UnsavedRowsChoice::Save: {
+        const QString path = ask_save_path(this);
+        if (path.isEmpty() || !save_capture_file(path))
+            return false;
+        break;
+    }
+    }
+    if (never_again)
+        m_settings->set_ask_to_save_rows(false);
     return true;
 }
 
@@ -539,15 +642,21 @@ void MainWindow::on_pushButton_clicked()
 {
     m_rows->clear();
     m_store->clear();
+    m_unsaved->cleared();
 }
 
 void MainWindow::show_data_UI(QString line)
 {
     // A capture stored the frame of each line it emitted, in the same order.
     std::optional<std::int64_t> frame;
-    if (auto* capture = qobject_cast<CUpdate*>(sender()))
+    bool from_file = false;
+    if (auto* capture = qobject_cast<CUpdate*>(sender())) {
         frame = capture->take_stored_frame();
+        from_file = capture->adapter_name.startsWith(kFileScheme);
+    }
     m_rows->append(line, frame);
+    if (!from_file)
+        m_unsaved->captured();
 }
 
 void MainWindow::on_pushButton_3_clicked()

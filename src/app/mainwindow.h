@@ -7,10 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+class AppSettings;
 class CaptureStore;
 class CUpdate;
 class PacketRows;
 class QTableWidgetItem;
+class UnsavedRows;
 
 namespace Ui {
 class MainWindow;
@@ -78,11 +80,17 @@ private:
     CUpdate* launch_capture(const QString& source, const QString& title);
     void report_failure(int failure, const QString& detail);
     void show_stopped_state(std::uint64_t dropped);
+    // Before the window closes: stops a running capture, then asks about
+    // captured rows never saved and saves them if so told. False: the window
+    // stays open (the user cancelled, or the save did not happen).
+    bool settle_unsaved_rows();
 
     Ui::MainWindow* ui;
     // The frames behind the rows, on disk; removed with the window.
     std::unique_ptr<CaptureStore> m_store;
     PacketRows* m_rows; // a child of the table
+    AppSettings* m_settings = nullptr; // a child of this window
+    std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };
 

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QtTest>
 
 #include "filtersettings.h"
@@ -83,6 +85,7 @@ private slots:
     void captureFilterRemembered();
     void badFileGivesDefaults_data();
     void badFileGivesDefaults();
+    void windowPlacementRemembered();
 };
 
 void TstAppSettings::initTestCase()
@@ -298,6 +301,51 @@ void TstAppSettings::badFileGivesDefaults()
              QStringLiteral("true"));
     if (QTest::currentDataTag() == QLatin1String("garbled"))
         QVERIFY(!written.contains(QStringLiteral("theme"))); // what it held is not revived
+}
+
+void TstAppSettings::windowPlacementRemembered()
+{
+    QList<int> widths;
+    int height = 0;
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Within the 800 x 600 screen of this platform, which the window is
+        // fitted into at start.
+        height = window.minimumHeight() + 37;
+        window.resize(window.minimumWidth(), height);
+        QTRY_COMPARE(window.height(), height);
+        QHeaderView* header = child<QTableWidget>(window, "tableWidget_2")->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column) {
+            widths.append(40 + 7 * column);
+            header->resizeSection(column, widths.last());
+        }
+        QVERIFY(window.close()); // remembered as it closes
+        header->resizeSection(0, 300); // hidden: not what the user saw
+    }
+    touch_settings_file();
+    {
+        MainWindow window;
+        QCOMPARE(window.size(), QSize(window.minimumWidth(), height));
+        QVERIFY(!(window.windowState() & Qt::WindowMaximized));
+        QHeaderView* header = child<QTableWidget>(window, "tableWidget_2")->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column)
+            QCOMPARE(header->sectionSize(column), widths.at(column));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showMaximized();
+        QTRY_VERIFY(window.isMaximized());
+    } // destroyed while shown, as when a signal ends the program
+    touch_settings_file();
+    MainWindow window;
+    QVERIFY(window.windowState() & Qt::WindowMaximized);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.isMaximized());
+    // Back from maximised: the size it had before.
+    window.showNormal();
+    QTRY_COMPARE(window.size(), QSize(window.minimumWidth(), height));
 }
 
 QTEST_MAIN(TstAppSettings)

@@ -126,7 +126,8 @@ void TstEnglishUi::noChineseInEnglish_data()
 
     const QStringList parts { QStringLiteral("main-window"),     QStringLiteral("filter-form"),
                               QStringLiteral("hex-window"),      QStringLiteral("explanation-box"),
-                              QStringLiteral("filter-help-box"), QStringLiteral("open-error-box") };
+                              QStringLiteral("filter-help-box"), QStringLiteral("open-error-box"),
+                              QStringLiteral("unsaved-rows-box") };
     // The Chinese locales prove that each part's texts are seen at all; the
     // error box's texts are English there too.
     const QVector<QPair<QString, bool>> locales { { QStringLiteral("en_US"), true },
@@ -170,6 +171,9 @@ void TstEnglishUi::noChineseInEnglish()
         }
     } else if (part == QLatin1String("explanation-box")) {
         texts = texts_of_box([&] { click(window, "pushButton_10"); });
+    } else if (part == QLatin1String("unsaved-rows-box")) {
+        window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|1|2.2.2.2|80|1|41"));
+        texts = texts_of_box([&] { window.close(); }); // answered: stays open
     } else if (part == QLatin1String("filter-help-box")) {
         texts = texts_of_box([] { click(*g_filter_form, "pushButton"); });
     } else if (part == QLatin1String("open-error-box")) {

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTextEdit>
@@ -25,6 +26,7 @@
 #include "mainwindow.h"
 #include "testframes.h"
 #include "testwidgets.h"
+#include "windowplacement.h"
 
 using namespace testframes;
 
@@ -160,6 +162,10 @@ private slots:
     void formWidgets_data();
     void formWidgets();
     void windowAtStart();
+    void windowResizes_data();
+    void windowResizes();
+    void openingSize_data();
+    void openingSize();
     void adaptersListed();
     void captureFileFillsTable();
     void failedOpenIsReported();
@@ -224,7 +230,11 @@ void TstMainWindow::formWidgets()
     QFETCH(QRect, geometry);
     QFETCH(QString, text);
 
+    // Laid out at the window's own size, as on a screen large enough.
     MainWindow window;
+    window.resize(window.sizeHint());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     const auto* widget = window.findChild<QWidget*>(name);
     QVERIFY(widget != nullptr);
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
@@ -248,11 +258,19 @@ void TstMainWindow::windowAtStart()
 {
     MainWindow window;
     QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
-    // Fixed: 1213 wide, and 830 high unless the menu bar needs more room.
-    QCOMPARE(window.width(), 1213);
-    QVERIFY(window.height() >= 830);
-    QCOMPARE(window.minimumSize(), window.size());
-    QCOMPARE(window.maximumSize(), window.size());
+    // Its own size: 1213 wide, and 830 high unless the menu bar needs more
+    // room. It fits into the screen (this one, 800 x 600, is too small).
+    QCOMPARE(window.sizeHint().width(), 1213);
+    QVERIFY(window.sizeHint().height() >= 830);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(window.size(),
+             fitted_size(window.sizeHint(), window.minimumSize(), screen, QMargins(8, 40, 8, 8)));
+    // Resizable and maximisable, down to what a 1024 x 600 screen holds with a
+    // panel and a title bar.
+    QVERIFY(window.minimumWidth() <= 1000);
+    QVERIFY(window.minimumHeight() <= 520);
+    QCOMPARE(window.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
     // Every widget of the form is seen whole, below the menu bar.
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -260,7 +278,6 @@ void TstMainWindow::windowAtStart()
     for (const QWidget* widget :
          central->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         QVERIFY2(central->rect().contains(widget->geometry()), qPrintable(widget->objectName()));
-    QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
     verify_state(window, State::Idle);
 
     QCOMPARE(child<QTextEdit>(window, "textEdit")->toPlainText(),
@@ -276,6 +293,108 @@ void TstMainWindow::windowAtStart()
     for (int column = 0; column < headers.size(); ++column)
         QCOMPARE(table->horizontalHeaderItem(column)->text(), headers.at(column));
     QCOMPARE(table->rowCount(), 0);
+}
+
+void TstMainWindow::windowResizes_data()
+{
+    QTest::addColumn<QSize>("size"); // 0 x 0: the least; -1 x -1: maximised
+    QTest::newRow("least") << QSize(0, 0);
+    QTest::newRow("1024x600-screen") << QSize(1000, 520);
+    QTest::newRow("1366x768-screen") << QSize(1350, 690);
+    QTest::newRow("wide-and-low") << QSize(1900, 560);
+    QTest::newRow("1920x1080-screen") << QSize(1910, 1000);
+    QTest::newRow("maximised") << QSize(-1, -1);
+}
+
+void TstMainWindow::windowResizes()
+{
+    QFETCH(QSize, size);
+    MainWindow window;
+    window.resize(window.sizeHint());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QWidget* central = window.centralWidget();
+    // Where everything is at the window's own size.
+    QHash<QString, QRect> before;
+    for (const QWidget* widget :
+         central->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        before.insert(widget->objectName(), widget->geometry());
+
+    if (size.width() < 0)
+        window.showMaximized();
+    else
+        window.resize(size.expandedTo(window.minimumSize()));
+    if (size.width() < 0)
+        QTRY_VERIFY(window.isMaximized());
+    else
+        QTRY_COMPARE(window.size(), size.expandedTo(window.minimumSize()));
+    // Laid out: the bottom row keeps its margin.
+    QTRY_COMPARE(central->findChild<QWidget*>(QStringLiteral("pushButton_8"))->geometry().bottom()
+                         + 1 + 10,
+                 central->height());
+
+    const auto now = [central](const char* name) {
+        return central->findChild<QWidget*>(QLatin1String(name))->geometry();
+    };
+    // Every widget seen whole, none on another (the table and the payload
+    // views touch, as in the form), each row in its order.
+    const QList<QWidget*> widgets
+            = central->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    for (const QWidget* widget : widgets) {
+        QVERIFY2(central->rect().contains(widget->geometry()), qPrintable(widget->objectName()));
+        QVERIFY2(widget->width() >= widget->minimumWidth()
+                         && widget->height() >= widget->minimumHeight(),
+                 qPrintable(widget->objectName()));
+        for (const QWidget* other : widgets) {
+            const QRect overlap = widget->geometry() & other->geometry();
+            const bool formOverlap
+                    = (before.value(widget->objectName()) & before.value(other->objectName()))
+                              .isValid();
+            QVERIFY2(widget == other || formOverlap || overlap.isEmpty(),
+                     qPrintable(widget->objectName() + QLatin1Char('/') + other->objectName()));
+        }
+    }
+    // The table and the payload views take what the window has more or less
+    // than its own size; the buttons keep theirs.
+    const int wider = central->width() - window.sizeHint().width();
+    const int higher
+            = central->height() - (window.sizeHint().height() - window.menuBar()->height());
+    QCOMPARE(now("tableWidget_2").width(),
+             before.value(QStringLiteral("tableWidget_2")).width() + wider);
+    QVERIFY(qAbs(now("textEdit").width() + now("textEdit_2").width()
+                 - before.value(QStringLiteral("textEdit")).width()
+                 - before.value(QStringLiteral("textEdit_2")).width() - wider)
+            <= 1);
+    QVERIFY(qAbs(now("tableWidget_2").height() + now("textEdit").height()
+                 - before.value(QStringLiteral("tableWidget_2")).height()
+                 - before.value(QStringLiteral("textEdit")).height() - higher)
+            <= 1);
+    for (const char* name : { "pushButton_2", "pushButton_7", "pushButton_4", "pushButton_8" })
+        QCOMPARE(now(name).size(), before.value(QLatin1String(name)).size());
+    QCOMPARE(now("pushButton_10").right() - central->width(),
+             before.value(QStringLiteral("pushButton_10")).right() - window.sizeHint().width());
+}
+
+void TstMainWindow::openingSize_data()
+{
+    QTest::addColumn<QRect>("available"); // the screen without its panel
+    QTest::addColumn<QSize>("expected");
+    const QSize wanted(1213, 849);
+    const QSize least(892, 451);
+    QTest::newRow("1920x1080") << QRect(0, 0, 1920, 1050) << wanted;
+    QTest::newRow("1366x768") << QRect(0, 0, 1366, 738) << QSize(1213, 738 - 48);
+    QTest::newRow("1280x720") << QRect(0, 0, 1280, 720) << QSize(1213, 720 - 48);
+    QTest::newRow("1024x600") << QRect(0, 0, 1024, 570) << QSize(1024 - 16, 570 - 48);
+    QTest::newRow("second-screen") << QRect(1920, 0, 1024, 768) << QSize(1008, 720);
+    QTest::newRow("800x480") << QRect(0, 0, 800, 480) << least;
+}
+
+void TstMainWindow::openingSize()
+{
+    QFETCH(QRect, available);
+    QFETCH(QSize, expected);
+    QCOMPARE(fitted_size(QSize(1213, 849), QSize(892, 451), available, QMargins(8, 40, 8, 8)),
+             expected);
 }
 
 void TstMainWindow::adaptersListed()

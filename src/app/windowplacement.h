@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QMargins>
+#include <QRect>
+#include <QSize>
+
+class AppSettings;
+class QHeaderView;
+class QMainWindow;
+
+// The size at which a window whose contents want `wanted` (its frame not
+// included) opens on a screen whose free area (without panels) is
+// `available`, its frame taking `frame` around it: `wanted` where that fits,
+// else as much as fits in each direction, but never less than `minimum`.
+QSize fitted_size(QSize wanted, QSize minimum, const QRect& available, const QMargins& frame);
+
+// Before the window is first shown: gives it its remembered size (else its
+// size hint) fitted into its screen, maximised if it was, and the table
+// under `header` its remembered column widths when there is one for every
+// column.
+void restore_placement(QMainWindow& window, QHeaderView& header, const AppSettings& settings);
+// Remembers the window's size (when not maximised) and maximised state and
+// the column widths; does nothing for a window not shown (never, or no
+// longer: remember it as it closes).
+void save_placement(const QMainWindow& window, const QHeaderView& header, AppSettings& settings);
