@@ -8,7 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -19,6 +19,7 @@
 #include "hexfilesaver.h"
 #include "hexfindbar.h"
 #include "hexoffset.h"
+#include "hexpaste.h"
 #include "hexstatusbar.h"
 #include "qfilebuffer.h"
 #include "qhexcursor.h"
@@ -36,13 +37,13 @@ QString appTitle()
     return HexWindow::tr("HexEdit 十六进制查看编辑");
 }
 
-// A key event that matches the standard key, for the view's own handling.
-QKeyEvent standardKeyEvent(QKeySequence::StandardKey key)
+// Whether typing goes to the hex column. The view's renderer knows; one
+// replaced with the document lingers until deleted later, so the newest is
+// taken.
+bool caretInHexColumn(const QHexView& view)
 {
-    const QList<QKeySequence> bindings = QKeySequence::keyBindings(key);
-    const int combined = bindings.isEmpty() ? 0 : bindings.first()[0];
-    return QKeyEvent(QEvent::KeyPress, combined & ~Qt::KeyboardModifierMask,
-                     Qt::KeyboardModifiers(combined & Qt::KeyboardModifierMask));
+    const QList<QHexRenderer*> renderers = view.findChildren<QHexRenderer*>();
+    return !renderers.isEmpty() && renderers.last()->selectedArea() == QHexRenderer::HexArea;
 }
 
 } // namespace
@@ -193,14 +194,14 @@ void HexWindow::createActions()
     close->setShortcut(QKeySequence::Close);
 
     QMenu* edit = menuBar()->addMenu(tr("编辑"));
-    m_undo = edit->addAction(tr("撤销"), this, [this] { sendKeyToView(QKeySequence::Undo); });
+    m_undo = edit->addAction(tr("撤销"), this, &HexWindow::undo);
     m_undo->setObjectName(QStringLiteral("actionUndo"));
     m_undo->setShortcut(QKeySequence::Undo);
-    m_redo = edit->addAction(tr("重做"), this, [this] { sendKeyToView(QKeySequence::Redo); });
+    m_redo = edit->addAction(tr("重做"), this, &HexWindow::redo);
     m_redo->setObjectName(QStringLiteral("actionRedo"));
     m_redo->setShortcuts(QKeySequence::Redo);
     edit->addSeparator();
-    m_cut = edit->addAction(tr("剪切"), this, [this] { sendKeyToView(QKeySequence::Cut); });
+    m_cut = edit->addAction(tr("剪切"), this, &HexWindow::cut);
     m_cut->setObjectName(QStringLiteral("actionCut"));
     m_cut->setShortcuts(QKeySequence::Cut);
     QAction* copy = edit->addAction(tr("复制"), this, [this] { this->copy(false); });
@@ -209,7 +210,7 @@ void HexWindow::createActions()
     QAction* copyHex = edit->addAction(tr("复制为十六进制"), this, [this] { this->copy(true); });
     copyHex->setObjectName(QStringLiteral("actionCopyHex"));
     copyHex->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
-    m_paste = edit->addAction(tr("粘贴"), this, [this] { sendKeyToView(QKeySequence::Paste); });
+    m_paste = edit->addAction(tr("粘贴"), this, &HexWindow::paste);
     m_paste->setObjectName(QStringLiteral("actionPaste"));
     m_paste->setShortcuts(QKeySequence::Paste);
     QAction* all = edit->addAction(tr("全选"), this, &HexWindow::selectAll);
@@ -291,23 +292,37 @@ void HexWindow::updateStatus()
     m_statusbar->showState(m_view->document(), m_readonly);
 }
 
-void HexWindow::sendKeyToView(QKeySequence::StandardKey key)
+// The Edit menu works on the document itself, as the view's keys do; a key
+// sent to the view would come back here through the window's shortcuts.
+void HexWindow::undo()
 {
-    // The view's own handling, as if the key had reached it: the column
-    // that has the caret decides between hex text and bytes.
-    QKeyEvent event = standardKeyEvent(key);
-    QApplication::sendEvent(m_view, &event);
+    if (!m_readonly)
+        m_view->document()->undo();
+}
+
+void HexWindow::redo()
+{
+    if (!m_readonly)
+        m_view->document()->redo();
+}
+
+void HexWindow::cut()
+{
+    // The column that has the caret decides between hex text and bytes.
+    if (!m_readonly)
+        m_view->document()->cut(caretInHexColumn(*m_view));
 }
 
 void HexWindow::copy(bool hex)
 {
-    // The view's renderer knows which column has the caret; one replaced with
-    // the document lingers until deleted later, so the newest is taken.
-    const QList<QHexRenderer*> renderers = m_view->findChildren<QHexRenderer*>();
-    const bool hexColumn
-            = !renderers.isEmpty() && renderers.last()->selectedArea() == QHexRenderer::HexArea;
     // Copying changes nothing, so a read-only window copies too.
-    m_view->document()->copy(hex || hexColumn);
+    m_view->document()->copy(hex || caretInHexColumn(*m_view));
+}
+
+void HexWindow::paste()
+{
+    if (!m_readonly)
+        pasteOverSelection(*m_view->document(), caretInHexColumn(*m_view));
 }
 
 void HexWindow::selectAll()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QKeySequence>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -75,9 +74,12 @@ private:
     // F3 and Shift+F3: the bar's pattern again, or the bar to type one.
     void findAgain(bool forward);
     void openFileDialog();
-    void sendKeyToView(QKeySequence::StandardKey key);
     void selectAll();
+    void undo();
+    void redo();
+    void cut();
     void copy(bool hex);
+    void paste();
 
     QHexView* m_view;
     HexFindBar* m_findbar;

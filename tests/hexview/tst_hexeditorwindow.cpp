@@ -2,9 +2,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -84,6 +86,8 @@ private slots:
     void statusBar_data();
     void statusBar();
     void undoRedoFollowStack();
+    void editCommandsActOnce_data();
+    void editCommandsActOnce();
     void saveAndSaveAs();
     void closePrompt_data();
     void closePrompt();
@@ -275,6 +279,55 @@ void TstHexEditorWindow::undoRedoFollowStack()
              QByteArray("\xC1"
                         "B"));
     QCOMPARE(enabled(), qMakePair(true, false));
+}
+
+void TstHexEditorWindow::editCommandsActOnce_data()
+{
+    QTest::addColumn<QString>("name"); // of the Edit menu's action
+    QTest::addColumn<QKeySequence>("keys"); // empty: the action is triggered
+    QTest::addColumn<QString>("bytes");
+
+    // Before each: "ABCD" typed over as "XYCD" in four undo steps (one per
+    // digit), two of them undone; B and C selected; "xy" on the clipboard;
+    // insert mode. A second undo, redo or paste would show in the bytes.
+    const QKeySequence menu;
+    const QKeySequence redoKey(QStringLiteral("Ctrl+Shift+Z"));
+    QTest::newRow("undo-key") << "actionUndo" << QKeySequence(QKeySequence::Undo) << "QBCD";
+    QTest::newRow("undo-menu") << "actionUndo" << menu << "QBCD";
+    QTest::newRow("redo-key") << "actionRedo" << redoKey << "XRCD";
+    QTest::newRow("redo-key-y") << "actionRedo" << QKeySequence(QStringLiteral("Ctrl+Y")) << "XRCD";
+    QTest::newRow("redo-menu") << "actionRedo" << menu << "XRCD";
+    QTest::newRow("cut-key") << "actionCut" << QKeySequence(QKeySequence::Cut) << "XD";
+    QTest::newRow("cut-menu") << "actionCut" << menu << "XD";
+    QTest::newRow("paste-key") << "actionPaste" << QKeySequence(QKeySequence::Paste) << "XxyD";
+    QTest::newRow("paste-menu") << "actionPaste" << menu << "XxyD";
+}
+
+void TstHexEditorWindow::editCommandsActOnce()
+{
+    QFETCH(QString, name);
+    QFETCH(QKeySequence, keys);
+    QFETCH(QString, bytes);
+
+    // Shortcuts fire in an active window only.
+    const auto window = payloadWindow("ABCD");
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QHexDocument* document = window->view()->document();
+    QTest::keyClicks(window->view(), QStringLiteral("5859"));
+    document->undo();
+    document->undo();
+    document->cursor()->moveTo(qint64(1));
+    document->cursor()->select(0, 2, 0);
+    document->cursor()->setInsertionMode(InsertMode);
+    auto* data = new QMimeData; // the clipboard takes it over
+    data->setData(QStringLiteral("application/octet-stream"), "xy");
+    QApplication::clipboard()->setMimeData(data);
+
+    if (keys.isEmpty())
+        action(*window, name)->trigger();
+    else
+        QTest::keySequence(window.get(), keys);
+    QCOMPARE(document->read(0, int(document->length())), bytes.toLatin1());
 }
 
 void TstHexEditorWindow::saveAndSaveAs()
