@@ -393,6 +393,16 @@ The original file is unchanged.</translation>
         <translation>The file %1 has been modified.
 Save the changes?</translation>
     </message>
+    <message>
+        <source>内存不足，无法完成此操作。</source>
+        <translation>There is not enough memory to do this.</translation>
+    </message>
+    <message>
+        <source>选中的 %1 MiB 太多，剪贴板放不下: 现在最多可复制 %2 MiB。
+请用“文件 &gt; 另存为...”把数据保存到文件。</source>
+        <translation>The %1 MiB selected are too much for the clipboard: at most %2 MiB can be copied now.
+Use “File &gt; Save as...” to save the data to a file.</translation>
+    </message>
 </context>
 <context>
     <name>ListFieldMarker</name>

@@ -1,5 +1,8 @@
 #include "hexwindow.h"
 
+#include <functional>
+#include <new>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -16,6 +19,7 @@
 #include <QShortcut>
 #include <QToolBar>
 
+#include "hexclipboardlimit.h"
 #include "hexfilesaver.h"
 #include "hexfindbar.h"
 #include "hexoffset.h"
@@ -44,6 +48,25 @@ bool caretInHexColumn(const QHexView& view)
 {
     const QList<QHexRenderer*> renderers = view.findChildren<QHexRenderer*>();
     return !renderers.isEmpty() && renderers.last()->selectedArea() == QHexRenderer::HexArea;
+}
+
+// Bytes in MiB with one decimal, for messages.
+QString mebibytes(qint64 bytes)
+{
+    return QString::number(static_cast<double>(bytes) / (1 << 20), 'f', 1);
+}
+
+// Runs an edit that builds a copy of the data in memory; a failed allocation
+// is reported instead of ending the program. False when it failed.
+bool runOrReportMemory(QWidget* parent, const QString& title, const std::function<void()>& edit)
+{
+    try {
+        edit();
+        return true;
+    } catch (const std::bad_alloc&) {
+        QMessageBox::warning(parent, title, HexWindow::tr("内存不足，无法完成此操作。"));
+        return false;
+    }
 }
 
 } // namespace
@@ -309,20 +332,46 @@ void HexWindow::redo()
 void HexWindow::cut()
 {
     // The column that has the caret decides between hex text and bytes.
-    if (!m_readonly)
-        m_view->document()->cut(caretInHexColumn(*m_view));
+    const bool hex = caretInHexColumn(*m_view);
+    if (m_readonly || !fitsClipboard(hex, m_cut->text()))
+        return;
+    runOrReportMemory(this, m_cut->text(), [this, hex] { m_view->document()->cut(hex); });
 }
 
 void HexWindow::copy(bool hex)
 {
+    const bool asHex = hex || caretInHexColumn(*m_view);
+    const QString title = hex ? tr("复制为十六进制") : tr("复制");
     // Copying changes nothing, so a read-only window copies too.
-    m_view->document()->copy(hex || caretInHexColumn(*m_view));
+    if (!fitsClipboard(asHex, title))
+        return;
+    runOrReportMemory(this, title, [this, asHex] { m_view->document()->copy(asHex); });
 }
 
 void HexWindow::paste()
 {
-    if (!m_readonly)
-        pasteOverSelection(*m_view->document(), caretInHexColumn(*m_view));
+    if (m_readonly)
+        return;
+    const bool hex = caretInHexColumn(*m_view);
+    runOrReportMemory(this, m_paste->text(),
+                      [this, hex] { pasteOverSelection(*m_view->document(), hex); });
+}
+
+bool HexWindow::fitsClipboard(bool hex, const QString& title)
+{
+    const QHexCursor* cursor = m_view->document()->cursor();
+    if (!cursor->hasSelection())
+        return true;
+    // In 64 bits: a selection may span more bytes than an int holds.
+    const qint64 length = cursor->selectionEnd().offset() - cursor->selectionStart().offset() + 1;
+    const HexClipboardLimit limit = HexClipboardLimit::current();
+    if (limit.allows(length, hex))
+        return true;
+    QMessageBox::warning(this, title,
+                         tr("选中的 %1 MiB 太多，剪贴板放不下: 现在最多可复制 %2 MiB。\n"
+                            "请用“文件 > 另存为...”把数据保存到文件。")
+                                 .arg(mebibytes(length), mebibytes(limit.maximumBytes(hex))));
+    return false;
 }
 
 void HexWindow::selectAll()

@@ -80,6 +80,9 @@ private:
     void cut();
     void copy(bool hex);
     void paste();
+    // Whether the selection fits on the clipboard, as bytes or as hex text;
+    // if not, the user is told why and what to do instead.
+    bool fitsClipboard(bool hex, const QString& title);
 
     QHexView* m_view;
     HexFindBar* m_findbar;

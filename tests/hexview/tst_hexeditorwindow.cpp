@@ -16,6 +16,7 @@
 
 #include "hexfindbar.h"
 #include "hexstatusbar.h"
+#include "hexviewtest.h"
 #include "hexwindow.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
@@ -88,6 +89,8 @@ private slots:
     void undoRedoFollowStack();
     void editCommandsActOnce_data();
     void editCommandsActOnce();
+    void hugeSelectionIsNotCopied_data();
+    void hugeSelectionIsNotCopied();
     void saveAndSaveAs();
     void closePrompt_data();
     void closePrompt();
@@ -328,6 +331,42 @@ void TstHexEditorWindow::editCommandsActOnce()
     else
         QTest::keySequence(window.get(), keys);
     QCOMPARE(document->read(0, int(document->length())), bytes.toLatin1());
+}
+
+void TstHexEditorWindow::hugeSelectionIsNotCopied_data()
+{
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::newRow("copy") << QKeySequence(QKeySequence::Copy);
+    QTest::newRow("copy-hex") << QKeySequence(QStringLiteral("Ctrl+Shift+C"));
+    QTest::newRow("cut") << QKeySequence(QKeySequence::Cut);
+}
+
+void TstHexEditorWindow::hugeSelectionIsNotCopied()
+{
+    QFETCH(QKeySequence, keys);
+    HexWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.setDocument(hexviewtest::makeSyntheticDocument(qint64(1) << 30, nullptr));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QApplication::clipboard()->setText(QStringLiteral("kept"));
+    QHexDocument* document = window.view()->document();
+
+    QTest::keySequence(&window, QKeySequence::SelectAll);
+    QCOMPARE(document->cursor()->selectionEnd().offset(), (qint64(1) << 30) - 1);
+    QString told;
+    QObject context;
+    QTimer::singleShot(0, &context, [&told] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice);
+    QTest::keySequence(&window, keys);
+    QVERIFY2(told.contains(QStringLiteral("另存为")), qUtf8Printable(told));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
+    QVERIFY(!document->isModified());
 }
 
 void TstHexEditorWindow::saveAndSaveAs()
