@@ -403,6 +403,12 @@ Save the changes?</translation>
         <translation>The %1 MiB selected are too much for the clipboard: at most %2 MiB can be copied now.
 Use “File &gt; Save as...” to save the data to a file.</translation>
     </message>
+    <message>
+        <source>数据已修改，尚未保存到文件。
+是否另存为文件?</source>
+        <translation>The data has been modified and is not saved in a file.
+Save it as a file?</translation>
+    </message>
 </context>
 <context>
     <name>ListFieldMarker</name>

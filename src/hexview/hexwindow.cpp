@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QShortcut>
 #include <QToolBar>
 
@@ -291,12 +292,12 @@ void HexWindow::findAgain(bool forward)
 void HexWindow::updateTitle()
 {
     if (m_filename.isEmpty()) {
-        setWindowTitle(appTitle());
-        return;
+        setWindowTitle(appTitle() + QStringLiteral("[*]"));
+    } else {
+        const QString name = QFileInfo(m_filename).fileName();
+        const QString readOnly = m_readonly ? tr(" [只读]") : QString();
+        setWindowTitle(QStringLiteral("%1[*]%2 - %3").arg(name, readOnly, appTitle()));
     }
-    const QString name = QFileInfo(m_filename).fileName();
-    const QString readOnly = m_readonly ? tr(" [只读]") : QString();
-    setWindowTitle(QStringLiteral("%1[*]%2 - %3").arg(name, readOnly, appTitle()));
     setWindowModified(m_view->document()->isModified());
 }
 
@@ -511,14 +512,21 @@ void HexWindow::zoom(int points)
 void HexWindow::closeEvent(QCloseEvent* e)
 {
     m_findbar->cancel();
-    if (m_filename.isEmpty() || !m_view->document()->isModified()) {
+    if (!m_view->document()->isModified()) {
         e->accept();
         return;
     }
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-            this, appTitle(),
-            tr("文件 %1 已修改。\n是否保存修改?").arg(QFileInfo(m_filename).fileName()),
-            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    // Bytes without a file of their own are kept only by saving them as one.
+    const bool payload = m_filename.isEmpty();
+    const QString question = payload
+            ? tr("数据已修改，尚未保存到文件。\n是否另存为文件?")
+            : tr("文件 %1 已修改。\n是否保存修改?").arg(QFileInfo(m_filename).fileName());
+    QMessageBox box(QMessageBox::Question, appTitle(), question,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    if (payload)
+        box.button(QMessageBox::Save)->setText(tr("另存为..."));
+    const int answer = box.exec();
     if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !save())) {
         e->ignore();
         return;

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -12,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include "hexfindbar.h"
@@ -94,6 +96,9 @@ private slots:
     void saveAndSaveAs();
     void closePrompt_data();
     void closePrompt();
+    void payloadSavedAsOnClose_data();
+    void payloadSavedAsOnClose();
+    void payloadTitleShowsModified();
     void bytesPerLineKeepsCaret();
 
 private:
@@ -416,7 +421,11 @@ void TstHexEditorWindow::closePrompt_data()
     QTest::addColumn<QByteArray>("saved");
 
     const auto none = QMessageBox::NoButton;
-    QTest::newRow("payload-edited") << false << true << none << true << QByteArray("ABCD");
+    QTest::newRow("payload-unchanged") << false << false << none << true << QByteArray("ABCD");
+    QTest::newRow("payload-cancel")
+            << false << true << QMessageBox::Cancel << false << QByteArray("ABCD");
+    QTest::newRow("payload-discard")
+            << false << true << QMessageBox::Discard << true << QByteArray("ABCD");
     QTest::newRow("file-unchanged") << true << false << none << true << QByteArray("ABCD");
     QTest::newRow("file-cancel") << true << true << QMessageBox::Cancel << false
                                  << QByteArray("ABCD");
@@ -459,6 +468,69 @@ void TstHexEditorWindow::closePrompt()
         QTRY_VERIFY(window.isNull());
     else
         delete window; // unsaved changes go with it
+}
+
+void TstHexEditorWindow::payloadSavedAsOnClose_data()
+{
+    QTest::addColumn<bool>("chooseFile"); // in the file dialog, or cancel it
+    QTest::newRow("saved") << true;
+    QTest::newRow("file-dialog-cancelled") << false;
+}
+
+void TstHexEditorWindow::payloadSavedAsOnClose()
+{
+    QFETCH(bool, chooseFile);
+    const QString path = m_dir->filePath(QStringLiteral("payload.bin"));
+    QPointer<HexWindow> window = payloadWindow("ABCD").release(); // deleted below
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->view()->document()->replace(0, QByteArray("Z"));
+
+    // The box offers "Save as...", then a file dialog asks for the name.
+    QStringList seen;
+    QTimer answers;
+    connect(&answers, &QTimer::timeout, this, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen.append(box->button(QMessageBox::Save)->text());
+            box->button(QMessageBox::Save)->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            seen.append(QStringLiteral("dialog"));
+            dialog->selectFile(path);
+            if (chooseFile)
+                static_cast<QDialog*>(dialog)->accept(); // protected in QFileDialog
+            else
+                dialog->reject();
+        }
+    });
+    answers.start(10);
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice); // the box
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice); // the file dialog
+    QCOMPARE(window->close(), chooseFile);
+    answers.stop();
+    QCOMPARE(seen, QStringList({ QStringLiteral("另存为..."), QStringLiteral("dialog") }));
+    QCOMPARE(contents(path), chooseFile ? QByteArray("ZBCD") : QByteArray());
+    if (chooseFile) {
+        QTRY_VERIFY(window.isNull());
+    } else {
+        QVERIFY(window->isVisible());
+        QVERIFY(window->isWindowModified());
+        delete window;
+    }
+}
+
+void TstHexEditorWindow::payloadTitleShowsModified()
+{
+    const auto window = payloadWindow("AB");
+    QHexDocument* document = window->view()->document();
+    // The title as the window system shows it.
+    const auto title = [&] { return window->windowHandle()->title(); };
+    const QString plain = QStringLiteral("HexEdit 十六进制查看编辑");
+    QCOMPARE(title(), plain);
+    QTest::keyClick(window->view(), Qt::Key_4);
+    QVERIFY(window->isWindowModified());
+    QCOMPARE(title(), plain + QLatin1Char('*'));
+    document->undo();
+    QCOMPARE(title(), plain);
 }
 
 void TstHexEditorWindow::bytesPerLineKeepsCaret()
