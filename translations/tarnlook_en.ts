@@ -703,4 +703,15 @@ The table holds %2 rows.</translation>
         <translation>The write did not complete</translation>
     </message>
 </context>
+<context>
+    <name>QHexRenderer</name>
+    <message>
+        <source>偏移</source>
+        <translation>Offset</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Ascii</translation>
+    </message>
+</context>
 </TS>
