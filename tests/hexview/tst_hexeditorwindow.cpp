@@ -63,12 +63,15 @@ QAction* action(const QWidget& window, const QString& name)
 // counts the boxes seen.
 void answerNextBox(QObject* context, QMessageBox::StandardButton button, int* seen)
 {
-    QTimer::singleShot(0, context, [=] {
+    auto* timer = new QTimer(context); // deleted with the context
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, context, [=] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             ++*seen;
             box->button(button)->click();
         }
     });
+    timer->start(0);
 }
 
 } // namespace
@@ -360,13 +363,15 @@ void TstHexEditorWindow::hugeSelectionIsNotCopied()
     QTest::keySequence(&window, QKeySequence::SelectAll);
     QCOMPARE(document->cursor()->selectionEnd().offset(), (qint64(1) << 30) - 1);
     QString told;
-    QObject context;
-    QTimer::singleShot(0, &context, [&told] {
+    QTimer answer;
+    answer.setSingleShot(true);
+    connect(&answer, &QTimer::timeout, this, [&told] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             told = box->text();
             box->button(QMessageBox::Ok)->click();
         }
     });
+    answer.start(0);
     QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice);
     QTest::keySequence(&window, keys);
     QVERIFY2(told.contains(QStringLiteral("另存为")), qUtf8Printable(told));
@@ -496,7 +501,11 @@ void TstHexEditorWindow::payloadSavedAsOnClose()
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             seen.append(QStringLiteral("dialog"));
             dialog->selectFile(path);
-            if (chooseFile)
+            // Which leaves the name field alone while it has the focus: the
+            // name is typed there then, as a person would.
+            if (auto* edit = qobject_cast<QLineEdit*>(dialog->focusWidget()))
+                edit->setText(path);
+            if (chooseFile && seen.size() < 10) // else it refused the name: give up
                 static_cast<QDialog*>(dialog)->accept(); // protected in QFileDialog
             else
                 dialog->reject();
