@@ -1,4 +1,5 @@
 #include <memory>
+#include <new>
 
 #include <QAction>
 #include <QCheckBox>
@@ -41,6 +42,14 @@ std::unique_ptr<HexWindow> payloadWindow(const QByteArray& bytes)
     window->show();
     return window;
 }
+
+// A store that runs out of memory on every insert, as a paste of a huge
+// clipboard would.
+class ExhaustedBuffer : public QMemoryBuffer
+{
+public:
+    void insert(qint64, const QByteArray&) override { throw std::bad_alloc(); }
+};
 
 QByteArray contents(const QString& path)
 {
@@ -96,6 +105,7 @@ private slots:
     void editCommandsActOnce();
     void hugeSelectionIsNotCopied_data();
     void hugeSelectionIsNotCopied();
+    void exhaustedMemoryIsReported();
     void saveAndSaveAs();
     void closePrompt_data();
     void closePrompt();
@@ -377,6 +387,27 @@ void TstHexEditorWindow::hugeSelectionIsNotCopied()
     QVERIFY2(told.contains(QStringLiteral("另存为")), qUtf8Printable(told));
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
     QVERIFY(!document->isModified());
+}
+
+void TstHexEditorWindow::exhaustedMemoryIsReported()
+{
+    HexWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* buffer = new ExhaustedBuffer; // the document takes it over
+    buffer->load(QByteArray("ABCD"));
+    window.setDocument(new QHexDocument(buffer));
+    QHexDocument* document = window.view()->document();
+    document->cursor()->setInsertionMode(InsertMode);
+    QApplication::clipboard()->setText(QStringLiteral("xy"));
+
+    int boxes = 0;
+    QObject context;
+    answerNextBox(&context, QMessageBox::Ok, &boxes);
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice);
+    action(window, "actionPaste")->trigger();
+    QCOMPARE(boxes, 1);
+    QCOMPARE(document->read(0, 8), QByteArray("ABCD"));
+    QVERIFY(!document->canUndo());
 }
 
 void TstHexEditorWindow::saveAndSaveAs()
