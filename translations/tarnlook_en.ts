@@ -393,6 +393,22 @@ The original file is unchanged.</translation>
         <translation>The file %1 has been modified.
 Save the changes?</translation>
     </message>
+    <message>
+        <source>内存不足，无法完成此操作。</source>
+        <translation>There is not enough memory to do this.</translation>
+    </message>
+    <message>
+        <source>选中的 %1 MiB 太多，剪贴板放不下: 现在最多可复制 %2 MiB。
+请用“文件 &gt; 另存为...”把数据保存到文件。</source>
+        <translation>The %1 MiB selected are too much for the clipboard: at most %2 MiB can be copied now.
+Use “File &gt; Save as...” to save the data to a file.</translation>
+    </message>
+    <message>
+        <source>数据已修改，尚未保存到文件。
+是否另存为文件?</source>
+        <translation>The data has been modified and is not saved in a file.
+Save it as a file?</translation>
+    </message>
 </context>
 <context>
     <name>ListFieldMarker</name>
@@ -724,6 +740,17 @@ The table holds %2 rows.</translation>
     <message>
         <source>不再询问</source>
         <translation>Don&apos;t ask again</translation>
+    </message>
+</context>
+<context>
+    <name>QHexRenderer</name>
+    <message>
+        <source>偏移</source>
+        <translation>Offset</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Ascii</translation>
     </message>
 </context>
 </TS>

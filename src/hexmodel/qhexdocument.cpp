@@ -6,6 +6,7 @@
 #include <QIODevice>
 #include <QMimeData>
 
+#include "hexclipboardlimit.h"
 #include "hexcommands.h"
 #include "qfilebuffer.h"
 #include "qhexbuffer.h"
@@ -24,6 +25,14 @@ QClipboard* clipboard()
     return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr
             ? QGuiApplication::clipboard()
             : nullptr;
+}
+
+// Whether the selection fits on the clipboard: counted in 64 bits, since a
+// selection may span more bytes than an int holds.
+bool selectionFitsClipboard(const QHexCursor& cursor, bool hex)
+{
+    const qint64 length = cursor.selectionEnd().offset() - cursor.selectionStart().offset() + 1;
+    return HexClipboardLimit::current().allows(length, hex);
 }
 
 } // namespace
@@ -144,7 +153,7 @@ void QHexDocument::redo()
 
 void QHexDocument::cut(bool hex)
 {
-    if (!m_cursor->hasSelection())
+    if (!m_cursor->hasSelection() || !selectionFitsClipboard(*m_cursor, hex))
         return;
     copy(hex);
     removeSelection();
@@ -152,7 +161,7 @@ void QHexDocument::cut(bool hex)
 
 void QHexDocument::copy(bool hex)
 {
-    if (!m_cursor->hasSelection())
+    if (!m_cursor->hasSelection() || !selectionFitsClipboard(*m_cursor, hex))
         return;
     QClipboard* board = clipboard();
     if (board == nullptr)

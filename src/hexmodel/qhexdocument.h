@@ -71,7 +71,8 @@ public slots:
     // The selection to the clipboard (and out of the document), as its bytes
     // read as UTF-8 up to the first zero byte, with the exact bytes beside it
     // as application/octet-stream, or, with hex, as upper-case pairs
-    // separated by spaces. Nothing without a selection.
+    // separated by spaces. Nothing without a selection, and nothing when the
+    // selection is more than the clipboard may take (HexClipboardLimit).
     void cut(bool hex = false);
     void copy(bool hex = false);
     // Removes the selection, if any, then writes the clipboard's bytes

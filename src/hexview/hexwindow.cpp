@@ -1,5 +1,8 @@
 #include "hexwindow.h"
 
+#include <functional>
+#include <new>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -8,17 +11,20 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QShortcut>
 #include <QToolBar>
 
+#include "hexclipboardlimit.h"
 #include "hexfilesaver.h"
 #include "hexfindbar.h"
 #include "hexoffset.h"
+#include "hexpaste.h"
 #include "hexstatusbar.h"
 #include "qfilebuffer.h"
 #include "qhexcursor.h"
@@ -36,13 +42,32 @@ QString appTitle()
     return HexWindow::tr("HexEdit 十六进制查看编辑");
 }
 
-// A key event that matches the standard key, for the view's own handling.
-QKeyEvent standardKeyEvent(QKeySequence::StandardKey key)
+// Whether typing goes to the hex column. The view's renderer knows; one
+// replaced with the document lingers until deleted later, so the newest is
+// taken.
+bool caretInHexColumn(const QHexView& view)
 {
-    const QList<QKeySequence> bindings = QKeySequence::keyBindings(key);
-    const int combined = bindings.isEmpty() ? 0 : bindings.first()[0];
-    return QKeyEvent(QEvent::KeyPress, combined & ~Qt::KeyboardModifierMask,
-                     Qt::KeyboardModifiers(combined & Qt::KeyboardModifierMask));
+    const QList<QHexRenderer*> renderers = view.findChildren<QHexRenderer*>();
+    return !renderers.isEmpty() && renderers.last()->selectedArea() == QHexRenderer::HexArea;
+}
+
+// Bytes in MiB with one decimal, for messages.
+QString mebibytes(qint64 bytes)
+{
+    return QString::number(static_cast<double>(bytes) / (1 << 20), 'f', 1);
+}
+
+// Runs an edit that builds a copy of the data in memory; a failed allocation
+// is reported instead of ending the program. False when it failed.
+bool runOrReportMemory(QWidget* parent, const QString& title, const std::function<void()>& edit)
+{
+    try {
+        edit();
+        return true;
+    } catch (const std::bad_alloc&) {
+        QMessageBox::warning(parent, title, HexWindow::tr("内存不足，无法完成此操作。"));
+        return false;
+    }
 }
 
 } // namespace
@@ -193,14 +218,14 @@ void HexWindow::createActions()
     close->setShortcut(QKeySequence::Close);
 
     QMenu* edit = menuBar()->addMenu(tr("编辑"));
-    m_undo = edit->addAction(tr("撤销"), this, [this] { sendKeyToView(QKeySequence::Undo); });
+    m_undo = edit->addAction(tr("撤销"), this, &HexWindow::undo);
     m_undo->setObjectName(QStringLiteral("actionUndo"));
     m_undo->setShortcut(QKeySequence::Undo);
-    m_redo = edit->addAction(tr("重做"), this, [this] { sendKeyToView(QKeySequence::Redo); });
+    m_redo = edit->addAction(tr("重做"), this, &HexWindow::redo);
     m_redo->setObjectName(QStringLiteral("actionRedo"));
     m_redo->setShortcuts(QKeySequence::Redo);
     edit->addSeparator();
-    m_cut = edit->addAction(tr("剪切"), this, [this] { sendKeyToView(QKeySequence::Cut); });
+    m_cut = edit->addAction(tr("剪切"), this, &HexWindow::cut);
     m_cut->setObjectName(QStringLiteral("actionCut"));
     m_cut->setShortcuts(QKeySequence::Cut);
     QAction* copy = edit->addAction(tr("复制"), this, [this] { this->copy(false); });
@@ -209,7 +234,7 @@ void HexWindow::createActions()
     QAction* copyHex = edit->addAction(tr("复制为十六进制"), this, [this] { this->copy(true); });
     copyHex->setObjectName(QStringLiteral("actionCopyHex"));
     copyHex->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
-    m_paste = edit->addAction(tr("粘贴"), this, [this] { sendKeyToView(QKeySequence::Paste); });
+    m_paste = edit->addAction(tr("粘贴"), this, &HexWindow::paste);
     m_paste->setObjectName(QStringLiteral("actionPaste"));
     m_paste->setShortcuts(QKeySequence::Paste);
     QAction* all = edit->addAction(tr("全选"), this, &HexWindow::selectAll);
@@ -267,12 +292,12 @@ void HexWindow::findAgain(bool forward)
 void HexWindow::updateTitle()
 {
     if (m_filename.isEmpty()) {
-        setWindowTitle(appTitle());
-        return;
+        setWindowTitle(appTitle() + QStringLiteral("[*]"));
+    } else {
+        const QString name = QFileInfo(m_filename).fileName();
+        const QString readOnly = m_readonly ? tr(" [只读]") : QString();
+        setWindowTitle(QStringLiteral("%1[*]%2 - %3").arg(name, readOnly, appTitle()));
     }
-    const QString name = QFileInfo(m_filename).fileName();
-    const QString readOnly = m_readonly ? tr(" [只读]") : QString();
-    setWindowTitle(QStringLiteral("%1[*]%2 - %3").arg(name, readOnly, appTitle()));
     setWindowModified(m_view->document()->isModified());
 }
 
@@ -291,23 +316,63 @@ void HexWindow::updateStatus()
     m_statusbar->showState(m_view->document(), m_readonly);
 }
 
-void HexWindow::sendKeyToView(QKeySequence::StandardKey key)
+// The Edit menu works on the document itself, as the view's keys do; a key
+// sent to the view would come back here through the window's shortcuts.
+void HexWindow::undo()
 {
-    // The view's own handling, as if the key had reached it: the column
-    // that has the caret decides between hex text and bytes.
-    QKeyEvent event = standardKeyEvent(key);
-    QApplication::sendEvent(m_view, &event);
+    if (!m_readonly)
+        m_view->document()->undo();
+}
+
+void HexWindow::redo()
+{
+    if (!m_readonly)
+        m_view->document()->redo();
+}
+
+void HexWindow::cut()
+{
+    // The column that has the caret decides between hex text and bytes.
+    const bool hex = caretInHexColumn(*m_view);
+    if (m_readonly || !fitsClipboard(hex, m_cut->text()))
+        return;
+    runOrReportMemory(this, m_cut->text(), [this, hex] { m_view->document()->cut(hex); });
 }
 
 void HexWindow::copy(bool hex)
 {
-    // The view's renderer knows which column has the caret; one replaced with
-    // the document lingers until deleted later, so the newest is taken.
-    const QList<QHexRenderer*> renderers = m_view->findChildren<QHexRenderer*>();
-    const bool hexColumn
-            = !renderers.isEmpty() && renderers.last()->selectedArea() == QHexRenderer::HexArea;
+    const bool asHex = hex || caretInHexColumn(*m_view);
+    const QString title = hex ? tr("复制为十六进制") : tr("复制");
     // Copying changes nothing, so a read-only window copies too.
-    m_view->document()->copy(hex || hexColumn);
+    if (!fitsClipboard(asHex, title))
+        return;
+    runOrReportMemory(this, title, [this, asHex] { m_view->document()->copy(asHex); });
+}
+
+void HexWindow::paste()
+{
+    if (m_readonly)
+        return;
+    const bool hex = caretInHexColumn(*m_view);
+    runOrReportMemory(this, m_paste->text(),
+                      [this, hex] { pasteOverSelection(*m_view->document(), hex); });
+}
+
+bool HexWindow::fitsClipboard(bool hex, const QString& title)
+{
+    const QHexCursor* cursor = m_view->document()->cursor();
+    if (!cursor->hasSelection())
+        return true;
+    // In 64 bits: a selection may span more bytes than an int holds.
+    const qint64 length = cursor->selectionEnd().offset() - cursor->selectionStart().offset() + 1;
+    const HexClipboardLimit limit = HexClipboardLimit::current();
+    if (limit.allows(length, hex))
+        return true;
+    QMessageBox::warning(this, title,
+                         tr("选中的 %1 MiB 太多，剪贴板放不下: 现在最多可复制 %2 MiB。\n"
+                            "请用“文件 > 另存为...”把数据保存到文件。")
+                                 .arg(mebibytes(length), mebibytes(limit.maximumBytes(hex))));
+    return false;
 }
 
 void HexWindow::selectAll()
@@ -447,14 +512,21 @@ void HexWindow::zoom(int points)
 void HexWindow::closeEvent(QCloseEvent* e)
 {
     m_findbar->cancel();
-    if (m_filename.isEmpty() || !m_view->document()->isModified()) {
+    if (!m_view->document()->isModified()) {
         e->accept();
         return;
     }
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-            this, appTitle(),
-            tr("文件 %1 已修改。\n是否保存修改?").arg(QFileInfo(m_filename).fileName()),
-            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    // Bytes without a file of their own are kept only by saving them as one.
+    const bool payload = m_filename.isEmpty();
+    const QString question = payload
+            ? tr("数据已修改，尚未保存到文件。\n是否另存为文件?")
+            : tr("文件 %1 已修改。\n是否保存修改?").arg(QFileInfo(m_filename).fileName());
+    QMessageBox box(QMessageBox::Question, appTitle(), question,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Save);
+    if (payload)
+        box.button(QMessageBox::Save)->setText(tr("另存为..."));
+    const int answer = box.exec();
     if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !save())) {
         e->ignore();
         return;

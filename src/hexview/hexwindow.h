@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QKeySequence>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -15,10 +14,18 @@ class QToolBar;
 
 // The hex editor window: a QHexView in the middle, the File, Edit and View
 // menus, a find bar at the bottom and a status bar. It shows either a
-// packet's payload (no file: saving asks for a name, closing never asks) or
-// a file read through a QFileBuffer, edited in memory and saved through a
-// temporary file and a rename; a file that may not be written opens
-// read-only. The window deletes itself when closed.
+// packet's payload (no file: saving asks for a name) or a file read through
+// a QFileBuffer, edited in memory and saved through a temporary file and a
+// rename; a file that may not be written opens read-only. Either way the
+// title carries the modified mark while there are unsaved edits. The window
+// deletes itself when closed.
+//
+// Closing (close(), the title bar, the File menu) with unsaved edits asks
+// first: save (for a payload: "Save as..." to a file the user chooses),
+// discard, or cancel. Cancelling, or a save that fails or is cancelled,
+// ignores the close event: close() then returns false and the window stays
+// open with its edits, so that a caller closing other windows with it (the
+// main window) can cancel its own close too.
 class HexWindow : public QMainWindow
 {
     Q_OBJECT
@@ -62,7 +69,7 @@ public:
     void zoom(int points);
 
 protected:
-    // Asks whether to save a file with unsaved changes.
+    // Asks whether to save unsaved edits; see the class comment.
     void closeEvent(QCloseEvent* e) override;
 
 private:
@@ -75,9 +82,15 @@ private:
     // F3 and Shift+F3: the bar's pattern again, or the bar to type one.
     void findAgain(bool forward);
     void openFileDialog();
-    void sendKeyToView(QKeySequence::StandardKey key);
     void selectAll();
+    void undo();
+    void redo();
+    void cut();
     void copy(bool hex);
+    void paste();
+    // Whether the selection fits on the clipboard, as bytes or as hex text;
+    // if not, the user is told why and what to do instead.
+    bool fitsClipboard(bool hex, const QString& title);
 
     QHexView* m_view;
     HexFindBar* m_findbar;

@@ -417,15 +417,16 @@ void QHexRenderer::paint(QPainter* painter, quint64 begin, quint64 end, quint64 
 
     painter->save();
     painter->setPen(palette.color(QPalette::Highlight));
-    painter->drawText(QRect(0, 0, hexX, lh), Qt::AlignHCenter | Qt::AlignVCenter,
-                      QStringLiteral("Offset"));
+    // The headings follow the language. A CJK character takes about two
+    // cells, so both languages fit the narrowest columns: four address
+    // digits, eight bytes per line.
+    painter->drawText(QRect(0, 0, hexX, lh), Qt::AlignHCenter | Qt::AlignVCenter, tr("偏移"));
     QString columns;
     for (int i = 0; i < bpl; ++i)
         columns += QStringLiteral("%1 ").arg(i, 2, 16, QLatin1Char('0')).toUpper();
     painter->drawText(QRect(hexX + sw, 0, cellsWidth(kHexCharsPerByte * bpl), lh),
                       Qt::AlignLeft | Qt::AlignVCenter, columns);
-    painter->drawText(QRect(asciiX, 0, endX - asciiX, lh), Qt::AlignCenter,
-                      QStringLiteral("Ascii"));
+    painter->drawText(QRect(asciiX, 0, endX - asciiX, lh), Qt::AlignCenter, tr("文本"));
     painter->restore();
 
     if (m_document == nullptr)

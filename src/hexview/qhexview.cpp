@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 
 #include "hexnavigation.h"
+#include "hexpaste.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
 #include "qhexmetadata.h"
@@ -99,31 +100,6 @@ bool makeRoomForTyping(QHexDocument& document)
     if (cursor->position().offset() > document.length())
         cursor->moveTo(document.length());
     return false;
-}
-
-// The document pastes at its cursor's position once the selection is gone.
-// With the position on the selection's first byte that is where the selection
-// was, and never past the end of the data.
-void prepareForPaste(QHexDocument& document)
-{
-    QHexCursor* cursor = document.cursor();
-    const qint64 length = document.length();
-    if (!cursor->hasSelection()) {
-        if (cursor->position().offset() > length)
-            cursor->moveTo(length);
-        return;
-    }
-    if (cursor->selectionStart().offset() >= length) {
-        cursor->moveTo(length); // nothing of the selection is data
-        return;
-    }
-    const QHexPosition position = cursor->position();
-    if (position.offset() <= cursor->selectionStart().offset())
-        return;
-    const QHexPosition anchor { cursor->anchorLine(), cursor->anchorColumn(), position.lineWidth,
-                                cursor->anchorNibble() };
-    cursor->moveTo(position);
-    cursor->select(anchor);
 }
 
 // The cursor position of the append cell has no second digit; a drag that
@@ -371,8 +347,7 @@ bool QHexView::handleCommandKey(QHexCursor* cursor, QKeyEvent* e)
     } else if (e->matches(QKeySequence::Copy)) {
         m_document->copy(hex);
     } else if (e->matches(QKeySequence::Paste)) {
-        prepareForPaste(*m_document);
-        m_document->paste(hex);
+        pasteOverSelection(*m_document, hex);
     } else {
         return false;
     }

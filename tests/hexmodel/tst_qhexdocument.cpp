@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "qhexbuffer.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
 #include "qhexmetadata.h"
@@ -66,6 +67,33 @@ void apply(QByteArray& bytes, const Edit& edit)
     }
 }
 
+// Bytes of any length, all 'Z', that hold no memory: a document far larger
+// than any clipboard. Reads of more than a few MiB fail the test, since a
+// refused copy must read nothing.
+class HugeBuffer : public QHexBuffer
+{
+public:
+    explicit HugeBuffer(qint64 length)
+        : m_length(length)
+    { }
+    qint64 length() const override { return m_length; }
+    void insert(qint64, const QByteArray&) override { }
+    void remove(qint64, int) override { }
+    QByteArray read(qint64 offset, int length) override
+    {
+        if (offset < 0 || offset >= m_length || length <= 0 || length > (4 << 20))
+            return {};
+        return QByteArray(static_cast<int>(qMin<qint64>(length, m_length - offset)), 'Z');
+    }
+    bool load(QIODevice*) override { return true; }
+    void write(QIODevice*) override { }
+    qint64 indexOf(const QByteArray&, qint64) override { return -1; }
+    qint64 lastIndexOf(const QByteArray&, qint64) override { return -1; }
+
+private:
+    qint64 m_length;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Edit)
@@ -87,6 +115,8 @@ private slots:
     void pasteOverSelectionToTheEnd_data();
     void pasteOverSelectionToTheEnd();
     void clipboardWithoutSelection();
+    void oversizedSelectionStaysOffTheClipboard_data();
+    void oversizedSelectionStaysOffTheClipboard();
     void copyKeepsExactBytes();
     void searches_data();
     void searches();
@@ -412,6 +442,45 @@ void TstQHexDocument::clipboardWithoutSelection()
     QCOMPARE(board->text(), QStringLiteral("a"));
     binary->copy(true);
     QCOMPARE(board->text(), QStringLiteral("61 00 62"));
+}
+
+void TstQHexDocument::oversizedSelectionStaysOffTheClipboard_data()
+{
+    QTest::addColumn<qint64>("length"); // all selected
+    QTest::addColumn<QString>("action");
+
+    const qint64 gib = qint64(1) << 30;
+    QTest::newRow("copy-1gib") << gib << "copy";
+    QTest::newRow("copy-hex-1gib") << gib << "copy-hex";
+    QTest::newRow("cut-1gib") << gib << "cut";
+    QTest::newRow("copy-hex-100mib") << (qint64(100) << 20) << "copy-hex"; // 300 MiB as text
+    QTest::newRow("copy-beyond-int") << 4 * gib + 2 << "copy";
+    QTest::newRow("cut-beyond-int") << 4 * gib + 2 << "cut";
+}
+
+void TstQHexDocument::oversizedSelectionStaysOffTheClipboard()
+{
+    QFETCH(qint64, length);
+    QFETCH(QString, action);
+
+    QClipboard* board = QGuiApplication::clipboard();
+    board->setText(QStringLiteral("kept"));
+    QHexDocument document(new HugeBuffer(length));
+    QSignalSpy changed(&document, &QHexDocument::documentChanged);
+    QHexCursor* cursor = document.cursor();
+    cursor->moveTo(0, 0, 1);
+    cursor->select(static_cast<quint64>((length - 1) / 16), static_cast<int>((length - 1) % 16), 0);
+    QVERIFY(cursor->hasSelection());
+
+    const bool hex = action.endsWith(QLatin1String("-hex"));
+    if (action.startsWith(QLatin1String("cut")))
+        document.cut(hex);
+    else
+        document.copy(hex);
+    QCOMPARE(board->text(), QStringLiteral("kept"));
+    QCOMPARE(changed.size(), 0);
+    QVERIFY(!document.canUndo());
+    QVERIFY(cursor->hasSelection());
 }
 
 void TstQHexDocument::copyKeepsExactBytes()

@@ -1,19 +1,25 @@
 #include <memory>
+#include <new>
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include "hexfindbar.h"
 #include "hexstatusbar.h"
+#include "hexviewtest.h"
 #include "hexwindow.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
@@ -37,6 +43,14 @@ std::unique_ptr<HexWindow> payloadWindow(const QByteArray& bytes)
     return window;
 }
 
+// A store that runs out of memory on every insert, as a paste of a huge
+// clipboard would.
+class ExhaustedBuffer : public QMemoryBuffer
+{
+public:
+    void insert(qint64, const QByteArray&) override { throw std::bad_alloc(); }
+};
+
 QByteArray contents(const QString& path)
 {
     QFile file(path);
@@ -58,12 +72,15 @@ QAction* action(const QWidget& window, const QString& name)
 // counts the boxes seen.
 void answerNextBox(QObject* context, QMessageBox::StandardButton button, int* seen)
 {
-    QTimer::singleShot(0, context, [=] {
+    auto* timer = new QTimer(context); // deleted with the context
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, context, [=] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             ++*seen;
             box->button(button)->click();
         }
     });
+    timer->start(0);
 }
 
 } // namespace
@@ -84,9 +101,17 @@ private slots:
     void statusBar_data();
     void statusBar();
     void undoRedoFollowStack();
+    void editCommandsActOnce_data();
+    void editCommandsActOnce();
+    void hugeSelectionIsNotCopied_data();
+    void hugeSelectionIsNotCopied();
+    void exhaustedMemoryIsReported();
     void saveAndSaveAs();
     void closePrompt_data();
     void closePrompt();
+    void payloadSavedAsOnClose_data();
+    void payloadSavedAsOnClose();
+    void payloadTitleShowsModified();
     void bytesPerLineKeepsCaret();
 
 private:
@@ -277,6 +302,114 @@ void TstHexEditorWindow::undoRedoFollowStack()
     QCOMPARE(enabled(), qMakePair(true, false));
 }
 
+void TstHexEditorWindow::editCommandsActOnce_data()
+{
+    QTest::addColumn<QString>("name"); // of the Edit menu's action
+    QTest::addColumn<QKeySequence>("keys"); // empty: the action is triggered
+    QTest::addColumn<QString>("bytes");
+
+    // Before each: "ABCD" typed over as "XYCD" in four undo steps (one per
+    // digit), two of them undone; B and C selected; "xy" on the clipboard;
+    // insert mode. A second undo, redo or paste would show in the bytes.
+    const QKeySequence menu;
+    const QKeySequence redoKey(QStringLiteral("Ctrl+Shift+Z"));
+    QTest::newRow("undo-key") << "actionUndo" << QKeySequence(QKeySequence::Undo) << "QBCD";
+    QTest::newRow("undo-menu") << "actionUndo" << menu << "QBCD";
+    QTest::newRow("redo-key") << "actionRedo" << redoKey << "XRCD";
+    QTest::newRow("redo-key-y") << "actionRedo" << QKeySequence(QStringLiteral("Ctrl+Y")) << "XRCD";
+    QTest::newRow("redo-menu") << "actionRedo" << menu << "XRCD";
+    QTest::newRow("cut-key") << "actionCut" << QKeySequence(QKeySequence::Cut) << "XD";
+    QTest::newRow("cut-menu") << "actionCut" << menu << "XD";
+    QTest::newRow("paste-key") << "actionPaste" << QKeySequence(QKeySequence::Paste) << "XxyD";
+    QTest::newRow("paste-menu") << "actionPaste" << menu << "XxyD";
+}
+
+void TstHexEditorWindow::editCommandsActOnce()
+{
+    QFETCH(QString, name);
+    QFETCH(QKeySequence, keys);
+    QFETCH(QString, bytes);
+
+    // Shortcuts fire in an active window only.
+    const auto window = payloadWindow("ABCD");
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QHexDocument* document = window->view()->document();
+    QTest::keyClicks(window->view(), QStringLiteral("5859"));
+    document->undo();
+    document->undo();
+    document->cursor()->moveTo(qint64(1));
+    document->cursor()->select(0, 2, 0);
+    document->cursor()->setInsertionMode(InsertMode);
+    auto* data = new QMimeData; // the clipboard takes it over
+    data->setData(QStringLiteral("application/octet-stream"), "xy");
+    QApplication::clipboard()->setMimeData(data);
+
+    if (keys.isEmpty())
+        action(*window, name)->trigger();
+    else
+        QTest::keySequence(window.get(), keys);
+    QCOMPARE(document->read(0, int(document->length())), bytes.toLatin1());
+}
+
+void TstHexEditorWindow::hugeSelectionIsNotCopied_data()
+{
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::newRow("copy") << QKeySequence(QKeySequence::Copy);
+    QTest::newRow("copy-hex") << QKeySequence(QStringLiteral("Ctrl+Shift+C"));
+    QTest::newRow("cut") << QKeySequence(QKeySequence::Cut);
+}
+
+void TstHexEditorWindow::hugeSelectionIsNotCopied()
+{
+    QFETCH(QKeySequence, keys);
+    HexWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.setDocument(hexviewtest::makeSyntheticDocument(qint64(1) << 30, nullptr));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QApplication::clipboard()->setText(QStringLiteral("kept"));
+    QHexDocument* document = window.view()->document();
+
+    QTest::keySequence(&window, QKeySequence::SelectAll);
+    QCOMPARE(document->cursor()->selectionEnd().offset(), (qint64(1) << 30) - 1);
+    QString told;
+    QTimer answer;
+    answer.setSingleShot(true);
+    connect(&answer, &QTimer::timeout, this, [&told] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answer.start(0);
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice);
+    QTest::keySequence(&window, keys);
+    QVERIFY2(told.contains(QStringLiteral("另存为")), qUtf8Printable(told));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
+    QVERIFY(!document->isModified());
+}
+
+void TstHexEditorWindow::exhaustedMemoryIsReported()
+{
+    HexWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* buffer = new ExhaustedBuffer; // the document takes it over
+    buffer->load(QByteArray("ABCD"));
+    window.setDocument(new QHexDocument(buffer));
+    QHexDocument* document = window.view()->document();
+    document->cursor()->setInsertionMode(InsertMode);
+    QApplication::clipboard()->setText(QStringLiteral("xy"));
+
+    int boxes = 0;
+    QObject context;
+    answerNextBox(&context, QMessageBox::Ok, &boxes);
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice);
+    action(window, "actionPaste")->trigger();
+    QCOMPARE(boxes, 1);
+    QCOMPARE(document->read(0, 8), QByteArray("ABCD"));
+    QVERIFY(!document->canUndo());
+}
+
 void TstHexEditorWindow::saveAndSaveAs()
 {
     const QString path = m_dir->filePath(QStringLiteral("data.bin"));
@@ -324,7 +457,11 @@ void TstHexEditorWindow::closePrompt_data()
     QTest::addColumn<QByteArray>("saved");
 
     const auto none = QMessageBox::NoButton;
-    QTest::newRow("payload-edited") << false << true << none << true << QByteArray("ABCD");
+    QTest::newRow("payload-unchanged") << false << false << none << true << QByteArray("ABCD");
+    QTest::newRow("payload-cancel")
+            << false << true << QMessageBox::Cancel << false << QByteArray("ABCD");
+    QTest::newRow("payload-discard")
+            << false << true << QMessageBox::Discard << true << QByteArray("ABCD");
     QTest::newRow("file-unchanged") << true << false << none << true << QByteArray("ABCD");
     QTest::newRow("file-cancel") << true << true << QMessageBox::Cancel << false
                                  << QByteArray("ABCD");
@@ -367,6 +504,73 @@ void TstHexEditorWindow::closePrompt()
         QTRY_VERIFY(window.isNull());
     else
         delete window; // unsaved changes go with it
+}
+
+void TstHexEditorWindow::payloadSavedAsOnClose_data()
+{
+    QTest::addColumn<bool>("chooseFile"); // in the file dialog, or cancel it
+    QTest::newRow("saved") << true;
+    QTest::newRow("file-dialog-cancelled") << false;
+}
+
+void TstHexEditorWindow::payloadSavedAsOnClose()
+{
+    QFETCH(bool, chooseFile);
+    const QString path = m_dir->filePath(QStringLiteral("payload.bin"));
+    QPointer<HexWindow> window = payloadWindow("ABCD").release(); // deleted below
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->view()->document()->replace(0, QByteArray("Z"));
+
+    // The box offers "Save as...", then a file dialog asks for the name.
+    QStringList seen;
+    QTimer answers;
+    connect(&answers, &QTimer::timeout, this, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen.append(box->button(QMessageBox::Save)->text());
+            box->button(QMessageBox::Save)->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            seen.append(QStringLiteral("dialog"));
+            dialog->selectFile(path);
+            // Which leaves the name field alone while it has the focus: the
+            // name is typed there then, as a person would.
+            if (auto* edit = qobject_cast<QLineEdit*>(dialog->focusWidget()))
+                edit->setText(path);
+            if (chooseFile && seen.size() < 10) // else it refused the name: give up
+                static_cast<QDialog*>(dialog)->accept(); // protected in QFileDialog
+            else
+                dialog->reject();
+        }
+    });
+    answers.start(10);
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice); // the box
+    QTest::ignoreMessage(QtWarningMsg, kBoxSizeNotice); // the file dialog
+    QCOMPARE(window->close(), chooseFile);
+    answers.stop();
+    QCOMPARE(seen, QStringList({ QStringLiteral("另存为..."), QStringLiteral("dialog") }));
+    QCOMPARE(contents(path), chooseFile ? QByteArray("ZBCD") : QByteArray());
+    if (chooseFile) {
+        QTRY_VERIFY(window.isNull());
+    } else {
+        QVERIFY(window->isVisible());
+        QVERIFY(window->isWindowModified());
+        delete window;
+    }
+}
+
+void TstHexEditorWindow::payloadTitleShowsModified()
+{
+    const auto window = payloadWindow("AB");
+    QHexDocument* document = window->view()->document();
+    // The title as the window system shows it.
+    const auto title = [&] { return window->windowHandle()->title(); };
+    const QString plain = QStringLiteral("HexEdit 十六进制查看编辑");
+    QCOMPARE(title(), plain);
+    QTest::keyClick(window->view(), Qt::Key_4);
+    QVERIFY(window->isWindowModified());
+    QCOMPARE(title(), plain + QLatin1Char('*'));
+    document->undo();
+    QCOMPARE(title(), plain);
 }
 
 void TstHexEditorWindow::bytesPerLineKeepsCaret()

@@ -1,4 +1,6 @@
+#include <QPaintEngine>
 #include <QPainter>
+#include <QTranslator>
 #include <QtTest>
 
 #include "hexviewtest.h"
@@ -33,6 +35,88 @@ QImage paintLines(QHexRenderer& renderer, quint64 lines, quint64 firstLine = 0)
     return image;
 }
 
+// A device that records the texts painted on it, where they start and how
+// wide they are, instead of drawing them.
+class TextRecorder : public QPaintDevice
+{
+public:
+    struct Text
+    {
+        QString text;
+        qreal left;
+        qreal right;
+        qreal baseline;
+    };
+
+    QVector<Text> texts;
+
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric) {
+        case PdmWidth:
+        case PdmHeight:
+            return 4000;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return static_cast<int>(devicePixelRatioFScale());
+        default:
+            return QPaintDevice::metric(metric);
+        }
+    }
+
+private:
+    class Engine : public QPaintEngine
+    {
+    public:
+        explicit Engine(QVector<Text>* texts)
+            : QPaintEngine(QPaintEngine::AllFeatures)
+            , m_texts(texts)
+        { }
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override { }
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override { }
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override { }
+        void drawPolygon(const QPoint*, int, PolygonDrawMode) override { }
+        void drawTextItem(const QPointF& p, const QTextItem& item) override
+        {
+            m_texts->append(Text { item.text(), p.x(), p.x() + item.width(), p.y() });
+        }
+        Type type() const override { return QPaintEngine::User; }
+
+    private:
+        QVector<Text>* m_texts;
+    };
+
+    mutable Engine m_engine { &texts };
+};
+
+// English for the two headings, as the catalogue has it.
+class HeadingTranslator : public QTranslator
+{
+public:
+    QString translate(const char* context, const char* source, const char*, int) const override
+    {
+        if (qstrcmp(context, "QHexRenderer") != 0)
+            return QString();
+        if (qstrcmp(source, "偏移") == 0)
+            return QStringLiteral("Offset");
+        if (qstrcmp(source, "文本") == 0)
+            return QStringLiteral("Ascii");
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+};
+
 } // namespace
 
 class TstQHexRenderer : public QObject
@@ -55,6 +139,8 @@ private slots:
     void paintsCursor();
     void paintsSpecialBytesAndMetadata();
     void paintsRowsAndHeader();
+    void headingsFollowTheLanguage_data();
+    void headingsFollowTheLanguage();
 
 private:
     QFontMetricsF m_metrics { crispFont() };
@@ -468,6 +554,61 @@ void TstQHexRenderer::paintsRowsAndHeader()
     QCOMPARE(dominantColor(image, numbers), QColor(0xC0, 0x10, 0xC0));
     // The address of each line is drawn in the highlight colour too.
     QVERIFY(countPixels(image, QRect(0, lh, renderer.hexColumnX(), lh), highlight) > 0);
+}
+
+void TstQHexRenderer::headingsFollowTheLanguage_data()
+{
+    QTest::addColumn<bool>("english");
+    QTest::addColumn<int>("bytesPerLine");
+    QTest::addColumn<QString>("offset");
+    QTest::addColumn<QString>("text");
+    for (const int width : { 8, 16, 32 }) {
+        QTest::addRow("chinese-%d", width) << false << width << "偏移"
+                                           << "文本";
+        QTest::addRow("english-%d", width) << true << width << "Offset"
+                                           << "Ascii";
+    }
+}
+
+void TstQHexRenderer::headingsFollowTheLanguage()
+{
+    QFETCH(bool, english);
+    QFETCH(int, bytesPerLine);
+    QFETCH(QString, offset);
+    QFETCH(QString, text);
+
+    HeadingTranslator translator;
+    if (english)
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+    QObject owner;
+    QHexDocument* document = makeDocument("ABC", &owner); // four address digits
+    document->setBytesPerLine(static_cast<quint8>(bytesPerLine));
+    QHexRenderer renderer(document, m_metrics);
+    TextRecorder device;
+    {
+        QPainter painter(&device);
+        painter.setFont(crispFont());
+        renderer.paint(&painter, 0, 0, 0); // the header row alone
+    }
+    QCoreApplication::removeTranslator(&translator);
+
+    // Each heading is drawn inside its column: the address column, and the
+    // text column between its rules.
+    QString address;
+    QString ascii;
+    const qreal tolerance = 1; // rounding of the cells' pixels
+    for (const TextRecorder::Text& drawn : std::as_const(device.texts)) {
+        QVERIFY(drawn.baseline > 0 && drawn.baseline <= renderer.lineHeight());
+        if (drawn.right <= renderer.hexColumnX() + tolerance) {
+            QVERIFY(drawn.left >= 0);
+            address += drawn.text;
+        } else if (drawn.left >= renderer.asciiColumnX()) {
+            QVERIFY(drawn.right <= renderer.endColumnX() + tolerance);
+            ascii += drawn.text;
+        }
+    }
+    QCOMPARE(address, offset);
+    QCOMPARE(ascii, text);
 }
 
 QTEST_MAIN(TstQHexRenderer)
