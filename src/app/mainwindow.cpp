@@ -308,6 +308,10 @@ MainWindow::MainWindow(QWidget* parent)
     restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     if (refused_filter)
         tell_refused_capture_filter(*this, *refused_filter);
+    if (!m_store->isValid())
+        statusBar()->showMessage(
+                tr("捕获的帧无处保存, 行的负载无法查看, 也无法保存到文件: %1")
+                        .arg(m_store->errorString()));
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
     // A payload is one long line without word breaks; looking for them
@@ -579,6 +583,18 @@ bool MainWindow::save_capture_file(const QString& path)
     for (int row = 0; row < m_rows->count(); ++row)
         if (const std::optional<std::int64_t> frame = m_rows->frame(row))
             frames.push_back(*frame);
+    // Rows whose frames the store failed to keep: a file without them would
+    // pass for the whole table. (Rows handed in without a capture have no
+    // frame by design and are left out as before.)
+    const std::size_t missing = static_cast<std::size_t>(m_rows->count()) - frames.size();
+    if (missing > 0 && !m_store->errorString().isEmpty()) {
+        QMessageBox::warning(this, tr("err"),
+                             tr("保存文件失败: %1\n%2 行的帧没有保存下来, 无法写入文件。%3")
+                                     .arg(path)
+                                     .arg(missing)
+                                     .arg(m_store->errorString()));
+        return false;
+    }
 
     QProgressDialog progress(tr("正在保存 %1 个数据包...").arg(frames.size()), tr("取消"), 0,
                              static_cast<int>(frames.size()), this);

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
@@ -160,6 +161,7 @@ private slots:
     void saveKeepsNanoseconds();
     void failedSaveKeepsOldFile();
     void storeFollowsTable();
+    void refusedStoreSavesNothing();
     void floorStopsCapture_data();
     void floorStopsCapture();
     void capturedCellsReadOnly();
@@ -546,6 +548,39 @@ void TstCaptureFiles::storeFollowsTable()
         QVERIFY(QFileInfo(empty).size() > 0);
     }
     QVERIFY(!QFileInfo::exists(folder));
+}
+
+// Without a folder for the frames, the rows of a file still show, the window
+// says why their payloads are gone, and a save fails instead of writing a
+// file without them.
+void TstCaptureFiles::refusedStoreSavesNothing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString original = dir.filePath(QStringLiteral("in.pcap"));
+    QVERIFY(write_capture(original, DLT_EN10MB, sample_frames()));
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkdir(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                   | QFile::ReadGroup | QFile::ExeGroup));
+    const QByteArray saved_runtime = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([saved_runtime] { qputenv("XDG_RUNTIME_DIR", saved_runtime); });
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("mode 0?750")));
+    MainWindow window;
+    QVERIFY(window.statusBar()->currentMessage().contains(runtime));
+    QVERIFY(open_and_wait(window, original));
+    QVERIFY(table_of(window)->rowCount() > 0);
+
+    const QString target = dir.filePath(QStringLiteral("out.pcap"));
+    MessageBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QVERIFY(!window.save_capture_file(target));
+    QTRY_COMPARE(catcher.texts.size(), 1);
+    QVERIFY2(catcher.texts.first().startsWith(QStringLiteral("保存文件失败")),
+             qPrintable(catcher.texts.first()));
+    QVERIFY(!QFileInfo::exists(target));
 }
 
 void TstCaptureFiles::floorStopsCapture_data()
