@@ -6,7 +6,9 @@
 //   key:Ctrl+Z       the key sequence to the active window's focus widget
 //   text:41          characters typed into it
 //   menu:actionUndo  the action, clicked in its menu of the active window
-//   click:pushButton the button of the active window, clicked
+//   click:Name       the widget of the active window, clicked (a check box
+//                    on its box)
+//   cell:ROW,COLUMN  the cell of the active window's table, clicked
 //   clipboard:TEXT   the text put on the clipboard, as another program would
 //   activate:Name    the visible top-level window of that class or object
 //                    name becomes the active one
@@ -24,9 +26,10 @@
 #include <QInputDialog>
 #include <QMainWindow>
 #include <QMap>
-#include <QRegularExpression>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
+#include "testwidgets.h"
 #include "xtest.h"
 
 namespace uisteps {
@@ -106,10 +109,24 @@ private:
                     && xtest::click_menu_item(main->menuBar(), action);
         }
         if (verb == QLatin1String("click")) {
-            auto* button = window->findChild<QAbstractButton*>(argument);
-            if (button == nullptr)
+            auto* widget = window->findChild<QWidget*>(argument);
+            if (widget == nullptr || !widget->isVisible())
                 return false;
-            QTest::mouseClick(button, Qt::LeftButton);
+            if (auto* box = qobject_cast<QCheckBox*>(widget))
+                testwidgets::click_check_box(box);
+            else
+                QTest::mouseClick(widget, Qt::LeftButton);
+            return true;
+        }
+        if (verb == QLatin1String("cell")) {
+            auto* table = window->findChild<QTableWidget*>();
+            const int row = argument.section(QLatin1Char(','), 0, 0).toInt();
+            const int column = argument.section(QLatin1Char(','), 1, 1).toInt();
+            if (table == nullptr || table->item(row, column) == nullptr)
+                return false;
+            table->scrollToItem(table->item(row, column));
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                              table->visualItemRect(table->item(row, column)).center());
             return true;
         }
         return false;
