@@ -88,6 +88,8 @@ void TstHexWindowKeys::actions_data()
         { "copy-by-shortcut", "file", "key:Ctrl+A;key:Ctrl+C", kBytes, clipboard },
         { "copy-by-menu", "file", "key:Ctrl+A;menu:actionCopy", kBytes, clipboard },
         { "copy-hex-by-shortcut", "file", "key:Ctrl+A;key:Ctrl+Shift+C", kBytes, clipboard },
+        { "copy-hex-by-menu", "file", "key:Ctrl+A;menu:actionCopyHex", kBytes, clipboard },
+        { "select-all-by-shortcut", "file", "key:Ctrl+A;key:Delete", "", "" },
         { "select-all-by-menu", "file", "menu:actionSelectAll;key:Delete", "", "" },
         { "huge-copy-refused", "huge", "key:Ctrl+A;key:Ctrl+C", {}, "boxes=1|open" },
         { "save-by-shortcut", "file", "text:5a;key:Ctrl+S", kEdited, "file=data.bin|boxes=0" },
@@ -120,9 +122,13 @@ void TstHexWindowKeys::actions_data()
         { "go-to-by-menu", "file", "answer:input:20;menu:actionGoTo", kBytes, "offset=20" },
         { "zoom-in-by-shortcut", "file", "key:Ctrl++", kBytes, "zoom=1" },
         { "zoom-in-by-ctrl-equal", "file", "key:Ctrl+=", kBytes, "zoom=1" },
+        { "zoom-in-by-menu", "file", "menu:actionZoomIn", kBytes, "zoom=1" },
+        { "zoom-out-by-shortcut", "file", "key:Ctrl+-", kBytes, "zoom=-1" },
         { "zoom-out-by-menu", "file", "menu:actionZoomOut", kBytes, "zoom=-1" },
         { "eight-bytes-per-line", "file", "menu:actionBytesPerLine8", kBytes, "bpl=8" },
         { "thirty-two-bytes-per-line", "file", "menu:actionBytesPerLine32", kBytes, "bpl=32" },
+        { "back-to-sixteen-per-line", "file", "menu:actionBytesPerLine8;menu:actionBytesPerLine16",
+          kBytes, "bpl=16" },
     };
     for (const int theme : { 1, 0 }) {
         for (const Row& row : rows)
