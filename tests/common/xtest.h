@@ -36,8 +36,9 @@ inline bool in_row_process()
 }
 
 // Runs the current function's current row in a child process (this program,
-// called with "function:tag"). Returns why it failed, or nothing.
-inline QString run_row_process()
+// called with "function:tag"). Returns why it failed, or nothing; sets
+// skipped to the child's reason when the row skipped.
+inline QString run_row_process(QString* skipped)
 {
     const QString row = QStringLiteral("%1:%2").arg(QLatin1String(QTest::currentTestFunction()),
                                                     QLatin1String(QTest::currentDataTag()));
@@ -62,18 +63,28 @@ inline QString run_row_process()
     } else if (child.exitCode() != 0) {
         failure = QStringLiteral("failed (exit status %1)").arg(child.exitCode());
     }
-    if (failure.isEmpty())
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    if (failure.isEmpty()) {
+        const QLatin1String mark("\nSKIP   : ");
+        const int skip = output.indexOf(mark);
+        if (skip >= 0)
+            *skipped = output.mid(skip + mark.size())
+                               .section(QLatin1Char('\n'), 0, 0)
+                               .section(QStringLiteral(") "), 1); // after the row's name
         return {};
-    return QStringLiteral("row %1 %2; its output:\n%3")
-            .arg(row, failure, QString::fromLocal8Bit(child.readAll()));
+    }
+    return QStringLiteral("row %1 %2; its output:\n%3").arg(row, failure, output);
 }
 
 // In the parent, runs the row in a child and returns; the child goes on.
 #define XTEST_ROW_IN_OWN_PROCESS()                                                                 \
     do {                                                                                           \
         if (!xtest::in_row_process()) {                                                            \
-            const QString failure = xtest::run_row_process();                                      \
+            QString skipped;                                                                       \
+            const QString failure = xtest::run_row_process(&skipped);                              \
             QVERIFY2(failure.isEmpty(), qPrintable(failure));                                      \
+            if (!skipped.isEmpty())                                                                \
+                QSKIP(qPrintable(skipped));                                                        \
             return;                                                                                \
         }                                                                                          \
     } while (false)
