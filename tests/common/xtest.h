@@ -20,6 +20,7 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -42,9 +43,14 @@ inline QString run_row_process(QString* skipped)
 {
     const QString row = QStringLiteral("%1:%2").arg(QLatin1String(QTest::currentTestFunction()),
                                                     QLatin1String(QTest::currentDataTag()));
+    // The child's temporary files go in here, gone with it even after a crash.
+    const QTemporaryDir folder;
+    if (!folder.isValid())
+        return QStringLiteral("no temporary folder for %1").arg(row);
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(kRowVariable), QStringLiteral("1"));
+    environment.insert(QStringLiteral("TMPDIR"), folder.path());
     // A crash is reported by its row; a debugger walking an endless
     // recursion would take minutes.
     environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
