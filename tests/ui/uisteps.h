@@ -43,11 +43,9 @@ public:
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
-    // Message boxes, file and input dialogs seen so far.
+    // Message boxes and file dialogs seen so far.
     int boxes = 0;
     int fileDialogs = 0;
-    int inputDialogs = 0;
-    QStringList boxTexts;
 
     // Carries the steps out; false, with the failing step, when one cannot be.
     [[nodiscard]] bool run(const QString& steps, QString* failure)
@@ -144,11 +142,8 @@ private:
             m_lastAnswer = answer;
             boxes += qobject_cast<QMessageBox*>(modal) != nullptr ? 1 : 0;
             fileDialogs += qobject_cast<QFileDialog*>(modal) != nullptr ? 1 : 0;
-            inputDialogs += qobject_cast<QInputDialog*>(modal) != nullptr ? 1 : 0;
         }
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            if (!again)
-                boxTexts.append(box->text());
             static const QMap<QString, QMessageBox::ButtonRole> roles {
                 { QStringLiteral("accept"), QMessageBox::AcceptRole },
                 { QStringLiteral("reject"), QMessageBox::RejectRole },
