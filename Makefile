@@ -20,7 +20,7 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := packetrecord hextext hexdocument
 
-.PHONY: all deps configure build run test test-deps translations clean fuzz fuzz-build fuzz-merge bench install package
+.PHONY: all deps configure build run test test-deps soak translations clean fuzz fuzz-build fuzz-merge bench install package
 
 all: build
 
@@ -59,6 +59,16 @@ test: test-deps build
 	@echo "cd $(BUILD_DIR) && ctest --output-on-failure"
 	@cd $(BUILD_DIR) && { QT_QPA_PLATFORM=offscreen ctest --output-on-failure; status=$$?; \
 	  $(SHOW_SKIPS); exit $$status; }
+
+# make soak: the random use of the interface tests (ui.soak) for
+# SOAK_SECONDS instead of its short run in make test; a failure prints the
+# seed, which TARNLOOK_SOAK_SEED=N replays. Works with SANITIZE=1 too.
+SOAK_SECONDS ?= 600
+
+soak: test-deps build
+	cd $(BUILD_DIR) && TARNLOOK_SOAK_SECONDS=$(SOAK_SECONDS) \
+	  QTEST_FUNCTION_TIMEOUT=$$(( ($(SOAK_SECONDS) + 600) * 1000 )) \
+	  ctest -R '^ui\.soak$$' --output-on-failure --timeout $$(( $(SOAK_SECONDS) + 900 ))
 
 # make install PREFIX=/opt/tarnlook: bin/tarnlook, lib/tarnlook/tarnlook-capture,
 # the desktop entry, icons and metainfo under share/. Capturing as a user

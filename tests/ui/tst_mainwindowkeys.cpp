@@ -1,0 +1,227 @@
+#include <memory>
+
+#include <pcap/pcap.h>
+
+#include <QComboBox>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QtTest>
+
+#include "filtersettings.h"
+#include "fitwid.h"
+#include "hexwindow.h"
+#include "mainwindow.h"
+#include "testframes.h"
+#include "uisteps.h"
+
+namespace {
+
+const QList<QByteArray> kPayloads { "first row", "second row", "third row" };
+
+QVector<QByteArray> frames()
+{
+    QVector<QByteArray> frames;
+    for (const QByteArray& payload : kPayloads) {
+        testframes::Ipv4Packet packet;
+        packet.payload = payload;
+        frames.append(testframes::ethernet(testframes::ipv4(packet)));
+    }
+    return frames;
+}
+
+// Packets in a capture file, as libpcap reads them; -1 when it cannot.
+int packets_in(const QString& path)
+{
+    char error[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* file = pcap_open_offline(path.toLocal8Bit().constData(), error);
+    if (file == nullptr)
+        return -1;
+    int count = 0;
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    while (pcap_next_ex(file, &header, &data) == 1)
+        ++count;
+    pcap_close(file);
+    return count;
+}
+
+bool dark(const QWidget& widget)
+{
+    return widget.palette().color(QPalette::Window).lightness() < 128;
+}
+
+int hex_windows()
+{
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        count += qobject_cast<HexWindow*>(widget) != nullptr && widget->isVisible() ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+// Every menu action and shortcut of the main window and the buttons and
+// fields of the filter form, used on the active window, with what a person
+// sees afterwards.
+class TstMainWindowKeys : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void actions_data();
+    void actions();
+};
+
+void TstMainWindowKeys::initTestCase()
+{
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+}
+
+void TstMainWindowKeys::actions_data()
+{
+    QTest::addColumn<int>("theme");
+    QTest::addColumn<QString>("rows"); // none, file (three rows) or captured
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("checks"); // separated by "|"
+
+    struct Row
+    {
+        const char* name;
+        const char* rows;
+        const char* steps;
+        const char* checks;
+    };
+    static const Row table[] = {
+        { "open-by-shortcut", "none", "answer:file:three.pcap;key:Ctrl+O", "rows=3|dialogs=1" },
+        { "open-by-menu", "none", "answer:file:three.pcap;menu:actionOpen", "rows=3|dialogs=1" },
+        { "save-by-shortcut", "file", "answer:file:out.pcap;key:Ctrl+S", "saved=out.pcap" },
+        { "save-by-menu", "file", "answer:file:out.pcap;menu:actionSave", "saved=out.pcap" },
+        { "quit-by-shortcut", "none", "key:Ctrl+Q", "closed|boxes=0" },
+        { "quit-by-menu", "none", "menu:actionQuit", "closed|boxes=0" },
+        { "quit-after-open-asks-nothing", "file", "key:Ctrl+Q", "closed|boxes=0" },
+        { "quit-captured-asks-cancel", "captured", "answer:reject;key:Ctrl+Q", "visible|boxes=1" },
+        { "quit-captured-asks-discard", "captured", "answer:destructive;menu:actionQuit",
+          "closed|boxes=1" },
+        { "quit-captured-asks-save", "captured", "answer:accept;answer:file:kept.pcap;key:Ctrl+Q",
+          "closed|boxes=1|saved=kept.pcap" },
+        { "clear-button", "file", "click:pushButton", "rows=0" },
+        { "click-shows-payload", "file", "cell:1,7", "payload=1" },
+        { "down-key-shows-payload", "file", "cell:0,7;key:Down", "payload=1" },
+        { "up-key-shows-payload", "file", "cell:2,7;key:Up", "payload=1" },
+        { "theme-button", "none", "click:pushButton_9", "theme=flipped" },
+        { "theme-button-twice", "none", "click:pushButton_9;click:pushButton_9", "theme=kept" },
+        { "explanation-button", "none", "click:pushButton_10", "boxes=1|visible" },
+        { "hex-view-button", "file", "cell:2,7;click:pushButton_8", "hexwindows=1" },
+        { "filter-button", "none", "click:pushButton_3", "form=shown" },
+        { "form-tick-takes-text", "none",
+          "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
+          "click:checkBox_2",
+          "ports=8001" },
+        { "form-untick", "none",
+          "click:pushButton_3;activate:FitWid;click:checkBox_2;click:checkBox_2", "ports=off" },
+        { "form-edit-while-ticked", "none",
+          "click:pushButton_3;activate:FitWid;click:checkBox_2;click:lineEdit_2;key:Ctrl+A;"
+          "text:8001",
+          "ports=8001" },
+        { "form-space-ticks", "none",
+          "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Shift+Tab;key:Space",
+          "ports=80,8888" },
+        { "form-explanation", "none", "click:pushButton_3;activate:FitWid;click:pushButton",
+          "boxes=1|form=shown" },
+        { "form-confirm", "none", "click:pushButton_3;activate:FitWid;click:pushButton_2",
+          "form=hidden" },
+    };
+    for (const int theme : { 1, 0 }) {
+        for (const Row& row : table)
+            QTest::addRow("%s/%s", row.name, theme == 1 ? "dark" : "light")
+                    << theme << row.rows << row.steps << row.checks;
+    }
+}
+
+void TstMainWindowKeys::actions()
+{
+    XTEST_ROW_IN_OWN_PROCESS();
+    QFETCH(int, theme);
+    QFETCH(QString, rows);
+    QFETCH(QString, steps);
+    QFETCH(QString, checks);
+
+    uisteps::Driver driver;
+    QVERIFY(testframes::write_capture(driver.path(QStringLiteral("three.pcap")), DLT_EN10MB,
+                                      frames()));
+    MainWindow window;
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    QVERIFY(xtest::activate(&window));
+    // The theme button knows the theme by its text: the dark one through it.
+    MainWindow::load_theme(0);
+    if (theme == 1)
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pushButton_9")),
+                          Qt::LeftButton);
+    if (rows == QLatin1String("file")) {
+        QVERIFY(window.open_capture_file(driver.path(QStringLiteral("three.pcap"))));
+        QTRY_COMPARE(table->rowCount(), kPayloads.size());
+        QTRY_VERIFY(window.findChild<QWidget*>(QStringLiteral("pushButton_2"))->isEnabled());
+    } else if (rows == QLatin1String("captured")) {
+        QString reason;
+        if (!testframes::can_capture_on_loopback(&reason))
+            QSKIP(qPrintable(reason));
+        QVERIFY(window.select_adapter(QStringLiteral("lo")));
+        QString failure;
+        QVERIFY2(driver.run(QStringLiteral("click:pushButton_2"), &failure), qPrintable(failure));
+        for (int attempt = 0; attempt < 30 && table->rowCount() == 0; ++attempt) {
+            QVERIFY(testframes::exchange_on_loopback("captured row") != 0);
+            if (QTest::qWaitFor([&] { return table->rowCount() > 0; }, 500))
+                break;
+        }
+        QVERIFY(table->rowCount() > 0);
+        QVERIFY2(driver.run(QStringLiteral("click:pushButton_7"), &failure), qPrintable(failure));
+        QTRY_VERIFY(window.findChild<QWidget*>(QStringLiteral("pushButton_2"))->isEnabled());
+    }
+    const bool darkBefore = dark(window);
+    QCOMPARE(darkBefore, theme == 1);
+
+    QString failure;
+    QVERIFY2(driver.run(steps, &failure), qPrintable(failure));
+
+    for (const QString& check : checks.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+        const QString name = check.section(QLatin1Char('='), 0, 0);
+        const QString value = check.section(QLatin1Char('='), 1);
+        if (name == QLatin1String("rows")) {
+            QTRY_COMPARE(table->rowCount(), value.toInt());
+        } else if (name == QLatin1String("boxes")) {
+            QCOMPARE(driver.boxes, value.toInt());
+        } else if (name == QLatin1String("dialogs")) {
+            QCOMPARE(driver.fileDialogs, value.toInt());
+        } else if (name == QLatin1String("closed")) {
+            QTRY_VERIFY(!window.isVisible());
+        } else if (name == QLatin1String("visible")) {
+            QVERIFY(window.isVisible());
+        } else if (name == QLatin1String("saved")) {
+            QVERIFY(table->rowCount() > 0);
+            QTRY_COMPARE(packets_in(driver.path(value)), table->rowCount());
+        } else if (name == QLatin1String("payload")) {
+            const QString hex = QString::fromLatin1(kPayloads.at(value.toInt()).toHex().toUpper());
+            QCOMPARE(window.findChild<QTextEdit*>(QStringLiteral("textEdit_2"))->toPlainText(),
+                     hex);
+        } else if (name == QLatin1String("theme")) {
+            QCOMPARE(dark(window), value == QLatin1String("flipped") ? !darkBefore : darkBefore);
+            QCOMPARE(dark(*g_filter_form), dark(window));
+        } else if (name == QLatin1String("hexwindows")) {
+            QTRY_COMPARE(hex_windows(), value.toInt());
+        } else if (name == QLatin1String("form")) {
+            QTRY_COMPARE(g_filter_form->isVisible(), value == QLatin1String("shown"));
+        } else if (name == QLatin1String("ports")) {
+            const bool on = value != QLatin1String("off");
+            QCOMPARE(g_filter_settings.include_port_enabled, on);
+            if (on)
+                QCOMPARE(g_filter_settings.include_ports.join(QLatin1Char(',')), value);
+        } else {
+            QFAIL(qPrintable(QStringLiteral("no such check: ") + check));
+        }
+    }
+    qDeleteAll(window.findChildren<HexWindow*>());
+}
+
+QTEST_MAIN(TstMainWindowKeys)
+#include "tst_mainwindowkeys.moc"

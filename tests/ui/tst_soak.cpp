@@ -1,0 +1,389 @@
+#include <cstdio>
+
+#include <QComboBox>
+#include <QDirIterator>
+#include <QInputDialog>
+#include <QMenuBar>
+#include <QRandomGenerator>
+#include <QTableWidget>
+#include <QtTest>
+
+#include "hexwindow.h"
+#include "mainwindow.h"
+#include "qhexdocument.h"
+#include "qhexview.h"
+#include "testframes.h"
+#include "xtest.h"
+
+// Random use of the whole program for a while: keys, clicks, menus, opening
+// and saving files, captures on lo, hex edits and closed windows, in an
+// order drawn from a seed. A crash, a sanitizer's report or a hang fails
+// the test, which then prints the seed and the last steps; the same seed in
+// TARNLOOK_SOAK_SEED draws the same steps again.
+//
+// The steps run in a child process, so that the parent can report a crash.
+// Everything the program writes goes to a temporary folder (files, settings,
+// capture stores); the only traffic is on 127.0.0.1.
+
+namespace {
+
+const char* const kChildVariable = "TARNLOOK_SOAK_CHILD";
+constexpr int kReportedSteps = 40;
+
+int soak_seconds()
+{
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("TARNLOOK_SOAK_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds : TARNLOOK_SOAK_DEFAULT_SECONDS;
+}
+
+const QStringList kKeys {
+    "Ctrl+O",
+    "Ctrl+S",
+    "Ctrl+Shift+S",
+    "Ctrl+Q",
+    "Ctrl+W",
+    "Ctrl+Z",
+    "Ctrl+Shift+Z",
+    "Ctrl+Y",
+    "Ctrl+X",
+    "Ctrl+C",
+    "Ctrl+Shift+C",
+    "Ctrl+V",
+    "Ctrl+A",
+    "Ctrl+F",
+    "F3",
+    "Shift+F3",
+    "Ctrl+G",
+    "Ctrl++",
+    "Ctrl+-",
+    "Escape",
+    "Return",
+    "Tab",
+    "Shift+Tab",
+    "Space",
+    "Up",
+    "Down",
+    "Left",
+    "Right",
+    "PgDown",
+    "PgUp",
+    "Home",
+    "End",
+    "Ctrl+End",
+    "Delete",
+    "Backspace",
+    "Insert",
+    "Shift+Right",
+    "0",
+    "5",
+    "a",
+    "f",
+    "x",
+    "|",
+};
+
+// The steps, drawn and carried out in the child.
+class Soak
+{
+public:
+    Soak(quint32 seed, const QString& folder)
+        : m_random(seed)
+        , m_folder(folder)
+        , m_answerer([this](QWidget* modal) { answer(modal); })
+    { }
+
+    void run(int seconds)
+    {
+        QString reason;
+        m_capture = testframes::can_capture_on_loopback(&reason);
+        QElapsedTimer clock;
+        clock.start();
+        for (int step = 1; clock.elapsed() < seconds * 1000LL; ++step) {
+            ensureMainWindow();
+            randomStep(step);
+            QCoreApplication::processEvents();
+        }
+        log(QStringLiteral("end: closing every window"));
+        for (HexWindow* hex : m_window->findChildren<HexWindow*>())
+            hex->view()->document()->setUnmodified();
+        m_window.reset();
+        const QList<QWidget*> left = QApplication::topLevelWidgets();
+        for (QWidget* widget : left)
+            if (auto* hex = qobject_cast<HexWindow*>(widget))
+                hex->deleteLater();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+private:
+    static void log(const QString& text)
+    {
+        std::printf("%s\n", qPrintable(text));
+        std::fflush(stdout); // seen by the parent even after a crash
+    }
+
+    int pick(int count) { return count <= 0 ? 0 : int(m_random.bounded(quint32(count))); }
+
+    void ensureMainWindow()
+    {
+        if (m_window != nullptr && m_window->isVisible())
+            return;
+        if (m_window != nullptr)
+            log(QStringLiteral("main window closed: a new one"));
+        for (HexWindow* hex : m_window ? m_window->findChildren<HexWindow*>() : QList<HexWindow*>())
+            hex->view()->document()->setUnmodified();
+        m_window.reset(); // one main window at a time, as in the program
+        m_window = std::make_unique<MainWindow>();
+        m_window->select_adapter(QStringLiteral("lo")); // never any other adapter
+        m_window->findChild<QComboBox*>(QStringLiteral("comboBox"))->setEnabled(false);
+        (void)xtest::activate(m_window.get());
+    }
+
+    QList<QWidget*> windows() const
+    {
+        QList<QWidget*> shown;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->isVisible() && widget->isWindow() && !qobject_cast<QMenu*>(widget))
+                shown.append(widget);
+        return shown;
+    }
+
+    void randomStep(int step)
+    {
+        QWidget* active = QApplication::activeWindow();
+        const QString where = active == nullptr ? QStringLiteral("no window")
+                                                : QLatin1String(active->metaObject()->className());
+        switch (pick(active == nullptr ? 1 : 8)) {
+        case 0: {
+            const QList<QWidget*> shown = windows();
+            if (shown.isEmpty())
+                return;
+            QWidget* window = shown.at(pick(shown.size()));
+            log(QStringLiteral("%1: activate %2").arg(step).arg(window->metaObject()->className()));
+            (void)xtest::activate(window);
+            return;
+        }
+        case 1:
+        case 2:
+        case 3: {
+            const QString key = kKeys.at(pick(kKeys.size()));
+            log(QStringLiteral("%1: key %2 to %3").arg(step).arg(key, where));
+            xtest::type_keys(key);
+            return;
+        }
+        case 4: {
+            QList<QAbstractButton*> buttons;
+            for (QAbstractButton* button : active->findChildren<QAbstractButton*>())
+                if (button->isVisible() && button->isEnabled() && !button->text().isEmpty()
+                    && (m_capture || button->objectName() != QLatin1String("pushButton_2")))
+                    buttons.append(button);
+            if (buttons.isEmpty())
+                return;
+            QAbstractButton* button = buttons.at(pick(buttons.size()));
+            log(QStringLiteral("%1: click %2 \"%3\" in %4")
+                        .arg(step)
+                        .arg(button->objectName(), button->text(), where));
+            QTest::mouseClick(button, Qt::LeftButton);
+            return;
+        }
+        case 5: {
+            auto* main = qobject_cast<QMainWindow*>(active);
+            if (main == nullptr)
+                return;
+            QList<QAction*> actions;
+            for (QAction* title : main->menuBar()->actions())
+                if (title->menu() != nullptr)
+                    for (QAction* action : title->menu()->actions())
+                        if (!action->isSeparator() && action->isEnabled())
+                            actions.append(action);
+            if (actions.isEmpty())
+                return;
+            QAction* action = actions.at(pick(actions.size()));
+            log(QStringLiteral("%1: menu %2 in %3").arg(step).arg(action->objectName(), where));
+            (void)xtest::click_menu_item(main->menuBar(), action);
+            return;
+        }
+        case 6: {
+            auto* table = active->findChild<QTableWidget*>();
+            if (table == nullptr || table->rowCount() == 0)
+                return;
+            const int row = pick(table->rowCount());
+            const int column = pick(table->columnCount());
+            QTableWidgetItem* item = table->item(row, column);
+            if (item == nullptr)
+                return;
+            log(QStringLiteral("%1: click cell %2,%3").arg(step).arg(row).arg(column));
+            table->scrollToItem(item);
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                              table->visualItemRect(item).center());
+            return;
+        }
+        default: {
+            if (pick(2) == 0) {
+                log(QStringLiteral("%1: close %2").arg(step).arg(where));
+                active->close();
+                return;
+            }
+            const QByteArray payload = "soak " + QByteArray::number(step);
+            log(QStringLiteral("%1: traffic on 127.0.0.1").arg(step));
+            testframes::exchange_on_loopback(payload, "reply");
+            return;
+        }
+        }
+    }
+
+    void answer(QWidget* modal)
+    {
+        if (modal == m_last) { // refused the answer: give another way out
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            return;
+        }
+        m_last = modal;
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            const QList<QAbstractButton*> buttons = box->buttons();
+            if (buttons.isEmpty()) {
+                box->close();
+                return;
+            }
+            QAbstractButton* button = buttons.at(pick(buttons.size()));
+            log(QStringLiteral("   box \"%1\": %2").arg(box->text().left(60), button->text()));
+            button->click();
+            return;
+        }
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            QString path;
+            if (pick(4) != 0) {
+                if (dialog->acceptMode() == QFileDialog::AcceptSave) {
+                    path = QDir(m_folder).filePath(QStringLiteral("saved-%1").arg(++m_saved));
+                } else {
+                    QStringList files;
+                    QDirIterator it(m_folder, QDir::Files);
+                    while (it.hasNext())
+                        files.append(it.next());
+                    files.sort();
+                    if (!files.isEmpty())
+                        path = files.at(pick(files.size()));
+                }
+            }
+            log(QStringLiteral("   file dialog: %1")
+                        .arg(path.isEmpty() ? QStringLiteral("cancel") : path));
+            xtest::answer_file_dialog(dialog, path);
+            return;
+        }
+        if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+            static const QStringList texts { "0x10", "5", "+3", "zz", "99999999" };
+            const QString text = texts.at(pick(texts.size()));
+            log(QStringLiteral("   input: %1").arg(text));
+            input->setTextValue(text);
+            input->accept();
+            return;
+        }
+        log(QStringLiteral("   closed a %1").arg(modal->metaObject()->className()));
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+
+    QRandomGenerator m_random;
+    QString m_folder;
+    std::unique_ptr<MainWindow> m_window;
+    bool m_capture = false;
+    int m_saved = 0;
+    QPointer<QWidget> m_last;
+    xtest::ModalAnswerer m_answerer;
+};
+
+} // namespace
+
+class TstSoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void randomUse();
+};
+
+void TstSoak::randomUse()
+{
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        QApplication::setQuitOnLastWindowClosed(false);
+        const quint32 seed = quint32(qEnvironmentVariableIntValue("TARNLOOK_SOAK_SEED"));
+        Soak soak(seed, QDir::currentPath());
+        soak.run(soak_seconds());
+        return;
+    }
+
+    bool given = false;
+    const quint32 seed = quint32(qEnvironmentVariableIntValue("TARNLOOK_SOAK_SEED", &given));
+    const quint32 used = given ? seed : QRandomGenerator::global()->bounded(1U << 30);
+    const int seconds = soak_seconds();
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QDir dir(folder.path());
+    QVERIFY(dir.mkdir(QStringLiteral("runtime")) && dir.mkdir(QStringLiteral("config"))
+            && dir.mkdir(QStringLiteral("files")));
+    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString files = dir.filePath(QStringLiteral("files"));
+    testframes::Ipv4Packet packet;
+    packet.payload = "soak file";
+    QVERIFY(testframes::write_capture(files + QStringLiteral("/capture.pcap"), DLT_EN10MB,
+                                      { testframes::ethernet(testframes::ipv4(packet)) }));
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(kChildVariable), QStringLiteral("1"));
+    environment.insert(QStringLiteral("TARNLOOK_SOAK_SEED"), QString::number(used));
+    environment.insert(QStringLiteral("TARNLOOK_SOAK_SECONDS"), QString::number(seconds));
+    environment.insert(QStringLiteral("TMPDIR"), dir.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    environment.insert(QStringLiteral("QTEST_DISABLE_STACK_DUMP"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("QTEST_FUNCTION_TIMEOUT"),
+                       QString::number((seconds + 600) * 1000));
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(files);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("randomUse") });
+    QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
+
+    QString failure;
+    // Liveness: the steps stop drawing new ones after `seconds`.
+    if (!child.waitForFinished((seconds + 120) * 1000)) {
+        child.kill();
+        child.waitForFinished();
+        failure = QStringLiteral("hung");
+    } else if (child.exitStatus() == QProcess::CrashExit) {
+        failure = QStringLiteral("crashed");
+    } else if (child.exitCode() != 0) {
+        failure = QStringLiteral("failed with status %1").arg(child.exitCode());
+    }
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    for (const char* report :
+         { "ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:" })
+        if (failure.isEmpty() && output.contains(QLatin1String(report)))
+            failure = QStringLiteral("reported \"%1\"").arg(QLatin1String(report));
+    if (failure.isEmpty())
+        return;
+    // The steps are printed whole here: a failure message would be cut.
+    const QStringList lines = output.split(QLatin1Char('\n'));
+    std::fprintf(
+            stderr, "Last lines of the random use:\n%s\n",
+            qPrintable(lines.mid(qMax(0, lines.size() - kReportedSteps)).join(QLatin1Char('\n'))));
+    QFAIL(qPrintable(QStringLiteral("random use %1 (seed %2, %3 s); replay with "
+                                    "TARNLOOK_SOAK_SEED=%2 TARNLOOK_SOAK_SECONDS=%3 "
+                                    "ctest -R ui.soak")
+                             .arg(failure)
+                             .arg(used)
+                             .arg(seconds)));
+}
+
+QTEST_MAIN(TstSoak)
+#include "tst_soak.moc"
