@@ -13,10 +13,6 @@ class RecordFieldItem : public QTableWidgetItem
 {
 public:
     RecordFieldItem();
-    // A cell taken out of its table (the table cleared or shrunk) leaves the
-    // small heap part that Qt made for it to the release thread: freeing a
-    // million rows' parts one by one took most of the time of a clear.
-    ~RecordFieldItem() override;
 
     QVariant data(int role) const override;
     QTableWidgetItem* clone() const override;
