@@ -695,6 +695,16 @@ The table holds %2 rows.</translation>
         <source>%1: %2 帧, 显示 %3 行</source>
         <translation>%1: %2 frames, %3 rows shown</translation>
     </message>
+    <message>
+        <source>捕获的帧无处保存, 行的负载无法查看, 也无法保存到文件: %1</source>
+        <translation>There is no place to keep the captured frames: payloads cannot be shown or saved to a file: %1</translation>
+    </message>
+    <message>
+        <source>保存文件失败: %1
+%2 行的帧没有保存下来, 无法写入文件。%3</source>
+        <translation>Saving the file failed: %1
+The frames of %2 rows were not kept and cannot be written. %3</translation>
+    </message>
 </context>
 <context>
     <name>QHexDocument</name>
@@ -709,6 +719,17 @@ The table holds %2 rows.</translation>
     <message>
         <source>写入未完成</source>
         <translation>The write did not complete</translation>
+    </message>
+</context>
+<context>
+    <name>QHexRenderer</name>
+    <message>
+        <source>偏移</source>
+        <translation>Offset</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Ascii</translation>
     </message>
 </context>
 <context>
@@ -740,17 +761,6 @@ The table holds %2 rows.</translation>
     <message>
         <source>不再询问</source>
         <translation>Don&apos;t ask again</translation>
-    </message>
-</context>
-<context>
-    <name>QHexRenderer</name>
-    <message>
-        <source>偏移</source>
-        <translation>Offset</translation>
-    </message>
-    <message>
-        <source>文本</source>
-        <translation>Ascii</translation>
     </message>
 </context>
 </TS>

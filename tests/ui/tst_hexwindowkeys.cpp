@@ -73,12 +73,14 @@ void TstHexWindowKeys::actions_data()
         QString checks;
     };
     const QList<Row> rows {
-        { "undo-by-shortcut", "file", "text:5a;key:Ctrl+Z", kBytes, "open" },
-        { "undo-by-menu", "file", "text:5a;menu:actionUndo", kBytes, "open" },
-        { "redo-by-shortcut", "file", "text:5a;key:Ctrl+Z;key:Ctrl+Shift+Z", kEdited, "open" },
-        { "redo-by-ctrl-y", "file", "text:5a;key:Ctrl+Z;key:Ctrl+Y", kEdited, "open" },
-        { "redo-by-menu", "file", "text:5a;key:Ctrl+Z;menu:actionRedo", kEdited, "open" },
-        { "undo-in-payload-window", "payload", "text:5a;key:Ctrl+Z", kBytes, "open" },
+        // Each hex digit typed is an edit of its own, undone on its own.
+        { "undo-by-shortcut", "file", "text:5a;key:Ctrl+Z;key:Ctrl+Z", kBytes, "open" },
+        { "undo-by-menu", "file", "text:5a;menu:actionUndo;menu:actionUndo", kBytes, "open" },
+        { "redo-by-shortcut", "file",
+          "text:5a;key:Ctrl+Z;key:Ctrl+Z;key:Ctrl+Shift+Z;key:Ctrl+Shift+Z", kEdited, "open" },
+        { "redo-by-menu", "file", "text:5a;key:Ctrl+Z;key:Ctrl+Z;menu:actionRedo;menu:actionRedo",
+          kEdited, "open" },
+        { "undo-in-payload-window", "payload", "text:5a;key:Ctrl+Z;key:Ctrl+Z", kBytes, "open" },
         { "cut-by-shortcut", "file", "key:Ctrl+A;key:Ctrl+X", "", clipboard },
         { "cut-by-menu", "file", "key:Ctrl+A;menu:actionCut", "", clipboard },
         { "cut-then-undo", "file", "key:Ctrl+A;key:Ctrl+X;key:Ctrl+Z", kBytes, clipboard },
