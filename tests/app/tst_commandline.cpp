@@ -3,8 +3,23 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "cjktext.h"
 #include "commandline.h"
 #include "testframes.h"
+
+namespace {
+
+// This process's environment with LANG alone choosing the language.
+QProcessEnvironment environment_in(const QString& lang)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "LC_ALL", "LC_MESSAGES", "LANGUAGE" })
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("LANG"), lang);
+    return environment;
+}
+
+} // namespace
 
 class TstCommandLine : public QObject
 {
@@ -15,6 +30,8 @@ private slots:
     void parse();
     void program_data();
     void program();
+    void helpInOneLanguage_data();
+    void helpInOneLanguage();
     void signalEndsCleanly_data();
     void signalEndsCleanly();
 };
@@ -99,6 +116,8 @@ void TstCommandLine::program()
     QFETCH(QString, output);
 
     QProcess process;
+    // In English, Qt's own messages included.
+    process.setProcessEnvironment(environment_in(QStringLiteral("en_US.UTF-8")));
     process.start(QStringLiteral(TARNLOOK_BINARY), arguments);
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -106,6 +125,39 @@ void TstCommandLine::program()
     const QString said = QString::fromLocal8Bit(process.readAllStandardOutput()
                                                 + process.readAllStandardError());
     QVERIFY2(said.contains(output), qPrintable(said));
+}
+
+void TstCommandLine::helpInOneLanguage_data()
+{
+    QTest::addColumn<QString>("lang");
+    QTest::addColumn<QString>("said"); // the description of -i
+    QTest::addColumn<bool>("chinese"); // else no Chinese at all
+    QTest::newRow("english") << "en_US.UTF-8"
+                             << "Choose the adapter to capture on" << false;
+    QTest::newRow("german") << "de_DE.UTF-8"
+                            << "Choose the adapter to capture on" << false;
+    QTest::newRow("chinese") << "zh_CN.UTF-8"
+                             << "选择要捕获的网卡" << true;
+}
+
+void TstCommandLine::helpInOneLanguage()
+{
+    QFETCH(QString, lang);
+    QFETCH(QString, said);
+    QFETCH(bool, chinese);
+
+    QProcess process;
+    process.setProcessEnvironment(environment_in(lang));
+    process.start(QStringLiteral(TARNLOOK_BINARY), { QStringLiteral("--help") });
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(help.contains(said), qUtf8Printable(help));
+    // Qt's own lines (--help, --version) included.
+    if (chinese)
+        QVERIFY2(!help.contains(QLatin1String("Displays")), qUtf8Printable(help));
+    else
+        QVERIFY2(!cjktext::has_cjk(help), qUtf8Printable(help));
 }
 
 void TstCommandLine::signalEndsCleanly_data()
