@@ -8,6 +8,7 @@
 #include "commandline.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
+#include "privileges.h"
 #include "quitsignals.h"
 #include "startup.h"
 #include "translation.h"
@@ -41,6 +42,11 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     install_translation(app, QLocale::system());
     QuitSignals quitSignals;
+    // Said once, here and not by the window, so that tests and programs that
+    // embed the window as root are not interrupted.
+    const QString privileged = privileges::running_privileged() ? privileges::warning() : QString();
+    if (!privileged.isEmpty())
+        std::fprintf(stderr, "tarnlook: %s\n", privileged.toLocal8Bit().constData());
     // tarnlook --hex FILE: the hex editor alone, over the file.
     if (!commandLine->hex_file.isEmpty()) {
         MainWindow::load_theme(AppSettings().dark_theme() ? 1 : 2);
@@ -49,6 +55,8 @@ int main(int argc, char* argv[])
         return app.exec();
     }
     MainWindow window;
+    if (!privileged.isEmpty())
+        window.show_notice(privileged);
     window.show();
     if (!commandLine->adapter.isEmpty() && !window.select_adapter(commandLine->adapter)) {
         std::fprintf(stderr, "tarnlook: %s\n",

@@ -1,5 +1,7 @@
 #include <csignal>
 
+#include <unistd.h>
+
 #include <QProcess>
 #include <QtTest>
 
@@ -32,6 +34,8 @@ private slots:
     void program();
     void helpInOneLanguage_data();
     void helpInOneLanguage();
+    void warnsWhenPrivileged_data();
+    void warnsWhenPrivileged();
     void signalEndsCleanly_data();
     void signalEndsCleanly();
 };
@@ -158,6 +162,61 @@ void TstCommandLine::helpInOneLanguage()
         QVERIFY2(!help.contains(QLatin1String("Displays")), qUtf8Printable(help));
     else
         QVERIFY2(!cjktext::has_cjk(help), qUtf8Printable(help));
+}
+
+void TstCommandLine::warnsWhenPrivileged_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("capabilities"); // given to a copy of the program
+    QTest::addColumn<bool>("warns");
+    QTest::newRow("root") << "root" << QString() << true;
+    QTest::newRow("ordinary-user") << "nobody" << QString() << false;
+    QTest::newRow("user-with-capability") << "nobody"
+                                          << "cap_net_raw=ep" << true;
+    QTest::newRow("user-with-permitted-capability") << "nobody"
+                                                    << "cap_net_raw=p" << true;
+}
+
+void TstCommandLine::warnsWhenPrivileged()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, capabilities);
+    QFETCH(bool, warns);
+    if (geteuid() != 0)
+        QSKIP("runs the program as root and as nobody, which needs root");
+
+    // Ends after the window is built: the adapter does not exist.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                          | QFile::ReadOther | QFile::ExeOther));
+    QString program = QStringLiteral(TARNLOOK_BINARY);
+    if (!capabilities.isEmpty()) {
+        const QString copy = dir.filePath(QStringLiteral("tarnlook"));
+        QVERIFY(QFile::copy(program, copy));
+        QProcess setcap;
+        setcap.start(QStringLiteral("setcap"), { capabilities, copy });
+        if (!setcap.waitForFinished(10000) || setcap.exitCode() != 0)
+            QSKIP("setcap failed: no setcap (libcap2-bin), or no file capabilities here");
+        program = copy;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), dir.path()); // settings of its own
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR")); // root's
+    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("runuser"),
+                  { QStringLiteral("-u"), user, QStringLiteral("--"), program, QStringLiteral("-i"),
+                    QStringLiteral("no-such-adapter0") });
+    QVERIFY(process.waitForFinished(30000));
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), 2);
+    // Once, and about the group; the window starts all the same.
+    QCOMPARE(said.count(QStringLiteral("usermod -aG tarnlook")), warns ? 1 : 0);
+    QVERIFY2(said.contains(QStringLiteral("no-such-adapter0")), qPrintable(said));
 }
 
 void TstCommandLine::signalEndsCleanly_data()
