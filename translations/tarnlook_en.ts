@@ -675,8 +675,8 @@ The table holds %2 rows.</translation>
 <context>
     <name>Privileges</name>
     <message>
-        <source>本窗口正以root身份或带特权能力运行, 而它要解析来自网络的数据, 一旦出错后果更严重。请以普通用户运行: 安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER 加入tarnlook组, 重新登录, 抓包交给tarnlook-capture。</source>
-        <translation>This window runs as root or with capabilities while it parses data from the network, where a fault then does more harm. Run it as an ordinary user: install the tarnlook package, join the group tarnlook with sudo usermod -aG tarnlook $USER, log in again, and leave capturing to tarnlook-capture.</translation>
+        <source>本窗口正以root身份或带特权能力解析网络数据, 风险大。请以普通用户运行: 用 sudo usermod -aG tarnlook $USER 加入tarnlook组, 再重新登录。</source>
+        <translation>Risky: this window parses network data as root or with capabilities. Run it as an ordinary user instead: join the group tarnlook (sudo usermod -aG tarnlook $USER), then log in again.</translation>
     </message>
 </context>
 <context>

@@ -296,11 +296,18 @@ void MainWindow::end_with_process()
 void MainWindow::show_notice(const QString& text)
 {
     // A widget of the bar, not a message: hovering a menu entry does not
-    // wipe it out for good.
+    // wipe it out for good. One line, whole in the tooltip where cut.
     auto* notice = new QLabel(text, statusBar());
-    notice->setWordWrap(true);
+    notice->setToolTip(text);
+    notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(notice, 1);
+    // The form's widgets sit at fixed places: the bar goes below them.
+    const int bar = statusBar()->sizeHint().height();
+    setMinimumHeight(minimumHeight() + bar);
+    if (maximumHeight() < QWIDGETSIZE_MAX)
+        setMaximumHeight(maximumHeight() + bar);
+    resize(width(), height() + bar);
 }
 
 void MainWindow::load_theme(int theme)

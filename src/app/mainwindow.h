@@ -56,7 +56,8 @@ public:
     // process's memory back at once. Everything else goes as always.
     void end_with_process();
     // Shows text in the status bar for as long as the window lives, without
-    // blocking it: for what main() must tell the user at start.
+    // blocking it: for what main() must tell the user at start. One line
+    // (all of it in the tooltip); the window grows by the bar.
     void show_notice(const QString& text);
 
 private slots:

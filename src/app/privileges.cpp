@@ -35,9 +35,8 @@ QString warning()
 {
     return QCoreApplication::translate(
             "Privileges",
-            "本窗口正以root身份或带特权能力运行, 而它要解析来自网络的数据, 一旦出错后果更严重。"
-            "请以普通用户运行: 安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER "
-            "加入tarnlook组, 重新登录, 抓包交给tarnlook-capture。");
+            "本窗口正以root身份或带特权能力解析网络数据, 风险大。请以普通用户运行: "
+            "用 sudo usermod -aG tarnlook $USER 加入tarnlook组, 再重新登录。");
 }
 
 } // namespace privileges
