@@ -310,7 +310,7 @@ inline bool can_capture_on_loopback(QString* reason)
     }
     const int status = pcap_activate(handle);
     if (status < 0)
-        *reason = QStringLiteral("cannot capture on lo (needs root or cap_net_raw,cap_net_admin): ")
+        *reason = QStringLiteral("cannot capture on lo (needs root or cap_net_raw): ")
                 + QString::fromLocal8Bit(pcap_geterr(handle));
     pcap_close(handle);
     return status >= 0;
