@@ -193,6 +193,12 @@ void TstCommandLine::warnsWhenPrivileged()
                                           | QFile::ReadOther | QFile::ExeOther));
     QString program = QStringLiteral(TARNLOOK_BINARY);
     if (!capabilities.isEmpty()) {
+#ifdef TARNLOOK_SANITIZED
+        // Not dumpable, such a process cannot read its /proc/self/environ,
+        // where the sanitizers look for their options: the leak check then
+        // reports Qt's leaks, which the options suppress, and fails it.
+        QSKIP("a sanitized program given capabilities runs without its sanitizer options");
+#endif
         const QString copy = dir.filePath(QStringLiteral("tarnlook"));
         QVERIFY(QFile::copy(program, copy));
         QProcess setcap;
