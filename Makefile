@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # The two commands of the README: `make run` and `make test`. Both install
 # what building and running need when it is missing (scripts/install-deps).
 # `make run` then builds the program alone; `make test` builds everything

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Live capture on lo: the highest rate of TCP segments on 127.0.0.1 at which
 // the running application loses nothing (every segment becomes a row,
 // libpcap drops nothing) while its event loop keeps answering within 100 ms;

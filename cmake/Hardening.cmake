@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Debian's hardening flags (dpkg-buildflags with hardening=+all on Debian
 # 12) for every target: stack protector, format checks, _FORTIFY_SOURCE,
 # full RELRO with BIND_NOW, and position-independent executables. The same

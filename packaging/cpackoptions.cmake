@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Read by cpack as it starts. The window looks for tarnlook-capture in
 # CMAKE_INSTALL_PREFIX/lib/tarnlook (besides beside itself and in
 # /usr/lib/tarnlook): a package from a build with another prefix would run a

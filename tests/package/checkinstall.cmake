@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Installs the build in BUILD_DIR into a fresh PREFIX and checks that every
 # file a desktop and the window need is where they look for it.
 file(REMOVE_RECURSE "${PREFIX}")

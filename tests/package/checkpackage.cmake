@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Makes the Debian package of the build in BUILD_DIR into OUTPUT_DIR and
 # checks it: lintian finds no error and no warning, and the package holds
 # what its scripts and users rely on. The package is thrown away: it is made
