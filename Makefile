@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # The two commands of the README: `make run` and `make test`. Both install
 # what building and running need when it is missing (scripts/install-deps).
 # `make run` then builds the program alone; `make test` builds everything
@@ -78,10 +80,17 @@ PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
-# make package: $(BUILD_DIR)/tarnlook_<version>_<arch>.deb, for
-# sudo apt install ./tarnlook_*.deb
-package: build
-	cd $(BUILD_DIR) && cpack -G DEB
+# make package: $(PACKAGE_DIR)/tarnlook_<version>_<arch>.deb, for
+# sudo apt install ./build-package/tarnlook_*.deb. A build of its own,
+# configured for /usr, where the package puts the programs: the window looks
+# for tarnlook-capture under its configured prefix.
+PACKAGE_DIR ?= build-package
+
+package: deps
+	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_DIR) --target tarnlook tarnlook-capture tarnlook_packaging
+	cd $(PACKAGE_DIR) && cpack -G DEB
 
 fuzz-build:
 	scripts/install-deps fuzz

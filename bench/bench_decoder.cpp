@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The decoder under load: a capture file of TCP frames, over IPv4 and then
 // over IPv6, read through the same road as a capture (CUpdate on a file://
 // source: decode, filter, build the record line, emit), side by side with

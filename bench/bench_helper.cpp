@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The capture thread fed directly by libpcap against the same thread fed
 // through tarnlook-capture's pipe: the record lines per second each way
 // delivers, sustained for 10 s at rising offered rates, and how long stop

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The hex editor on large files: finding a pattern near the end of a 4 GiB
 // sparse file (and, as the harder case, of a 1 GiB file of real blocks),
 // beside `LC_ALL=C grep -c -F` on the same file in the same run; and opening

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Live capture on lo: the highest rate of TCP segments on 127.0.0.1 at which
 // the running application loses nothing (every segment becomes a row,
 // libpcap drops nothing) while its event loop keeps answering within 100 ms;
 // and, as the reference, the same figure for `tcpdump -i lo -w /dev/null`.
 //
-// Needs root (or cap_net_raw,cap_net_admin); without it prints why and ends
+// Needs root (or cap_net_raw); without it prints why and ends
 // with status 0. Sends only to 127.0.0.1; every level is bounded in segments
 // and seconds, and the whole run ends by itself within a few minutes.
 

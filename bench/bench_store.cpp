@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The capture store under load: rows whose payload stays on disk, against
 // rows that keep their whole record line (how every row was kept before the
 // store). Each case runs in a process of its own so that its memory is its

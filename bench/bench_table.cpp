@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The packet table under load: show_data_UI fed record lines, headless, with
 // the window shown at its real size; beside it, as the reference, the plain
 // loop that appends one row of eight new centred items per line. Each case

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The hex document over a memory buffer, driven by a sequence of edits,
 // undo/redo, clipboard operations and cursor moves decoded from the input,
 // and compared after every step with a plain QByteArray model that keeps its

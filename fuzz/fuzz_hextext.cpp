@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The hex text codec. The input is used twice: as bytes, which must survive
 // bytes_to_hex and hex_to_bytes unchanged, and as a text of any characters,
 // which hex_to_bytes must turn into exactly text.size() / 2 bytes, each pair

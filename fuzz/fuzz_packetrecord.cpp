@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // The frame decoder on any bytes, any captured and wire length, any link
 // type. Input layout:
 //   [0]      link type: EN10MB, LINUX_SLL, LINUX_SLL2, RAW, IPV4 (228), or

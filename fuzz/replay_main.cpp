@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // A main for the fuzz targets without libFuzzer: runs LLVMFuzzerTestOneInput
 // once over each file named on the command line, or over every file of each
 // folder named there (in name order). Fails when it ran nothing, so that a

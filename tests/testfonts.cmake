@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # The fonts the tests see: those of the font packages that
 # scripts/install-deps installs, and no others. Pixel and geometry tests
 # depend on the monospace font; a font that a developer added must not be

@@ -528,10 +528,6 @@ Save it as a file?</translation>
         <translation>Error</translation>
     </message>
     <message>
-        <source>获取网卡设备失败  请确认已经安装libpcap,并以root身份或带cap_net_raw,cap_net_admin能力运行。见README</source>
-        <translation>Cannot list the network adapters. Make sure that libpcap is installed and run the program as root or with the capabilities cap_net_raw,cap_net_admin. See the README.</translation>
-    </message>
-    <message>
         <source>正在侦听网卡-&gt;</source>
         <translation>Capturing on adapter-&gt;</translation>
     </message>
@@ -542,12 +538,6 @@ Save it as a file?</translation>
     <message>
         <source>亮色主题</source>
         <translation>Light theme</translation>
-    </message>
-    <message>
-        <source>本软件基于libpcap开发,抓包需要root权限或者cap_net_raw,cap_net_admin能力
-</source>
-        <translation>This program is built on libpcap; capturing needs root or the capabilities cap_net_raw,cap_net_admin.
-</translation>
     </message>
     <message>
         <source>网卡的选择,一般选择连接互联网的网卡,可使用终端命令 ip addr查看自己所使用的网卡。</source>
@@ -704,6 +694,23 @@ The table holds %2 rows.</translation>
 %2 行的帧没有保存下来, 无法写入文件。%3</source>
         <translation>Saving the file failed: %1
 The frames of %2 rows were not kept and cannot be written. %3</translation>
+    </message>
+    <message>
+        <source>获取网卡设备失败  请确认已经安装tarnlook软件包, 并用 sudo usermod -aG tarnlook $USER 把当前用户加入tarnlook组, 然后重新登录。见README</source>
+        <translation>Cannot list the network adapters. Make sure that the tarnlook package is installed, add yourself to the group tarnlook with sudo usermod -aG tarnlook $USER and log in again. See the README.</translation>
+    </message>
+    <message>
+        <source>本软件基于libpcap开发,抓包由tarnlook-capture完成: 安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER 加入tarnlook组并重新登录即可, 无需以root身份运行本窗口
+</source>
+        <translation>This program is built on libpcap; tarnlook-capture does the capturing: install the tarnlook package, join the group tarnlook with sudo usermod -aG tarnlook $USER and log in again. There is no need to run this window as root.
+</translation>
+    </message>
+</context>
+<context>
+    <name>Privileges</name>
+    <message>
+        <source>本窗口正以root身份或带特权能力解析网络数据, 风险大。请以普通用户运行: 用 sudo usermod -aG tarnlook $USER 加入tarnlook组, 再重新登录。</source>
+        <translation>Risky: this window parses network data as root or with capabilities. Run it as an ordinary user instead: join the group tarnlook (sudo usermod -aG tarnlook $USER), then log in again.</translation>
     </message>
 </context>
 <context>

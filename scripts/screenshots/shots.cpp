@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Drives the real main window through a capture on lo and saves what a
 // reader of the README should see: the window with rows (light and dark),
 // the filter form and a hex window. Run by scripts/take-screenshots under

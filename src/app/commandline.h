@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #pragma once
 
 #include <QCommandLineParser>
@@ -15,7 +17,8 @@ class CommandLine
 public:
     enum class Outcome { Run, Exit };
 
-    // Needs the application object (for the name and version it prints).
+    // Needs the application object (for the name and version it prints), and
+    // the translator installed: the texts are translated as they are built.
     CommandLine();
 
     // Parses arguments (the program name first). Exit: the program ends at

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #include "mainwindow.h"
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLayout>
 #include <QLoggingCategory>
 #include <QMenuBar>
@@ -356,8 +359,9 @@ MainWindow::MainWindow(QWidget* parent)
     QString reason;
     if (!list_adapters(*ui->comboBox, &reason)) {
         QMessageBox::information(parent, tr("err"),
-                                 tr("获取网卡设备失败  请确认已经安装libpcap,"
-                                    "并以root身份或带cap_net_raw,cap_net_admin能力运行。见README")
+                                 tr("获取网卡设备失败  请确认已经安装tarnlook软件包, "
+                                    "并用 sudo usermod -aG tarnlook $USER "
+                                    "把当前用户加入tarnlook组, 然后重新登录。见README")
                                          + QLatin1Char('\n') + reason);
         m_store.reset(); // std::exit runs no member's destructor
         std::exit(1);
@@ -408,6 +412,17 @@ MainWindow::~MainWindow()
 void MainWindow::end_with_process()
 {
     m_ends_with_process = true;
+}
+
+void MainWindow::show_notice(const QString& text)
+{
+    // A widget of the bar, not a message: hovering a menu entry does not
+    // wipe it out for good. One line, whole in the tooltip where cut.
+    auto* notice = new QLabel(text, statusBar());
+    notice->setToolTip(text);
+    notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->addWidget(notice, 1);
 }
 
 void MainWindow::load_theme(int theme)
@@ -738,8 +753,9 @@ void MainWindow::on_pushButton_9_clicked()
 void MainWindow::on_pushButton_10_clicked()
 {
     QMessageBox::information(this, tr("说明"),
-                             tr("本软件基于libpcap开发,抓包需要root权限或者"
-                                "cap_net_raw,cap_net_admin能力\n")
+                             tr("本软件基于libpcap开发,抓包由tarnlook-capture完成: "
+                                "安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER "
+                                "加入tarnlook组并重新登录即可, 无需以root身份运行本窗口\n")
                                      + tr("网卡的选择,一般选择连接互联网的网卡,可使用终端命令 "
                                           "ip addr查看自己所使用的网卡。")
                                      + tr("暂时只支持tcp协议的,如需更多功能可以选择wireshark。\n\n")

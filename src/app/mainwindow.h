@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #pragma once
 
 #include <cstdint>
@@ -57,6 +59,10 @@ public:
     // rows take a quarter of a second), as the system takes all of the
     // process's memory back at once. Everything else goes as always.
     void end_with_process();
+    // Shows text in the status bar for as long as the window lives, without
+    // blocking it: for what main() must tell the user at start. One line
+    // (all of it in the tooltip).
+    void show_notice(const QString& text);
 
 private slots:
     void on_pushButton_2_clicked();

@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #include "translation.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QString>
@@ -11,6 +14,34 @@ namespace {
 Q_LOGGING_CATEGORY(lcTranslation, "tarnlook.translation")
 
 const char* const kTranslatorName = "tarnlook_translator";
+const char* const kQtTranslatorName = "tarnlook_qt_translator";
+
+// Removes the translator of that name that an earlier call installed.
+void remove_translator(QCoreApplication& app, const char* name)
+{
+    auto* installed = app.findChild<QTranslator*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+    if (installed != nullptr) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+    }
+}
+
+// Qt's own texts (standard buttons, file dialogs, the command line's help)
+// in the Chinese of the program's own: Debian's qttranslations5-l10n. Without
+// it they stay in English, which is said in the log.
+void install_qt_chinese(QCoreApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    translator->setObjectName(QLatin1String(kQtTranslatorName));
+    const QString folder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), folder)
+        || !QCoreApplication::installTranslator(translator)) {
+        qCWarning(lcTranslation).noquote()
+                << "Cannot load qtbase_zh_CN.qm from" << folder
+                << "- Qt's own texts stay in English (install qttranslations5-l10n)";
+        delete translator;
+    }
+}
 
 } // namespace
 
@@ -33,14 +64,12 @@ bool wants_english(const QLocale& locale)
 bool install_translation(QCoreApplication& app, const QLocale& locale)
 {
     // A second call replaces what the first one installed.
-    auto* installed = app.findChild<QTranslator*>(QLatin1String(kTranslatorName),
-                                                  Qt::FindDirectChildrenOnly);
-    if (installed != nullptr) {
-        QCoreApplication::removeTranslator(installed);
-        delete installed;
-    }
-    if (!wants_english(locale))
+    remove_translator(app, kTranslatorName);
+    remove_translator(app, kQtTranslatorName);
+    if (!wants_english(locale)) {
+        install_qt_chinese(app);
         return false;
+    }
 
     register_translation_resources();
     auto* translator = new QTranslator(&app);

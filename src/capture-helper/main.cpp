@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // tarnlook-capture: the only part of Tarnlook that holds the privilege to
 // capture. It opens one network interface with the capture settings of the
 // window, gives up every privilege, and writes the frames to its standard

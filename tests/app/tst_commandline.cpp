@@ -1,10 +1,29 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #include <csignal>
+
+#include <unistd.h>
 
 #include <QProcess>
 #include <QtTest>
 
+#include "cjktext.h"
 #include "commandline.h"
 #include "testframes.h"
+
+namespace {
+
+// This process's environment with LANG alone choosing the language.
+QProcessEnvironment environment_in(const QString& lang)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "LC_ALL", "LC_MESSAGES", "LANGUAGE" })
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("LANG"), lang);
+    return environment;
+}
+
+} // namespace
 
 class TstCommandLine : public QObject
 {
@@ -15,6 +34,10 @@ private slots:
     void parse();
     void program_data();
     void program();
+    void helpInOneLanguage_data();
+    void helpInOneLanguage();
+    void warnsWhenPrivileged_data();
+    void warnsWhenPrivileged();
     void signalEndsCleanly_data();
     void signalEndsCleanly();
 };
@@ -99,6 +122,8 @@ void TstCommandLine::program()
     QFETCH(QString, output);
 
     QProcess process;
+    // In English, Qt's own messages included.
+    process.setProcessEnvironment(environment_in(QStringLiteral("en_US.UTF-8")));
     process.start(QStringLiteral(TARNLOOK_BINARY), arguments);
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -106,6 +131,100 @@ void TstCommandLine::program()
     const QString said = QString::fromLocal8Bit(process.readAllStandardOutput()
                                                 + process.readAllStandardError());
     QVERIFY2(said.contains(output), qPrintable(said));
+}
+
+void TstCommandLine::helpInOneLanguage_data()
+{
+    QTest::addColumn<QString>("lang");
+    QTest::addColumn<QString>("said"); // the description of -i
+    QTest::addColumn<bool>("chinese"); // else no Chinese at all
+    QTest::newRow("english") << "en_US.UTF-8"
+                             << "Choose the adapter to capture on" << false;
+    QTest::newRow("german") << "de_DE.UTF-8"
+                            << "Choose the adapter to capture on" << false;
+    QTest::newRow("chinese") << "zh_CN.UTF-8"
+                             << "选择要捕获的网卡" << true;
+}
+
+void TstCommandLine::helpInOneLanguage()
+{
+    QFETCH(QString, lang);
+    QFETCH(QString, said);
+    QFETCH(bool, chinese);
+
+    QProcess process;
+    process.setProcessEnvironment(environment_in(lang));
+    process.start(QStringLiteral(TARNLOOK_BINARY), { QStringLiteral("--help") });
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString help = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(help.contains(said), qUtf8Printable(help));
+    // Qt's own lines (--help, --version) included.
+    if (chinese)
+        QVERIFY2(!help.contains(QLatin1String("Displays")), qUtf8Printable(help));
+    else
+        QVERIFY2(!cjktext::has_cjk(help), qUtf8Printable(help));
+}
+
+void TstCommandLine::warnsWhenPrivileged_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("capabilities"); // given to a copy of the program
+    QTest::addColumn<bool>("warns");
+    QTest::newRow("root") << "root" << QString() << true;
+    QTest::newRow("ordinary-user") << "nobody" << QString() << false;
+    QTest::newRow("user-with-capability") << "nobody"
+                                          << "cap_net_raw=ep" << true;
+    QTest::newRow("user-with-permitted-capability") << "nobody"
+                                                    << "cap_net_raw=p" << true;
+}
+
+void TstCommandLine::warnsWhenPrivileged()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, capabilities);
+    QFETCH(bool, warns);
+    if (geteuid() != 0)
+        QSKIP("runs the program as root and as nobody, which needs root");
+
+    // Ends after the window is built: the adapter does not exist.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                          | QFile::ReadOther | QFile::ExeOther));
+    QString program = QStringLiteral(TARNLOOK_BINARY);
+    if (!capabilities.isEmpty()) {
+#ifdef TARNLOOK_SANITIZED
+        // Not dumpable, such a process cannot read its /proc/self/environ,
+        // where the sanitizers look for their options: the leak check then
+        // reports Qt's leaks, which the options suppress, and fails it.
+        QSKIP("a sanitized program given capabilities runs without its sanitizer options");
+#endif
+        const QString copy = dir.filePath(QStringLiteral("tarnlook"));
+        QVERIFY(QFile::copy(program, copy));
+        QProcess setcap;
+        setcap.start(QStringLiteral("setcap"), { capabilities, copy });
+        if (!setcap.waitForFinished(10000) || setcap.exitCode() != 0)
+            QSKIP("setcap failed: no setcap (libcap2-bin), or no file capabilities here");
+        program = copy;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), dir.path()); // settings of its own
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR")); // root's
+    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("runuser"),
+                  { QStringLiteral("-u"), user, QStringLiteral("--"), program, QStringLiteral("-i"),
+                    QStringLiteral("no-such-adapter0") });
+    QVERIFY(process.waitForFinished(30000));
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), 2);
+    // Once, and about the group; the window starts all the same.
+    QCOMPARE(said.count(QStringLiteral("usermod -aG tarnlook")), warns ? 1 : 0);
+    QVERIFY2(said.contains(QStringLiteral("no-such-adapter0")), qPrintable(said));
 }
 
 void TstCommandLine::signalEndsCleanly_data()

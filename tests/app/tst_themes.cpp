@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
@@ -138,8 +140,9 @@ void TstThemes::explanationBox()
                       Qt::LeftButton);
     QCOMPARE(title, QStringLiteral("说明"));
     QCOMPARE(text,
-             QStringLiteral("本软件基于libpcap开发,抓包需要root权限或者"
-                            "cap_net_raw,cap_net_admin能力\n"
+             QStringLiteral("本软件基于libpcap开发,抓包由tarnlook-capture完成: "
+                            "安装tarnlook软件包, 用 sudo usermod -aG tarnlook $USER "
+                            "加入tarnlook组并重新登录即可, 无需以root身份运行本窗口\n"
                             "网卡的选择,一般选择连接互联网的网卡,可使用终端命令 "
                             "ip addr查看自己所使用的网卡。"
                             "暂时只支持tcp协议的,如需更多功能可以选择wireshark。\n\n"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
@@ -76,6 +78,8 @@ class TstTranslation : public QObject
 private slots:
     void localeChoosesLanguage_data();
     void localeChoosesLanguage();
+    void qtTextsFollowLanguage_data();
+    void qtTextsFollowLanguage();
     void catalogueCoversSources();
     void translationsFitTheirPlace();
 };
@@ -121,6 +125,44 @@ void TstTranslation::localeChoosesLanguage()
                  qUtf8Printable(describe(message) + QLatin1String(" shows \"") + shown
                                 + QLatin1Char('"')));
     }
+}
+
+void TstTranslation::qtTextsFollowLanguage_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("cancel"); // a standard button
+    QTest::addColumn<QString>("lookIn"); // the file dialog
+    QTest::newRow("zh_CN") << QLocale(QLocale::Chinese, QLocale::China) << "取消"
+                           << "查找范围：";
+    QTest::newRow("zh_TW") << QLocale(QStringLiteral("zh_TW")) << "取消"
+                           << "查找范围：";
+    QTest::newRow("C") << QLocale::c() << "取消"
+                       << "查找范围：";
+    QTest::newRow("en_US") << QLocale(QStringLiteral("en_US")) << "Cancel"
+                           << "Look in:";
+    QTest::newRow("de_DE") << QLocale(QStringLiteral("de_DE")) << "Cancel"
+                           << "Look in:";
+}
+
+void TstTranslation::qtTextsFollowLanguage()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QString, cancel);
+    QFETCH(QString, lookIn);
+
+    // Qt's own dialogs speak the program's language: Chinese from Debian's
+    // qttranslations5-l10n, English as Qt is written.
+    const auto restore
+            = qScopeGuard([] { install_translation(*QCoreApplication::instance(), QLocale::c()); });
+    install_translation(*QCoreApplication::instance(), locale);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
+    // Once only, whatever was installed before.
+    install_translation(*QCoreApplication::instance(), locale);
+    install_translation(*QCoreApplication::instance(), QLocale::c());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    install_translation(*QCoreApplication::instance(), QLocale(QStringLiteral("en_US")));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 void TstTranslation::catalogueCoversSources()

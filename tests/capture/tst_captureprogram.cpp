@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #include <algorithm>
 #include <csignal>
 
@@ -85,6 +87,8 @@ private slots:
     void streamMatchesDirectCapture_data();
     void streamMatchesDirectCapture();
     void deniedWithLibpcapReason();
+    void rawCapabilityIsEnough_data();
+    void rawCapabilityIsEnough();
     void endsWhenReaderKilled();
 };
 
@@ -235,6 +239,70 @@ void TstCaptureProgram::deniedWithLibpcapReason()
     QCOMPARE(program.readAllStandardOutput(), QByteArray());
     const QString reason = QString::fromLocal8Bit(program.readAllStandardError());
     QVERIFY2(reason.contains(QStringLiteral("Operation not permitted")), qPrintable(reason));
+}
+
+void TstCaptureProgram::rawCapabilityIsEnough_data()
+{
+    QTest::addColumn<QString>("adapter");
+    QTest::newRow("lo") << QStringLiteral("lo");
+    QTest::newRow("any") << QStringLiteral("any");
+}
+
+void TstCaptureProgram::rawCapabilityIsEnough()
+{
+    QFETCH(QString, adapter);
+    if (!is_root())
+        QSKIP("gives a copy of the program a capability and runs it as nobody, which needs root");
+
+    // A copy as the package installs it, with cap_net_raw and nothing else,
+    // run by an ordinary user.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                          | QFile::ReadOther | QFile::ExeOther));
+    const QString copy = dir.filePath(QStringLiteral("tarnlook-capture"));
+    QVERIFY(QFile::copy(kProgram, copy));
+    QProcess setcap;
+    setcap.start(QStringLiteral("setcap"), { QStringLiteral("cap_net_raw=ep"), copy });
+    if (!setcap.waitForFinished(10000) || setcap.exitCode() != 0)
+        QSKIP("setcap failed: no setcap (libcap2-bin), or no file capabilities here");
+
+    const QString path = dir.filePath(QStringLiteral("capture.pcap"));
+    QProcess program;
+    program.setStandardOutputFile(path);
+    program.start(QStringLiteral("runuser"),
+                  { QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), copy,
+                    QStringLiteral("-i"), adapter });
+    const auto endProgram = qScopeGuard([&program] {
+        program.closeWriteChannel();
+        if (!program.waitForFinished(5000))
+            program.kill();
+        program.waitForFinished();
+    });
+    // The file header comes once the interface is open, in promiscuous mode
+    // (which the program always asks for and libpcap refuses to leave out).
+    QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo(path).size() >= kPcapFileHeader
+                                      || program.state() == QProcess::NotRunning,
+                              "the program starts or ends", 10000);
+    QVERIFY2(QFileInfo(path).size() >= kPcapFileHeader, program.readAllStandardError().constData());
+    if (adapter == QLatin1String("lo")) {
+        // The kernel's count of promiscuous users shows in the flags.
+        QFile flags(QStringLiteral("/sys/class/net/lo/flags"));
+        QVERIFY(flags.open(QIODevice::ReadOnly));
+        QVERIFY(flags.readAll().trimmed().toUInt(nullptr, 16) & 0x100); // IFF_PROMISC
+    }
+
+    const QByteArray payload("captured with cap_net_raw alone");
+    QVERIFY(exchange_on_loopback(payload, "reply") != 0);
+    const auto captured = [&path, &payload] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains(payload);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(captured(), 10000);
+    program.closeWriteChannel();
+    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(program.exitCode(), 0);
 }
 
 void TstCaptureProgram::endsWhenReaderKilled()

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #pragma once
 
 // Builds captured frames byte by byte, writes them to capture files and makes
@@ -310,7 +312,7 @@ inline bool can_capture_on_loopback(QString* reason)
     }
     const int status = pcap_activate(handle);
     if (status < 0)
-        *reason = QStringLiteral("cannot capture on lo (needs root or cap_net_raw,cap_net_admin): ")
+        *reason = QStringLiteral("cannot capture on lo (needs root or cap_net_raw): ")
                 + QString::fromLocal8Bit(pcap_geterr(handle));
     pcap_close(handle);
     return status >= 0;

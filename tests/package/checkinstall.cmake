@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+
 # Installs the build in BUILD_DIR into a fresh PREFIX and checks that every
 # file a desktop and the window need is where they look for it.
 file(REMOVE_RECURSE "${PREFIX}")
@@ -15,7 +17,11 @@ set(expected
   share/icons/hicolor/48x48/apps/tarnlook.png
   share/icons/hicolor/64x64/apps/tarnlook.png
   share/icons/hicolor/128x128/apps/tarnlook.png
-  share/icons/hicolor/256x256/apps/tarnlook.png)
+  share/icons/hicolor/256x256/apps/tarnlook.png
+  share/man/man1/tarnlook.1.gz
+  share/man/man1/tarnlook-capture.1.gz
+  share/doc/tarnlook/copyright
+  share/doc/tarnlook/changelog.Debian.gz)
 foreach(path IN LISTS expected)
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "not installed: ${path}")

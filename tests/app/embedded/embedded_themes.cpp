@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 // Loads both themes through the app library and says whether each one was
 // found; exits 0 only when both were.
 #include <cstdio>
