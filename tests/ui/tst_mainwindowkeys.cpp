@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
 #include <memory>
 
 #include <pcap/pcap.h>
