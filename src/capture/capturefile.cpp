@@ -18,6 +18,7 @@
 #include <QScopeGuard>
 
 #include "capturestore.h"
+#include "fileread.h"
 
 namespace {
 
@@ -43,21 +44,6 @@ QString system_error(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-bool read_at(int fd, unsigned char* out, std::size_t size, off_t at)
-{
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, out, size, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        size -= static_cast<std::size_t>(got);
-        at += got;
-    }
-    return true;
-}
-
 // Reads 16- and 32-bit values in a file's byte order.
 struct Order
 {
@@ -81,7 +67,7 @@ struct Order
 std::optional<bool> pcapng_has_nanoseconds(int fd)
 {
     unsigned char section[12] = {};
-    if (!read_at(fd, section, sizeof section, 0))
+    if (!read_exactly(fd, section, sizeof section, 0))
         return std::nullopt;
     Order order;
     if (order.u32(section + 8) != kByteOrderMagic) {
@@ -92,7 +78,7 @@ std::optional<bool> pcapng_has_nanoseconds(int fd)
     off_t at = 0;
     for (int block = 0; block < kMaxBlocksBeforeInterface; ++block) {
         unsigned char head[8] = {};
-        if (!read_at(fd, head, sizeof head, at))
+        if (!read_exactly(fd, head, sizeof head, at))
             return std::nullopt;
         const std::uint32_t length = order.u32(head + 4);
         if (length < 12 || length % 4 != 0 || length > kMaxBlock)
@@ -107,7 +93,7 @@ std::optional<bool> pcapng_has_nanoseconds(int fd)
         if (length < kOptionsAt + 4)
             return std::nullopt;
         std::vector<unsigned char> options(length - kOptionsAt - 4);
-        if (!read_at(fd, options.data(), options.size(), at + kOptionsAt))
+        if (!read_exactly(fd, options.data(), options.size(), at + kOptionsAt))
             return std::nullopt;
         for (std::size_t i = 0; i + 4 <= options.size();) {
             const std::uint16_t code = order.u16(&options[i]);
@@ -170,7 +156,7 @@ std::optional<bool> capture_file_has_nanoseconds(int fd)
 {
     struct stat info = {};
     unsigned char head[4] = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !read_at(fd, head, sizeof head, 0))
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !read_exactly(fd, head, sizeof head, 0))
         return std::nullopt;
     for (const bool big : { false, true }) {
         const std::uint32_t magic = Order { big }.u32(head);

@@ -23,6 +23,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 
+#include "fileread.h"
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcStore, "tarnlook.store")
@@ -175,21 +177,6 @@ bool remove_contents(int dir_fd, dev_t device, int depth = 0)
         all = same && ::unlinkat(dir_fd, name.constData(), AT_REMOVEDIR) == 0 && all;
     }
     return all;
-}
-
-bool read_exactly(int fd, char* out, std::size_t size, off_t at)
-{
-    while (size > 0) {
-        const ssize_t got = pread(fd, out, size, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        size -= static_cast<std::size_t>(got);
-        at += got;
-    }
-    return true;
 }
 
 // The sub-second fields of a frame from its record's second field.
