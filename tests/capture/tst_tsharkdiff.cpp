@@ -46,6 +46,10 @@ public:
         }
         pcap_set_snaplen(m_handle, 262144); // nothing is cut
         pcap_set_immediate_mode(m_handle, 1);
+        // Room for the whole exchange: frames of up to 64 KiB come faster
+        // than a loaded machine writes them out, and a kernel drop of the
+        // last request would lose the marker.
+        pcap_set_buffer_size(m_handle, 64 << 20);
         if (pcap_activate(m_handle) < 0) {
             *reason = QStringLiteral("cannot capture on lo: ")
                     + QString::fromLocal8Bit(pcap_geterr(m_handle));
