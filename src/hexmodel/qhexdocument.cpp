@@ -2,6 +2,8 @@
 
 #include "qhexdocument.h"
 
+#include <memory>
+
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
@@ -16,6 +18,15 @@
 #include "qhexmetadata.h"
 
 namespace {
+
+// Pushes the command, which runs it; the stack owns it from then on. When
+// running it throws (an allocation that failed), the stack never took it
+// and it is deleted here.
+void pushCommand(QUndoStack& stack, std::unique_ptr<QUndoCommand> command)
+{
+    stack.push(command.get());
+    static_cast<void>(command.release());
+}
 
 // The clipboard format of the exact bytes copied from the text column.
 const QString kOctetStream = QStringLiteral("application/octet-stream");
@@ -216,19 +227,19 @@ void QHexDocument::replace(qint64 offset, uchar b)
 
 void QHexDocument::insert(qint64 offset, QByteArray data)
 {
-    m_undostack.push(new InsertCommand(m_buffer, offset, data));
+    pushCommand(m_undostack, std::make_unique<InsertCommand>(m_buffer, offset, data));
     emit documentChanged();
 }
 
 void QHexDocument::replace(qint64 offset, QByteArray data)
 {
-    m_undostack.push(new ReplaceCommand(m_buffer, offset, data));
+    pushCommand(m_undostack, std::make_unique<ReplaceCommand>(m_buffer, offset, data));
     emit documentChanged();
 }
 
 void QHexDocument::remove(qint64 offset, int len)
 {
-    m_undostack.push(new RemoveCommand(m_buffer, offset, len));
+    pushCommand(m_undostack, std::make_unique<RemoveCommand>(m_buffer, offset, len));
     emit documentChanged();
 }
 
