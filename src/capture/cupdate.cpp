@@ -233,7 +233,9 @@ void CUpdate::run()
             if (result == 1) {
                 if (stop_flag.load())
                     break;
-                frames_read.fetch_add(1, std::memory_order_relaxed);
+                // This thread alone writes it: no locked add on the hot path.
+                frames_read.store(frames_read.load(std::memory_order_relaxed) + 1,
+                                  std::memory_order_relaxed);
                 parse_packet(header, data);
             } else if (result == 0) {
                 turns = kTurnsPerClockLook - 1; // look at the clock next turn
