@@ -514,7 +514,7 @@ void HexWindow::zoom(int points)
 void HexWindow::closeEvent(QCloseEvent* e)
 {
     m_findbar->cancel();
-    if (!m_view->document()->isModified()) {
+    if (m_discarded || !m_view->document()->isModified()) {
         e->accept();
         return;
     }
@@ -533,5 +533,14 @@ void HexWindow::closeEvent(QCloseEvent* e)
         e->ignore();
         return;
     }
+    // Asking again, with the deletion of this window already posted, would
+    // run that deletion under the box's own event loop.
+    m_discarded = answer == QMessageBox::Discard;
     e->accept();
+}
+
+void HexWindow::showEvent(QShowEvent* e)
+{
+    m_discarded = false;
+    QMainWindow::showEvent(e);
 }

@@ -27,7 +27,9 @@ class QToolBar;
 // discard, or cancel. Cancelling, or a save that fails or is cancelled,
 // ignores the close event: close() then returns false and the window stays
 // open with its edits, so that a caller closing other windows with it (the
-// main window) can cancel its own close too.
+// main window) can cancel its own close too. Once the user has chosen to
+// discard, later close events (the window is hidden and waits for its
+// deletion) are accepted without asking again, until it is shown again.
 class HexWindow : public QMainWindow
 {
     Q_OBJECT
@@ -73,6 +75,7 @@ public:
 protected:
     // Asks whether to save unsaved edits; see the class comment.
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void createActions();
@@ -102,6 +105,8 @@ private:
     // The document whose signals the window follows.
     QPointer<QHexDocument> m_attached;
     bool m_readonly = false;
+    // The user chose to discard the edits on the last close.
+    bool m_discarded = false;
 
     QAction* m_save = nullptr;
     QAction* m_undo = nullptr;

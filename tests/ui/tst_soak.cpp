@@ -375,10 +375,16 @@ void TstSoak::randomUse()
     if (failure.isEmpty())
         return;
     // The steps are printed whole here: a failure message would be cut.
+    // A sanitizer's report is kept whole too, with the steps before it.
     const QStringList lines = output.split(QLatin1Char('\n'));
-    std::fprintf(
-            stderr, "Last lines of the random use:\n%s\n",
-            qPrintable(lines.mid(qMax(0, lines.size() - kReportedSteps)).join(QLatin1Char('\n'))));
+    int end = lines.size();
+    for (int i = 0; i < lines.size() && end == lines.size(); ++i)
+        if (lines.at(i).contains(QLatin1String("==ERROR: "))
+            || lines.at(i).contains(QLatin1String("runtime error:")))
+            end = i;
+    const int begin = qMax(0, end - kReportedSteps);
+    std::fprintf(stderr, "Last lines of the random use:\n%s\n",
+                 qPrintable(lines.mid(begin).join(QLatin1Char('\n'))));
     QFAIL(qPrintable(QStringLiteral("random use %1 (seed %2, %3 s); replay with "
                                     "TARNLOOK_SOAK_SEED=%2 TARNLOOK_SOAK_SECONDS=%3 "
                                     "ctest -R ui.soak")
