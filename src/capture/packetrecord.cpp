@@ -484,8 +484,20 @@ bool link_type_supported(int link_type)
     }
 }
 
-std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
-                                        const unsigned char* data)
+namespace {
+
+// Where the TCP segment of a frame lies: its header and payload.
+struct TcpPlace
+{
+    TcpInIp packet;
+    const unsigned char* tcp;
+    std::uint32_t payload_at;
+    std::uint32_t stated;
+    std::uint32_t captured;
+};
+
+std::optional<TcpPlace> tcp_place(int link_type, const struct pcap_pkthdr& header,
+                                  const unsigned char* data)
 {
     const std::uint32_t caplen = header.caplen;
     const std::optional<NetworkLayer> network = network_layer(link_type, data, caplen);
@@ -509,9 +521,52 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
     const std::uint32_t packet_end = packet->packet_end;
     if (packet_end < payload_at)
         return std::nullopt;
-    const std::uint32_t stated = packet_end - payload_at;
     const std::uint32_t captured_end = packet_end < caplen ? packet_end : caplen;
-    const std::uint32_t captured = captured_end - payload_at;
+    return TcpPlace { *packet, tcp, payload_at, packet_end - payload_at,
+                      captured_end - payload_at };
+}
+
+std::uint32_t read_be32(const unsigned char* p)
+{
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8)
+            | p[3];
+}
+
+} // namespace
+
+std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct pcap_pkthdr& header,
+                                                   const unsigned char* data)
+{
+    const std::optional<TcpPlace> place = tcp_place(link_type, header, data);
+    if (!place)
+        return std::nullopt;
+    TcpSegmentHeader segment;
+    segment.version = place->packet.version;
+    const std::size_t address_size = segment.version == 4 ? 4 : 16;
+    std::memcpy(segment.source.data(), place->packet.source, address_size);
+    std::memcpy(segment.destination.data(), place->packet.destination, address_size);
+    segment.source_port = read_be16(place->tcp);
+    segment.destination_port = read_be16(place->tcp + 2);
+    segment.seq = read_be32(place->tcp + 4);
+    segment.ack = read_be32(place->tcp + 8);
+    segment.flags = place->tcp[13];
+    segment.payload_offset = place->payload_at;
+    segment.stated = place->stated;
+    segment.captured = place->captured;
+    return segment;
+}
+
+std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
+                                        const unsigned char* data)
+{
+    const std::optional<TcpPlace> place = tcp_place(link_type, header, data);
+    if (!place)
+        return std::nullopt;
+    const TcpInIp* const packet = &place->packet;
+    const unsigned char* const tcp = place->tcp;
+    const std::uint32_t payload_at = place->payload_at;
+    const std::uint32_t stated = place->stated;
+    const std::uint32_t captured = place->captured;
 
     // The time, two IPv6 addresses at their longest, two ports, a length and
     // the separators fit in this many units; the payload's hex follows them.

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -38,6 +40,29 @@ void hex_to_bytes(const std::string& text, unsigned char* out);
 // header.caplen is read.
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data);
+
+// What the TCP header of a decoded frame says, and where its payload lies.
+struct TcpSegmentHeader
+{
+    enum Flag : std::uint8_t { Fin = 0x01, Syn = 0x02, Rst = 0x04, Ack = 0x10 };
+    int version = 4; // of IP
+    // The first 4 bytes for IPv4, all 16 for IPv6; the rest zero.
+    std::array<unsigned char, 16> source {};
+    std::array<unsigned char, 16> destination {};
+    std::uint16_t source_port = 0;
+    std::uint16_t destination_port = 0;
+    std::uint32_t seq = 0;
+    std::uint32_t ack = 0;
+    std::uint8_t flags = 0; // Flag bits
+    std::uint32_t payload_offset = 0; // in the frame's bytes
+    std::uint32_t stated = 0; // payload bytes the headers state
+    std::uint32_t captured = 0; // of them, those the frame holds
+};
+
+// The TCP segment of the frames that make_record_line decodes, or nothing
+// for the others; the payload is the bytes that the line's hex field shows.
+std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct pcap_pkthdr& header,
+                                                   const unsigned char* data);
 
 // Whether make_record_line decodes frames of this pcap link type at all.
 [[nodiscard]] bool link_type_supported(int link_type);

@@ -71,6 +71,8 @@ private slots:
     void truncatedAtEveryByte_data();
     void truncatedAtEveryByte();
     void supportedLinkTypesAreDecoded();
+    void segmentHeader_data();
+    void segmentHeader();
 };
 
 void TstPacketRecord::hexEncode_data()
@@ -585,3 +587,73 @@ void TstPacketRecord::supportedLinkTypesAreDecoded()
 
 QTEST_APPLESS_MAIN(TstPacketRecord)
 #include "tst_packetrecord.moc"
+
+void TstPacketRecord::segmentHeader_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("caplen"); // -1: whole
+    QTest::addColumn<int>("version");
+    QTest::addColumn<quint32>("seq");
+    QTest::addColumn<quint32>("ack");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<int>("payloadOffset");
+    QTest::addColumn<int>("stated");
+    QTest::addColumn<int>("captured");
+
+    testframes::Ipv4Packet syn;
+    syn.seq = 0xFFFFFFF0u;
+    syn.tcp_flags = 0x02;
+    syn.tcp_options = QByteArray(4, '\x01');
+    syn.payload = "hello";
+    QTest::newRow("ipv4-syn-data") << testframes::ethernet(testframes::ipv4(syn)) << -1 << 4
+                                   << 0xFFFFFFF0u << 0u << 0x02 << 14 + 20 + 24 << 5 << 5;
+    testframes::Ipv4Packet cut;
+    cut.seq = 1000;
+    cut.ack = 77;
+    cut.tcp_flags = 0x11;
+    cut.payload = QByteArray(100, 'x');
+    QTest::newRow("ipv4-fin-cut-by-snaplen") << testframes::ethernet(testframes::ipv4(cut)) << 64
+                                             << 4 << 1000u << 77u << 0x11 << 54 << 100 << 10;
+    testframes::Ipv6Packet six;
+    six.seq = 42;
+    six.ack = 0x80000000u;
+    six.tcp_flags = 0x04;
+    six.extensions = { testframes::ipv6_options(0) };
+    QTest::newRow("ipv6-rst-after-options")
+            << testframes::ethernet(testframes::ipv6(six), 0x86DD) << -1 << 6 << 42u << 0x80000000u
+            << 0x04 << 14 + 40 + 8 + 20 << 0 << 0;
+}
+
+void TstPacketRecord::segmentHeader()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, caplen);
+    QFETCH(int, version);
+    QFETCH(quint32, seq);
+    QFETCH(quint32, ack);
+    QFETCH(int, flags);
+    QFETCH(int, payloadOffset);
+    QFETCH(int, stated);
+    QFETCH(int, captured);
+
+    const pcap_pkthdr header = testframes::header_for(frame, 0, caplen);
+    const auto data = reinterpret_cast<const unsigned char*>(frame.constData());
+    const std::optional<TcpSegmentHeader> segment = decode_tcp_segment(DLT_EN10MB, header, data);
+    QVERIFY(segment.has_value());
+    QCOMPARE(segment->version, version);
+    QCOMPARE(segment->seq, seq);
+    QCOMPARE(segment->ack, ack);
+    QCOMPARE(int(segment->flags), flags);
+    QCOMPARE(int(segment->payload_offset), payloadOffset);
+    QCOMPARE(int(segment->stated), stated);
+    QCOMPARE(int(segment->captured), captured);
+    QCOMPARE(segment->source_port, quint16(80));
+    QCOMPARE(segment->destination_port, quint16(51000));
+    // The payload is what the row's line shows.
+    const QString line = *make_record_line(DLT_EN10MB, header, data);
+    QCOMPARE(line.section(QLatin1Char('|'), 7),
+             QString::fromLatin1(frame.mid(payloadOffset, captured).toHex().toUpper()));
+    // An address at the front of the field; the rest stays zero for IPv4.
+    QCOMPARE(int(segment->source[version == 4 ? 0 : 1]), version == 4 ? 192 : 0x01);
+    QCOMPARE(int(segment->source[4]), 0);
+}

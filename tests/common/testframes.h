@@ -36,6 +36,9 @@ struct Ipv4Packet
     std::uint16_t fragment = 0; // flags and fragment offset, as on the wire
     int total_length = -1; // -1: the real one
     int version = 4;
+    std::uint32_t seq = 0;
+    std::uint32_t ack = 0;
+    std::uint8_t tcp_flags = 0x18; // PSH, ACK
 };
 
 inline void put16(QByteArray& bytes, int at, std::uint16_t value)
@@ -58,8 +61,12 @@ template <typename Packet> QByteArray transport_header(const Packet& p)
     QByteArray transport(tcp_header, '\0');
     put16(transport, 0, p.src_port);
     put16(transport, 2, p.dst_port);
+    for (int i = 0; i < 4; ++i) {
+        transport[4 + i] = static_cast<char>(p.seq >> (24 - 8 * i));
+        transport[8 + i] = static_cast<char>(p.ack >> (24 - 8 * i));
+    }
     transport[12] = static_cast<char>((tcp_header / 4) << 4);
-    transport[13] = 0x18; // PSH, ACK
+    transport[13] = static_cast<char>(p.tcp_flags);
     put16(transport, 14, 65535);
     std::memcpy(transport.data() + 20, p.tcp_options.constData(), p.tcp_options.size());
     return transport;
@@ -105,6 +112,9 @@ struct Ipv6Packet
     QByteArray tcp_options; // length a multiple of 4
     QByteArray payload;
     int payload_length = -1; // -1: the real one
+    std::uint32_t seq = 0;
+    std::uint32_t ack = 0;
+    std::uint8_t tcp_flags = 0x18; // PSH, ACK
 };
 
 // Hop-by-hop, routing or destination options of 8 * units bytes: the length

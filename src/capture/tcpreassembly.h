@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+// One captured TCP segment of a connection, as the reassembly takes it: where
+// its payload lies in the captured frame, and what its header says.
+struct TcpSegmentIn
+{
+    std::int64_t frame = 0; // the caller's name for the frame (a store number)
+    std::int64_t seconds = 0; // capture time
+    std::int64_t nanoseconds = 0; // within the second
+    int direction = 0; // 0: from the connection's first sender, 1: towards it
+    std::uint32_t seq = 0;
+    std::uint32_t ack = 0;
+    bool has_ack = false;
+    bool syn = false;
+    bool fin = false;
+    bool rst = false;
+    std::uint32_t payload_offset = 0; // where the payload begins in the frame's bytes
+    std::uint32_t captured = 0; // payload bytes captured
+    std::uint32_t stated = 0; // payload bytes the IP and TCP headers state (>= captured)
+};
+
+// A run of bytes of the conversation: `length` captured bytes of `frame`
+// from `frame_offset` on, the next bytes of `direction`.
+struct TcpStreamPiece
+{
+    std::int64_t frame;
+    std::uint32_t frame_offset;
+    std::uint32_t length;
+    int direction;
+};
+
+// What the reassembly hands out, in the order the conversation happened:
+// the bytes of a piece, or a gap of bytes that were never captured.
+struct TcpStreamEvent
+{
+    enum Kind : std::uint8_t { Bytes, Gap };
+    Kind kind;
+    int direction;
+    // Bytes: the piece. Gap: piece.length is 0 and `missing` counts the bytes.
+    TcpStreamPiece piece;
+    std::uint64_t missing;
+    // The segment whose capture made these bytes (or this gap) known, and
+    // the sequence number of the first byte, for the chunk's comment.
+    std::int64_t frame;
+    std::int64_t seconds;
+    std::int64_t nanoseconds;
+    std::uint32_t seq;
+};
+
+// The two byte streams of one TCP connection, put together from its captured
+// segments in capture order: each direction's bytes in sequence-number order,
+// each byte once. Out-of-order segments wait for the bytes before them;
+// retransmitted and overlapping bytes count once, the copy captured first
+// winning; SYN and FIN take one sequence number each, and data on a SYN
+// counts; sequence numbers wrap at 2^32.
+//
+// Bytes never captured are never invented: a segment cut by the snapshot
+// length leaves a gap of its missing tail; bytes the other side acknowledges
+// that were never seen, and the holes before out-of-order bytes when the
+// capture ends (finish()), become gaps of the missing count.
+//
+// add() may be called as segments arrive (a live capture); the events it
+// makes are appended to events() and never change afterwards, so a view of
+// them only grows.
+class TcpReassembly
+{
+public:
+    void add(const TcpSegmentIn& segment);
+    // No more segments come: out-of-order bytes still waiting are handed out
+    // after gaps for the holes before them.
+    void finish();
+
+    const std::vector<TcpStreamEvent>& events() const { return m_events; }
+
+    // Bytes handed out per direction (gaps not counted).
+    std::array<std::uint64_t, 2> bytes() const { return m_bytes; }
+    std::int64_t segments() const { return m_segments; }
+    // Segments that carried only bytes already had, or some of them.
+    std::int64_t retransmissions() const { return m_retransmissions; }
+    std::int64_t gaps() const { return m_gaps; }
+    std::uint64_t missing_bytes() const { return m_missing; }
+
+private:
+    // Filled in by the implementation.
+    std::vector<TcpStreamEvent> m_events;
+    std::array<std::uint64_t, 2> m_bytes {};
+    std::int64_t m_segments = 0;
+    std::int64_t m_retransmissions = 0;
+    std::int64_t m_gaps = 0;
+    std::uint64_t m_missing = 0;
+};
+
+// Splits the segments of one address and port pair, in capture order, into
+// connections: a SYN without ACK whose sequence number differs from the
+// current connection's own SYN begins a new connection (the pair reused).
+// Returns the connection number of each segment, from 0.
+std::vector<int> split_connections(const std::vector<TcpSegmentIn>& segments);
