@@ -441,6 +441,16 @@ std::optional<StoredFrame> CaptureStore::read_frame(std::int64_t seq) const
 bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
                                const std::function<bool(const StoredFrame&)>& visit) const
 {
+    return read_frames(
+            seqs, [&visit](const StoredFrame& frame, const StoredFramePlace&) { return visit(frame); },
+            nullptr);
+}
+
+bool CaptureStore::read_frames(
+        const std::vector<std::int64_t>& seqs,
+        const std::function<bool(const StoredFrame&, const StoredFramePlace&)>& visit,
+        std::vector<StoreFile>* files_out) const
+{
     // Where each frame is, taken under the lock; the bytes up to there are
     // in the files for good, so the reading needs no lock and a running
     // capture goes on appending meanwhile.
@@ -517,8 +527,20 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
         if (fields[2] > 0 && std::fread(frame.bytes.data(), fields[2], 1, file) != 1)
             return false;
         position = place.offset + kRecordHeader + fields[2];
-        if (!visit(frame))
+        if (!visit(frame, StoredFramePlace { place.file, place.offset + kRecordHeader }))
             return false;
+    }
+    if (files_out != nullptr) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const int fd = ::fcntl(::fileno(files[i]), F_DUPFD_CLOEXEC, 0);
+            if (fd < 0) {
+                for (const StoreFile& taken : *files_out)
+                    ::close(taken.fd);
+                files_out->clear();
+                return false;
+            }
+            files_out->push_back({ paths[i], fd });
+        }
     }
     return true;
 }

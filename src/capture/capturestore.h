@@ -28,6 +28,22 @@ struct StoredFrame
     QByteArray bytes; // the captured bytes (wire_length or fewer)
 };
 
+// Where a frame's bytes lie in the store: in which file of a read_frames()
+// call's, and at what offset.
+struct StoredFramePlace
+{
+    int file;
+    std::int64_t offset;
+};
+
+// One of the store's files, opened for reading: the name is unique in the
+// store's life.
+struct StoreFile
+{
+    QByteArray name;
+    int fd;
+};
+
 // The frames behind the packet table's rows, kept on disk rather than in RAM:
 // pcap files in a private folder, written with libpcap's dump functions. The
 // capture thread appends; the interface thread reads, clears and saves. Every
@@ -81,6 +97,13 @@ public:
     // Returns false when a frame is gone or visit returned false.
     bool read_frames(const std::vector<std::int64_t>& seqs,
                      const std::function<bool(const StoredFrame&)>& visit) const;
+    // The same, with each frame's place. When files is given, it receives
+    // the files read, in the order of StoredFramePlace::file, each opened
+    // anew for the caller, who closes them: they stay readable after a
+    // clear() removed them.
+    bool read_frames(const std::vector<std::int64_t>& seqs,
+                     const std::function<bool(const StoredFrame&, const StoredFramePlace&)>& visit,
+                     std::vector<StoreFile>* files) const;
     // When the files of a clear are deleted: a moment later, so that the
     // caller's own work after the clear has the machine to itself, or at
     // once (the process is ending, and waits for them).
