@@ -81,8 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
-    const std::array<std::uint32_t, 2> base { 0xffffff00U + data[0] * 3U,
-                                              data[0] * 0x01010101U };
+    const std::array<std::uint32_t, 2> base { 0xffffff00U + data[0] * 3U, data[0] * 0x01010101U };
     std::array<std::int64_t, 2> sent_end {};
     std::array<Reference, 2> ref;
     std::vector<Sent> sent;
@@ -131,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (own.started) {
             for (std::uint32_t i = 0; i < in.captured; ++i) {
                 if (position + i >= own.start)
-                    own.items.emplace(position + i, Item { false, content(r[5], position + i), in.frame });
+                    own.items.emplace(position + i,
+                                      Item { false, content(r[5], position + i), in.frame });
             }
             if (in.fin && position + in.stated >= own.start)
                 own.items.emplace(position + in.stated, Item { true, 0, in.frame });
