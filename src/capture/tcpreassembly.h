@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -59,22 +60,34 @@ struct TcpStreamEvent
 // each byte once. Out-of-order segments wait for the bytes before them;
 // retransmitted and overlapping bytes count once, the copy captured first
 // winning; SYN and FIN take one sequence number each, and data on a SYN
-// counts; sequence numbers wrap at 2^32.
+// counts; sequence numbers wrap at 2^32. A RST takes no sequence number; its
+// data counts as any other, and so does what follows it (tshark's follow
+// shows both). A direction begins with its SYN or, when that was not
+// captured, with its first segment that carries data.
 //
 // Bytes never captured are never invented: a segment cut by the snapshot
 // length leaves a gap of its missing tail; bytes the other side acknowledges
 // that were never seen, and the holes before out-of-order bytes when the
-// capture ends (finish()), become gaps of the missing count.
+// capture ends (finish()), become gaps of the missing count. An
+// acknowledgement more than 2^30 (the largest window) past the bytes seen is
+// no acknowledgement of real bytes and is ignored.
 //
 // add() may be called as segments arrive (a live capture); the events it
 // makes are appended to events() and never change afterwards, so a view of
-// them only grows.
+// them only grows. Events of one call that continue each other (the next
+// bytes of the same frame, or the next missing bytes) are one event; no
+// event spans two frames.
 class TcpReassembly
 {
 public:
     void add(const TcpSegmentIn& segment);
+    // Makes room for the events of this many segments (in-order data makes
+    // one each), so that a caller who knows the count spares the events'
+    // growth: the copying, and up to half their memory unused.
+    void reserve(std::size_t segments) { m_events.reserve(segments); }
     // No more segments come: out-of-order bytes still waiting are handed out
-    // after gaps for the holes before them.
+    // after gaps for the holes before them, as made known by the last
+    // segment added. Calling it again does nothing more.
     void finish();
 
     const std::vector<TcpStreamEvent>& events() const { return m_events; }
@@ -88,7 +101,46 @@ public:
     std::uint64_t missing_bytes() const { return m_missing; }
 
 private:
-    // Filled in by the implementation.
+    // Sequence numbers are unwrapped into 64-bit positions per direction.
+    // What waits out of order: captured bytes of a frame, bytes known to be
+    // missing (a cut tail, which bytes captured later may still replace), or
+    // the sequence number of a FIN.
+    struct Held
+    {
+        enum Kind : std::uint8_t { Bytes, Missing, Fin };
+        Kind kind;
+        std::int64_t end; // one past the last position
+        std::int64_t frame; // Bytes: the frame and where the first byte lies
+        std::uint32_t frame_offset;
+    };
+    struct Direction
+    {
+        bool started = false;
+        std::int64_t next = 0; // position of the next byte to hand out
+        // Disjoint, keyed by first position, each at or after `next`.
+        std::map<std::int64_t, Held> waiting;
+    };
+
+    // Puts [from, to) of `held` where nothing captured earlier lies; returns
+    // whether some of it was there already.
+    bool hold(Direction& direction, std::int64_t from, std::int64_t to, const Held& held);
+    void hand_out(int direction, std::int64_t from, const Held& held);
+    // Hands out what waits from `next` on while it is contiguous.
+    void drain(int direction);
+    // Hands out everything up to `target`, gaps for the holes.
+    void skip_to(int direction, std::int64_t target);
+    void add_bytes(int direction, std::int64_t frame, std::uint32_t frame_offset,
+                   std::uint32_t length, std::int64_t position);
+    void add_gap(int direction, std::uint64_t missing, std::int64_t position);
+
+    std::array<Direction, 2> m_directions;
+    // The segment being added (or the last one, for finish()), and the first
+    // event it made: only events of the same call may be merged.
+    std::int64_t m_frame = 0;
+    std::int64_t m_seconds = 0;
+    std::int64_t m_nanoseconds = 0;
+    std::size_t m_call_begin = 0;
+
     std::vector<TcpStreamEvent> m_events;
     std::array<std::uint64_t, 2> m_bytes {};
     std::int64_t m_segments = 0;
