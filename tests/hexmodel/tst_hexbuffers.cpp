@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "hexsearch.h"
 #include "qfilebuffer.h"
+#include "qhexdocument.h"
 #include "qmemorybuffer.h"
 #include "qmemoryrefbuffer.h"
 #include "qpiecebuffer.h"
@@ -69,6 +71,7 @@ private slots:
     void piecesGrowWhileEditedMatchModel();
     void piecesJoinRunsThatFollowInAFile();
     void piecesNeverInventBytes();
+    void pieceDocumentUndoRedoAndFind();
 
 private:
     std::unique_ptr<QHexBuffer> make(Store store, const QByteArray& bytes);
@@ -549,6 +552,46 @@ void TstHexBuffers::piecesNeverInventBytes()
     QVERIFY(target.open(QIODevice::WriteOnly));
     buffer.write(&target);
     QCOMPARE(target.data(), QByteArray("ABGH"));
+}
+
+void TstHexBuffers::pieceDocumentUndoRedoAndFind()
+{
+    // The document a followed stream is shown in: edits undo back to the
+    // files' bytes, runs that arrive meanwhile land after the last byte, and
+    // the window's search finds a match that spans a run border.
+    QByteArray bytes(8000, '.');
+    const int border = 1 + 614 + 1227; // where the 4th run starts, see makePieces
+    bytes.replace(border - 3, 6, "needle");
+    auto* buffer = makePieces(bytes).release(); // the document takes it over
+    QVERIFY(buffer != nullptr);
+    QHexDocument document(buffer);
+    const QString tailPath = writeFile("<tail>");
+    const int tail = buffer->addSource(openForReading(tailPath));
+
+    document.insert(0, QByteArray("head"));
+    document.remove(10, 5);
+    document.replace(20, QByteArray("XY"));
+    buffer->appendRun(tail, 0, 6);
+    QByteArray edited = bytes;
+    edited.insert(0, "head").remove(10, 5).replace(20, 2, "XY").append("<tail>");
+    QCOMPARE(document.read(0, int(document.length())), edited);
+
+    for (int i = 0; i < 3; ++i)
+        document.undo();
+    QCOMPARE(document.read(0, int(document.length())), bytes + "<tail>");
+    for (int i = 0; i < 3; ++i)
+        document.redo();
+    QCOMPARE(document.read(0, int(document.length())), edited);
+
+    HexSearch search(&document);
+    search.setWindowSize(500); // the match spans a window seam as well
+    search.start("needle", 0, HexSearch::Direction::Forward);
+    QCOMPARE(search.run(), HexSearch::Status::Found);
+    QCOMPARE(search.matchOffset(), qint64(edited.indexOf("needle")));
+    search.start("needle", document.length(), HexSearch::Direction::Backward);
+    QCOMPARE(search.run(), HexSearch::Status::Found);
+    QCOMPARE(search.matchOffset(), qint64(edited.indexOf("needle")));
+    QCOMPARE(document.searchForward("<tail>"), qint64(edited.size() - 6));
 }
 
 QTEST_GUILESS_MAIN(TstHexBuffers)
