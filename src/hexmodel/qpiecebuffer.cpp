@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <QIODevice>
@@ -17,23 +18,10 @@ namespace {
 
 constexpr int kMemory = -1;
 constexpr qint64 kCopyChunk = qint64(1) << 20;
-
-// Up to `count` bytes at `offset` of the descriptor; fewer only at its end or
-// on an error.
-qint64 readFully(int fd, char* out, qint64 count, qint64 offset)
-{
-    qint64 done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(fd, out + done, static_cast<size_t>(count - done),
-                                    static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += got;
-    }
-    return done;
-}
+// Runs of one file read in one system call when at most this many bytes (a
+// pcap record header and the frame's own headers, say) lie between them.
+constexpr qint64 kMaxGap = 4096;
+constexpr int kMaxVectors = 256; // per call; IOV_MAX is 1024
 
 } // namespace
 
@@ -107,29 +95,70 @@ qint64 QPieceBuffer::readBase(qint64 offset, char* out, qint64 count) const
     if (offset < 0 || count <= 0 || offset >= m_baseLength)
         return 0;
     count = qMin(count, m_baseLength - offset);
+    qint64 done = 0;
+    while (done < count) {
+        const qint64 got = readRuns(offset + done, out + done, count - done);
+        if (got <= 0)
+            break; // a file holds less than its runs say
+        done += got;
+    }
+    return done;
+}
+
+qint64 QPieceBuffer::readRuns(qint64 offset, char* out, qint64 count) const
+{
     // The run that holds `offset`: the last one that starts at or before it.
     auto run = std::upper_bound(m_runs.begin(), m_runs.end(), offset,
                                 [](qint64 at, const Run& r) { return at < r.start; })
             - 1;
-    qint64 done = 0;
-    for (; done < count; ++run) {
-        const qint64 runEnd = run + 1 != m_runs.end() ? (run + 1)->start : m_baseLength;
-        const qint64 from = offset + done - run->start;
-        const qint64 want = qMin(count - done, runEnd - run->start - from);
-        qint64 got = 0;
-        if (run->source == kMemory) {
-            std::memcpy(out + done, m_bytes.constData() + run->offset + from,
-                        static_cast<size_t>(want));
-            got = want;
-        } else {
-            got = readFully(m_sources[static_cast<size_t>(run->source)], out + done, want,
-                            run->offset + from);
-        }
-        done += got;
-        if (got < want)
-            break;
+    const auto runEnd = [this](std::vector<Run>::const_iterator r) {
+        return r + 1 != m_runs.end() ? (r + 1)->start : m_baseLength;
+    };
+    if (run->source == kMemory) {
+        const qint64 want = qMin(count, runEnd(run) - offset);
+        std::memcpy(out, m_bytes.constData() + run->offset + (offset - run->start),
+                    static_cast<size_t>(want));
+        return want;
     }
-    return done;
+
+    // The runs that follow in the same file, close enough to read the bytes
+    // between them too: those go to a scratch area, the runs' bytes to `out`.
+    const int source = run->source;
+    char scratch[kMaxGap];
+    iovec vectors[kMaxVectors];
+    int used = 0;
+    const qint64 fileStart = run->offset + (offset - run->start);
+    qint64 fileEnd = fileStart;
+    qint64 wanted = 0;
+    for (; run != m_runs.end() && wanted < count && used + 2 <= kMaxVectors; ++run) {
+        const qint64 at = run->offset + (offset + wanted - run->start);
+        if (used > 0) {
+            const qint64 gap = at - fileEnd;
+            if (run->source != source || gap < 0 || gap > kMaxGap)
+                break;
+            if (gap > 0)
+                vectors[used++] = iovec { scratch, static_cast<size_t>(gap) };
+        }
+        const qint64 want = qMin(count - wanted, runEnd(run) - (offset + wanted));
+        vectors[used++] = iovec { out + wanted, static_cast<size_t>(want) };
+        wanted += want;
+        fileEnd = at + want;
+    }
+    ssize_t got = 0;
+    do
+        got = ::preadv(m_sources[static_cast<size_t>(source)], vectors, used,
+                       static_cast<off_t>(fileStart));
+    while (got < 0 && errno == EINTR);
+
+    // The runs' bytes among what came: all of them unless the file ended.
+    qint64 filled = 0;
+    for (int i = 0; i < used && got > 0; ++i) {
+        const qint64 part = qMin<qint64>(got, static_cast<qint64>(vectors[i].iov_len));
+        if (vectors[i].iov_base != scratch)
+            filled += part;
+        got -= part;
+    }
+    return filled;
 }
 
 QByteArray QPieceBuffer::read(qint64 offset, int length)

@@ -22,7 +22,8 @@
 // that read through a device do.
 //
 // Bookkeeping: 24 bytes per run; adjacent runs of one file that follow each
-// other in it are kept as one.
+// other in it are kept as one. A read takes one system call for the runs
+// that lie close together in one file, the bytes between them included.
 class QPieceBuffer : public QHexBuffer
 {
     Q_OBJECT
@@ -75,6 +76,9 @@ private:
     void appendRunOf(int source, qint64 offset, qint64 length);
     // Base bytes for the piece table; see HexPieceTable::BaseReader.
     qint64 readBase(qint64 offset, char* out, qint64 count) const;
+    // Some of base bytes [offset, offset + count), from the run holding
+    // `offset` on, in one read; 0 when its file holds none of them.
+    qint64 readRuns(qint64 offset, char* out, qint64 count) const;
 
     std::vector<int> m_sources;
     std::vector<Run> m_runs;

@@ -76,8 +76,8 @@ private slots:
 private:
     std::unique_ptr<QHexBuffer> make(Store store, const QByteArray& bytes);
     // The bytes laid out as payloads in capture files: runs of 1 to 3 bytes
-    // (up to 1448 for more than 4 KiB), each after a gap, alternately in two
-    // files.
+    // (up to 1448 for more than 4 KiB), each after a gap, four in one file,
+    // then four in the other, and so on.
     std::unique_ptr<QPieceBuffer> makePieces(const QByteArray& bytes);
     QString writeFile(const QByteArray& bytes);
 
@@ -134,9 +134,9 @@ std::unique_ptr<QPieceBuffer> TstHexBuffers::makePieces(const QByteArray& bytes)
     for (int at = 0, i = 0; at < bytes.size(); ++i) {
         const int length
                 = qMin(bytes.size() - at, bytes.size() > 4096 ? 1 + (i * 613) % 1448 : 1 + i % 3);
-        QByteArray& file = files[i % 2];
+        QByteArray& file = files[i / 4 % 2];
         file.append(kGap);
-        runs.push_back(Run { i % 2, file.size(), length });
+        runs.push_back(Run { i / 4 % 2, file.size(), length });
         file.append(bytes.mid(at, length));
         at += length;
     }
@@ -465,12 +465,15 @@ void TstHexBuffers::piecesGrowWhileEditedMatchModel()
         const int offset = random.bounded(-2, model.size() + 3);
         const int length = random.bounded(1, 40);
         switch (random.bounded(4)) {
-        case 0: { // a run, sometimes right after the file's previous one
+        case 0: { // a run: right after the file's previous one, a little or far
+                  // (more than a read spans) after it, or anywhere
             const int file = random.bounded(3);
-            const qint64 at = next[file] + random.bounded(2) * random.bounded(1, 30);
             const int size = random.bounded(1, 200);
+            const qint64 gaps[] = { 0, random.bounded(1, 30), random.bounded(4000, 6000),
+                                    random.bounded(files[file].size()) - next[file] };
+            qint64 at = next[file] + gaps[random.bounded(4)];
             if (at + size > files[file].size())
-                break;
+                at = random.bounded(files[file].size() - size);
             buffer.appendRun(sources[file], at, size);
             model.append(files[file].mid(int(at), size));
             next[file] = at + size;
@@ -560,7 +563,7 @@ void TstHexBuffers::pieceDocumentUndoRedoAndFind()
     // files' bytes, runs that arrive meanwhile land after the last byte, and
     // the window's search finds a match that spans a run border.
     QByteArray bytes(8000, '.');
-    const int border = 1 + 614 + 1227; // where the 4th run starts, see makePieces
+    const int border = 1 + 614 + 1227 + 392; // the 5th run, in the other file: see makePieces
     bytes.replace(border - 3, 6, "needle");
     auto* buffer = makePieces(bytes).release(); // the document takes it over
     QVERIFY(buffer != nullptr);
