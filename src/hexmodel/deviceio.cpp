@@ -28,9 +28,8 @@ QByteArray deviceRead(QIODevice& device, qint64 offset, int length)
     return device.read(qMin<qint64>(length, size - offset));
 }
 
-qint64 deviceIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from)
+qint64 windowIndexOf(const WindowReader& read, qint64 size, const QByteArray& pattern, qint64 from)
 {
-    const qint64 size = device.size();
     if (from < 0)
         from = qMax<qint64>(0, from + size);
     if (from >= size)
@@ -41,8 +40,7 @@ qint64 deviceIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from)
     const qint64 window = windowFor(pattern);
     qint64 start = from;
     for (;;) {
-        const QByteArray bytes
-                = deviceRead(device, start, static_cast<int>(qMin(window, size - start)));
+        const QByteArray bytes = read(start, static_cast<int>(qMin(window, size - start)));
         const int at = bytes.indexOf(pattern);
         if (at >= 0)
             return start + at;
@@ -54,15 +52,16 @@ qint64 deviceIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from)
     }
 }
 
-qint64 deviceLastIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from)
+qint64 windowLastIndexOf(const WindowReader& read, qint64 size, const QByteArray& pattern,
+                         qint64 from)
 {
     if (from < 0 || pattern.size() == std::numeric_limits<int>::max())
         return -1;
     const qint64 window = windowFor(pattern);
-    qint64 end = qMin(from, device.size());
+    qint64 end = qMin(from, size);
     for (;;) {
         const qint64 start = qMax<qint64>(0, end - window);
-        const QByteArray bytes = deviceRead(device, start, static_cast<int>(end - start));
+        const QByteArray bytes = read(start, static_cast<int>(end - start));
         // From the window's end: a match lies wholly inside, ending by `end`.
         const int at = bytes.lastIndexOf(pattern);
         if (at >= 0)
@@ -71,6 +70,20 @@ qint64 deviceLastIndexOf(QIODevice& device, const QByteArray& pattern, qint64 fr
             return -1;
         end = start + pattern.size();
     }
+}
+
+qint64 deviceIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from)
+{
+    return windowIndexOf(
+            [&](qint64 offset, int length) { return deviceRead(device, offset, length); },
+            device.size(), pattern, from);
+}
+
+qint64 deviceLastIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from)
+{
+    return windowLastIndexOf(
+            [&](qint64 offset, int length) { return deviceRead(device, offset, length); },
+            device.size(), pattern, from);
 }
 
 void deviceCopy(QIODevice& source, QIODevice& target)

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 
 class QIODevice;
@@ -12,15 +14,26 @@ class QIODevice;
 // GiB is searched without being loaded. Nothing is read from a device that is
 // not open for reading.
 
-// Up to length bytes from offset; empty outside the device or for length <= 0.
-QByteArray deviceRead(QIODevice& device, qint64 offset, int length);
+// Up to `length` bytes from `offset` of a store `size` bytes long; empty
+// outside it. What the window searches below read through.
+using WindowReader = std::function<QByteArray(qint64 offset, int length)>;
 
 // The first match at or after from (a negative from counts from the end, as
 // QByteArray does); -1 when there is none or from is at or past the end.
-qint64 deviceIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from);
+qint64 windowIndexOf(const WindowReader& read, qint64 size, const QByteArray& pattern, qint64 from);
 
 // The last match that ends at or before from; -1 when there is none or from
 // is negative.
+qint64 windowLastIndexOf(const WindowReader& read, qint64 size, const QByteArray& pattern,
+                         qint64 from);
+
+// Up to length bytes from offset; empty outside the device or for length <= 0.
+QByteArray deviceRead(QIODevice& device, qint64 offset, int length);
+
+// windowIndexOf() over the device.
+qint64 deviceIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from);
+
+// windowLastIndexOf() over the device.
 qint64 deviceLastIndexOf(QIODevice& device, const QByteArray& pattern, qint64 from);
 
 // Writes every byte of the source to the target, in order.

@@ -8,13 +8,12 @@
 
 namespace {
 
-// Cuts off what an edit past the old end left behind (the spaces an insert
-// beyond the end pads with), so that undo gives back the old length.
-void restoreLength(QHexBuffer& buffer, qint64 lengthBefore)
+// Takes out the padding that an edit past the old end put right before
+// `offset`: `excess` bytes, if any.
+void removePadding(QHexBuffer& buffer, qint64 offset, qint64 excess)
 {
-    const qint64 excess = buffer.length() - lengthBefore;
     if (excess > 0)
-        buffer.remove(lengthBefore, static_cast<int>(qMin<qint64>(excess, INT_MAX)));
+        buffer.remove(offset - excess, static_cast<int>(qMin<qint64>(excess, INT_MAX)));
 }
 
 } // namespace
@@ -34,14 +33,17 @@ InsertCommand::InsertCommand(QHexBuffer* buffer, qint64 offset, const QByteArray
 
 void InsertCommand::undo()
 {
+    if (m_grown <= 0)
+        return; // the insert changed nothing
     m_buffer->remove(m_offset, m_data.length());
-    restoreLength(*m_buffer, m_lengthBefore);
+    removePadding(*m_buffer, m_offset, m_grown - m_data.length());
 }
 
 void InsertCommand::redo()
 {
-    m_lengthBefore = m_buffer->length();
+    const qint64 before = m_buffer->length();
     m_buffer->insert(m_offset, m_data);
+    m_grown = m_buffer->length() - before;
 }
 
 RemoveCommand::RemoveCommand(QHexBuffer* buffer, qint64 offset, int length, QUndoCommand* parent)
@@ -58,10 +60,9 @@ void RemoveCommand::undo()
 
 void RemoveCommand::redo()
 {
-    m_lengthBefore = m_buffer->length();
     // Save exactly what the removal takes out: nothing for an empty range or
     // one that starts outside the data.
-    const bool removes = m_length > 0 && m_offset >= 0 && m_offset < m_lengthBefore;
+    const bool removes = m_length > 0 && m_offset >= 0 && m_offset < m_buffer->length();
     m_data = removes ? m_buffer->read(m_offset, m_length) : QByteArray();
     m_buffer->remove(m_offset, m_length);
 }
@@ -80,13 +81,14 @@ void ReplaceCommand::undo()
     // old bytes back.
     m_buffer->remove(m_offset, m_data.length());
     m_buffer->insert(m_offset, m_olddata);
-    restoreLength(*m_buffer, m_lengthBefore);
+    removePadding(*m_buffer, m_offset, m_grown - m_data.length() + m_olddata.length());
 }
 
 void ReplaceCommand::redo()
 {
-    m_lengthBefore = m_buffer->length();
-    const bool overwrites = m_offset >= 0 && m_offset < m_lengthBefore;
+    const qint64 before = m_buffer->length();
+    const bool overwrites = m_offset >= 0 && m_offset < before;
     m_olddata = overwrites ? m_buffer->read(m_offset, m_data.length()) : QByteArray();
     m_buffer->replace(m_offset, m_data);
+    m_grown = m_buffer->length() - before;
 }

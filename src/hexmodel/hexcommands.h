@@ -9,8 +9,8 @@ class QHexBuffer;
 
 // An edit of a document's buffer, pushed onto its undo stack. redo() applies
 // it (the stack calls it on push), undo() restores exactly the bytes and the
-// length the buffer had before, whatever the edit's bounds were. Commands
-// never merge.
+// length the buffer had before, whatever the edit's bounds were (bytes that
+// a growing buffer gained at its end meanwhile aside). Commands never merge.
 class HexCommand : public QUndoCommand
 {
 public:
@@ -21,9 +21,11 @@ protected:
     qint64 m_offset = 0;
     int m_length = 0;
     QByteArray m_data;
-    // The buffer's length before the last redo(); undo() cuts back to it what
-    // an edit past the end added (the padding of an insert beyond the end).
-    qint64 m_lengthBefore = 0;
+    // How much the last redo() lengthened the buffer. What it added beyond
+    // the edit's own bytes is the padding of an edit past the end, which lies
+    // right before the offset: undo() takes out exactly that, so that bytes a
+    // growing buffer gained at its end since the edit stay.
+    qint64 m_grown = 0;
 };
 
 // Inserts data at offset.

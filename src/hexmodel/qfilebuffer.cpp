@@ -3,7 +3,7 @@
 #include "qfilebuffer.h"
 
 #include <cerrno>
-#include <climits>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr qint64 kWindow = 1 << 20;
 constexpr qint64 kCopyChunk = qint64(1) << 20;
 
 // The first data offset at or after `offset` in the file (SEEK_DATA), or
@@ -54,7 +53,7 @@ QFileBuffer::~QFileBuffer()
 qint64 QFileBuffer::length() const
 {
     if (m_edited)
-        return m_length;
+        return m_pieces.length();
     return m_file != nullptr ? m_file->size() : 0;
 }
 
@@ -62,43 +61,16 @@ void QFileBuffer::beginEditing()
 {
     if (m_edited)
         return;
-    m_pieces.clear();
-    m_length = length();
-    if (m_length > 0)
-        m_pieces.push_back(Piece { false, 0, m_length });
+    m_pieces.reset(length());
     m_edited = true;
-}
-
-size_t QFileBuffer::splitAt(qint64 offset)
-{
-    qint64 start = 0;
-    for (size_t i = 0; i < m_pieces.size(); ++i) {
-        Piece& piece = m_pieces[i];
-        if (offset == start)
-            return i;
-        if (offset < start + piece.length) {
-            const qint64 head = offset - start;
-            const Piece tail { piece.added, piece.source + head, piece.length - head };
-            piece.length = head;
-            m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(i) + 1, tail);
-            return i + 1;
-        }
-        start += piece.length;
-    }
-    return m_pieces.size();
 }
 
 void QFileBuffer::insert(qint64 offset, const QByteArray& data)
 {
-    if (!m_editable || offset < 0 || offset > length() || data.isEmpty()
-        || m_added.size() > INT_MAX - data.size())
+    if (!m_editable || offset < 0 || offset > length() || data.isEmpty())
         return;
     beginEditing();
-    const size_t at = splitAt(offset);
-    m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(at),
-                    Piece { true, m_added.size(), data.size() });
-    m_added.append(data);
-    m_length += data.size();
+    m_pieces.insert(offset, data);
 }
 
 void QFileBuffer::remove(qint64 offset, int length)
@@ -106,12 +78,14 @@ void QFileBuffer::remove(qint64 offset, int length)
     if (!m_editable || offset < 0 || length <= 0 || offset >= this->length())
         return;
     beginEditing();
-    const qint64 end = qMin(offset + length, m_length);
-    const size_t first = splitAt(offset);
-    const size_t last = splitAt(end);
-    m_pieces.erase(m_pieces.begin() + static_cast<std::ptrdiff_t>(first),
-                   m_pieces.begin() + static_cast<std::ptrdiff_t>(last));
-    m_length -= end - offset;
+    m_pieces.remove(offset, length);
+}
+
+qint64 QFileBuffer::readFile(qint64 offset, char* out, qint64 count)
+{
+    const QByteArray bytes = deviceRead(*m_file, offset, static_cast<int>(count));
+    std::memcpy(out, bytes.constData(), static_cast<size_t>(bytes.size()));
+    return bytes.size();
 }
 
 QByteArray QFileBuffer::read(qint64 offset, int length)
@@ -120,27 +94,9 @@ QByteArray QFileBuffer::read(qint64 offset, int length)
         return {};
     if (!m_edited)
         return deviceRead(*m_file, offset, length);
-    if (offset < 0 || length <= 0 || offset >= m_length)
-        return {};
-    const qint64 end = qMin(offset + length, m_length);
-    QByteArray bytes;
-    bytes.reserve(static_cast<int>(end - offset));
-    qint64 start = 0;
-    for (const Piece& piece : m_pieces) {
-        const qint64 pieceEnd = start + piece.length;
-        if (pieceEnd > offset && start < end) {
-            const qint64 from = qMax(offset, start) - start;
-            const int count = static_cast<int>(qMin(end, pieceEnd) - start - from);
-            if (piece.added)
-                bytes.append(m_added.constData() + piece.source + from, count);
-            else
-                bytes.append(deviceRead(*m_file, piece.source + from, count));
-        }
-        if (pieceEnd >= end)
-            break;
-        start = pieceEnd;
-    }
-    return bytes;
+    return m_pieces.read(offset, length, [this](qint64 from, char* out, qint64 count) {
+        return readFile(from, out, count);
+    });
 }
 
 bool QFileBuffer::load(QIODevice* device)
@@ -152,9 +108,7 @@ bool QFileBuffer::load(QIODevice* device)
         delete m_file;
     m_file = file;
     m_edited = false;
-    m_pieces.clear();
-    m_added.clear();
-    m_length = 0;
+    m_pieces.reset(0);
     m_file->setParent(this);
     // Read-write when the file allows it, as editors expect; never create a
     // file that is not there.
@@ -171,8 +125,9 @@ void QFileBuffer::write(QIODevice* device)
         deviceCopy(*m_file, *device);
         return;
     }
-    for (qint64 offset = 0; offset < m_length; offset += kCopyChunk)
-        device->write(read(offset, static_cast<int>(qMin(kCopyChunk, m_length - offset))));
+    const qint64 length = m_pieces.length();
+    for (qint64 offset = 0; offset < length; offset += kCopyChunk)
+        device->write(read(offset, static_cast<int>(qMin(kCopyChunk, length - offset))));
 }
 
 qint64 QFileBuffer::indexOf(const QByteArray& pattern, qint64 from)
@@ -181,22 +136,8 @@ qint64 QFileBuffer::indexOf(const QByteArray& pattern, qint64 from)
         return -1;
     if (!m_edited)
         return deviceIndexOf(*m_file, pattern, from);
-    if (from < 0)
-        from = qMax<qint64>(0, from + m_length);
-    if (from >= m_length)
-        return -1;
-    if (pattern.isEmpty())
-        return from;
-    const qint64 window = qMax<qint64>(kWindow, 2 * static_cast<qint64>(pattern.size()));
-    for (qint64 start = from;;) {
-        const QByteArray bytes = read(start, static_cast<int>(qMin(window, m_length - start)));
-        const int at = bytes.indexOf(pattern);
-        if (at >= 0)
-            return start + at;
-        if (start + bytes.size() >= m_length || bytes.size() <= pattern.size())
-            return -1;
-        start += bytes.size() - pattern.size(); // windows overlap at the seam
-    }
+    return windowIndexOf([this](qint64 offset, int length) { return read(offset, length); },
+                         m_pieces.length(), pattern, from);
 }
 
 qint64 QFileBuffer::lastIndexOf(const QByteArray& pattern, qint64 from)
@@ -205,18 +146,8 @@ qint64 QFileBuffer::lastIndexOf(const QByteArray& pattern, qint64 from)
         return -1;
     if (!m_edited)
         return deviceLastIndexOf(*m_file, pattern, from);
-    if (from < 0 || pattern.size() == INT_MAX)
-        return -1;
-    const qint64 window = qMax<qint64>(kWindow, 2 * static_cast<qint64>(pattern.size()));
-    for (qint64 end = qMin(from, m_length);;) {
-        const qint64 start = qMax<qint64>(0, end - window);
-        const int at = read(start, static_cast<int>(end - start)).lastIndexOf(pattern);
-        if (at >= 0)
-            return start + at;
-        if (start == 0)
-            return -1;
-        end = start + pattern.size();
-    }
+    return windowLastIndexOf([this](qint64 offset, int length) { return read(offset, length); },
+                             m_pieces.length(), pattern, from);
 }
 
 bool QFileBuffer::isFileWritable() const
@@ -235,19 +166,20 @@ qint64 QFileBuffer::dataStart(qint64 offset)
         return qMax<qint64>(0, qMin(offset, length()));
     if (!m_edited)
         return fileDataStart(*m_file, offset, m_file->size());
-    qint64 start = 0;
-    for (const Piece& piece : m_pieces) {
-        const qint64 pieceEnd = start + piece.length;
-        if (pieceEnd > offset) {
-            const qint64 from = qMax(offset, start);
-            if (piece.added)
-                return from;
-            const qint64 inFile = fileDataStart(*m_file, piece.source + from - start,
-                                                piece.source + piece.length);
-            if (inFile < piece.source + piece.length)
-                return start + inFile - piece.source;
+    qint64 found = m_pieces.length();
+    m_pieces.forEachFrom(offset, [&](const HexPieceTable::Piece& piece, qint64 start) {
+        const qint64 from = qMax(offset, start);
+        if (piece.added) {
+            found = from;
+            return false;
         }
-        start = pieceEnd;
-    }
-    return m_length;
+        const qint64 inFile
+                = fileDataStart(*m_file, piece.source + from - start, piece.source + piece.length);
+        if (inFile < piece.source + piece.length) {
+            found = start + inFile - piece.source;
+            return false;
+        }
+        return true;
+    });
+    return found;
 }

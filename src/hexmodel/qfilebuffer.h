@@ -2,8 +2,7 @@
 
 #pragma once
 
-#include <vector>
-
+#include "hexpiecetable.h"
 #include "qhexbuffer.h"
 
 class QFile;
@@ -56,25 +55,14 @@ public:
     qint64 dataStart(qint64 offset);
 
 private:
-    // A run of the store's bytes: from the file, or from m_added.
-    struct Piece
-    {
-        bool added;
-        qint64 source;
-        qint64 length;
-    };
-
-    // Splits the piece holding `offset` so that a piece begins there, and
-    // returns that piece's index (m_pieces.size() at the end).
-    size_t splitAt(qint64 offset);
     // Turns the untouched file into a single piece, before the first edit.
     void beginEditing();
+    // The file's bytes for the piece table.
+    qint64 readFile(qint64 offset, char* out, qint64 count);
 
     QFile* m_file = nullptr;
     bool m_editable = false;
     // Used once edited; until then the file is read directly.
     bool m_edited = false;
-    std::vector<Piece> m_pieces;
-    QByteArray m_added;
-    qint64 m_length = 0;
+    HexPieceTable m_pieces;
 };

@@ -2,19 +2,24 @@
 
 #include <memory>
 
+#include <fcntl.h>
+
 #include <QBuffer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "hexsearch.h"
 #include "qfilebuffer.h"
+#include "qhexdocument.h"
 #include "qmemorybuffer.h"
 #include "qmemoryrefbuffer.h"
+#include "qpiecebuffer.h"
 
 namespace {
 
-enum Store { Memory, MemoryRef, File };
+enum Store { Memory, MemoryRef, File, Pieces };
 
 const char* store_name(Store store)
 {
@@ -25,8 +30,17 @@ const char* store_name(Store store)
         return "memory-ref";
     case File:
         return "file";
+    case Pieces:
+        return "pieces";
     }
     return "";
+}
+
+const QByteArray kGap("\xA5\xA5<record header>\xA5\xA5"); // between runs, never shown
+
+int openForReading(const QString& path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
 }
 
 } // namespace
@@ -54,9 +68,18 @@ private slots:
     void fileBufferNeverCreatesFiles();
     void sparseFileReadsOnlyWhatIsAsked();
     void editableFileMatchesModel();
+    void piecesGrowWhileEditedMatchModel();
+    void piecesJoinRunsThatFollowInAFile();
+    void piecesNeverInventBytes();
+    void pieceDocumentUndoRedoAndFind();
 
 private:
     std::unique_ptr<QHexBuffer> make(Store store, const QByteArray& bytes);
+    // The bytes laid out as payloads in capture files: runs of 1 to 3 bytes
+    // (up to 1448 for more than 4 KiB), each after a gap, four in one file,
+    // then four in the other, and so on.
+    std::unique_ptr<QPieceBuffer> makePieces(const QByteArray& bytes);
+    QString writeFile(const QByteArray& bytes);
 
     QTemporaryDir m_dir;
     int m_files = 0;
@@ -76,23 +99,63 @@ std::unique_ptr<QHexBuffer> TstHexBuffers::make(Store store, const QByteArray& b
         return buffer;
     }
     case File: {
-        const QString path = m_dir.filePath(QString::number(++m_files));
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        const QString path = writeFile(bytes);
+        if (path.isEmpty())
             return nullptr;
-        out.close();
         auto buffer = std::make_unique<QFileBuffer>();
         buffer->load(new QFile(path));
         return buffer;
     }
+    case Pieces:
+        return makePieces(bytes);
     }
     return nullptr;
+}
+
+QString TstHexBuffers::writeFile(const QByteArray& bytes)
+{
+    const QString path = m_dir.filePath(QString::number(++m_files));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+std::unique_ptr<QPieceBuffer> TstHexBuffers::makePieces(const QByteArray& bytes)
+{
+    struct Run
+    {
+        int file;
+        qint64 offset;
+        qint64 length;
+    };
+    QByteArray files[2];
+    std::vector<Run> runs;
+    for (int at = 0, i = 0; at < bytes.size(); ++i) {
+        const int length
+                = qMin(bytes.size() - at, bytes.size() > 4096 ? 1 + (i * 613) % 1448 : 1 + i % 3);
+        QByteArray& file = files[i / 4 % 2];
+        file.append(kGap);
+        runs.push_back(Run { i / 4 % 2, file.size(), length });
+        file.append(bytes.mid(at, length));
+        at += length;
+    }
+    auto buffer = std::make_unique<QPieceBuffer>();
+    int sources[2];
+    for (int i = 0; i < 2; ++i) {
+        sources[i] = buffer->addSource(openForReading(writeFile(files[i])));
+        if (sources[i] < 0)
+            return nullptr;
+    }
+    for (const Run& run : runs)
+        buffer->appendRun(sources[run.file], run.offset, run.length);
+    return buffer;
 }
 
 void TstHexBuffers::readsAndLength_data()
 {
     QTest::addColumn<Store>("store");
-    for (const Store store : { Memory, MemoryRef, File })
+    for (const Store store : { Memory, MemoryRef, File, Pieces })
         QTest::newRow(store_name(store)) << store;
 }
 
@@ -128,13 +191,16 @@ void TstHexBuffers::edits_data()
     QTest::addColumn<QByteArray>("afterInsert");
     QTest::addColumn<QByteArray>("afterRemove");
     QTest::addColumn<QByteArray>("afterReplace");
-    // Only the memory store is editable; the others keep their bytes.
+    // The memory and pieces stores are editable (the pieces store never pads
+    // past the end); the others keep their bytes.
     QTest::newRow("memory") << Memory << QByteArray("ABCDE  AB") << QByteArray("ABE")
                             << QByteArray("AXYDE");
     QTest::newRow("memory-ref") << MemoryRef << QByteArray("ABCDE") << QByteArray("ABCDE")
                                 << QByteArray("ABCDE");
     QTest::newRow("file") << File << QByteArray("ABCDE") << QByteArray("ABCDE")
                           << QByteArray("ABCDE");
+    QTest::newRow("pieces") << Pieces << QByteArray("ABCDE") << QByteArray("ABE")
+                            << QByteArray("AXYDE");
 }
 
 void TstHexBuffers::edits()
@@ -169,7 +235,7 @@ void TstHexBuffers::searches_data()
     QTest::addColumn<qint64>("from");
     QTest::addColumn<qint64>("found");
 
-    for (const Store store : { Memory, MemoryRef, File }) {
+    for (const Store store : { Memory, MemoryRef, File, Pieces }) {
         const QByteArray name(store_name(store));
         const bool memory = store == Memory;
         auto row = [&](const char* tag, const char* pattern, bool forward, qint64 from,
@@ -215,6 +281,8 @@ void TstHexBuffers::searchAcrossWindows_data()
     QTest::newRow("file-seam") << File << qint64((1 << 20) - 3);
     QTest::newRow("file-second-seam") << File << qint64((2 << 20) - 2);
     QTest::newRow("file-last-bytes") << File << qint64((3 << 20) - 6);
+    QTest::newRow("pieces-seam") << Pieces << qint64((1 << 20) - 3);
+    QTest::newRow("pieces-last-bytes") << Pieces << qint64((3 << 20) - 6);
 }
 
 void TstHexBuffers::searchAcrossWindows()
@@ -370,6 +438,163 @@ void TstHexBuffers::editableFileMatchesModel()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.size(), qint64(3000));
     QCOMPARE(file.read(3), QByteArray("abc"));
+}
+
+void TstHexBuffers::piecesGrowWhileEditedMatchModel()
+{
+    // A live stream: runs of three files (unlinked at once, as a capture
+    // store may do) keep arriving while the bytes are edited. Against a plain
+    // array given the same appends and edits.
+    QRandomGenerator random(230023);
+    QByteArray files[3];
+    QPieceBuffer buffer;
+    int sources[3];
+    for (int i = 0; i < 3; ++i) {
+        files[i].resize(20000);
+        for (char& byte : files[i])
+            byte = char('a' + random.bounded(26));
+        const QString path = writeFile(files[i]);
+        sources[i] = buffer.addSource(openForReading(path));
+        QVERIFY(sources[i] >= 0);
+        QVERIFY(QFile::remove(path));
+    }
+
+    QByteArray model;
+    qint64 next[3] = { 0, 0, 0 }; // where each file's next run starts
+    for (int step = 0; step < 600; ++step) {
+        const int offset = random.bounded(-2, model.size() + 3);
+        const int length = random.bounded(1, 40);
+        switch (random.bounded(4)) {
+        case 0: { // a run: right after the file's previous one, a little or far
+                  // (more than a read spans) after it, or anywhere
+            const int file = random.bounded(3);
+            const int size = random.bounded(1, 200);
+            const qint64 gaps[] = { 0, random.bounded(1, 30), random.bounded(4000, 6000),
+                                    random.bounded(files[file].size()) - next[file] };
+            qint64 at = next[file] + gaps[random.bounded(4)];
+            if (at + size > files[file].size())
+                at = random.bounded(files[file].size() - size);
+            buffer.appendRun(sources[file], at, size);
+            model.append(files[file].mid(int(at), size));
+            next[file] = at + size;
+            break;
+        }
+        case 1: {
+            const QByteArray data = QByteArray::number(step).repeated(length);
+            buffer.insert(offset, data);
+            if (offset >= 0 && offset <= model.size())
+                model.insert(offset, data);
+            break;
+        }
+        case 2:
+            buffer.remove(offset, length);
+            if (offset >= 0)
+                model.remove(offset, length);
+            break;
+        default:
+            if (random.bounded(2) == 0) {
+                buffer.appendBytes("mem");
+                model.append("mem");
+            }
+            break;
+        }
+        QCOMPARE(buffer.length(), qint64(model.size()));
+        const int from = random.bounded(model.size() + 1);
+        const int size = random.bounded(400);
+        QCOMPARE(buffer.read(from, size), model.mid(from, size));
+        QCOMPARE(buffer.at(from), uchar(model.mid(from, 1).append('\0').at(0)));
+        const QByteArray pattern = model.mid(random.bounded(model.size() + 1), 4);
+        QCOMPARE(buffer.indexOf(pattern, from), qint64(model.indexOf(pattern, from)));
+    }
+    QVERIFY(buffer.runCount() > 20);
+    QBuffer target;
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    buffer.write(&target);
+    QCOMPARE(target.data(), model);
+}
+
+void TstHexBuffers::piecesJoinRunsThatFollowInAFile()
+{
+    const QString path = writeFile("0123456789");
+    QPieceBuffer buffer;
+    const int a = buffer.addSource(openForReading(path));
+    const int b = buffer.addSource(openForReading(path));
+    QCOMPARE(buffer.addSource(-1), -1);
+    buffer.appendRun(a, 0, 2);
+    buffer.appendRun(a, 2, 3); // follows in the file: the same run
+    QCOMPARE(buffer.runCount(), qint64(1));
+    buffer.appendRun(a, 6, 1); // a byte left out
+    buffer.appendRun(b, 7, 2); // the next bytes, but through another source
+    buffer.appendRun(a, 1, 1); // backwards
+    buffer.appendRun(2, 0, 1); // no such source: ignored
+    buffer.appendRun(a, -1, 1);
+    buffer.appendRun(a, 0, 0);
+    QCOMPARE(buffer.runCount(), qint64(4));
+    QCOMPARE(buffer.read(0, 100), QByteArray("012346781"));
+    QCOMPARE(buffer.baseLength(), qint64(9));
+
+    // Loading a device is not meaningful here and changes nothing.
+    QVERIFY(!buffer.load(QByteArray("xyz")));
+    QCOMPARE(buffer.read(0, 100), QByteArray("012346781"));
+}
+
+void TstHexBuffers::piecesNeverInventBytes()
+{
+    // A run that the file does not (or no longer) hold ends every read there:
+    // nothing after it is shifted into its place and no zeros are made up.
+    const QString path = writeFile("ABCDEFGH");
+    QPieceBuffer buffer;
+    const int source = buffer.addSource(openForReading(path));
+    buffer.appendRun(source, 0, 2);
+    buffer.appendRun(source, 6, 4); // only "GH" are there
+    buffer.appendRun(source, 3, 2);
+    QCOMPARE(buffer.length(), qint64(8));
+    QCOMPARE(buffer.read(0, 8), QByteArray("ABGH"));
+    QCOMPARE(buffer.read(6, 2), QByteArray("DE"));
+    QBuffer target;
+    QVERIFY(target.open(QIODevice::WriteOnly));
+    buffer.write(&target);
+    QCOMPARE(target.data(), QByteArray("ABGH"));
+}
+
+void TstHexBuffers::pieceDocumentUndoRedoAndFind()
+{
+    // The document a followed stream is shown in: edits undo back to the
+    // files' bytes, runs that arrive meanwhile land after the last byte, and
+    // the window's search finds a match that spans a run border.
+    QByteArray bytes(8000, '.');
+    const int border = 1 + 614 + 1227 + 392; // the 5th run, in the other file: see makePieces
+    bytes.replace(border - 3, 6, "needle");
+    auto* buffer = makePieces(bytes).release(); // the document takes it over
+    QVERIFY(buffer != nullptr);
+    QHexDocument document(buffer);
+    const QString tailPath = writeFile("<tail>");
+    const int tail = buffer->addSource(openForReading(tailPath));
+
+    document.insert(0, QByteArray("head"));
+    document.remove(10, 5);
+    document.replace(20, QByteArray("XY"));
+    buffer->appendRun(tail, 0, 6);
+    QByteArray edited = bytes;
+    edited.insert(0, "head").remove(10, 5).replace(20, 2, "XY").append("<tail>");
+    QCOMPARE(document.read(0, int(document.length())), edited);
+
+    for (int i = 0; i < 3; ++i)
+        document.undo();
+    QCOMPARE(document.read(0, int(document.length())), bytes + "<tail>");
+    for (int i = 0; i < 3; ++i)
+        document.redo();
+    QCOMPARE(document.read(0, int(document.length())), edited);
+
+    HexSearch search(&document);
+    search.setWindowSize(500); // the match spans a window seam as well
+    search.start("needle", 0, HexSearch::Direction::Forward);
+    QCOMPARE(search.run(), HexSearch::Status::Found);
+    QCOMPARE(search.matchOffset(), qint64(edited.indexOf("needle")));
+    search.start("needle", document.length(), HexSearch::Direction::Backward);
+    QCOMPARE(search.run(), HexSearch::Status::Found);
+    QCOMPARE(search.matchOffset(), qint64(edited.indexOf("needle")));
+    QCOMPARE(document.searchForward("<tail>"), qint64(edited.size() - 6));
 }
 
 QTEST_GUILESS_MAIN(TstHexBuffers)

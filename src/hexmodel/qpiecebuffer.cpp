@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#include "qpiecebuffer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <QIODevice>
+
+#include "deviceio.h"
+
+namespace {
+
+constexpr int kMemory = -1;
+constexpr qint64 kCopyChunk = qint64(1) << 20;
+// Runs of one file read in one system call when at most this many bytes (a
+// pcap record header and the frame's own headers, say) lie between them.
+constexpr qint64 kMaxGap = 4096;
+constexpr int kMaxVectors = 256; // per call; IOV_MAX is 1024
+
+} // namespace
+
+QPieceBuffer::QPieceBuffer(QObject* parent)
+    : QHexBuffer(parent)
+{ }
+
+QPieceBuffer::~QPieceBuffer()
+{
+    for (const int fd : m_sources)
+        ::close(fd);
+}
+
+int QPieceBuffer::addSource(int fd)
+{
+    if (fd < 0)
+        return -1;
+    m_sources.push_back(fd);
+    return static_cast<int>(m_sources.size()) - 1;
+}
+
+void QPieceBuffer::appendRun(int source, qint64 offset, qint64 length)
+{
+    if (source < 0 || source >= static_cast<int>(m_sources.size()) || offset < 0 || length <= 0)
+        return;
+    appendRunOf(source, offset, length);
+}
+
+void QPieceBuffer::appendBytes(const QByteArray& bytes)
+{
+    if (bytes.isEmpty() || m_bytes.size() > INT_MAX - bytes.size())
+        return;
+    const qint64 offset = m_bytes.size();
+    m_bytes.append(bytes);
+    appendRunOf(kMemory, offset, bytes.size());
+}
+
+void QPieceBuffer::appendRunOf(int source, qint64 offset, qint64 length)
+{
+    const bool joins = !m_runs.empty() && m_runs.back().source == source
+            && m_runs.back().offset + (m_baseLength - m_runs.back().start) == offset;
+    if (!joins)
+        m_runs.push_back(Run { m_baseLength, offset, source });
+    m_pieces.appendBase(m_baseLength, length);
+    m_baseLength += length;
+}
+
+void QPieceBuffer::reserveRuns(qint64 count)
+{
+    if (count > 0)
+        m_runs.reserve(static_cast<size_t>(count));
+}
+
+qint64 QPieceBuffer::length() const
+{
+    return m_pieces.length();
+}
+
+void QPieceBuffer::insert(qint64 offset, const QByteArray& data)
+{
+    m_pieces.insert(offset, data);
+}
+
+void QPieceBuffer::remove(qint64 offset, int length)
+{
+    m_pieces.remove(offset, length);
+}
+
+qint64 QPieceBuffer::readBase(qint64 offset, char* out, qint64 count) const
+{
+    if (offset < 0 || count <= 0 || offset >= m_baseLength)
+        return 0;
+    count = qMin(count, m_baseLength - offset);
+    qint64 done = 0;
+    while (done < count) {
+        const qint64 got = readRuns(offset + done, out + done, count - done);
+        if (got <= 0)
+            break; // a file holds less than its runs say
+        done += got;
+    }
+    return done;
+}
+
+qint64 QPieceBuffer::readRuns(qint64 offset, char* out, qint64 count) const
+{
+    // The run that holds `offset`: the last one that starts at or before it.
+    auto run = std::upper_bound(m_runs.begin(), m_runs.end(), offset,
+                                [](qint64 at, const Run& r) { return at < r.start; })
+            - 1;
+    const auto runEnd = [this](std::vector<Run>::const_iterator r) {
+        return r + 1 != m_runs.end() ? (r + 1)->start : m_baseLength;
+    };
+    if (run->source == kMemory) {
+        const qint64 want = qMin(count, runEnd(run) - offset);
+        std::memcpy(out, m_bytes.constData() + run->offset + (offset - run->start),
+                    static_cast<size_t>(want));
+        return want;
+    }
+
+    // The runs that follow in the same file, close enough to read the bytes
+    // between them too: those go to a scratch area, the runs' bytes to `out`.
+    const int source = run->source;
+    char scratch[kMaxGap];
+    iovec vectors[kMaxVectors];
+    int used = 0;
+    const qint64 fileStart = run->offset + (offset - run->start);
+    qint64 fileEnd = fileStart;
+    qint64 wanted = 0;
+    for (; run != m_runs.end() && wanted < count && used + 2 <= kMaxVectors; ++run) {
+        const qint64 at = run->offset + (offset + wanted - run->start);
+        if (used > 0) {
+            const qint64 gap = at - fileEnd;
+            if (run->source != source || gap < 0 || gap > kMaxGap)
+                break;
+            if (gap > 0)
+                vectors[used++] = iovec { scratch, static_cast<size_t>(gap) };
+        }
+        const qint64 want = qMin(count - wanted, runEnd(run) - (offset + wanted));
+        vectors[used++] = iovec { out + wanted, static_cast<size_t>(want) };
+        wanted += want;
+        fileEnd = at + want;
+    }
+    ssize_t got = 0;
+    do
+        got = ::preadv(m_sources[static_cast<size_t>(source)], vectors, used,
+                       static_cast<off_t>(fileStart));
+    while (got < 0 && errno == EINTR);
+
+    // The runs' bytes among what came: all of them unless the file ended.
+    qint64 filled = 0;
+    for (int i = 0; i < used && got > 0; ++i) {
+        const qint64 part = qMin<qint64>(got, static_cast<qint64>(vectors[i].iov_len));
+        if (vectors[i].iov_base != scratch)
+            filled += part;
+        got -= part;
+    }
+    return filled;
+}
+
+QByteArray QPieceBuffer::read(qint64 offset, int length)
+{
+    return m_pieces.read(offset, length, [this](qint64 from, char* out, qint64 count) {
+        return readBase(from, out, count);
+    });
+}
+
+bool QPieceBuffer::load(QIODevice* device)
+{
+    Q_UNUSED(device)
+    return false;
+}
+
+void QPieceBuffer::write(QIODevice* device)
+{
+    if (device == nullptr)
+        return;
+    const qint64 total = length();
+    for (qint64 offset = 0; offset < total; offset += kCopyChunk) {
+        const QByteArray bytes = read(offset, static_cast<int>(qMin(kCopyChunk, total - offset)));
+        device->write(bytes);
+        if (bytes.size() < qMin(kCopyChunk, total - offset))
+            return; // a file fell short: what follows would be out of place
+    }
+}
+
+qint64 QPieceBuffer::indexOf(const QByteArray& pattern, qint64 from)
+{
+    return windowIndexOf([this](qint64 offset, int length) { return read(offset, length); },
+                         length(), pattern, from);
+}
+
+qint64 QPieceBuffer::lastIndexOf(const QByteArray& pattern, qint64 from)
+{
+    return windowLastIndexOf([this](qint64 offset, int length) { return read(offset, length); },
+                             length(), pattern, from);
+}

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#pragma once
+
+#include <vector>
+
+#include "hexpiecetable.h"
+#include "qhexbuffer.h"
+
+// A store made of pieces of other files, which it reads on demand and never
+// copies: its base is a list of runs (source file, offset, length), such as
+// the payloads of a TCP stream in the capture store's files. The base grows
+// at its end while the store is in use (appendRun): no byte already there
+// moves, and bytes appended after edits land after the current last byte.
+//
+// Sources are open file descriptors handed over by the caller; the store
+// reads them by offset (preadv(), never moving their file position) and
+// closes them when it is destroyed, so a file may be unlinked once added.
+// Edits stay in memory as pieces of the base and of added bytes (as in
+// QFileBuffer); the files are never written. An insert past the end or at a
+// negative offset changes nothing. A backward search finds the last match
+// that ends at or before `from`, as the other stores that read through a
+// device do.
+//
+// Bookkeeping: 24 bytes per run; adjacent runs of one file that follow each
+// other in it are kept as one. A read takes one system call for the runs
+// that lie close together in one file, the bytes between them included.
+class QPieceBuffer : public QHexBuffer
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(QPieceBuffer)
+
+public:
+    explicit QPieceBuffer(QObject* parent = nullptr);
+    ~QPieceBuffer() override;
+
+    using QHexBuffer::load;
+
+    // Takes over an open descriptor, readable with pread(); returns its source
+    // number for appendRun(), or -1 (keeping nothing) for a negative one.
+    int addSource(int fd);
+    // Appends bytes [offset, offset + length) of the source at the end of the
+    // base. Ignored for an unknown source, a negative offset or length <= 0.
+    // A run that the file turns out not to hold ends a read there.
+    void appendRun(int source, qint64 offset, qint64 length);
+    // Appends a copy of the bytes at the end of the base, for bytes that no
+    // file holds (yet). At most 2^31 - 1 such bytes in all; more is ignored.
+    void appendBytes(const QByteArray& bytes);
+    // Makes room for this many runs in all, so that a known list is built
+    // without regrowing.
+    void reserveRuns(qint64 count);
+    // Runs kept (after joining adjacent ones) and bytes appended, edits aside.
+    qint64 runCount() const { return static_cast<qint64>(m_runs.size()); }
+    qint64 baseLength() const { return m_baseLength; }
+
+    qint64 length() const override;
+    void insert(qint64 offset, const QByteArray& data) override;
+    void remove(qint64 offset, int length) override;
+    QByteArray read(qint64 offset, int length) override;
+    // Not meaningful for pieces of files: false, the store unchanged.
+    bool load(QIODevice* device) override;
+    // Streams the store's bytes to the device, in order, up to a run that its
+    // file does not hold.
+    void write(QIODevice* device) override;
+    qint64 indexOf(const QByteArray& pattern, qint64 from) override;
+    qint64 lastIndexOf(const QByteArray& pattern, qint64 from) override;
+
+private:
+    struct Run
+    {
+        // Where it starts in the base; its length is up to the next start.
+        qint64 start;
+        // Where in its source, an index in m_sources (-1: m_bytes).
+        qint64 offset;
+        int source;
+    };
+
+    void appendRunOf(int source, qint64 offset, qint64 length);
+    // Base bytes for the piece table; see HexPieceTable::BaseReader.
+    qint64 readBase(qint64 offset, char* out, qint64 count) const;
+    // Some of base bytes [offset, offset + count), from the run holding
+    // `offset` on, in one read; 0 when its file holds none of them.
+    qint64 readRuns(qint64 offset, char* out, qint64 count) const;
+
+    std::vector<int> m_sources;
+    std::vector<Run> m_runs;
+    QByteArray m_bytes;
+    qint64 m_baseLength = 0;
+    HexPieceTable m_pieces;
+};
