@@ -117,6 +117,11 @@ QByteArray QHexDocument::selectedBytes() const
     return m_buffer->read(m_cursor->selectionStart().offset(), m_cursor->selectionLength());
 }
 
+void QHexDocument::bufferGrew()
+{
+    emit documentChanged();
+}
+
 void QHexDocument::setBaseAddress(quint64 baseaddress)
 {
     if (m_baseaddress == baseaddress)

@@ -59,6 +59,9 @@ public:
     // last marked unmodified (after a save).
     bool isModified() const;
     void setUnmodified();
+    // For the owner of a buffer that grows at its end by itself (a live
+    // stream): not an edit and not undoable; the views take the new length.
+    void bufferGrew();
     // Why the last saveTo() returned false; empty after one that succeeded.
     QString errorString() const { return m_errorstring; }
 

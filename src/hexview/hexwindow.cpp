@@ -293,7 +293,9 @@ void HexWindow::findAgain(bool forward)
 
 void HexWindow::updateTitle()
 {
-    if (m_filename.isEmpty()) {
+    if (m_filename.isEmpty() && !m_untitled.isEmpty()) {
+        setWindowTitle(QStringLiteral("%1[*] - %2").arg(m_untitled, appTitle()));
+    } else if (m_filename.isEmpty()) {
         setWindowTitle(appTitle() + QStringLiteral("[*]"));
     } else {
         const QString name = QFileInfo(m_filename).fileName();
@@ -301,6 +303,12 @@ void HexWindow::updateTitle()
         setWindowTitle(QStringLiteral("%1[*]%2 - %3").arg(name, readOnly, appTitle()));
     }
     setWindowModified(m_view->document()->isModified());
+}
+
+void HexWindow::setUntitledName(const QString& name)
+{
+    m_untitled = name;
+    updateTitle();
 }
 
 void HexWindow::updateActions()
@@ -518,6 +526,21 @@ void HexWindow::closeEvent(QCloseEvent* e)
         e->accept();
         return;
     }
+    const QMessageBox::StandardButton answer = askToKeepEdits();
+    if (answer == QMessageBox::Cancel) {
+        e->ignore();
+        return;
+    }
+    // Asking again, with the deletion of this window already posted, would
+    // run that deletion under the box's own event loop.
+    m_discarded = answer == QMessageBox::Discard;
+    e->accept();
+}
+
+QMessageBox::StandardButton HexWindow::askToKeepEdits()
+{
+    if (!m_view->document()->isModified())
+        return QMessageBox::Discard;
     // Bytes without a file of their own are kept only by saving them as one.
     const bool payload = m_filename.isEmpty();
     const QString question = payload
@@ -528,15 +551,10 @@ void HexWindow::closeEvent(QCloseEvent* e)
     box.setDefaultButton(QMessageBox::Save);
     if (payload)
         box.button(QMessageBox::Save)->setText(tr("另存为..."));
-    const int answer = box.exec();
-    if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !save())) {
-        e->ignore();
-        return;
-    }
-    // Asking again, with the deletion of this window already posted, would
-    // run that deletion under the box's own event loop.
-    m_discarded = answer == QMessageBox::Discard;
-    e->accept();
+    const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
+    if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !save()))
+        return QMessageBox::Cancel;
+    return answer;
 }
 
 void HexWindow::showEvent(QShowEvent* e)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 
@@ -72,9 +73,17 @@ public:
     // Steps the view's font size by points, at least 4 points.
     void zoom(int points);
 
+    // The title of a window without a file; empty: the program's name only.
+    void setUntitledName(const QString& name);
+
 protected:
     // Asks whether to save unsaved edits; see the class comment.
     void closeEvent(QCloseEvent* e) override;
+    // With unsaved edits, asks whether to save them (for a window without a
+    // file: as a new file), discard them or cancel; saves if so told.
+    // Cancel when the user cancelled or the save did not happen; Discard
+    // without edits.
+    QMessageBox::StandardButton askToKeepEdits();
     void showEvent(QShowEvent* e) override;
 
 private:
@@ -102,6 +111,7 @@ private:
     HexStatusBar* m_statusbar;
     QToolBar* m_findtoolbar;
     QString m_filename;
+    QString m_untitled;
     // The document whose signals the window follows.
     QPointer<QHexDocument> m_attached;
     bool m_readonly = false;

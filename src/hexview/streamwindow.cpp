@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#include "streamwindow.h"
+
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QTimer>
+#include <QToolBar>
+
+#include "qhexcursor.h"
+#include "qhexdocument.h"
+#include "qhexmetadata.h"
+#include "qhexview.h"
+#include "qpiecebuffer.h"
+#include "tcpfollow.h"
+
+namespace {
+
+// New bytes are taken this often while the capture runs.
+constexpr int kGrowInterval = 250; // ms
+
+QString time_text(std::int64_t seconds, std::int64_t nanoseconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("HH:mm:ss"))
+            + QStringLiteral(".%1").arg(nanoseconds, 9, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+StreamWindow::StreamWindow(std::unique_ptr<TcpFollow> follow, std::function<bool(TcpFollow&)> grow,
+                           QWidget* parent)
+    : HexWindow(parent)
+    , m_follow(std::move(follow))
+    , m_grow(std::move(grow))
+    , m_choice(new QComboBox(this))
+    , m_summary(new QLabel(this))
+    , m_timer(new QTimer(this))
+{
+    const QString first = m_follow->endpoint(0);
+    const QString second = m_follow->endpoint(1);
+    setUntitledName(tr("TCP流 %1 ⇄ %2").arg(first, second));
+
+    m_choice->setObjectName(QStringLiteral("streamChoice"));
+    m_choice->addItem(tr("整个会话"));
+    m_choice->addItem(QStringLiteral("%1 → %2").arg(first, second));
+    m_choice->addItem(QStringLiteral("%1 → %2").arg(second, first));
+    m_summary->setObjectName(QStringLiteral("streamSummary"));
+    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* bar = new QToolBar(tr("TCP流"), this);
+    bar->setObjectName(QStringLiteral("streamToolBar"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    auto* box = new QWidget(bar);
+    auto* layout = new QHBoxLayout(box);
+    layout->setContentsMargins(4, 2, 4, 2);
+    layout->addWidget(new QLabel(tr("显示:"), box));
+    layout->addWidget(m_choice);
+    layout->addSpacing(12);
+    layout->addWidget(m_summary, 1);
+    bar->addWidget(box);
+    addToolBar(Qt::TopToolBarArea, bar);
+
+    connect(m_choice, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
+        if (!setShown(static_cast<Shown>(index)))
+            m_choice->setCurrentIndex(static_cast<int>(m_shown));
+    });
+    if (m_grow) {
+        takeNewBytes();
+        connect(m_timer, &QTimer::timeout, this, &StreamWindow::takeNewBytes);
+        m_timer->start(kGrowInterval);
+    } else {
+        m_follow->finish();
+    }
+    rebuild();
+}
+
+StreamWindow::~StreamWindow() = default;
+
+StreamWindow::Shown StreamWindow::shown() const
+{
+    return m_shown;
+}
+
+bool StreamWindow::setShown(Shown shown)
+{
+    if (shown == m_shown)
+        return true;
+    if (askToKeepEdits() == QMessageBox::Cancel)
+        return false;
+    m_shown = shown;
+    m_choice->setCurrentIndex(static_cast<int>(shown));
+    rebuild();
+    return true;
+}
+
+void StreamWindow::takeNewBytes()
+{
+    if (m_grow && !m_grow(*m_follow)) {
+        m_grow = nullptr;
+        m_timer->stop();
+        m_follow->finish();
+    }
+    if (m_buffer != nullptr)
+        appendEvents();
+}
+
+void StreamWindow::rebuild()
+{
+    auto* buffer = new QPieceBuffer; // the document takes it over
+    m_sources.clear();
+    for (const StoreFile& file : m_follow->files())
+        m_sources.push_back(buffer->addSource(::dup(file.fd)));
+    m_buffer = buffer;
+    m_dark = isDark();
+    m_events_shown = 0;
+    m_last_direction = -1;
+    m_missing_pending = 0;
+    setDocument(new QHexDocument(buffer));
+    appendEvents();
+    // The document starts unmodified: what the store holds is not an edit.
+    view()->document()->setUnmodified();
+}
+
+void StreamWindow::appendEvents()
+{
+    const std::vector<TcpStreamEvent>& events = m_follow->reassembly().events();
+    if (m_events_shown >= events.size()) {
+        updateSummary();
+        return;
+    }
+    QHexDocument* document = view()->document();
+    QHexMetadata* metadata = document->metadata();
+    const bool dark = m_dark;
+    const QColor colours[2] = { dark ? QColor(0x5a, 0x24, 0x24) : QColor(0xfb, 0xe3, 0xe3),
+                                dark ? QColor(0x23, 0x33, 0x5c) : QColor(0xe0, 0xe8, 0xfb) };
+    const QColor gap_colour = dark ? QColor(0x6b, 0x5a, 0x12) : QColor(0xff, 0xe8, 0x80);
+    // New files of the store (a capture that went on into another one).
+    for (std::size_t i = m_sources.size(); i < m_follow->files().size(); ++i)
+        m_sources.push_back(m_buffer->addSource(::dup(m_follow->files()[i].fd)));
+
+    qint64 run_begin = -1; // the coloured run being put together
+    int run_direction = -1;
+    const auto close_run = [&](qint64 end) {
+        if (run_begin >= 0 && end > run_begin)
+            metadata->addRange(run_begin, end, QColor(), colours[run_direction], QString());
+        run_begin = -1;
+    };
+    for (; m_events_shown < events.size(); ++m_events_shown) {
+        const TcpStreamEvent& event = events[m_events_shown];
+        const bool chunk_start = event.direction != m_last_direction;
+        m_last_direction = event.direction;
+        const bool wanted = m_shown == Shown::Conversation
+                || (m_shown == Shown::FirstSender) == (event.direction == 0);
+        if (!wanted)
+            continue;
+        const qint64 at = m_buffer->length();
+        if (event.kind == TcpStreamEvent::Gap) {
+            m_missing_pending += static_cast<qint64>(event.missing);
+            continue;
+        }
+        const TcpFollow::Run run = m_follow->run_of(event);
+        if (run.file < 0 || run.length == 0)
+            continue;
+        if (chunk_start || run_direction != event.direction) {
+            close_run(at);
+            run_begin = at;
+            run_direction = event.direction;
+        }
+        QStringList comments;
+        if (chunk_start) {
+            const int row = m_follow->row_of(event.frame);
+            comments << tr("第 %1 行, %2, %3 → %4, 序列号 %5")
+                                .arg(row + 1)
+                                .arg(time_text(event.seconds, event.nanoseconds),
+                                     m_follow->endpoint(event.direction),
+                                     m_follow->endpoint(1 - event.direction))
+                                .arg(event.seq);
+        }
+        if (m_missing_pending > 0) {
+            comments << tr("此前缺少 %1 字节 (未捕获)").arg(m_missing_pending);
+            metadata->addRange(at, at + 1, QColor(), gap_colour, QString());
+            m_missing_pending = 0;
+        }
+        m_buffer->appendRun(m_sources[static_cast<std::size_t>(run.file)], run.offset, run.length);
+        if (!comments.isEmpty())
+            metadata->addRange(at, at + 1, QColor(), QColor(), comments.join(QLatin1Char('\n')));
+    }
+    close_run(m_buffer->length());
+    if (m_missing_pending > 0 && m_buffer->length() > 0 && !m_grow) {
+        // Bytes missing at the end: marked on the last byte.
+        const qint64 last = m_buffer->length() - 1;
+        metadata->addRange(last, last + 1, QColor(), gap_colour,
+                           tr("此后缺少 %1 字节 (未捕获)").arg(m_missing_pending));
+        m_missing_pending = 0;
+    }
+    document->bufferGrew();
+    updateSummary();
+}
+
+void StreamWindow::updateSummary()
+{
+    m_summary->setText(summary());
+}
+
+QString StreamWindow::summary() const
+{
+    const TcpReassembly& reassembly = m_follow->reassembly();
+    const QLocale locale;
+    return tr("%1 → %2: %3 字节; %2 → %1: %4 字节; %5 个分段, %6 次重传, %7 处缺失")
+            .arg(m_follow->endpoint(0), m_follow->endpoint(1),
+                 locale.toString(qulonglong(reassembly.bytes()[0])),
+                 locale.toString(qulonglong(reassembly.bytes()[1])),
+                 locale.toString(qlonglong(reassembly.segments())),
+                 locale.toString(qlonglong(reassembly.retransmissions())),
+                 locale.toString(qlonglong(reassembly.gaps())));
+}
+
+void StreamWindow::changeEvent(QEvent* e)
+{
+    HexWindow::changeEvent(e);
+    // Another theme: the directions' colours are made anew for it. The
+    // document keeps its edits; only the annotations are laid again.
+    if ((e->type() == QEvent::StyleChange || e->type() == QEvent::PaletteChange)
+        && m_buffer != nullptr && isDark() != m_dark && !view()->document()->isModified()) {
+        const qint64 caret = view()->document()->cursor()->position().offset();
+        rebuild();
+        view()->document()->cursor()->moveTo(caret);
+    }
+}
+
+bool StreamWindow::isDark() const
+{
+    return view()->palette().color(QPalette::Base).lightness() < 128;
+}
