@@ -37,6 +37,7 @@
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
+#include "followstream.h"
 #include "hexwindow.h"
 #include "packetrecord.h"
 #include "packetrows.h"
@@ -345,6 +346,7 @@ MainWindow::MainWindow(QWidget* parent)
             save_capture_file(path);
     });
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    add_follow_action(ui->tableWidget_2, this, [this](int row) { follow_tcp_stream(row); });
     // A hex cell made current from the keyboard shows its payload as a click
     // does. A click makes its cell current on the press and shows it through
     // its own slot on the release: not twice.
@@ -723,6 +725,12 @@ void MainWindow::on_pushButton_8_clicked()
     buffer->load(bytes.constData(), bytes.size());
     window->setDocument(new QHexDocument(buffer));
     window->show();
+}
+
+HexWindow* MainWindow::follow_tcp_stream(int row)
+{
+    return open_stream_window(this, *m_rows, m_store->isValid() ? m_store.get() : nullptr, row,
+                              [] { return g_capture_thread != nullptr; });
 }
 
 void MainWindow::on_pushButton_4_clicked()

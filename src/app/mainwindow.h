@@ -12,6 +12,7 @@
 class AppSettings;
 class CaptureStore;
 class CUpdate;
+class HexWindow;
 class PacketRows;
 class QTableWidgetItem;
 class UnsavedRows;
@@ -59,6 +60,10 @@ public:
     // rows take a quarter of a second), as the system takes all of the
     // process's memory back at once. Everything else goes as always.
     void end_with_process();
+    // Opens a stream window over the TCP connection of the row's segment,
+    // both directions, and returns it; null, having told the user why, when
+    // the row cannot be followed (its frame is no longer stored, say).
+    HexWindow* follow_tcp_stream(int row);
     // Shows text in the status bar for as long as the window lives, without
     // blocking it: for what main() must tell the user at start. One line
     // (all of it in the tooltip).

@@ -3,6 +3,7 @@
 #include "packetrows.h"
 
 #include <cstring>
+#include <string_view>
 
 #include <malloc.h>
 
@@ -117,6 +118,7 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
             && m_store->contains(*frame);
     const QByteArray text = (stored ? line.left(hex_at) : line).toUtf8();
     m_rows.push_back({ keep(text), stored ? *frame : -1 });
+    index_pair(text);
 
     const int row = static_cast<int>(m_rows.size()) - 1;
     m_table->setRowCount(row + 1);
@@ -134,8 +136,26 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
     m_throttle->changed();
 }
 
+void PacketRows::index_pair(const QByteArray& text)
+{
+    // Fields 2 to 5: source address and port, destination address and port.
+    std::string_view fields[4];
+    const char* const data = text.constData();
+    const char* at = data;
+    const char* const end = data + text.size();
+    for (int field = 0; field < 6 && at <= end; ++field) {
+        const void* bar = std::memchr(at, '|', static_cast<std::size_t>(end - at));
+        const char* field_end = bar == nullptr ? end : static_cast<const char*>(bar);
+        if (field >= 2)
+            fields[field - 2] = std::string_view(at, static_cast<std::size_t>(field_end - at));
+        at = field_end + 1;
+    }
+    m_pairs.add(fields[0], fields[1], fields[2], fields[3]);
+}
+
 void PacketRows::clear(HeapPages pages)
 {
+    m_pairs.clear();
     // The cells' blocks go back to the system with the last cell. The rows'
     // texts, and the heap pages that the cells' own parts used, go back on
     // the release thread: the table is empty as soon as the cells are gone.

@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QString>
 
+#include "tcppairindex.h"
+
 class CaptureStore;
 class PaintThrottle;
 class QTableWidget;
@@ -50,6 +52,9 @@ public:
     // The row's frame in the store, if it has one.
     std::optional<std::int64_t> frame(int row) const;
 
+    // The rows grouped by address and port pair.
+    const TcpPairIndex& pairs() const { return m_pairs; }
+
     // The rows of this table, if it has any.
     static const PacketRows* of(const QTableWidget* table);
 
@@ -61,6 +66,7 @@ private:
     };
 
     const char* keep(const QByteArray& text);
+    void index_pair(const QByteArray& text);
     // Hands the rows' texts to the release thread; none are left.
     void release_texts(HeapPages pages);
     QString stored_hex(int row) const;
@@ -69,6 +75,7 @@ private:
     const CaptureStore* m_store;
     PaintThrottle* m_throttle;
     std::vector<Row> m_rows;
+    TcpPairIndex m_pairs;
     std::vector<std::unique_ptr<char[]>> m_chunks;
     std::size_t m_chunk_used = 0;
     std::size_t m_chunk_size = 0;

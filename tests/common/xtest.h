@@ -153,12 +153,18 @@ inline bool press_role(QMessageBox* box, QMessageBox::ButtonRole role)
 class ModalAnswerer : public QObject
 {
 public:
-    // The handler gets the modal window; it must close it.
-    explicit ModalAnswerer(std::function<void(QWidget*)> handler)
+    // The handler gets the modal window; it must close it. With popups, it
+    // gets popup menus too (which it may leave open: a menu the test itself
+    // opened, say).
+    explicit ModalAnswerer(std::function<void(QWidget*)> handler, bool popups = false)
         : m_handler(std::move(handler))
+        , m_popups(popups)
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
+            // A popup menu (a context menu's) comes first: it runs on top.
+            QWidget* modal = m_popups ? QApplication::activePopupWidget() : nullptr;
+            if (modal == nullptr)
+                modal = QApplication::activeModalWidget();
             if (modal == nullptr || modal == m_answering || !modal->isVisible())
                 return;
             m_answering = modal;
@@ -170,6 +176,7 @@ public:
 
 private:
     std::function<void(QWidget*)> m_handler;
+    bool m_popups;
     QTimer m_timer;
     QWidget* m_answering = nullptr;
 };

@@ -13,6 +13,9 @@
 #include "fitwid.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
+#include "qhexdocument.h"
+#include "qhexview.h"
+#include "streamwindow.h"
 #include "testframes.h"
 #include "uisteps.h"
 
@@ -26,6 +29,8 @@ QVector<QByteArray> frames()
     for (const QByteArray& payload : kPayloads) {
         testframes::Ipv4Packet packet;
         packet.payload = payload;
+        // A connection of its own: following a row shows its payload alone.
+        packet.src_port = static_cast<std::uint16_t>(8000 + frames.size());
         frames.append(testframes::ethernet(testframes::ipv4(packet)));
     }
     return frames;
@@ -115,6 +120,9 @@ void TstMainWindowKeys::actions_data()
         { "theme-button-twice", "none", "click:pushButton_9;click:pushButton_9", "theme=kept" },
         { "explanation-button", "none", "click:pushButton_10", "boxes=1|visible" },
         { "hex-view-button", "file", "cell:2,7;click:pushButton_8", "hexwindows=1" },
+        { "follow-by-shortcut", "file", "cell:1,7;key:Ctrl+Alt+Shift+T", "streamwindows=1" },
+        { "follow-by-context-menu", "file", "answer:menu:actionFollowStream;rightclick:2,3",
+          "streamwindows=1" },
         { "filter-button", "none", "click:pushButton_3", "form=shown" },
         { "form-tick-takes-text", "none",
           "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
@@ -211,6 +219,12 @@ void TstMainWindowKeys::actions()
             QCOMPARE(dark(*g_filter_form), dark(window));
         } else if (name == QLatin1String("hexwindows")) {
             QTRY_COMPARE(hex_windows(), value.toInt());
+        } else if (name == QLatin1String("streamwindows")) {
+            QTRY_COMPARE(window.findChildren<StreamWindow*>().size(), value.toInt());
+            // The stream of that row: its one segment's payload.
+            const QByteArray shown
+                    = window.findChild<StreamWindow*>()->view()->document()->read(0, 1 << 20);
+            QVERIFY2(kPayloads.contains(shown), shown.constData());
         } else if (name == QLatin1String("form")) {
             QTRY_COMPARE(g_filter_form->isVisible(), value == QLatin1String("shown"));
         } else if (name == QLatin1String("ports")) {

@@ -28,6 +28,7 @@
 #include <QInputDialog>
 #include <QMainWindow>
 #include <QMap>
+#include <QMenu>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -40,7 +41,7 @@ class Driver
 {
 public:
     Driver()
-        : m_answerer([this](QWidget* modal) { answer(modal); })
+        : m_answerer([this](QWidget* modal) { answer(modal); }, true)
     { }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -118,6 +119,20 @@ private:
                 QTest::mouseClick(widget, Qt::LeftButton);
             return true;
         }
+        if (verb == QLatin1String("rightclick")) {
+            // Through the window, as the window system delivers a click: the
+            // press opens the context menu.
+            auto* table = window->findChild<QTableWidget*>();
+            const int row = argument.section(QLatin1Char(','), 0, 0).toInt();
+            const int column = argument.section(QLatin1Char(','), 1, 1).toInt();
+            if (table == nullptr || table->item(row, column) == nullptr)
+                return false;
+            table->scrollToItem(table->item(row, column));
+            const QPoint at = table->viewport()->mapTo(
+                    window, table->visualItemRect(table->item(row, column)).center());
+            QTest::mouseClick(window->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+            return true;
+        }
         if (verb == QLatin1String("cell")) {
             auto* table = window->findChild<QTableWidget*>();
             const int row = argument.section(QLatin1Char(','), 0, 0).toInt();
@@ -134,6 +149,22 @@ private:
 
     void answer(QWidget* modal)
     {
+        if (auto* menu = qobject_cast<QMenu*>(modal)) {
+            // "menu:NAME" picks the item of the action so named, with the
+            // mouse; a menu opened by a step is that step's.
+            if (m_answers.isEmpty() || !m_answers.first().startsWith(QLatin1String("menu:")))
+                return;
+            const QString name = m_answers.takeFirst().mid(5);
+            for (QAction* action : menu->actions()) {
+                if (action->objectName() == name) {
+                    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
+                                      menu->actionGeometry(action).center());
+                    return;
+                }
+            }
+            menu->close();
+            return;
+        }
         // A file dialog may still be reading its folder and refuse the first
         // answer: the same one again, not counted twice.
         const bool again = modal == m_last;

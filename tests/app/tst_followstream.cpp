@@ -1,0 +1,270 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#include <numeric>
+
+#include <pcap/pcap.h>
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include "capturestore.h"
+#include "cupdate.h"
+#include "mainwindow.h"
+#include "qhexcursor.h"
+#include "qhexdocument.h"
+#include "qhexmetadata.h"
+#include "qhexview.h"
+#include "streamwindow.h"
+#include "tcpfollow.h"
+#include "testframes.h"
+
+using namespace testframes;
+
+namespace {
+
+constexpr std::uint8_t kSyn = 0x02;
+constexpr std::uint8_t kAck = 0x10;
+constexpr std::uint8_t kFin = 0x01;
+constexpr std::uint8_t kPsh = 0x08;
+
+const QByteArray kRequest = "GET / HTTP/1.1\r\n\r\n";
+const QByteArray kHead = "HTTP/1.1 200 OK\r\n";
+const QByteArray kBody = "\r\nhello";
+
+// A segment from the client (10.0.0.1:40000) or the server (10.0.0.2:80).
+QByteArray segment(bool from_client, std::uint32_t seq, std::uint32_t ack, std::uint8_t flags,
+                   const QByteArray& payload = {}, std::uint16_t client_port = 40000)
+{
+    Ipv4Packet p;
+    const std::uint8_t client[4] = { 10, 0, 0, 1 };
+    const std::uint8_t server[4] = { 10, 0, 0, 2 };
+    std::memcpy(p.src, from_client ? client : server, 4);
+    std::memcpy(p.dst, from_client ? server : client, 4);
+    p.src_port = from_client ? client_port : 80;
+    p.dst_port = from_client ? 80 : client_port;
+    p.seq = seq;
+    p.ack = ack;
+    p.tcp_flags = flags;
+    p.payload = payload;
+    return ethernet(ipv4(p));
+}
+
+// Row by row: a connection whose response comes out of order and whose
+// request is retransmitted, another pair in between, then the pair reused.
+QVector<QByteArray> conversation()
+{
+    const std::uint32_t c = 1000;
+    const std::uint32_t s = 5000;
+    const auto ends = [](std::uint32_t isn, const QByteArray& bytes) {
+        return isn + 1 + static_cast<std::uint32_t>(bytes.size());
+    };
+    return {
+        segment(true, c, 0, kSyn), // 0
+        segment(false, s, c + 1, kSyn | kAck), // 1
+        segment(true, c + 1, s + 1, kPsh | kAck, kRequest), // 2
+        segment(true, c + 1, s + 1, kPsh | kAck, kRequest), // 3: again
+        segment(true, 7, 0, kPsh | kAck, "other pair", 40001), // 4
+        segment(false, s + 1 + kHead.size(), ends(c, kRequest), kPsh | kAck, kBody), // 5: early
+        segment(false, s + 1, ends(c, kRequest), kPsh | kAck, kHead), // 6
+        segment(true, ends(c, kRequest), ends(s, kHead + kBody), kFin | kAck), // 7
+        segment(false, ends(s, kHead + kBody), ends(c, kRequest) + 1, kFin | kAck), // 8
+        segment(true, 90000, 0, kSyn, "again"), // 9: the pair reused, data on the SYN
+    };
+}
+
+// Answers every message box with OK, keeping its text.
+struct BoxCatcher
+{
+    QStringList texts;
+    QTimer timer;
+
+    BoxCatcher()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts.append(box->text());
+                box->accept();
+            }
+        });
+        timer.start(20);
+    }
+};
+
+QByteArray bytes_of(const StreamWindow& window)
+{
+    QHexDocument* document = window.view()->document();
+    return document->read(0, static_cast<int>(document->length()));
+}
+
+} // namespace
+
+// Following a row's TCP connection from the main window: the bytes each way
+// as the application sent them, whatever order and copies the capture holds.
+class TstFollowStream : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void followsTheRowsConnection_data();
+    void followsTheRowsConnection();
+    void chunksAreMarked();
+    void refusesWhatCannotBeFollowed();
+    void growsWithoutMovingTheView();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TstFollowStream::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    const QString path = m_dir->filePath(QStringLiteral("conversation.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, conversation()));
+    m_window = std::make_unique<MainWindow>();
+    QVERIFY(m_window->open_capture_file(path));
+    QVERIFY(QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 10000));
+    QCOMPARE(m_window->findChild<QTableWidget*>(QStringLiteral("tableWidget_2"))->rowCount(),
+             conversation().size());
+}
+
+void TstFollowStream::cleanup()
+{
+    m_window.reset();
+}
+
+void TstFollowStream::followsTheRowsConnection_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("shown"); // StreamWindow::Shown
+    QTest::addColumn<QByteArray>("bytes");
+
+    const int conversation = int(StreamWindow::Shown::Conversation);
+    const int first = int(StreamWindow::Shown::FirstSender);
+    const int second = int(StreamWindow::Shown::SecondSender);
+    QTest::newRow("from-the-syn") << 0 << conversation << kRequest + kHead + kBody;
+    QTest::newRow("from-the-server") << 6 << conversation << kRequest + kHead + kBody;
+    QTest::newRow("client-only") << 2 << first << kRequest;
+    QTest::newRow("server-only") << 8 << second << kHead + kBody;
+    QTest::newRow("other-pair") << 4 << conversation << QByteArray("other pair");
+    QTest::newRow("pair-reused") << 9 << conversation << QByteArray("again");
+}
+
+void TstFollowStream::followsTheRowsConnection()
+{
+    QFETCH(int, row);
+    QFETCH(int, shown);
+    QFETCH(QByteArray, bytes);
+
+    auto* window = qobject_cast<StreamWindow*>(m_window->follow_tcp_stream(row));
+    QVERIFY(window != nullptr);
+    QVERIFY(window->setShown(static_cast<StreamWindow::Shown>(shown)));
+    QCOMPARE(bytes_of(*window), bytes);
+    QVERIFY(!window->view()->document()->isModified());
+}
+
+void TstFollowStream::chunksAreMarked()
+{
+    auto* window = qobject_cast<StreamWindow*>(m_window->follow_tcp_stream(2));
+    QVERIFY(window != nullptr);
+    QCOMPARE(window->summary(),
+             QStringLiteral("10.0.0.1:40000 → 10.0.0.2:80: 18 字节; 10.0.0.2:80 → 10.0.0.1:40000: "
+                            "24 字节; 8 个分段, 1 次重传, 0 处缺失"));
+    // Each side's first byte opens a chunk: its row, direction and sequence.
+    const QHexMetadata* metadata = window->view()->document()->metadata();
+    const int width = window->view()->document()->bytesPerLine();
+    const auto comment_at
+            = [&](int offset) { return metadata->comments(offset / width, offset % width); };
+    QVERIFY2(comment_at(0).startsWith(QStringLiteral("第 3 行, ")), qPrintable(comment_at(0)));
+    QVERIFY(comment_at(0).endsWith(QStringLiteral("10.0.0.1:40000 → 10.0.0.2:80, 序列号 1001")));
+    QVERIFY2(comment_at(kRequest.size()).startsWith(QStringLiteral("第 7 行, ")),
+             qPrintable(comment_at(kRequest.size())));
+    QVERIFY(comment_at(kRequest.size()).endsWith(QStringLiteral("序列号 5001")));
+    QCOMPARE(comment_at(1), QString());
+}
+
+void TstFollowStream::refusesWhatCannotBeFollowed()
+{
+    BoxCatcher boxes;
+    QCOMPARE(m_window->follow_tcp_stream(conversation().size()), nullptr);
+    // A row handed in without a captured frame.
+    m_window->show_data_UI(QStringLiteral("00:00:00|TCP|10.0.0.1|1|10.0.0.2|2|1|41"));
+    QCOMPARE(m_window->follow_tcp_stream(conversation().size()), nullptr);
+    QCOMPARE(boxes.texts,
+             QStringList({ QStringLiteral("请先选择一行。"),
+                           QStringLiteral("该行的帧已不在存储中, 无法追踪其TCP流。") }));
+}
+
+void TstFollowStream::growsWithoutMovingTheView()
+{
+    // A store filled as a capture would fill it, one segment at a time.
+    CaptureStore store(m_dir->path());
+    QVERIFY(store.isValid());
+    QByteArray sent;
+    std::vector<std::int64_t> frames;
+    const auto capture = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            const QByteArray payload(1000, static_cast<char>('a' + frames.size() % 26));
+            const QByteArray frame = segment(true, 1 + static_cast<std::uint32_t>(sent.size()), 0,
+                                             kPsh | kAck, payload);
+            const pcap_pkthdr header = header_for(frame);
+            frames.push_back(*store.append(DLT_EN10MB, header,
+                                           reinterpret_cast<const u_char*>(frame.constData())));
+            sent += payload;
+        }
+    };
+    capture(100);
+    std::vector<int> rows(frames.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    std::unique_ptr<TcpFollow> follow
+            = TcpFollow::open(store, frames, rows, frames.front(), nullptr);
+    QVERIFY(follow != nullptr);
+    std::size_t seen = frames.size();
+    bool capturing = true;
+    const auto grow = [&](TcpFollow& f) {
+        std::vector<std::int64_t> added(frames.begin() + static_cast<std::ptrdiff_t>(seen),
+                                        frames.end());
+        std::vector<int> added_rows(added.size());
+        std::iota(added_rows.begin(), added_rows.end(), static_cast<int>(seen));
+        f.add(store, added, added_rows);
+        seen = frames.size();
+        return capturing;
+    };
+    StreamWindow window(std::move(follow), grow);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QHexView* view = window.view();
+    QCOMPARE(bytes_of(window), sent);
+
+    QHexCursor* cursor = view->document()->cursor();
+    cursor->moveTo(5000);
+    cursor->select(8);
+    const qint64 start = cursor->selectionStart().offset();
+    const qint64 end = cursor->selectionEnd().offset();
+    QVERIFY(cursor->hasSelection());
+    view->verticalScrollBar()->setValue(200);
+    capture(300);
+    window.takeNewBytes();
+    capturing = false;
+    capture(1);
+    window.takeNewBytes();
+    QCOMPARE(bytes_of(window), sent);
+    QCOMPARE(cursor->selectionStart().offset(), start);
+    QCOMPARE(cursor->selectionEnd().offset(), end);
+    QCOMPARE(view->verticalScrollBar()->value(), 200);
+    QVERIFY(!view->document()->isModified());
+    // The capture is over: nothing more is taken.
+    capture(1);
+    window.takeNewBytes();
+    QCOMPARE(bytes_of(window).size(), sent.size() - 1000);
+}
+
+QTEST_MAIN(TstFollowStream)
+#include "tst_followstream.moc"
