@@ -34,6 +34,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -43,7 +44,10 @@
 
 #include "benchreport.h"
 #include "cupdate.h"
+#include "hexwindow.h"
 #include "mainwindow.h"
+#include "qhexdocument.h"
+#include "qhexview.h"
 #include "testframes.h"
 
 namespace {
@@ -274,7 +278,9 @@ SendResult send_segments(const RawSender& sender, int level, int rate, int count
         char sequence[11] = {};
         std::snprintf(sequence, sizeof sequence, "%010u", static_cast<unsigned>(sent));
         std::memcpy(bytes.data() + 6, sequence, 10);
-        if (!sender.send_segment(bytes, static_cast<std::uint32_t>(sent)))
+        // One byte stream: a followed level takes every payload in turn,
+        // after the probe's at 0.
+        if (!sender.send_segment(bytes, static_cast<std::uint32_t>((sent + 1) * kPayloadSize)))
             break;
     }
     const std::chrono::duration<double> elapsed = Clock::now() - start;
@@ -428,6 +434,7 @@ struct AppLevel
     double caught_up_s = -1;
     bool drained = false;
     QString failure;
+    qint64 followed_bytes = -1; // in the followed stream's window, when one was
 
     bool loss_free() const
     {
@@ -436,7 +443,10 @@ struct AppLevel
     }
 };
 
-AppLevel run_app_level(const Controls& ui, int level, int rate, int count)
+// With `follow`, the level's stream is followed from its probe's row while
+// the segments come.
+AppLevel run_app_level(const Controls& ui, int level, int rate, int count,
+                       MainWindow* follow = nullptr)
 {
     AppLevel result;
     RawSender sender;
@@ -466,6 +476,15 @@ AppLevel run_app_level(const Controls& ui, int level, int rate, int count)
         ready = wait_until([&] { return probe_shown(*ui.table, probe_hex, &probed_rows); }, 200);
     }
 
+    QPointer<HexWindow> followed;
+    if (ready && follow != nullptr) {
+        for (int row = 0; row < ui.table->rowCount() && followed.isNull(); ++row)
+            if (const QTableWidgetItem* item = ui.table->item(row, kHexColumn);
+                item != nullptr && item->text().contains(probe_hex))
+                followed = follow->follow_tcp_stream(row);
+        if (followed.isNull())
+            result.failure = QStringLiteral("the probe's stream could not be followed");
+    }
     if (ready) {
         Lateness lateness;
         lateness.start();
@@ -509,6 +528,12 @@ AppLevel run_app_level(const Controls& ui, int level, int rate, int count)
         result.failure = QStringLiteral("capture did not end");
     result.stats = take_capture_stats();
     result.shown = segments_shown(*ui.table, level, result.send.sent);
+    if (!followed.isNull()) {
+        // Its last bytes come with the window's next look at the rows.
+        wait_until([] { return false; }, 1000);
+        result.followed_bytes = followed->view()->document()->length();
+        delete followed;
+    }
     ui.clear->click();
     return result;
 }
@@ -631,6 +656,36 @@ int main(int argc, char* argv[])
     if (ui.table == nullptr || ui.adapters == nullptr || ui.start == nullptr || ui.stop == nullptr
         || ui.clear == nullptr || ui.lo_index < 0) {
         std::printf("Live capture on lo: skipped, no adapter lo or no main window controls\n");
+        return 0;
+    }
+
+    if (argc > 1 && qstrcmp(argv[1], "--follow") == 0) {
+        const int rate = argc > 2 ? std::atoi(argv[2]) : 100000;
+        const int count = std::min(kMaxSegments, static_cast<int>(rate * kLevelSeconds));
+        bench::Table table({ QStringLiteral("run"), QStringLiteral("sent seg/s"),
+                             QStringLiteral("segments shown / sent"),
+                             QStringLiteral("pcap dropped / received"),
+                             QStringLiteral("followed bytes / sent"),
+                             QStringLiteral("lateness p99 / worst ms"), QStringLiteral("load") });
+        for (int run = 0; run < kRuns; ++run) {
+            const AppLevel a = run_app_level(ui, 90 + run, rate, count, &window);
+            table.add({ QString::number(run + 1), bench::number(a.send.rate()),
+                        QStringLiteral("%1 / %2").arg(a.shown).arg(a.send.sent),
+                        a.stats ? QStringLiteral("%1 / %2")
+                                          .arg(a.stats->dropped)
+                                          .arg(a.stats->received)
+                                : QStringLiteral("–"),
+                        QStringLiteral("%1 / %2")
+                                        .arg(a.followed_bytes - kPayloadSize)
+                                        .arg(qint64(a.send.sent) * kPayloadSize)
+                                + (a.failure.isEmpty() ? QString()
+                                                       : QStringLiteral(" (%1)").arg(a.failure)),
+                        QStringLiteral("%1 / %2").arg(bench::number(a.p99_ms, 1),
+                                                      bench::number(a.worst_ms, 1)),
+                        bench::loadAverage() });
+        }
+        table.print(QStringLiteral("Live capture on lo at %1 seg/s with the stream followed")
+                            .arg(rate));
         return 0;
     }
 

@@ -49,10 +49,7 @@ namespace {
 
 QString load()
 {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readAll().split(' ').value(0));
+    return bench::loadAverage();
 }
 
 // CPU seconds this thread has used: what a step costs whatever the load.

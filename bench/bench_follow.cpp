@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+// Following a TCP stream from a row: a 1 GiB stream (about 750,000
+// segments of 1448 bytes) among 1,000,000 rows, opened from a capture file
+// in the window. Times the follow up to the first paint of its window, the
+// follow of a small stream among the same rows, and the memory the big
+// stream's window takes; tshark's follow of the same stream for comparison.
+// The machine's load is printed next to every timing.
+//
+//   bench_follow [segments] [other rows]   default 750000 and 250000
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <pcap/pcap.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "benchreport.h"
+#include "cupdate.h"
+#include "hexwindow.h"
+#include "mainwindow.h"
+#include "qhexview.h"
+#include "testframes.h"
+
+namespace {
+
+constexpr int kSegment = 1448;
+constexpr int kRuns = 3;
+
+// The big stream from 127.0.0.1:40000 to 127.0.0.1:8080, in order, after
+// its SYN; every fourth row one of 250 small streams of 100-byte segments.
+bool write_file(const QString& path, int segments, int others)
+{
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, QFile::encodeName(path).constData());
+    if (dumper == nullptr) {
+        pcap_close(dead);
+        return false;
+    }
+    testframes::Ipv4Packet big;
+    big.src[0] = big.dst[0] = 127;
+    big.src[3] = big.dst[3] = 1;
+    big.src[1] = big.src[2] = big.dst[1] = big.dst[2] = 0;
+    big.src_port = 40000;
+    big.dst_port = 8080;
+    big.seq = 1000;
+    big.tcp_flags = 0x02;
+    QByteArray syn = testframes::ethernet(testframes::ipv4(big));
+    big.tcp_flags = 0x18;
+    big.payload = QByteArray(kSegment, 'x');
+    QByteArray data = testframes::ethernet(testframes::ipv4(big));
+    const int seq_at = 14 + 20 + 4;
+    testframes::Ipv4Packet small = big;
+    small.payload = QByteArray(100, 'y');
+
+    pcap_pkthdr header {};
+    const auto dump = [&](const QByteArray& frame) {
+        header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
+        ++header.ts.tv_usec;
+        if (header.ts.tv_usec >= 1000000) {
+            header.ts.tv_usec = 0;
+            ++header.ts.tv_sec;
+        }
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header,
+                  reinterpret_cast<const u_char*>(frame.constData()));
+    };
+    header.ts.tv_sec = 1700000000;
+    dump(syn);
+    std::uint32_t seq = 1001;
+    int other = 0;
+    for (int i = 0; i < segments; ++i) {
+        for (int k = 0; k < 4; ++k)
+            data[seq_at + k] = static_cast<char>(seq >> (24 - 8 * k));
+        dump(data);
+        seq += kSegment;
+        if (i % 3 == 2 && other < others) {
+            small.src_port = static_cast<std::uint16_t>(20000 + other % 250);
+            small.seq = static_cast<std::uint32_t>(other / 250) * 100;
+            dump(testframes::ethernet(testframes::ipv4(small)));
+            ++other;
+        }
+    }
+    for (; other < others; ++other) {
+        small.src_port = static_cast<std::uint16_t>(20000 + other % 250);
+        small.seq = static_cast<std::uint32_t>(other / 250) * 100;
+        dump(testframes::ethernet(testframes::ipv4(small)));
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const int segments = argc > 1 ? std::atoi(argv[1]) : 750000;
+    const int others = argc > 2 ? std::atoi(argv[2]) : 250000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("follow.pcap"));
+    if (!dir.isValid() || !write_file(path, segments, others)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+
+    MainWindow window;
+    window.show();
+    if (!window.open_capture_file(path)
+        || !QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 3600 * 1000)) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+        return 1;
+    }
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    const int rows = table->rowCount();
+    const qint64 stream_bytes = qint64(segments) * kSegment;
+
+    std::vector<double> big_times;
+    std::vector<double> small_times;
+    qint64 memory = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        const qint64 before = bench::residentBytes();
+        QElapsedTimer timer;
+        timer.start();
+        HexWindow* big = window.follow_tcp_stream(1);
+        if (big == nullptr)
+            return 1;
+        (void)QTest::qWaitForWindowExposed(big);
+        big->view()->viewport()->repaint();
+        big_times.push_back(timer.nsecsElapsed() / 1e9);
+        if (run == 0) // later runs reuse what the first one freed
+            memory = bench::residentBytes() - before;
+        if (big->view()->document()->length() != stream_bytes) {
+            std::fprintf(stderr, "followed %lld bytes of %lld\n",
+                         static_cast<long long>(big->view()->document()->length()),
+                         static_cast<long long>(stream_bytes));
+            return 1;
+        }
+        delete big;
+
+        timer.restart();
+        HexWindow* small = window.follow_tcp_stream(rows - 1);
+        if (small == nullptr)
+            return 1;
+        small_times.push_back(timer.nsecsElapsed() / 1e9);
+        delete small;
+    }
+    const double tshark
+            = bench::timeCommand(QStringLiteral("tshark"),
+                                 { QStringLiteral("-r"), path, QStringLiteral("-q"),
+                                   QStringLiteral("-z"), QStringLiteral("follow,tcp,raw,0") });
+
+    bench::Table table_out(
+            { QStringLiteral("measure"), QStringLiteral("figure"), QStringLiteral("load") });
+    table_out.add({ QStringLiteral("follow a %1 MiB stream (%2 segments) among %3 rows, to the "
+                                   "first paint")
+                            .arg(stream_bytes >> 20)
+                            .arg(segments)
+                            .arg(rows),
+                    bench::number(bench::median(big_times), 3) + QStringLiteral(" s"),
+                    bench::loadAverage() });
+    table_out.add({ QStringLiteral("tshark -z follow,tcp,raw of the same stream"),
+                    tshark < 0 ? QStringLiteral("not run") : bench::number(tshark, 2) + " s",
+                    bench::loadAverage() });
+    table_out.add({ QStringLiteral("find and follow a stream of %1 segments among %2 rows")
+                            .arg(others / 250)
+                            .arg(rows),
+                    bench::number(bench::median(small_times), 3) + QStringLiteral(" s"),
+                    bench::loadAverage() });
+    table_out.add({ QStringLiteral("memory of the followed stream's window"),
+                    QStringLiteral("%1 MiB, %2 B per segment")
+                            .arg(memory >> 20)
+                            .arg(double(memory) / segments, 0, 'f', 1),
+                    QStringLiteral("-") });
+    table_out.print(QStringLiteral("Following a TCP stream (medians of %1 runs)").arg(kRuns));
+    return 0;
+}
