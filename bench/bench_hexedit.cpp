@@ -32,12 +32,6 @@ namespace {
 const QByteArray kNeedle("tarnlook-needle-7f3a");
 constexpr qint64 kGiB = qint64(1) << 30;
 
-int runs()
-{
-    const int n = qEnvironmentVariableIntValue("TARNLOOK_BENCH_RUNS");
-    return n > 0 ? n : 3;
-}
-
 // A file of `size` bytes with the needle 1000 bytes before its end: a hole
 // before it when sparse, else written out as lines of 99 'x' (grep reads
 // lines: one line of a GiB would be its worst case, not a fair one).
@@ -71,19 +65,7 @@ int openOnce(const QString& path)
     if (!window->openFile(path))
         return 1;
     window->show();
-    struct PaintSeen : QObject
-    {
-        bool seen = false;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            seen = seen || e->type() == QEvent::Paint;
-            return false;
-        }
-    } paint;
-    window->view()->viewport()->installEventFilter(&paint);
-    while (!paint.seen)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents(); // the paint itself done
+    bench::waitForFirstPaint(window->view()->viewport());
     const double ms = timer.nsecsElapsed() / 1e6;
     std::printf("%.1f %lld %lld\n", ms, bench::residentBytes(), base);
     delete window;
@@ -100,7 +82,7 @@ struct Rate
 Rate findWithSearch(const QString& path, qint64 size)
 {
     std::vector<double> times;
-    for (int i = 0; i < runs(); ++i) {
+    for (int i = 0; i < bench::runs(); ++i) {
         std::unique_ptr<QHexDocument> document(QHexDocument::fromFile(path));
         HexSearch search(document.get());
         QElapsedTimer timer;
@@ -117,7 +99,7 @@ Rate findWithSearch(const QString& path, qint64 size)
 Rate findWithWindow(const QString& path, qint64 size)
 {
     std::vector<double> times;
-    for (int i = 0; i < runs(); ++i) {
+    for (int i = 0; i < bench::runs(); ++i) {
         HexWindow window;
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         if (!window.openFile(path))
@@ -141,7 +123,7 @@ Rate findWithWindow(const QString& path, qint64 size)
 Rate findWithGrep(const QString& path, qint64 size)
 {
     std::vector<double> times;
-    for (int i = 0; i < runs(); ++i) {
+    for (int i = 0; i < bench::runs(); ++i) {
         QProcess probe;
         const double seconds = bench::timeCommand(
                 QStringLiteral("env"),
@@ -152,13 +134,6 @@ Rate findWithGrep(const QString& path, qint64 size)
         times.push_back(seconds);
     }
     return Rate { bench::median(times), size };
-}
-
-QString load()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(' ', 0, 2)
-                                          : QStringLiteral("?");
 }
 
 } // namespace
@@ -188,7 +163,7 @@ int main(int argc, char* argv[])
         const QString path = dir.filePath(QStringLiteral("find.bin"));
         if (!makeFile(path, c.size, c.sparse))
             return 1;
-        const QString before = load();
+        const QString before = bench::loadAverage();
         findWithGrep(path, c.size); // the page cache warm for every reader
         const Rate grep = findWithGrep(path, c.size);
         const Rate search = findWithSearch(path, c.size);
@@ -208,7 +183,7 @@ int main(int argc, char* argv[])
     }
     find.print(QStringLiteral("Hex editor: find a pattern 1000 bytes before the end, median of %1; "
                               "load = /proc/loadavg (1, 5, 15 min) before each file")
-                       .arg(runs()));
+                       .arg(bench::runs()));
 
     const QString big = dir.filePath(QStringLiteral("open.bin"));
     if (!makeFile(big, 10 * kGiB, true))
@@ -216,8 +191,8 @@ int main(int argc, char* argv[])
     std::vector<double> ms;
     std::vector<double> rss;
     std::vector<double> base;
-    const QString before = load();
-    for (int i = 0; i < runs(); ++i) {
+    const QString before = bench::loadAverage();
+    for (int i = 0; i < bench::runs(); ++i) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--open"), big });
@@ -239,6 +214,6 @@ int main(int argc, char* argv[])
                before });
     open.print(QStringLiteral("Hex editor: open a file in a hex window (a process per run), median "
                               "of %1")
-                       .arg(runs()));
+                       .arg(bench::runs()));
     return 0;
 }

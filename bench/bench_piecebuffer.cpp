@@ -41,12 +41,6 @@ constexpr int kGap = 16 + 66;
 constexpr int kFiles = 4;
 constexpr int kRunsPerFile = kRuns / kFiles;
 
-int runs()
-{
-    const int n = qEnvironmentVariableIntValue("TARNLOOK_BENCH_RUNS");
-    return n > 0 ? n : 3;
-}
-
 QString filePath(const QString& dir, int file)
 {
     return dir + QStringLiteral("/store-%1.pcap").arg(file);
@@ -124,31 +118,12 @@ int openOnce(const QString& dir)
     auto* window = new HexWindow; // deleted below
     window->setDocument(new QHexDocument(buffer.release())); // each takes the other over
     window->show();
-    struct PaintSeen : QObject
-    {
-        bool seen = false;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            seen = seen || e->type() == QEvent::Paint;
-            return false;
-        }
-    } paint;
-    window->view()->viewport()->installEventFilter(&paint);
-    while (!paint.seen)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents(); // the paint itself done
+    bench::waitForFirstPaint(window->view()->viewport());
     const double paintMs = timer.nsecsElapsed() / 1e6;
     std::printf("%.2f %.1f %lld %lld %lld %lld\n", buildMs, paintMs, runCount, before, built,
                 bench::residentBytes());
     delete window;
     return 0;
-}
-
-QString load()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(' ', 0, 2)
-                                          : QStringLiteral("?");
 }
 
 // Median ms of repaints of a shown view, scrolled to `fraction` of the range.
@@ -179,12 +154,12 @@ int main(int argc, char* argv[])
     if (!dir.isValid() || !makeFiles(dir.path()))
         return 1;
     const qint64 streamBytes = qint64(kRuns) * kPayload;
-    const QString loadBefore = load();
+    const QString loadBefore = bench::loadAverage();
 
     // Opening, a process each.
     std::vector<double> build, paint, perRun, view;
     qint64 runCount = 0;
-    for (int i = 0; i < runs(); ++i) {
+    for (int i = 0; i < bench::runs(); ++i) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(),
@@ -203,7 +178,7 @@ int main(int argc, char* argv[])
 
     // The run list alone, in this process: build time.
     std::vector<double> buildHere;
-    for (int i = 0; i < runs(); ++i) {
+    for (int i = 0; i < bench::runs(); ++i) {
         QElapsedTimer timer;
         timer.start();
         const std::unique_ptr<QPieceBuffer> buffer = buildBuffer(dir.path());
@@ -225,7 +200,7 @@ int main(int argc, char* argv[])
     const double paintEnd = repaintMs(*window->view(), 1);
     QHexDocument* document = window->view()->document();
     std::vector<double> find, save;
-    for (int i = 0; i < runs(); ++i) {
+    for (int i = 0; i < bench::runs(); ++i) {
         HexSearch search(document);
         QElapsedTimer timer;
         timer.start();
@@ -279,7 +254,7 @@ int main(int argc, char* argv[])
                         .arg(kRuns)
                         .arg(kPayload)
                         .arg(kFiles)
-                        .arg(runs())
+                        .arg(bench::runs())
                         .arg(loadBefore));
     return 0;
 }

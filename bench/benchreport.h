@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
 #include <QProcess>
 #include <QString>
@@ -49,6 +51,41 @@ inline qint64 residentBytes()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
     return -1;
+}
+
+// Runs per measure: TARNLOOK_BENCH_RUNS, 3 unless set.
+inline int runs()
+{
+    const int n = qEnvironmentVariableIntValue("TARNLOOK_BENCH_RUNS");
+    return n > 0 ? n : 3;
+}
+
+// The 1-, 5- and 15-minute load averages, as /proc/loadavg gives them.
+inline QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(' ', 0, 2)
+                                          : QStringLiteral("?");
+}
+
+// Runs the event loop until `target` (a view's viewport) has received its
+// first paint event and that paint is done.
+inline void waitForFirstPaint(QObject* target)
+{
+    struct PaintSeen : QObject
+    {
+        bool seen = false;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            seen = seen || e->type() == QEvent::Paint;
+            return false;
+        }
+    } paint;
+    target->installEventFilter(&paint);
+    while (!paint.seen)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents(); // the paint itself done
+    target->removeEventFilter(&paint);
 }
 
 // Seconds a command takes with its standard output thrown away, or -1 when
