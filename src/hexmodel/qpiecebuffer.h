@@ -14,12 +14,13 @@
 // moves, and bytes appended after edits land after the current last byte.
 //
 // Sources are open file descriptors handed over by the caller; the store
-// reads them with pread() and closes them when it is destroyed, so a file
-// may be unlinked once added. Edits stay in memory as pieces of the base and
-// of added bytes (as in QFileBuffer); the files are never written. An insert
-// past the end or at a negative offset changes nothing. A backward search
-// finds the last match that ends at or before `from`, as the other stores
-// that read through a device do.
+// reads them by offset (preadv(), never moving their file position) and
+// closes them when it is destroyed, so a file may be unlinked once added.
+// Edits stay in memory as pieces of the base and of added bytes (as in
+// QFileBuffer); the files are never written. An insert past the end or at a
+// negative offset changes nothing. A backward search finds the last match
+// that ends at or before `from`, as the other stores that read through a
+// device do.
 //
 // Bookkeeping: 24 bytes per run; adjacent runs of one file that follow each
 // other in it are kept as one. A read takes one system call for the runs
@@ -58,7 +59,8 @@ public:
     QByteArray read(qint64 offset, int length) override;
     // Not meaningful for pieces of files: false, the store unchanged.
     bool load(QIODevice* device) override;
-    // Streams the store's bytes to the device, in order.
+    // Streams the store's bytes to the device, in order, up to a run that its
+    // file does not hold.
     void write(QIODevice* device) override;
     qint64 indexOf(const QByteArray& pattern, qint64 from) override;
     qint64 lastIndexOf(const QByteArray& pattern, qint64 from) override;
