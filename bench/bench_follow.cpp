@@ -27,6 +27,7 @@
 #include "cupdate.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
+#include "qhexdocument.h"
 #include "qhexview.h"
 #include "testframes.h"
 
