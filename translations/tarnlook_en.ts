@@ -135,6 +135,21 @@
     </message>
 </context>
 <context>
+    <name>FollowStream</name>
+    <message>
+        <source>追踪TCP流</source>
+        <translation>Follow TCP Stream</translation>
+    </message>
+    <message>
+        <source>请先选择一行。</source>
+        <translation>Select a row first.</translation>
+    </message>
+    <message>
+        <source>该行的帧已不在存储中, 无法追踪其TCP流。</source>
+        <translation>The row's frame is no longer stored; its TCP stream cannot be followed.</translation>
+    </message>
+</context>
+<context>
     <name>HexFileSaver</name>
     <message>
         <source>无法读取偏移 %1 处的数据</source>
@@ -737,6 +752,56 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>文本</source>
         <translation>Ascii</translation>
+    </message>
+</context>
+<context>
+    <name>StreamWindow</name>
+    <message>
+        <source>TCP流 %1 ⇄ %2</source>
+        <translation>TCP stream %1 ⇄ %2</translation>
+    </message>
+    <message>
+        <source>整个会话</source>
+        <translation>Whole conversation</translation>
+    </message>
+    <message>
+        <source>TCP流</source>
+        <translation>TCP stream</translation>
+    </message>
+    <message>
+        <source>显示:</source>
+        <translation>Show:</translation>
+    </message>
+    <message>
+        <source>第 %1 行, %2, %3 → %4, 序列号 %5</source>
+        <translation>Row %1, %2, %3 → %4, sequence number %5</translation>
+    </message>
+    <message>
+        <source>此前缺少 %1 字节 (未捕获)</source>
+        <translation>%1 bytes missing before this (not captured)</translation>
+    </message>
+    <message>
+        <source>此后缺少 %1 字节 (未捕获)</source>
+        <translation>%1 bytes missing after this (not captured)</translation>
+    </message>
+    <message>
+        <source>%1 → %2: %3 字节; %2 → %1: %4 字节; %5 个分段, %6 次重传, %7 处缺失</source>
+        <translation>%1 → %2: %3 bytes; %2 → %1: %4 bytes; %5 segments, %6 retransmissions, %7 gaps</translation>
+    </message>
+</context>
+<context>
+    <name>TcpFollow</name>
+    <message>
+        <source>该行的帧已不在存储中。</source>
+        <translation>The row's frame is no longer stored.</translation>
+    </message>
+    <message>
+        <source>无法读取存储中的帧: %1</source>
+        <translation>Cannot read the stored frames: %1</translation>
+    </message>
+    <message>
+        <source>该行不是可追踪的TCP分段。</source>
+        <translation>The row is not a TCP segment that can be followed.</translation>
     </message>
 </context>
 <context>

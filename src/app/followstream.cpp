@@ -19,11 +19,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("FollowStream", text);
-}
-
 // The frames of these rows, -1 where a row has none.
 std::vector<std::int64_t> frames_of(const PacketRows& rows, const std::vector<int>& numbers,
                                     std::size_t from)
@@ -41,14 +36,16 @@ HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const Cap
                               int row, std::function<bool()> capturing)
 {
     const auto refuse = [parent](const QString& why) -> HexWindow* {
-        QMessageBox::information(parent, tr("追踪TCP流"), why);
+        QMessageBox::information(parent, QCoreApplication::translate("FollowStream", "追踪TCP流"),
+                                 why);
         return nullptr;
     };
     if (row < 0 || row >= rows.count())
-        return refuse(tr("请先选择一行。"));
+        return refuse(QCoreApplication::translate("FollowStream", "请先选择一行。"));
     const std::optional<std::int64_t> frame = rows.frame(row);
     if (store == nullptr || !frame || !store->contains(*frame))
-        return refuse(tr("该行的帧已不在存储中, 无法追踪其TCP流。"));
+        return refuse(QCoreApplication::translate("FollowStream",
+                                                  "该行的帧已不在存储中, 无法追踪其TCP流。"));
     const TcpPairIndex& pairs = rows.pairs();
     const int pair = pairs.pair_of(row);
     const std::vector<int>& numbers = pairs.rows(pair);
@@ -86,7 +83,7 @@ HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const Cap
 
 void add_follow_action(QTableWidget* table, QWidget* window, std::function<void(int)> follow)
 {
-    auto* action = new QAction(tr("追踪TCP流"), window);
+    auto* action = new QAction(QCoreApplication::translate("FollowStream", "追踪TCP流"), window);
     action->setObjectName(QStringLiteral("actionFollowStream"));
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_T));
     action->setShortcutContext(Qt::WindowShortcut);

@@ -15,11 +15,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("TcpFollow", text);
-}
-
 QString endpoint_text(const TcpSegmentHeader& segment)
 {
     char text[INET6_ADDRSTRLEN] = {};
@@ -100,7 +95,7 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
     }
     if (followed && !std::binary_search(kept.cbegin(), kept.cend(), *followed)) {
         if (error != nullptr)
-            *error = tr("该行的帧已不在存储中。");
+            *error = QCoreApplication::translate("TcpFollow", "该行的帧已不在存储中。");
         return false;
     }
 
@@ -144,7 +139,8 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
         file_of[i] = file_index(files[i]);
     if (!read) {
         if (error != nullptr)
-            *error = tr("无法读取存储中的帧: %1").arg(store.errorString());
+            *error = QCoreApplication::translate("TcpFollow", "无法读取存储中的帧: %1")
+                             .arg(store.errorString());
         return false;
     }
 
@@ -167,7 +163,7 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
                                      [&](const Segment& s) { return s.in.frame == *followed; });
         if (at == segments.cend()) {
             if (error != nullptr)
-                *error = tr("该行不是可追踪的TCP分段。");
+                *error = QCoreApplication::translate("TcpFollow", "该行不是可追踪的TCP分段。");
             return false;
         }
         const int connection = connections[static_cast<std::size_t>(at - segments.cbegin())];
