@@ -4,10 +4,10 @@
 
 #include <unistd.h>
 
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QDateTime>
 #include <QEvent>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QTimer>
@@ -21,6 +21,10 @@
 #include "tcpfollow.h"
 
 namespace {
+
+// The colours of marks besides the two directions'.
+constexpr int kGapColour = 2;
+constexpr int kNoColour = -1;
 
 // New bytes are taken this often while the capture runs.
 constexpr int kGrowInterval = 250; // ms
@@ -47,6 +51,7 @@ StreamWindow::StreamWindow(std::unique_ptr<TcpFollow> follow, std::function<bool
     setUntitledName(tr("TCP流 %1 ⇄ %2").arg(first, second));
 
     m_choice->setObjectName(QStringLiteral("streamChoice"));
+    m_choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_choice->addItem(tr("整个会话"));
     m_choice->addItem(QStringLiteral("%1 → %2").arg(first, second));
     m_choice->addItem(QStringLiteral("%1 → %2").arg(second, first));
@@ -57,12 +62,17 @@ StreamWindow::StreamWindow(std::unique_ptr<TcpFollow> follow, std::function<bool
     bar->setMovable(false);
     bar->setFloatable(false);
     auto* box = new QWidget(bar);
-    auto* layout = new QHBoxLayout(box);
+    auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(4, 2, 4, 2);
-    layout->addWidget(new QLabel(tr("显示:"), box));
-    layout->addWidget(m_choice);
-    layout->addSpacing(12);
-    layout->addWidget(m_summary, 1);
+    layout->setSpacing(2);
+    auto* choice_row = new QHBoxLayout;
+    choice_row->addWidget(new QLabel(tr("显示:"), box));
+    choice_row->addWidget(m_choice);
+    choice_row->addStretch(1);
+    layout->addLayout(choice_row);
+    // The counts on a line of their own, wrapped in a narrow window.
+    m_summary->setWordWrap(true);
+    layout->addWidget(m_summary);
     bar->addWidget(box);
     addToolBar(Qt::TopToolBarArea, bar);
 
@@ -135,11 +145,6 @@ void StreamWindow::appendEvents()
         return;
     }
     QHexDocument* document = view()->document();
-    QHexMetadata* metadata = document->metadata();
-    const bool dark = m_dark;
-    const QColor colours[2] = { dark ? QColor(0x5a, 0x24, 0x24) : QColor(0xfb, 0xe3, 0xe3),
-                                dark ? QColor(0x23, 0x33, 0x5c) : QColor(0xe0, 0xe8, 0xfb) };
-    const QColor gap_colour = dark ? QColor(0x6b, 0x5a, 0x12) : QColor(0xff, 0xe8, 0x80);
     // New files of the store (a capture that went on into another one).
     for (std::size_t i = m_sources.size(); i < m_follow->files().size(); ++i)
         m_sources.push_back(m_buffer->addSource(::dup(m_follow->files()[i].fd)));
@@ -148,7 +153,7 @@ void StreamWindow::appendEvents()
     int run_direction = -1;
     const auto close_run = [&](qint64 end) {
         if (run_begin >= 0 && end > run_begin)
-            metadata->addRange(run_begin, end, QColor(), colours[run_direction], QString());
+            addMark(run_begin, end, run_direction, QString());
         run_begin = -1;
     };
     for (; m_events_shown < events.size(); ++m_events_shown) {
@@ -184,19 +189,18 @@ void StreamWindow::appendEvents()
         }
         if (m_missing_pending > 0) {
             comments << tr("此前缺少 %1 字节 (未捕获)").arg(m_missing_pending);
-            metadata->addRange(at, at + 1, QColor(), gap_colour, QString());
+            addMark(at, at + 1, kGapColour, QString());
             m_missing_pending = 0;
         }
         m_buffer->appendRun(m_sources[static_cast<std::size_t>(run.file)], run.offset, run.length);
         if (!comments.isEmpty())
-            metadata->addRange(at, at + 1, QColor(), QColor(), comments.join(QLatin1Char('\n')));
+            addMark(at, at + 1, kNoColour, comments.join(QLatin1Char('\n')));
     }
     close_run(m_buffer->length());
     if (m_missing_pending > 0 && m_buffer->length() > 0 && !m_grow) {
         // Bytes missing at the end: marked on the last byte.
         const qint64 last = m_buffer->length() - 1;
-        metadata->addRange(last, last + 1, QColor(), gap_colour,
-                           tr("此后缺少 %1 字节 (未捕获)").arg(m_missing_pending));
+        addMark(last, last + 1, kGapColour, tr("此后缺少 %1 字节 (未捕获)").arg(m_missing_pending));
         m_missing_pending = 0;
     }
     document->bufferGrew();
@@ -221,17 +225,54 @@ QString StreamWindow::summary() const
                  locale.toString(qlonglong(reassembly.gaps())));
 }
 
+void StreamWindow::addMark(qint64 begin, qint64 end, int colour, const QString& comment)
+{
+    m_marks.push_back({ begin, end, colour, comment });
+    const Mark& mark = m_marks.back();
+    view()->document()->metadata()->addRange(mark.begin, mark.end, QColor(), colourOf(mark.colour),
+                                             mark.comment);
+}
+
+QColor StreamWindow::colourOf(int colour) const
+{
+    // Pale on a light theme, deep on a dark one: the text stays readable.
+    switch (colour) {
+    case 0:
+        return m_dark ? QColor(0x5a, 0x24, 0x24) : QColor(0xfb, 0xe3, 0xe3);
+    case 1:
+        return m_dark ? QColor(0x23, 0x33, 0x5c) : QColor(0xe0, 0xe8, 0xfb);
+    case kGapColour:
+        return m_dark ? QColor(0x6b, 0x5a, 0x12) : QColor(0xff, 0xe8, 0x80);
+    default:
+        return QColor();
+    }
+}
+
+void StreamWindow::followTheme()
+{
+    // The theme's colours are known once the window is polished; another
+    // theme lays the annotations again in its colours (not an edit).
+    if (m_buffer == nullptr || isDark() == m_dark)
+        return;
+    m_dark = isDark();
+    QHexMetadata* metadata = view()->document()->metadata();
+    metadata->clear();
+    for (const Mark& mark : m_marks)
+        metadata->addRange(mark.begin, mark.end, QColor(), colourOf(mark.colour), mark.comment);
+}
+
+void StreamWindow::showEvent(QShowEvent* e)
+{
+    HexWindow::showEvent(e);
+    followTheme();
+}
+
 void StreamWindow::changeEvent(QEvent* e)
 {
     HexWindow::changeEvent(e);
-    // Another theme: the directions' colours are made anew for it. The
-    // document keeps its edits; only the annotations are laid again.
-    if ((e->type() == QEvent::StyleChange || e->type() == QEvent::PaletteChange)
-        && m_buffer != nullptr && isDark() != m_dark && !view()->document()->isModified()) {
-        const qint64 caret = view()->document()->cursor()->position().offset();
-        rebuild();
-        view()->document()->cursor()->moveTo(caret);
-    }
+    // Looked at once the new style has reached every widget.
+    if (e->type() == QEvent::StyleChange || e->type() == QEvent::PaletteChange)
+        QTimer::singleShot(0, this, &StreamWindow::followTheme);
 }
 
 bool StreamWindow::isDark() const

@@ -4,6 +4,9 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
+
+#include <QColor>
 
 #include "hexwindow.h"
 
@@ -53,6 +56,7 @@ public:
 
 protected:
     void changeEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     void rebuild();
@@ -61,6 +65,19 @@ private:
     void updateSummary();
     // Whether the view's colours are a dark theme's.
     bool isDark() const;
+    // Annotates [begin, end) in a colour (0 and 1 the directions'; see the
+    // source for the others) with a comment, and keeps it for a new theme.
+    void addMark(qint64 begin, qint64 end, int colour, const QString& comment);
+    QColor colourOf(int colour) const;
+    void followTheme();
+
+    struct Mark
+    {
+        qint64 begin;
+        qint64 end;
+        int colour;
+        QString comment;
+    };
 
     std::unique_ptr<TcpFollow> m_follow;
     std::function<bool(TcpFollow&)> m_grow;
@@ -74,5 +91,6 @@ private:
     std::size_t m_events_shown = 0;
     int m_last_direction = -1; // of the last event, shown or not
     bool m_dark = false; // the colours were chosen for a dark theme
+    std::vector<Mark> m_marks; // the annotations made, in order
     qint64 m_missing_pending = 0; // bytes of a gap not yet marked on a byte
 };

@@ -116,6 +116,7 @@ private slots:
     void chunksAreMarked();
     void refusesWhatCannotBeFollowed();
     void growsWithoutMovingTheView();
+    void coloursFollowTheTheme();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -264,6 +265,30 @@ void TstFollowStream::growsWithoutMovingTheView()
     capture(1);
     window.takeNewBytes();
     QCOMPARE(bytes_of(window).size(), sent.size() - 1000);
+}
+
+void TstFollowStream::coloursFollowTheTheme()
+{
+    auto* window = qobject_cast<StreamWindow*>(m_window->follow_tcp_stream(2));
+    QVERIFY(window != nullptr);
+    const QHexMetadata* metadata = window->view()->document()->metadata();
+    // Each direction's background reads against the theme's text.
+    const auto background = [&](int line) {
+        for (const QHexMetadataItem& item : metadata->lineItems(line))
+            if (item.background.isValid())
+                return item.background.lightness();
+        return -1;
+    };
+    const int server_line = (kRequest.size() + 16) / 16;
+    for (const int theme : { 1, 0, 1 }) {
+        MainWindow::load_theme(theme);
+        QTRY_COMPARE(background(0) < 128, theme == 1);
+        QVERIFY(background(0) >= 0);
+        QCOMPARE(background(server_line) < 128, theme == 1);
+        QVERIFY(background(0) != background(server_line));
+    }
+    MainWindow::load_theme(0);
+    QVERIFY(!window->view()->document()->isModified());
 }
 
 QTEST_MAIN(TstFollowStream)
