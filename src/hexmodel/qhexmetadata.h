@@ -44,8 +44,13 @@ struct QHexMetadataRange
 // A range is spread over lines as follows, with w the line width: on its
 // first line it starts at begin mod w and, unless that line is also its
 // last, has length w (running on past the line's end); lines in between are
-// covered whole; on its last line it has length end mod w. A line's items
-// come in the order their ranges were added.
+// covered whole; on its last line it has length end mod w. Offsets below 0
+// hold no byte: a range is taken from 0 on. A line's items come in the order
+// their ranges were added.
+//
+// Finding a line's items costs O(log n + k) for n ranges and k found (see
+// HexRangeIndex). The queries fill a cache, so the object belongs to one
+// thread, queries included.
 class QHexMetadata : public QObject
 {
     Q_OBJECT
