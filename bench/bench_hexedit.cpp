@@ -71,19 +71,7 @@ int openOnce(const QString& path)
     if (!window->openFile(path))
         return 1;
     window->show();
-    struct PaintSeen : QObject
-    {
-        bool seen = false;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            seen = seen || e->type() == QEvent::Paint;
-            return false;
-        }
-    } paint;
-    window->view()->viewport()->installEventFilter(&paint);
-    while (!paint.seen)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents(); // the paint itself done
+    bench::waitForPaint(window->view()->viewport());
     const double ms = timer.nsecsElapsed() / 1e6;
     std::printf("%.1f %lld %lld\n", ms, bench::residentBytes(), base);
     delete window;

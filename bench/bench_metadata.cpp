@@ -131,25 +131,6 @@ int memoryOnce(int count, bool comments)
     return 0;
 }
 
-// Waits for the viewport's next paint, done.
-void waitForPaint(QHexView* view)
-{
-    struct PaintSeen : QObject
-    {
-        bool seen = false;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            seen = seen || e->type() == QEvent::Paint;
-            return false;
-        }
-    } paint;
-    view->viewport()->installEventFilter(&paint);
-    while (!paint.seen)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents();
-    view->viewport()->removeEventFilter(&paint);
-}
-
 struct PaintFigures
 {
     double fill = 0; // ms to add the chunks to the document of a shown view
@@ -179,7 +160,7 @@ PaintFigures paintOnce(const QString& path, bool annotated, const QVector<QStrin
     view.setDocument(QHexDocument::fromFile(path, &view));
     view.resize(1000, 800);
     view.show();
-    waitForPaint(&view);
+    bench::waitForPaint(view.viewport());
     PaintFigures figures;
     QElapsedTimer timer;
     timer.start();
@@ -188,7 +169,7 @@ PaintFigures paintOnce(const QString& path, bool annotated, const QVector<QStrin
     figures.fill = timer.nsecsElapsed() / 1e6;
     timer.restart();
     view.viewport()->update();
-    waitForPaint(&view);
+    bench::waitForPaint(view.viewport());
     figures.firstPaint = timer.nsecsElapsed() / 1e6;
     const int last = view.verticalScrollBar()->maximum();
     figures.repaintTop = repaintTime(&view, 0);

@@ -2,16 +2,19 @@
 
 #pragma once
 
-// Small helpers the benchmark programs share: medians, peak memory and a
-// markdown table printed to standard output (scripts/run-benchmarks collects
+// Small helpers the benchmark programs share: medians, peak memory, waiting
+// for a paint and a markdown table printed to standard output (scripts/run-benchmarks collects
 // the tables into bench/RESULTS.md).
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
+#include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -66,6 +69,26 @@ inline double timeCommand(const QString& program, const QStringList& arguments)
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return -1;
     return timer.nsecsElapsed() / 1e9;
+}
+
+// Runs the event loop until the object (a widget; a scroll area's viewport)
+// gets its next paint event, and until that paint is done.
+inline void waitForPaint(QObject* target)
+{
+    struct PaintSeen : QObject
+    {
+        bool seen = false;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            seen = seen || e->type() == QEvent::Paint;
+            return false;
+        }
+    } paint;
+    target->installEventFilter(&paint);
+    while (!paint.seen)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents(); // the paint itself done
+    target->removeEventFilter(&paint);
 }
 
 class Table
