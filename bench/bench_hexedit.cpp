@@ -65,7 +65,7 @@ int openOnce(const QString& path)
     if (!window->openFile(path))
         return 1;
     window->show();
-    bench::waitForFirstPaint(window->view()->viewport());
+    bench::waitForPaint(window->view()->viewport());
     const double ms = timer.nsecsElapsed() / 1e6;
     std::printf("%.1f %lld %lld\n", ms, bench::residentBytes(), base);
     delete window;

@@ -2,8 +2,8 @@
 
 #pragma once
 
-// Small helpers the benchmark programs share: medians, peak memory and a
-// markdown table printed to standard output (scripts/run-benchmarks collects
+// Small helpers the benchmark programs share: medians, peak memory, waiting
+// for a paint and a markdown table printed to standard output (scripts/run-benchmarks collects
 // the tables into bench/RESULTS.md).
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -68,26 +69,6 @@ inline QString loadAverage()
                                           : QStringLiteral("?");
 }
 
-// Runs the event loop until `target` (a view's viewport) has received its
-// first paint event and that paint is done.
-inline void waitForFirstPaint(QObject* target)
-{
-    struct PaintSeen : QObject
-    {
-        bool seen = false;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            seen = seen || e->type() == QEvent::Paint;
-            return false;
-        }
-    } paint;
-    target->installEventFilter(&paint);
-    while (!paint.seen)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents(); // the paint itself done
-    target->removeEventFilter(&paint);
-}
-
 // Seconds a command takes with its standard output thrown away, or -1 when
 // it cannot be run or fails.
 inline double timeCommand(const QString& program, const QStringList& arguments)
@@ -103,6 +84,26 @@ inline double timeCommand(const QString& program, const QStringList& arguments)
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return -1;
     return timer.nsecsElapsed() / 1e9;
+}
+
+// Runs the event loop until the object (a widget; a scroll area's viewport)
+// gets its next paint event, and until that paint is done.
+inline void waitForPaint(QObject* target)
+{
+    struct PaintSeen : QObject
+    {
+        bool seen = false;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            seen = seen || e->type() == QEvent::Paint;
+            return false;
+        }
+    } paint;
+    target->installEventFilter(&paint);
+    while (!paint.seen)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents(); // the paint itself done
+    target->removeEventFilter(&paint);
 }
 
 class Table

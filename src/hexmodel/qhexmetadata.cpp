@@ -2,7 +2,24 @@
 
 #include "qhexmetadata.h"
 
+#include <algorithm>
+#include <limits>
+
 #include <QStringList>
+
+namespace {
+
+// More lines than any screen shows: a repaint, which asks for each line
+// once per column, makes every line only once.
+constexpr std::size_t kCachedLines = 256;
+
+// Offsets below 0 hold no byte: a range is taken from 0 on.
+qint64 firstByte(const QHexMetadataRange& range)
+{
+    return std::max<qint64>(range.begin, 0);
+}
+
+} // namespace
 
 QHexMetadata::QHexMetadata(QObject* parent)
     : QObject(parent)
@@ -10,24 +27,18 @@ QHexMetadata::QHexMetadata(QObject* parent)
 
 bool QHexMetadata::hasMetadata(quint64 line) const
 {
-    return m_metadata.contains(line);
+    return !itemsOf(line).isEmpty();
 }
 
 const QList<QHexMetadataItem>& QHexMetadata::lineItems(quint64 line) const
 {
-    const auto it = m_metadata.constFind(line);
-    if (it != m_metadata.cend())
-        return *it;
-    static const QList<QHexMetadataItem> none;
-    return none;
+    return itemsOf(line);
 }
 
 QString QHexMetadata::comments(quint64 line, int column) const
 {
-    if (!hasMetadata(line))
-        return {};
     QStringList found;
-    for (const QHexMetadataItem& item : m_metadata[line]) {
+    for (const QHexMetadataItem& item : itemsOf(line)) {
         if (item.comment.isEmpty())
             continue;
         if (item.start <= column && column < item.start + item.length)
@@ -39,8 +50,12 @@ QString QHexMetadata::comments(quint64 line, int column) const
 void QHexMetadata::addRange(qint64 begin, qint64 end, const QColor& foreground,
                             const QColor& background, const QString& comment)
 {
+    forgetItems();
     m_ranges.append({ begin, end, foreground, background, comment });
-    spreadRange(m_ranges.constLast());
+    const QHexMetadataRange& range = m_ranges.constLast();
+    if (firstByte(range) < range.end)
+        m_index.add(m_ranges.size() - 1);
+    signalRange(range);
 }
 
 void QHexMetadata::addItem(quint64 line, int start, int length, const QColor& foreground,
@@ -73,15 +88,20 @@ void QHexMetadata::setComment(quint64 line, int start, int length, const QString
 
 void QHexMetadata::clear()
 {
+    m_index.clear();
     m_ranges.clear();
-    m_metadata.clear();
+    m_clearedBefore.clear();
+    forgetItems();
     emit metadataCleared();
 }
 
 void QHexMetadata::clearLine(quint64 line)
 {
-    if (m_metadata.remove(line) > 0)
-        emit metadataChanged(line);
+    if (!hasMetadata(line))
+        return;
+    m_clearedBefore.insert(line, m_ranges.size());
+    m_lineCache.erase(line);
+    emit metadataChanged(line);
 }
 
 void QHexMetadata::setLineWidth(quint8 width)
@@ -89,28 +109,62 @@ void QHexMetadata::setLineWidth(quint8 width)
     if (width == 0 || width == m_lineWidth)
         return;
     m_lineWidth = width;
-    m_metadata.clear();
+    m_clearedBefore.clear();
+    forgetItems();
     for (const QHexMetadataRange& range : std::as_const(m_ranges))
-        spreadRange(range);
+        signalRange(range);
 }
 
-void QHexMetadata::spreadRange(const QHexMetadataRange& range)
+// The ranges that share a byte with the line, in the order added, each cut
+// to the line as the class comment says.
+const QList<QHexMetadataItem>& QHexMetadata::itemsOf(quint64 line) const
 {
+    const auto cached = m_lineCache.find(line);
+    if (cached != m_lineCache.end())
+        return cached->second;
+    if (m_lineCache.size() >= kCachedLines)
+        m_lineCache.clear();
+
+    QList<QHexMetadataItem> items;
     const qint64 width = m_lineWidth;
-    const qint64 first = range.begin / width;
-    const qint64 last = range.end / width;
-    for (qint64 line = first; line <= last; ++line) {
-        const qint64 start = line == first ? range.begin % width : 0;
-        const qint64 length = line == last ? range.end % width - start : width;
-        if (length > 0)
-            addLineItem({ static_cast<quint64>(line), static_cast<int>(start),
-                          static_cast<int>(length), range.foreground, range.background,
-                          range.comment });
+    if (line < static_cast<quint64>(std::numeric_limits<qint64>::max() / width)) {
+        const auto number = static_cast<qint64>(line);
+        const qint64 from = number * width;
+        const int hidden = m_clearedBefore.value(line, 0);
+        for (const int id : m_index.overlapping(from, from + width)) {
+            if (id < hidden)
+                continue;
+            const QHexMetadataRange& range = m_ranges.at(id);
+            const qint64 begin = firstByte(range);
+            const qint64 start = begin / width == number ? begin % width : 0;
+            const qint64 length = range.end / width == number ? range.end % width - start : width;
+            items.append({ line, static_cast<int>(start), static_cast<int>(length),
+                           range.foreground, range.background, range.comment });
+        }
     }
+    return m_lineCache.emplace(line, std::move(items)).first->second;
 }
 
-void QHexMetadata::addLineItem(const QHexMetadataItem& item)
+// One signal per line with an item for a short range, one for its first line
+// for a long one: a range of a gigabyte would otherwise emit 67 million.
+void QHexMetadata::signalRange(const QHexMetadataRange& range)
 {
-    m_metadata[item.line].append(item);
-    emit metadataChanged(item.line);
+    const qint64 begin = firstByte(range);
+    if (begin >= range.end)
+        return;
+    const qint64 width = m_lineWidth;
+    const auto first = static_cast<quint64>(begin / width);
+    const auto last = static_cast<quint64>((range.end - 1) / width);
+    if (last - first >= kSignalledLines) {
+        emit metadataChanged(first);
+        return;
+    }
+    for (quint64 line = first; line <= last; ++line)
+        emit metadataChanged(line);
+}
+
+void QHexMetadata::forgetItems()
+{
+    if (!m_lineCache.empty())
+        m_lineCache.clear();
 }

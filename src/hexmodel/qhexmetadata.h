@@ -2,12 +2,16 @@
 
 #pragma once
 
+#include <unordered_map>
+
 #include <QColor>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QVector>
+
+#include "hexrangeindex.h"
 
 // One annotation on one line: columns [start, start + length). An invalid
 // colour or an empty comment means none.
@@ -31,9 +35,22 @@ struct QHexMetadataRange
     QString comment;
 };
 
-// Annotations of a document's bytes. Kept as absolute ranges (the source of
-// truth) and spread over the lines they touch, so that a change of the line
-// width lays them out again.
+// Annotations of a document's bytes, kept as absolute ranges. A line's items
+// are made when the line is asked for, from the ranges that touch it, so a
+// range costs the same whatever its length (a followed stream colours chunks
+// of up to gigabytes) and a change of the line width lays every range out
+// again at no cost.
+//
+// A range is spread over lines as follows, with w the line width: on its
+// first line it starts at begin mod w and, unless that line is also its
+// last, has length w (running on past the line's end); lines in between are
+// covered whole; on its last line it has length end mod w. Offsets below 0
+// hold no byte: a range is taken from 0 on. A line's items come in the order
+// their ranges were added.
+//
+// Finding a line's items costs O(log n + k) for n ranges and k found (see
+// HexRangeIndex). The queries fill a cache, so the object belongs to one
+// thread, queries included.
 class QHexMetadata : public QObject
 {
     Q_OBJECT
@@ -43,12 +60,17 @@ public:
     explicit QHexMetadata(QObject* parent = nullptr);
 
     bool hasMetadata(quint64 line) const;
-    // Only valid while hasMetadata(line) is true.
+    // Empty when hasMetadata(line) is false. The list is made on demand and
+    // kept in a small cache: the reference stays valid until the next change
+    // and until the next query (any of these three) about another line.
     const QList<QHexMetadataItem>& lineItems(quint64 line) const;
     // The non-empty comments of the line's items that cover the column, in
     // the order added, joined by "\n"; empty when there are none.
     QString comments(quint64 line, int column) const;
 
+    // Emits metadataChanged for each line the range gives an item when
+    // those are at most kSignalledLines; for a longer range, once, for its
+    // first line: whoever repaints by line must repaint from there on.
     void addRange(qint64 begin, qint64 end, const QColor& foreground, const QColor& background,
                   const QString& comment);
     void addItem(quint64 line, int start, int length, const QColor& foreground,
@@ -65,18 +87,28 @@ public:
     // them back); emits metadataChanged(line) when there were any.
     void clearLine(quint64 line);
     // Lays every range out again over lines of the new width (>= 1; 0 is
-    // ignored); emits metadataChanged per item added.
+    // ignored); emits metadataChanged per range in the order added, as
+    // addRange does.
     void setLineWidth(quint8 width);
+
+    // Ranges over more lines than this signal their first line only.
+    static constexpr quint64 kSignalledLines = 16;
 
 signals:
     void metadataChanged(quint64 line);
     void metadataCleared();
 
 private:
-    void spreadRange(const QHexMetadataRange& range);
-    void addLineItem(const QHexMetadataItem& item);
+    const QList<QHexMetadataItem>& itemsOf(quint64 line) const;
+    void signalRange(const QHexMetadataRange& range);
+    void forgetItems();
 
     quint8 m_lineWidth = 16;
-    QHash<quint64, QList<QHexMetadataItem>> m_metadata;
-    QVector<QHexMetadataRange> m_ranges;
+    QVector<QHexMetadataRange> m_ranges; // every range added, in that order
+    HexRangeIndex m_index { m_ranges }; // the ranges that cover a byte
+    // Lines emptied by clearLine: ranges before this position stay off them
+    // until the line width changes.
+    QHash<quint64, int> m_clearedBefore;
+    // Lines made lately; emptied by every change and when full.
+    mutable std::unordered_map<quint64, QList<QHexMetadataItem>> m_lineCache;
 };

@@ -161,6 +161,12 @@ void QHexView::setDocument(QHexDocument* document)
             adjustScrollBars();
             viewport()->update();
         });
+        // Any annotation repaints the page: one over many lines signals only
+        // its first, which may lie above the page. Qt makes one paint of the
+        // updates of one turn of the event loop, and an update costs less
+        // than asking whether the line is shown (the document's length may
+        // come from the file system).
+        connect(m_document, &QHexDocument::lineChanged, this, [this] { viewport()->update(); });
         connect(m_document->cursor(), &QHexCursor::positionChanged, this,
                 &QHexView::moveToSelection);
         connect(m_document->cursor(), &QHexCursor::insertionModeChanged, this,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
 #include <QPointer>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QToolTip>
@@ -49,6 +50,8 @@ private slots:
     void click();
     void dragSelects();
     void tooltipShowsComments();
+    void annotationRepaints_data();
+    void annotationRepaints();
     void setDocumentDeletesThePreviousLater();
     void setReadOnlyLeavesOverwriteMode();
 };
@@ -381,6 +384,44 @@ void TstQHexView::tooltipShowsComments()
     hover(16); // byte 5
     QTRY_COMPARE(QToolTip::text(), QStringLiteral("first\nsecond"));
     QToolTip::hideText();
+}
+
+void TstQHexView::annotationRepaints_data()
+{
+    QTest::addColumn<qint64>("begin");
+    QTest::addColumn<qint64>("end");
+    QTest::newRow("long-from-above") << qint64(16 * 10 + 3) << qint64(64 * 1024); // signals 10
+    QTest::newRow("short-on-the-page") << qint64(16 * 102) << qint64(16 * 103);
+}
+
+// What the screen shows, not a fresh rendering: an annotation added while the
+// page is shown appears with no other change.
+void TstQHexView::annotationRepaints()
+{
+    QFETCH(qint64, begin);
+    QFETCH(qint64, end);
+
+    PaletteScope palette;
+    QHexView view;
+    QHexDocument* document = makeDocument(QByteArray(64 * 1024, 'x'), &view);
+    view.setDocument(document);
+    view.resize(viewSize(view, 12));
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.verticalScrollBar()->setValue(100);
+    QCOMPARE(view.firstVisibleLine(), quint64(100));
+
+    const QHexRenderer geometry(document, metricsOf(view));
+    const QPoint corner = view.viewport()->mapTo(&view, QPoint());
+    const QRect cell = cellRect(geometry, true, 102, 0, 2, 100).translated(corner);
+    const auto shown = [&] {
+        const QPixmap screen = view.windowHandle()->screen()->grabWindow(view.winId());
+        return dominantColor(screen.toImage(), cell);
+    };
+    QCoreApplication::processEvents(); // the scroll's repaint: nothing is left to come
+    QCOMPARE(shown(), PaletteScope::color(QPalette::Base));
+    document->metadata()->addRange(begin, end, QColor(), Qt::red, QString());
+    QTRY_COMPARE(shown(), QColor(Qt::red));
 }
 
 void TstQHexView::setDocumentDeletesThePreviousLater()
