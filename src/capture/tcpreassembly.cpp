@@ -33,8 +33,10 @@ void TcpReassembly::add(const TcpSegmentIn& segment)
     m_call_begin = m_events.size();
 
     const int d = segment.direction == 0 ? 0 : 1;
-    const std::uint32_t captured = segment.captured;
-    const std::uint32_t stated = std::max(segment.stated, captured);
+    // Bytes captured beyond the stated length (a short frame's padding) are
+    // no data.
+    const std::uint32_t captured = std::min(segment.captured, segment.stated);
+    const std::uint32_t stated = segment.stated;
 
     // The other side has these bytes: those never seen are lost to the
     // capture, not merely late.

@@ -156,6 +156,10 @@ void TstTcpReassembly::reassemble_data()
     QTest::newRow("snapshot-cut-waiting")
             << hs + Segs { { 0, 1011, "efgh", "A", 0, 10 }, { 0, 1001, "abcd", "A", 0, 10 } }
             << QByteArray("abcd<6>efgh<6>") << QByteArray() << 2 << 0;
+    QTest::newRow("padding-beyond-stated") << hs
+                    + Segs { { 0, 1001, QByteArray("ab\0\0\0\0", 6), "A", 0, 2 },
+                             { 0, 1003, "c", "A" } }
+                                           << QByteArray("abc") << QByteArray() << 0 << 0;
     QTest::newRow("cut-tail-filled-while-waiting")
             << hs
                     + Segs { { 0, 1004, "cc", "A", 0, 4 },
