@@ -112,6 +112,7 @@ fuzz: fuzz-build
 fuzz-merge: fuzz-build
 	set -e; for t in $(FUZZ_TARGETS); do \
 	  $(FUZZ_BUILD_DIR)/fuzz/fuzz_$$t -merge=1 -use_counters=0 \
+	    -artifact_prefix=$(FUZZ_BUILD_DIR)/ \
 	    fuzz/corpus/$$t $(FUZZ_BUILD_DIR)/corpus/$$t; \
 	done
 
