@@ -59,8 +59,13 @@ struct TcpStreamEvent
 // segments in capture order: each direction's bytes in sequence-number order,
 // each byte once. Out-of-order segments wait for the bytes before them;
 // retransmitted and overlapping bytes count once, the copy captured first
-// winning; SYN and FIN take one sequence number each, and data on a SYN
-// counts; sequence numbers wrap at 2^32. A RST takes no sequence number; its
+// winning: bytes already handed out (a live view shows them) cannot change,
+// and waiting bytes follow the same rule, so that a byte does not depend on
+// when the hole before it closed. tshark's follow agrees on bytes it has
+// written, but of overlapping bytes that wait it writes those that reach the
+// next position first; real retransmissions carry the same bytes, where the
+// two cannot differ. SYN and FIN take one sequence number each, and data on
+// a SYN counts; sequence numbers wrap at 2^32. A RST takes no sequence number; its
 // data counts as any other, and so does what follows it (tshark's follow
 // shows both). A direction begins with its SYN or, when that was not
 // captured, with its first segment that carries data.
@@ -70,7 +75,9 @@ struct TcpStreamEvent
 // that were never seen, and the holes before out-of-order bytes when the
 // capture ends (finish()), become gaps of the missing count. An
 // acknowledgement more than 2^30 (the largest window) past the bytes seen is
-// no acknowledgement of real bytes and is ignored.
+// no acknowledgement of real bytes and is ignored. A FIN that the capture
+// lost but the other side acknowledged cannot be told from a lost byte and
+// counts as one.
 //
 // add() may be called as segments arrive (a live capture); the events it
 // makes are appended to events() and never change afterwards, so a view of
@@ -81,6 +88,10 @@ class TcpReassembly
 {
 public:
     void add(const TcpSegmentIn& segment);
+    // Makes room for the events of this many segments (in-order data makes
+    // one each), so that a caller who knows the count spares the events'
+    // growth: the copying, and up to half their memory unused.
+    void reserve(std::size_t segments) { m_events.reserve(segments); }
     // No more segments come: out-of-order bytes still waiting are handed out
     // after gaps for the holes before them, as made known by the last
     // segment added. Calling it again does nothing more.
