@@ -38,13 +38,19 @@ void TcpReassembly::add(const TcpSegmentIn& segment)
     const std::uint32_t captured = std::min(segment.captured, segment.stated);
     const std::uint32_t stated = segment.stated;
 
-    // The other side has these bytes: those never seen are lost to the
-    // capture, not merely late.
+    // The other side has these bytes. Those never seen before bytes that
+    // wait are lost to the capture, not merely late; those after the last
+    // waiting byte may still come in a copy sent again (a spurious
+    // retransmission after a capture drop), so they wait for finish().
     Direction& other = m_directions[1 - d];
     if (segment.has_ack && other.started) {
         const std::int64_t acked = unwrap(other.next, segment.ack);
-        if (acked > other.next && acked - other.next <= kMaxAckJump)
-            skip_to(1 - d, acked);
+        if (acked > other.next && acked - other.next <= kMaxAckJump) {
+            other.acked = std::max(other.acked, acked);
+            const auto after = other.waiting.lower_bound(acked);
+            if (after != other.waiting.begin())
+                skip_to(1 - d, std::min(acked, std::prev(after)->second.end));
+        }
     }
 
     Direction& own = m_directions[d];
@@ -96,8 +102,11 @@ void TcpReassembly::finish()
     m_call_begin = m_events.size();
     for (int d = 0; d < 2; ++d) {
         const Direction& direction = m_directions[d];
+        std::int64_t end = direction.acked;
         if (!direction.waiting.empty())
-            skip_to(d, std::prev(direction.waiting.end())->second.end);
+            end = std::max(end, std::prev(direction.waiting.end())->second.end);
+        if (direction.started)
+            skip_to(d, end);
     }
 }
 

@@ -72,8 +72,11 @@ struct TcpStreamEvent
 //
 // Bytes never captured are never invented: a segment cut by the snapshot
 // length leaves a gap of its missing tail; bytes the other side acknowledges
-// that were never seen, and the holes before out-of-order bytes when the
-// capture ends (finish()), become gaps of the missing count. An
+// that were never seen become gaps of the missing count once bytes after them
+// were captured (they wait), as in tshark's follow: until then a copy sent
+// again, as after a capture that dropped the first, still brings them. The
+// holes before out-of-order bytes, and acknowledged bytes never seen, when
+// the capture ends (finish()), become gaps too. An
 // acknowledgement more than 2^30 (the largest window) past the bytes seen is
 // no acknowledgement of real bytes and is ignored. A FIN that the capture
 // lost but the other side acknowledged cannot be told from a lost byte and
@@ -124,6 +127,7 @@ private:
     {
         bool started = false;
         std::int64_t next = 0; // position of the next byte to hand out
+        std::int64_t acked = 0; // the furthest position the other side acknowledged
         // Disjoint, keyed by first position, each at or after `next`.
         std::map<std::int64_t, Held> waiting;
     };

@@ -174,6 +174,20 @@ void TstTcpReassembly::reassemble_data()
     QTest::newRow("ack-beyond-last-seen")
             << hs + Segs { { 0, 1001, "aaa", "A" }, { 1, 5001, "", "A", 1007 } }
             << QByteArray("aaa<3>") << QByteArray() << 1 << 0;
+    // Acknowledged bytes that the capture lacks may still come in a copy
+    // sent again (a capture that dropped the first, and a spurious
+    // retransmission): tshark's follow shows them, and so do we.
+    QTest::newRow("acked-then-captured") << hs
+                    + Segs { { 0, 1001, "aaa", "A" },
+                             { 1, 5001, "", "A", 1007 },
+                             { 0, 1004, "bbb", "A" } }
+                                         << QByteArray("aaabbb") << QByteArray() << 0 << 0;
+    QTest::newRow("acked-beyond-waiting-then-captured") << hs
+                    + Segs { { 0, 1001, "aaa", "A" },
+                             { 0, 1007, "ccc", "A" },
+                             { 1, 5001, "", "A", 1013 },
+                             { 0, 1010, "ddd", "A" } } << QByteArray("aaa<3>cccddd")
+                                                        << QByteArray() << 1 << 0;
     QTest::newRow("ack-too-far-ignored")
             << hs + Segs { { 0, 1001, "aaa", "A" }, { 1, 5001, "", "A", 1004 + 0x50000000 } }
             << QByteArray("aaa") << QByteArray() << 0 << 0;
