@@ -195,6 +195,10 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
         }
     }
 
+    if (followed) { // once: later additions grow as vectors do
+        m_reassembly.reserve(end - begin);
+        m_places.reserve(end - begin);
+    }
     for (std::size_t i = begin; i < end && !m_ended; ++i) {
         Segment& segment = segments[i];
         segment.in.direction = segment.header.source == m_first_address
