@@ -70,8 +70,9 @@ inline QString loadAverage()
 }
 
 // Seconds a command takes with its standard output thrown away, or -1 when
-// it cannot be run or fails.
-inline double timeCommand(const QString& program, const QStringList& arguments)
+// it cannot be run, fails, or takes longer than `limit` seconds (it is
+// then killed; 0: no limit).
+inline double timeCommand(const QString& program, const QStringList& arguments, int limit = 0)
 {
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -79,8 +80,13 @@ inline double timeCommand(const QString& program, const QStringList& arguments)
     QElapsedTimer timer;
     timer.start();
     process.start(program, arguments);
-    if (!process.waitForStarted() || !process.waitForFinished(-1))
+    if (!process.waitForStarted())
         return -1;
+    if (!process.waitForFinished(limit > 0 ? limit * 1000 : -1)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return -1;
     return timer.nsecsElapsed() / 1e9;
