@@ -119,29 +119,25 @@ private:
                 QTest::mouseClick(widget, Qt::LeftButton);
             return true;
         }
-        if (verb == QLatin1String("rightclick")) {
+        if (verb == QLatin1String("rightclick") || verb == QLatin1String("cell")) {
+            // "ROW,COLUMN" of the window's table, scrolled to.
+            auto* table = window->findChild<QTableWidget*>();
+            QTableWidgetItem* item = table == nullptr
+                    ? nullptr
+                    : table->item(argument.section(QLatin1Char(','), 0, 0).toInt(),
+                                  argument.section(QLatin1Char(','), 1, 1).toInt());
+            if (item == nullptr)
+                return false;
+            table->scrollToItem(item);
+            const QPoint centre = table->visualItemRect(item).center();
+            if (verb == QLatin1String("cell")) {
+                QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+                return true;
+            }
             // Through the window, as the window system delivers a click: the
             // press opens the context menu.
-            auto* table = window->findChild<QTableWidget*>();
-            const int row = argument.section(QLatin1Char(','), 0, 0).toInt();
-            const int column = argument.section(QLatin1Char(','), 1, 1).toInt();
-            if (table == nullptr || table->item(row, column) == nullptr)
-                return false;
-            table->scrollToItem(table->item(row, column));
-            const QPoint at = table->viewport()->mapTo(
-                    window, table->visualItemRect(table->item(row, column)).center());
-            QTest::mouseClick(window->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
-            return true;
-        }
-        if (verb == QLatin1String("cell")) {
-            auto* table = window->findChild<QTableWidget*>();
-            const int row = argument.section(QLatin1Char(','), 0, 0).toInt();
-            const int column = argument.section(QLatin1Char(','), 1, 1).toInt();
-            if (table == nullptr || table->item(row, column) == nullptr)
-                return false;
-            table->scrollToItem(table->item(row, column));
-            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
-                              table->visualItemRect(table->item(row, column)).center());
+            QTest::mouseClick(window->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                              table->viewport()->mapTo(window, centre));
             return true;
         }
         return false;
