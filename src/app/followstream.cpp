@@ -33,7 +33,7 @@ std::vector<std::int64_t> frames_of(const PacketRows& rows, const std::vector<in
 } // namespace
 
 HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const CaptureStore* store,
-                              int row, std::function<bool()> capturing)
+                              int row, const std::function<bool()>& capturing)
 {
     const auto refuse = [parent](const QString& why) -> HexWindow* {
         QMessageBox::information(parent, QCoreApplication::translate("FollowStream", "追踪TCP流"),
@@ -81,7 +81,7 @@ HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const Cap
     return window;
 }
 
-void add_follow_action(QTableWidget* table, QWidget* window, std::function<void(int)> follow)
+void add_follow_action(QTableWidget* table, QWidget* window, const std::function<void(int)>& follow)
 {
     auto* action = new QAction(QCoreApplication::translate("FollowStream", "追踪TCP流"), window);
     action->setObjectName(QStringLiteral("actionFollowStream"));

@@ -16,9 +16,10 @@ class QWidget;
 // user why in a box, when the row cannot be followed (no such row, its
 // frame is no longer stored, it holds no TCP segment).
 HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const CaptureStore* store,
-                              int row, std::function<bool()> capturing);
+                              int row, const std::function<bool()>& capturing);
 
 // "追踪TCP流" for the table: in its context menu (on the row clicked) and
 // as Ctrl+Alt+Shift+T in `window` (on the current row). `follow` is called
 // with the row.
-void add_follow_action(QTableWidget* table, QWidget* window, std::function<void(int)> follow);
+void add_follow_action(QTableWidget* table, QWidget* window,
+                       const std::function<void(int)>& follow);
