@@ -15,25 +15,17 @@
 
 namespace {
 
-QString endpoint_text(const TcpSegmentHeader& segment)
+QString endpoint_text(int version, const std::array<unsigned char, 16>& address, quint16 port)
 {
     char text[INET6_ADDRSTRLEN] = {};
-    const int family = segment.version == 4 ? AF_INET : AF_INET6;
-    if (inet_ntop(family, segment.source.data(), text, sizeof text) == nullptr)
+    if (inet_ntop(version == 4 ? AF_INET : AF_INET6, address.data(), text, sizeof text) == nullptr)
         return QString();
-    const QString address = QString::fromLatin1(text);
-    return (segment.version == 4 ? address : QStringLiteral("[%1]").arg(address))
-            + QStringLiteral(":%1").arg(segment.source_port);
+    const QString name = QString::fromLatin1(text);
+    return (version == 4 ? name : QStringLiteral("[%1]").arg(name))
+            + QStringLiteral(":%1").arg(port);
 }
 
 } // namespace
-
-struct TcpFollow::Segment
-{
-    TcpSegmentIn in;
-    TcpSegmentHeader header;
-    Place place;
-};
 
 TcpFollow::~TcpFollow()
 {
@@ -99,8 +91,12 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
         return false;
     }
 
-    std::vector<Segment> segments;
+    // The segments, each way told from the first sender's address and port
+    // (until the followed connection is known: of the first segment read).
+    std::vector<TcpSegmentIn> segments;
+    std::vector<Place> places;
     segments.reserve(kept.size());
+    places.reserve(kept.size());
     std::vector<StoreFile> files;
     std::size_t index = 0;
     const bool read = store.read_frames(
@@ -113,22 +109,30 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
                 const std::optional<TcpSegmentHeader> decoded
                         = decode_tcp_segment(frame.link_type, header, data);
                 if (decoded) {
-                    Segment segment;
-                    segment.in.frame = kept[index];
-                    segment.in.seconds = frame.seconds;
-                    segment.in.nanoseconds = frame.nanoseconds;
-                    segment.in.seq = decoded->seq;
-                    segment.in.ack = decoded->ack;
-                    segment.in.has_ack = (decoded->flags & TcpSegmentHeader::Ack) != 0;
-                    segment.in.syn = (decoded->flags & TcpSegmentHeader::Syn) != 0;
-                    segment.in.fin = (decoded->flags & TcpSegmentHeader::Fin) != 0;
-                    segment.in.rst = (decoded->flags & TcpSegmentHeader::Rst) != 0;
-                    segment.in.payload_offset = decoded->payload_offset;
-                    segment.in.captured = decoded->captured;
-                    segment.in.stated = decoded->stated;
-                    segment.header = *decoded;
-                    segment.place = { kept[index], place.offset, place.file, kept_rows[index] };
-                    segments.push_back(segment);
+                    if (segments.empty() && m_places.empty()) {
+                        m_first = { decoded->source, decoded->source_port };
+                        m_second = { decoded->destination, decoded->destination_port };
+                        m_version = decoded->version;
+                    }
+                    TcpSegmentIn in;
+                    in.frame = kept[index];
+                    in.seconds = frame.seconds;
+                    in.nanoseconds = frame.nanoseconds;
+                    in.direction = decoded->source == m_first.address
+                                    && decoded->source_port == m_first.port
+                            ? 0
+                            : 1;
+                    in.seq = decoded->seq;
+                    in.ack = decoded->ack;
+                    in.has_ack = (decoded->flags & TcpSegmentHeader::Ack) != 0;
+                    in.syn = (decoded->flags & TcpSegmentHeader::Syn) != 0;
+                    in.fin = (decoded->flags & TcpSegmentHeader::Fin) != 0;
+                    in.rst = (decoded->flags & TcpSegmentHeader::Rst) != 0;
+                    in.payload_offset = decoded->payload_offset;
+                    in.captured = decoded->captured;
+                    in.stated = decoded->stated;
+                    segments.push_back(in);
+                    places.push_back({ kept[index], place.offset, place.file, kept_rows[index] });
                 }
                 ++index;
                 return true;
@@ -149,23 +153,14 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
     bool later = false;
     if (followed) {
         // The connection of the followed frame, among those of the pair.
-        std::vector<TcpSegmentIn> ins;
-        ins.reserve(segments.size());
-        for (const Segment& segment : segments) {
-            ins.push_back(segment.in);
-            ins.back().direction = segment.header.source == segments.front().header.source
-                            && segment.header.source_port == segments.front().header.source_port
-                    ? 0
-                    : 1;
-        }
-        const std::vector<int> connections = split_connections(ins);
         const auto at = std::find_if(segments.cbegin(), segments.cend(),
-                                     [&](const Segment& s) { return s.in.frame == *followed; });
+                                     [&](const TcpSegmentIn& s) { return s.frame == *followed; });
         if (at == segments.cend()) {
             if (error != nullptr)
                 *error = QCoreApplication::translate("TcpFollow", "该行不是可追踪的TCP分段。");
             return false;
         }
+        const std::vector<int> connections = split_connections(segments);
         const int connection = connections[static_cast<std::size_t>(at - segments.cbegin())];
         begin = static_cast<std::size_t>(
                 std::find(connections.cbegin(), connections.cend(), connection)
@@ -175,52 +170,38 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
             ++end;
         // A later connection on the pair: this one grows no more.
         later = end < segments.size();
-        const TcpSegmentHeader& first = segments[begin].header;
-        m_first_address = first.source;
-        m_first_port = first.source_port;
-        for (const Segment& segment : segments) {
-            const TcpSegmentHeader& h = segment.header;
-            if (h.source == first.source && h.source_port == first.source_port
-                && m_endpoints[0].isEmpty())
-                m_endpoints[0] = endpoint_text(h);
-            else if (!(h.source == first.source && h.source_port == first.source_port)
-                     && m_endpoints[1].isEmpty())
-                m_endpoints[1] = endpoint_text(h);
+        if (segments[begin].direction == 1) {
+            // The other side opened this connection: direction 0 is its.
+            std::swap(m_first, m_second);
+            for (std::size_t i = begin; i < end; ++i)
+                segments[i].direction ^= 1;
         }
-        if (m_endpoints[1].isEmpty()) { // only one side seen: the other from the header
-            TcpSegmentHeader other = first;
-            other.source = first.destination;
-            other.source_port = first.destination_port;
-            m_endpoints[1] = endpoint_text(other);
-        }
-    }
-
-    if (followed) { // once: later additions grow as vectors do
+        m_endpoints = { endpoint_text(m_version, m_first.address, m_first.port),
+                        endpoint_text(m_version, m_second.address, m_second.port) };
+        // Once: later additions grow as vectors do.
         m_reassembly.reserve(end - begin);
         m_places.reserve(end - begin);
+        m_frames_seen = frames.size();
     }
+
     for (std::size_t i = begin; i < end && !m_ended; ++i) {
-        Segment& segment = segments[i];
-        segment.in.direction = segment.header.source == m_first_address
-                        && segment.header.source_port == m_first_port
-                ? 0
-                : 1;
-        // As split_connections tells connections apart.
+        const TcpSegmentIn& segment = segments[i];
+        // As split_connections tells connections apart: needed for the
+        // frames of a live capture, which it has not seen.
         std::optional<std::uint32_t>& first_seq
-                = m_first_seq[static_cast<std::size_t>(segment.in.direction)];
-        if (segment.in.syn && !segment.in.has_ack && first_seq && *first_seq != segment.in.seq) {
+                = m_first_seq[static_cast<std::size_t>(segment.direction)];
+        if (segment.syn && !segment.has_ack && first_seq && *first_seq != segment.seq) {
             m_ended = true; // the pair reused
             break;
         }
         if (!first_seq)
-            first_seq = segment.in.seq;
-        segment.place.file = file_of[static_cast<std::size_t>(segment.place.file)];
-        m_places.push_back(segment.place);
-        m_reassembly.add(segment.in);
+            first_seq = segment.seq;
+        Place place = places[i];
+        place.file = file_of[static_cast<std::size_t>(place.file)];
+        m_places.push_back(place);
+        m_reassembly.add(segment);
     }
     m_ended = m_ended || later;
-    if (followed)
-        m_frames_seen = frames.size();
     return true;
 }
 

@@ -65,7 +65,6 @@ public:
 
 private:
     TcpFollow() = default;
-    struct Segment;
     // Reads the frames, keeps those of the connection whose first segment
     // is at index `first_of_connection` (or of the followed frame when
     // `followed` is given) and adds them.
@@ -84,9 +83,15 @@ private:
     std::vector<StoreFile> m_files;
     TcpReassembly m_reassembly;
     std::array<QString, 2> m_endpoints;
-    // The first sender's address and port, which tell the directions.
-    std::array<unsigned char, 16> m_first_address {};
-    std::uint16_t m_first_port = 0;
+    struct Endpoint
+    {
+        std::array<unsigned char, 16> address {};
+        std::uint16_t port = 0;
+    };
+    // The first sender and the other side, which tell the directions.
+    Endpoint m_first;
+    Endpoint m_second;
+    int m_version = 4; // of IP
     // The first sequence number seen each way: a SYN with another one
     // begins a new connection on the pair.
     std::array<std::optional<std::uint32_t>, 2> m_first_seq;

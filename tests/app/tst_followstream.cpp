@@ -73,6 +73,11 @@ QVector<QByteArray> conversation()
         segment(true, ends(c, kRequest), ends(s, kHead + kBody), kFin | kAck), // 7
         segment(false, ends(s, kHead + kBody), ends(c, kRequest) + 1, kFin | kAck), // 8
         segment(true, 90000, 0, kSyn, "again"), // 9: the pair reused, data on the SYN
+        // Another pair, then reused by the other side: the new connection's
+        // first sender is the server.
+        segment(true, 600, 0, kSyn, "one", 40002), // 10
+        segment(false, 800, 604, kSyn | kAck, {}, 40002), // 11
+        segment(false, 5555, 0, kSyn, "back", 40002), // 12
     };
 }
 
@@ -156,6 +161,9 @@ void TstFollowStream::followsTheRowsConnection_data()
     QTest::newRow("server-only") << 8 << second << kHead + kBody;
     QTest::newRow("other-pair") << 4 << conversation << QByteArray("other pair");
     QTest::newRow("pair-reused") << 9 << conversation << QByteArray("again");
+    QTest::newRow("before-reuse") << 11 << first << QByteArray("one");
+    QTest::newRow("reused-by-server") << 12 << first << QByteArray("back");
+    QTest::newRow("reused-by-server-other-way") << 12 << second << QByteArray();
 }
 
 void TstFollowStream::followsTheRowsConnection()
