@@ -140,15 +140,10 @@ void PacketRows::index_pair(const QByteArray& text)
 {
     // Fields 2 to 5: source address and port, destination address and port.
     std::string_view fields[4];
-    const char* const data = text.constData();
-    const char* at = data;
-    const char* const end = data + text.size();
-    for (int field = 0; field < 6 && at <= end; ++field) {
-        const void* bar = std::memchr(at, '|', static_cast<std::size_t>(end - at));
-        const char* field_end = bar == nullptr ? end : static_cast<const char*>(bar);
-        if (field >= 2)
-            fields[field - 2] = std::string_view(at, static_cast<std::size_t>(field_end - at));
-        at = field_end + 1;
+    for (int i = 0; i < 4; ++i) {
+        if (const auto span = field_span(text.constData(), text.size(), i + 2))
+            fields[i] = std::string_view(text.constData() + span->first,
+                                         static_cast<std::size_t>(span->second));
     }
     m_pairs.add(fields[0], fields[1], fields[2], fields[3]);
 }
