@@ -17,6 +17,11 @@
 namespace {
 
 constexpr int kMemory = -1;
+// A run's place: its source's number plus one (0 for kMemory) above this
+// bit, its offset in the source below.
+constexpr int kOffsetBits = 48;
+constexpr quint64 kOffsetMask = (quint64(1) << kOffsetBits) - 1;
+constexpr int kMaxSources = (1 << (64 - kOffsetBits)) - 1;
 constexpr qint64 kCopyChunk = qint64(1) << 20;
 // Runs of one file read in one system call when at most this many bytes (a
 // pcap record header and the frame's own headers, say) lie between them.
@@ -24,6 +29,16 @@ constexpr qint64 kMaxGap = 4096;
 constexpr int kMaxVectors = 256; // per call; IOV_MAX is 1024
 
 } // namespace
+
+int QPieceBuffer::Run::source() const
+{
+    return static_cast<int>(place >> kOffsetBits) - 1;
+}
+
+qint64 QPieceBuffer::Run::offset() const
+{
+    return static_cast<qint64>(place & kOffsetMask);
+}
 
 QPieceBuffer::QPieceBuffer(QObject* parent)
     : QHexBuffer(parent)
@@ -39,13 +54,18 @@ int QPieceBuffer::addSource(int fd)
 {
     if (fd < 0)
         return -1;
+    if (m_sources.size() >= static_cast<size_t>(kMaxSources)) {
+        ::close(fd);
+        return -1;
+    }
     m_sources.push_back(fd);
     return static_cast<int>(m_sources.size()) - 1;
 }
 
 void QPieceBuffer::appendRun(int source, qint64 offset, qint64 length)
 {
-    if (source < 0 || source >= static_cast<int>(m_sources.size()) || offset < 0 || length <= 0)
+    if (source < 0 || source >= static_cast<int>(m_sources.size()) || offset < 0
+        || static_cast<quint64>(offset) > kOffsetMask || length <= 0)
         return;
     appendRunOf(source, offset, length);
 }
@@ -61,10 +81,13 @@ void QPieceBuffer::appendBytes(const QByteArray& bytes)
 
 void QPieceBuffer::appendRunOf(int source, qint64 offset, qint64 length)
 {
-    const bool joins = !m_runs.empty() && m_runs.back().source == source
-            && m_runs.back().offset + (m_baseLength - m_runs.back().start) == offset;
-    if (!joins)
-        m_runs.push_back(Run { m_baseLength, offset, source });
+    const bool joins = !m_runs.empty() && m_runs.back().source() == source
+            && m_runs.back().offset() + (m_baseLength - m_runs.back().start) == offset;
+    if (!joins) {
+        m_runs.push_back(Run { m_baseLength,
+                               static_cast<quint64>(source + 1) << kOffsetBits
+                                       | static_cast<quint64>(offset) });
+    }
     m_pieces.appendBase(m_baseLength, length);
     m_baseLength += length;
 }
@@ -114,27 +137,27 @@ qint64 QPieceBuffer::readRuns(qint64 offset, char* out, qint64 count) const
     const auto runEnd = [this](std::vector<Run>::const_iterator r) {
         return r + 1 != m_runs.end() ? (r + 1)->start : m_baseLength;
     };
-    if (run->source == kMemory) {
+    if (run->source() == kMemory) {
         const qint64 want = qMin(count, runEnd(run) - offset);
-        std::memcpy(out, m_bytes.constData() + run->offset + (offset - run->start),
+        std::memcpy(out, m_bytes.constData() + run->offset() + (offset - run->start),
                     static_cast<size_t>(want));
         return want;
     }
 
     // The runs that follow in the same file, close enough to read the bytes
     // between them too: those go to a scratch area, the runs' bytes to `out`.
-    const int source = run->source;
+    const int source = run->source();
     char scratch[kMaxGap];
     iovec vectors[kMaxVectors];
     int used = 0;
-    const qint64 fileStart = run->offset + (offset - run->start);
+    const qint64 fileStart = run->offset() + (offset - run->start);
     qint64 fileEnd = fileStart;
     qint64 wanted = 0;
     for (; run != m_runs.end() && wanted < count && used + 2 <= kMaxVectors; ++run) {
-        const qint64 at = run->offset + (offset + wanted - run->start);
+        const qint64 at = run->offset() + (offset + wanted - run->start);
         if (used > 0) {
             const qint64 gap = at - fileEnd;
-            if (run->source != source || gap < 0 || gap > kMaxGap)
+            if (run->source() != source || gap < 0 || gap > kMaxGap)
                 break;
             if (gap > 0)
                 vectors[used++] = iovec { scratch, static_cast<size_t>(gap) };

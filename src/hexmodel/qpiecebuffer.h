@@ -22,7 +22,7 @@
 // that ends at or before `from`, as the other stores that read through a
 // device do.
 //
-// Bookkeeping: 24 bytes per run; adjacent runs of one file that follow each
+// Bookkeeping: 16 bytes per run; adjacent runs of one file that follow each
 // other in it are kept as one. A read takes one system call for the runs
 // that lie close together in one file, the bytes between them included.
 class QPieceBuffer : public QHexBuffer
@@ -37,10 +37,12 @@ public:
     using QHexBuffer::load;
 
     // Takes over an open descriptor, readable with pread(); returns its source
-    // number for appendRun(), or -1 (keeping nothing) for a negative one.
+    // number for appendRun(), or -1 (keeping nothing) for a negative one or
+    // when 65,535 are held (the descriptor is then closed).
     int addSource(int fd);
     // Appends bytes [offset, offset + length) of the source at the end of the
-    // base. Ignored for an unknown source, a negative offset or length <= 0.
+    // base. Ignored for an unknown source, an offset that is negative or at
+    // 2^48 or beyond, or length <= 0.
     // A run that the file turns out not to hold ends a read there.
     void appendRun(int source, qint64 offset, qint64 length);
     // Appends a copy of the bytes at the end of the base, for bytes that no
@@ -70,9 +72,11 @@ private:
     {
         // Where it starts in the base; its length is up to the next start.
         qint64 start;
-        // Where in its source, an index in m_sources (-1: m_bytes).
-        qint64 offset;
-        int source;
+        // Its source and the offset in it, packed.
+        quint64 place;
+        // An index in m_sources (-1: m_bytes).
+        int source() const;
+        qint64 offset() const;
     };
 
     void appendRunOf(int source, qint64 offset, qint64 length);

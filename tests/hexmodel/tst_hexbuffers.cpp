@@ -528,6 +528,7 @@ void TstHexBuffers::piecesJoinRunsThatFollowInAFile()
     buffer.appendRun(a, 1, 1); // backwards
     buffer.appendRun(2, 0, 1); // no such source: ignored
     buffer.appendRun(a, -1, 1);
+    buffer.appendRun(a, qint64(1) << 48, 1); // beyond any file a run may name
     buffer.appendRun(a, 0, 0);
     QCOMPARE(buffer.runCount(), qint64(4));
     QCOMPARE(buffer.read(0, 100), QByteArray("012346781"));
