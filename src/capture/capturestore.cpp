@@ -13,6 +13,7 @@
 #include <pcap/pcap.h>
 #include <stdio_ext.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,53 @@ constexpr std::chrono::milliseconds kReapAfter { 150 };
 // length, wire length; four 32-bit values in the writer's byte order.
 constexpr int kRecordHeader = 16;
 constexpr std::int64_t kNanosPerMicro = 1000;
+
+// A file mapped for reading, as long as it is when mapped.
+class FileMap
+{
+public:
+    FileMap() = default;
+    ~FileMap()
+    {
+        if (m_data != nullptr)
+            ::munmap(m_data, m_length);
+    }
+    FileMap(const FileMap&) = delete;
+    FileMap& operator=(const FileMap&) = delete;
+
+    // False when the file is shorter than `at_least` or cannot be mapped.
+    bool map(int fd, std::int64_t at_least)
+    {
+        struct stat info
+        {
+        };
+        if (::fstat(fd, &info) != 0 || info.st_size < at_least)
+            return false;
+        if (info.st_size == 0)
+            return true;
+        void* data = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_SHARED,
+                            fd, 0);
+        if (data == MAP_FAILED)
+            return false;
+        m_data = data;
+        m_length = static_cast<std::size_t>(info.st_size);
+        return true;
+    }
+    // False when the file holds not all of them.
+    bool copy(std::int64_t offset, void* out, std::size_t count) const
+    {
+        if (offset < 0 || static_cast<std::size_t>(offset) > m_length
+            || count > m_length - static_cast<std::size_t>(offset))
+            return false;
+        if (count > 0)
+            std::memcpy(out, static_cast<const char*>(m_data) + offset, count);
+        return true;
+    }
+
+private:
+    void* m_data = nullptr;
+    std::size_t m_length = 0;
+};
 
 QString system_error(int error)
 {
@@ -449,7 +497,7 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
 bool CaptureStore::read_frames(
         const std::vector<std::int64_t>& seqs,
         const std::function<bool(const StoredFrame&, const StoredFramePlace&)>& visit,
-        std::vector<StoreFile>* files_out) const
+        std::vector<StoreFile>* files_out, int head) const
 {
     // Where each frame is, taken under the lock; the bytes up to there are
     // in the files for good, so the reading needs no lock and a running
@@ -497,38 +545,14 @@ bool CaptureStore::read_frames(
             if (file != nullptr)
                 std::fclose(file);
     });
-    std::vector<std::int64_t> positions(paths.size(), -1);
-    StoredFrame frame;
-    for (const Place& place : places) {
-        FILE*& file = files[static_cast<std::size_t>(place.file)];
-        if (file == nullptr) {
-            const int fd
-                    = ::openat(m_dir_fd, paths[static_cast<std::size_t>(place.file)].constData(),
-                               O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
-            if (file == nullptr) {
-                if (fd >= 0)
-                    ::close(fd);
-                return false;
-            }
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const int fd = ::openat(m_dir_fd, paths[i].constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        files[i] = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+        if (files[i] == nullptr) {
+            if (fd >= 0)
+                ::close(fd);
+            return false;
         }
-        std::int64_t& position = positions[static_cast<std::size_t>(place.file)];
-        if (position != place.offset && fseeko(file, place.offset, SEEK_SET) != 0)
-            return false;
-        std::uint32_t fields[4] = {};
-        if (std::fread(fields, sizeof fields, 1, file) != 1
-            || fields[2] > static_cast<std::uint32_t>(kSnapLength))
-            return false;
-        frame.link_type = link_types[static_cast<std::size_t>(place.file)];
-        frame.seconds = fields[0];
-        set_fraction(frame, fields[1], precisions[static_cast<std::size_t>(place.file)]);
-        frame.wire_length = fields[3];
-        frame.bytes.resize(static_cast<int>(fields[2]));
-        if (fields[2] > 0 && std::fread(frame.bytes.data(), fields[2], 1, file) != 1)
-            return false;
-        position = place.offset + kRecordHeader + fields[2];
-        if (!visit(frame, StoredFramePlace { place.file, place.offset + kRecordHeader }))
-            return false;
     }
     if (files_out != nullptr) {
         for (std::size_t i = 0; i < files.size(); ++i) {
@@ -540,6 +564,62 @@ bool CaptureStore::read_frames(
                 return false;
             }
             files_out->push_back({ paths[i], fd });
+        }
+    }
+    StoredFrame frame;
+    const auto fill = [&](const std::uint32_t(&fields)[4], int file) {
+        frame.link_type = link_types[static_cast<std::size_t>(file)];
+        frame.seconds = fields[0];
+        set_fraction(frame, fields[1], precisions[static_cast<std::size_t>(file)]);
+        frame.wire_length = fields[3];
+    };
+    if (head >= 0) {
+        // Each file mapped up to the end of the last frame wanted in it: the
+        // store only appends, so those bytes are there for good.
+        std::vector<std::int64_t> ends(paths.size(), 0);
+        for (const Place& place : places) {
+            std::int64_t& end = ends[static_cast<std::size_t>(place.file)];
+            end = std::max(end, place.offset + kRecordHeader);
+        }
+        std::vector<FileMap> maps(paths.size());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (!maps[i].map(::fileno(files[i]), ends[i]))
+                return false;
+        }
+        for (const Place& place : places) {
+            const FileMap& map = maps[static_cast<std::size_t>(place.file)];
+            std::uint32_t fields[4] = {};
+            if (!map.copy(place.offset, fields, sizeof fields)
+                || fields[2] > static_cast<std::uint32_t>(kSnapLength))
+                return false;
+            fill(fields, place.file);
+            const std::uint32_t taken = std::min(fields[2], static_cast<std::uint32_t>(head));
+            frame.bytes.resize(static_cast<int>(taken));
+            if (!map.copy(place.offset + kRecordHeader, frame.bytes.data(), taken))
+                return false;
+            if (!visit(frame,
+                       StoredFramePlace { place.file, place.offset + kRecordHeader, fields[2] }))
+                return false;
+        }
+    } else {
+        std::vector<std::int64_t> positions(paths.size(), -1);
+        for (const Place& place : places) {
+            FILE* file = files[static_cast<std::size_t>(place.file)];
+            std::int64_t& position = positions[static_cast<std::size_t>(place.file)];
+            if (position != place.offset && fseeko(file, place.offset, SEEK_SET) != 0)
+                return false;
+            std::uint32_t fields[4] = {};
+            if (std::fread(fields, sizeof fields, 1, file) != 1
+                || fields[2] > static_cast<std::uint32_t>(kSnapLength))
+                return false;
+            fill(fields, place.file);
+            frame.bytes.resize(static_cast<int>(fields[2]));
+            if (fields[2] > 0 && std::fread(frame.bytes.data(), fields[2], 1, file) != 1)
+                return false;
+            position = place.offset + kRecordHeader + fields[2];
+            if (!visit(frame,
+                       StoredFramePlace { place.file, place.offset + kRecordHeader, fields[2] }))
+                return false;
         }
     }
     return true;

@@ -34,6 +34,7 @@ struct StoredFramePlace
 {
     int file;
     std::int64_t offset;
+    std::uint32_t captured; // the frame's captured length, all of it
 };
 
 // One of the store's files, opened for reading: the name is unique in the
@@ -98,12 +99,15 @@ public:
     bool read_frames(const std::vector<std::int64_t>& seqs,
                      const std::function<bool(const StoredFrame&)>& visit) const;
     // The same, with each frame's place. When files is given, it receives
-    // the files read, in the order of StoredFramePlace::file, each opened
-    // anew for the caller, who closes them: they stay readable after a
-    // clear() removed them.
+    // the files to be read, in the order of StoredFramePlace::file, before
+    // the first visit: each opened anew for the caller, who closes them
+    // whatever the outcome; they stay readable after a clear() removed them. With head 0 or more,
+    // StoredFrame::bytes holds at most that many first bytes of each frame (its headers, say), and
+    // the files are mapped rather than read: the frames' other bytes are
+    // never copied.
     bool read_frames(const std::vector<std::int64_t>& seqs,
                      const std::function<bool(const StoredFrame&, const StoredFramePlace&)>& visit,
-                     std::vector<StoreFile>* files) const;
+                     std::vector<StoreFile>* files, int head = -1) const;
     // When the files of a clear are deleted: a moment later, so that the
     // caller's own work after the clear has the machine to itself, or at
     // once (the process is ending, and waits for them).

@@ -15,6 +15,16 @@
 
 namespace {
 
+// The reassembly knows each frame by where its bytes lie: the follow's index
+// of its file above bit 47, its offset in the file below.
+constexpr int kOffsetBits = 47;
+constexpr std::int64_t kOffsetMask = (std::int64_t(1) << kOffsetBits) - 1;
+constexpr std::size_t kMaxFiles = std::size_t(1) << 16;
+// The bytes of a frame read for its headers: the link layer, IP with its
+// options or extension headers, TCP with its options. A frame whose headers
+// run longer is read whole.
+constexpr int kHead = 256;
+
 QString endpoint_text(int version, const std::array<unsigned char, 16>& address, quint16 port)
 {
     char text[INET6_ADDRSTRLEN] = {};
@@ -23,6 +33,22 @@ QString endpoint_text(int version, const std::array<unsigned char, 16>& address,
     const QString name = QString::fromLatin1(text);
     return (version == 4 ? name : QStringLiteral("[%1]").arg(name))
             + QStringLiteral(":%1").arg(port);
+}
+
+// The segment of a frame of which `head` holds the first bytes and
+// `captured` were captured.
+std::optional<TcpSegmentHeader> decode_head(const StoredFrame& head, std::uint32_t captured)
+{
+    pcap_pkthdr header {};
+    header.caplen = static_cast<bpf_u_int32>(head.bytes.size());
+    header.len = head.wire_length;
+    std::optional<TcpSegmentHeader> decoded = decode_tcp_segment(
+            head.link_type, header, reinterpret_cast<const unsigned char*>(head.bytes.constData()));
+    // Decoded from the head, it holds what the frame holds but the count of
+    // payload bytes captured.
+    if (decoded)
+        decoded->captured = std::min(decoded->stated, captured - decoded->payload_offset);
+    return decoded;
 }
 
 } // namespace
@@ -55,6 +81,33 @@ void TcpFollow::add(const CaptureStore& store, const std::vector<std::int64_t>& 
 void TcpFollow::finish()
 {
     m_reassembly.finish();
+    take_events(m_last_row);
+}
+
+void TcpFollow::take_events(int row)
+{
+    for (const TcpStreamEvent& event : m_reassembly.events()) {
+        if (event.direction != m_last_direction) {
+            m_chunks.push_back(
+                    { m_pieces.size(), row, event.seq, event.seconds, event.nanoseconds });
+            m_last_direction = event.direction;
+        }
+        const auto direction = static_cast<std::uint32_t>(event.direction);
+        if (event.kind == TcpStreamEvent::Gap) {
+            for (std::uint64_t missing = event.missing; missing > 0;) {
+                const auto part
+                        = static_cast<std::uint32_t>(std::min<std::uint64_t>(missing, UINT32_MAX));
+                m_pieces.push_back({ 0, part, 0, direction, 1 });
+                missing -= part;
+            }
+        } else if (event.piece.length > 0) {
+            const std::int64_t name = event.piece.frame;
+            m_pieces.push_back({ (name & kOffsetMask) + event.piece.frame_offset,
+                                 event.piece.length,
+                                 static_cast<std::uint32_t>(name >> kOffsetBits), direction, 0 });
+        }
+    }
+    m_reassembly.clear_events();
 }
 
 int TcpFollow::file_index(const StoreFile& file)
@@ -91,134 +144,112 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
         return false;
     }
 
-    // The segments, each way told from the first sender's address and port
-    // (until the followed connection is known: of the first segment read).
-    std::vector<TcpSegmentIn> segments;
-    std::vector<Place> places;
-    segments.reserve(kept.size());
-    places.reserve(kept.size());
+    // One pass: the segments go to the reassembly as they are read. Until
+    // the followed frame is reached, a new connection on the pair (as
+    // split_connections tells them apart) starts the follow anew; after
+    // it, a new connection ends it and the reading.
+    bool reached = !followed;
+    bool stopped = false;
     std::vector<StoreFile> files;
+    std::vector<int> file_of; // the follow's index of each of the read's files
     std::size_t index = 0;
+    if (followed)
+        m_pieces.reserve(kept.size());
     const bool read = store.read_frames(
             kept,
-            [&](const StoredFrame& frame, const StoredFramePlace& place) {
-                pcap_pkthdr header {};
-                header.caplen = static_cast<bpf_u_int32>(frame.bytes.size());
-                header.len = frame.wire_length;
-                const auto data = reinterpret_cast<const unsigned char*>(frame.bytes.constData());
-                const std::optional<TcpSegmentHeader> decoded
-                        = decode_tcp_segment(frame.link_type, header, data);
-                if (decoded) {
-                    if (segments.empty() && m_places.empty()) {
-                        m_first = { decoded->source, decoded->source_port };
-                        m_second = { decoded->destination, decoded->destination_port };
-                        m_version = decoded->version;
-                    }
-                    TcpSegmentIn in;
-                    in.frame = kept[index];
-                    in.seconds = frame.seconds;
-                    in.nanoseconds = frame.nanoseconds;
-                    in.direction = decoded->source == m_first.address
-                                    && decoded->source_port == m_first.port
-                            ? 0
-                            : 1;
-                    in.seq = decoded->seq;
-                    in.ack = decoded->ack;
-                    in.has_ack = (decoded->flags & TcpSegmentHeader::Ack) != 0;
-                    in.syn = (decoded->flags & TcpSegmentHeader::Syn) != 0;
-                    in.fin = (decoded->flags & TcpSegmentHeader::Fin) != 0;
-                    in.rst = (decoded->flags & TcpSegmentHeader::Rst) != 0;
-                    in.payload_offset = decoded->payload_offset;
-                    in.captured = decoded->captured;
-                    in.stated = decoded->stated;
-                    segments.push_back(in);
-                    places.push_back({ kept[index], place.offset, place.file, kept_rows[index] });
+            [&](const StoredFrame& head, const StoredFramePlace& place) {
+                const std::size_t at = index++;
+                std::optional<TcpSegmentHeader> decoded = decode_head(head, place.captured);
+                if (!decoded && place.captured > static_cast<std::uint32_t>(head.bytes.size())) {
+                    // Headers longer than the head.
+                    if (const std::optional<StoredFrame> whole = store.read_frame(kept[at]))
+                        decoded = decode_head(*whole, place.captured);
                 }
-                ++index;
+                if (!decoded)
+                    return true;
+                const Endpoint source { decoded->source, decoded->source_port };
+                const auto begin_connection = [&] {
+                    m_first = source;
+                    m_second = { decoded->destination, decoded->destination_port };
+                    m_version = decoded->version;
+                    m_first_seq = {};
+                    m_known = true;
+                };
+                if (!m_known)
+                    begin_connection();
+                TcpSegmentIn in;
+                in.direction = source == m_first ? 0 : 1;
+                in.seq = decoded->seq;
+                in.syn = (decoded->flags & TcpSegmentHeader::Syn) != 0;
+                in.has_ack = (decoded->flags & TcpSegmentHeader::Ack) != 0;
+                std::optional<std::uint32_t>& first_seq
+                        = m_first_seq[static_cast<std::size_t>(in.direction)];
+                if (in.syn && !in.has_ack && first_seq && *first_seq != in.seq) {
+                    // The pair reused.
+                    if (reached) {
+                        m_ended = true;
+                        stopped = true;
+                        return false;
+                    }
+                    begin_connection();
+                    in.direction = 0;
+                    m_reassembly = TcpReassembly();
+                    m_pieces.clear();
+                    m_chunks.clear();
+                    m_last_direction = -1;
+                }
+                std::optional<std::uint32_t>& own_first
+                        = m_first_seq[static_cast<std::size_t>(in.direction)];
+                if (!own_first)
+                    own_first = in.seq;
+                if (followed && kept[at] == *followed)
+                    reached = true;
+
+                if (file_of.size() < files.size()) {
+                    for (std::size_t i = file_of.size(); i < files.size(); ++i)
+                        file_of.push_back(file_index(files[i]));
+                }
+                const auto file
+                        = static_cast<std::size_t>(file_of[static_cast<std::size_t>(place.file)]);
+                if (file >= kMaxFiles)
+                    return false;
+                in.frame = static_cast<std::int64_t>(file) << kOffsetBits
+                        | (place.offset & kOffsetMask);
+                in.seconds = head.seconds;
+                in.nanoseconds = head.nanoseconds;
+                in.ack = decoded->ack;
+                in.fin = (decoded->flags & TcpSegmentHeader::Fin) != 0;
+                in.rst = (decoded->flags & TcpSegmentHeader::Rst) != 0;
+                in.payload_offset = decoded->payload_offset;
+                in.captured = decoded->captured;
+                in.stated = decoded->stated;
+                m_reassembly.add(in);
+                m_last_row = kept_rows[at];
+                take_events(m_last_row);
                 return true;
             },
-            &files);
-    std::vector<int> file_of(files.size());
-    for (std::size_t i = 0; i < files.size(); ++i)
-        file_of[i] = file_index(files[i]);
-    if (!read) {
+            &files, kHead);
+    // Files the reading opened but no segment of the connection lay in.
+    for (std::size_t i = file_of.size(); i < files.size(); ++i)
+        file_of.push_back(file_index(files[i]));
+    if (!read && !stopped) {
         if (error != nullptr)
             *error = QCoreApplication::translate("TcpFollow", "无法读取存储中的帧: %1")
                              .arg(store.errorString());
         return false;
     }
-
-    std::size_t begin = 0;
-    std::size_t end = segments.size();
-    bool later = false;
+    if (!reached) {
+        if (error != nullptr)
+            *error = QCoreApplication::translate("TcpFollow", "该行不是可追踪的TCP分段。");
+        return false;
+    }
     if (followed) {
-        // The connection of the followed frame, among those of the pair.
-        const auto at = std::find_if(segments.cbegin(), segments.cend(),
-                                     [&](const TcpSegmentIn& s) { return s.frame == *followed; });
-        if (at == segments.cend()) {
-            if (error != nullptr)
-                *error = QCoreApplication::translate("TcpFollow", "该行不是可追踪的TCP分段。");
-            return false;
-        }
-        const std::vector<int> connections = split_connections(segments);
-        const int connection = connections[static_cast<std::size_t>(at - segments.cbegin())];
-        begin = static_cast<std::size_t>(
-                std::find(connections.cbegin(), connections.cend(), connection)
-                - connections.cbegin());
-        end = begin;
-        while (end < segments.size() && connections[end] == connection)
-            ++end;
-        // A later connection on the pair: this one grows no more.
-        later = end < segments.size();
-        if (segments[begin].direction == 1) {
-            // The other side opened this connection: direction 0 is its.
-            std::swap(m_first, m_second);
-            for (std::size_t i = begin; i < end; ++i)
-                segments[i].direction ^= 1;
-        }
         m_endpoints = { endpoint_text(m_version, m_first.address, m_first.port),
                         endpoint_text(m_version, m_second.address, m_second.port) };
-        // Once: later additions grow as vectors do.
-        m_reassembly.reserve(end - begin);
-        m_places.reserve(end - begin);
         m_frames_seen = frames.size();
+        // The room kept for the frames that carry no bytes given back.
+        if (m_pieces.capacity() > m_pieces.size() + m_pieces.size() / 4)
+            m_pieces.shrink_to_fit();
     }
-
-    for (std::size_t i = begin; i < end && !m_ended; ++i) {
-        const TcpSegmentIn& segment = segments[i];
-        // As split_connections tells connections apart: needed for the
-        // frames of a live capture, which it has not seen.
-        std::optional<std::uint32_t>& first_seq
-                = m_first_seq[static_cast<std::size_t>(segment.direction)];
-        if (segment.syn && !segment.has_ack && first_seq && *first_seq != segment.seq) {
-            m_ended = true; // the pair reused
-            break;
-        }
-        if (!first_seq)
-            first_seq = segment.seq;
-        Place place = places[i];
-        place.file = file_of[static_cast<std::size_t>(place.file)];
-        m_places.push_back(place);
-        m_reassembly.add(segment);
-    }
-    m_ended = m_ended || later;
     return true;
-}
-
-TcpFollow::Run TcpFollow::run_of(const TcpStreamEvent& event) const
-{
-    const auto at = std::lower_bound(
-            m_places.cbegin(), m_places.cend(), event.piece.frame,
-            [](const Place& place, std::int64_t frame) { return place.frame < frame; });
-    if (at == m_places.cend() || at->frame != event.piece.frame)
-        return { -1, 0, 0 };
-    return { at->file, at->offset + event.piece.frame_offset, event.piece.length };
-}
-
-int TcpFollow::row_of(std::int64_t frame) const
-{
-    const auto at = std::lower_bound(
-            m_places.cbegin(), m_places.cend(), frame,
-            [](const Place& place, std::int64_t value) { return place.frame < value; });
-    return at != m_places.cend() && at->frame == frame ? at->row : -1;
 }

@@ -14,19 +14,37 @@
 #include "tcpreassembly.h"
 
 // One followed TCP connection: the segments of its rows read from the
-// capture store, put together by TcpReassembly, and where the bytes of each
-// piece lie in the store's files, so that a view can refer to them instead
-// of copying them. The files are held open: they stay readable after the
-// store was cleared.
+// capture store, put together by TcpReassembly, and kept as a list of
+// pieces of the store's files, so that a view can refer to the bytes
+// instead of copying them. Only the frames' headers are read. The files are
+// held open: they stay readable after the store was cleared.
+//
+// Memory: 16 bytes per piece (a segment's new bytes, or a gap), and a chunk
+// record each time the conversation turns to the other side.
 class TcpFollow
 {
 public:
-    // Where a piece's bytes are: `length` bytes at `offset` of files()[file].
-    struct Run
+    // The conversation in the order it happened: `length` bytes of
+    // files()[file] at `offset`, the next bytes of `direction`; or, for a
+    // gap, `length` bytes of that direction that were never captured.
+    struct Piece
     {
-        int file;
         std::int64_t offset;
         std::uint32_t length;
+        std::uint32_t file : 30;
+        std::uint32_t direction : 1;
+        std::uint32_t gap : 1;
+    };
+    // Where the conversation turns to a side (or begins): at pieces()[piece],
+    // made known by the segment of `row` captured at that time, whose bytes
+    // begin at sequence number `seq`.
+    struct Chunk
+    {
+        std::size_t piece;
+        int row;
+        std::uint32_t seq;
+        std::int64_t seconds;
+        std::int64_t nanoseconds;
     };
 
     // Follows the connection that the frame `followed` belongs to, among
@@ -51,35 +69,32 @@ public:
     // Whether a later connection took the pair over: nothing more is added.
     bool ended() const { return m_ended; }
 
+    // The counts: bytes each way, segments, retransmissions, gaps.
     const TcpReassembly& reassembly() const { return m_reassembly; }
-    // Where the bytes of a Bytes event lie.
-    Run run_of(const TcpStreamEvent& event) const;
+    // Only grow: what a view has shown stays as it was.
+    const std::vector<Piece>& pieces() const { return m_pieces; }
+    const std::vector<Chunk>& chunks() const { return m_chunks; }
     const std::vector<StoreFile>& files() const { return m_files; }
     // The sender of each direction, as "address:port" ("[address]:port" for
     // IPv6).
     QString endpoint(int direction) const { return m_endpoints[direction]; }
-    // The row of a frame of the connection, or -1.
-    int row_of(std::int64_t frame) const;
     // How many of the pair's frames were looked at (followed or not).
     std::size_t frames_seen() const { return m_frames_seen; }
 
 private:
     TcpFollow() = default;
-    // Reads the frames, keeps those of the connection whose first segment
-    // is at index `first_of_connection` (or of the followed frame when
-    // `followed` is given) and adds them.
+    // Reads the frames and adds those of the connection of the followed
+    // frame (when given; else of the connection followed so far).
     bool read(const CaptureStore& store, const std::vector<std::int64_t>& frames,
               const std::vector<int>& rows, std::optional<std::int64_t> followed, QString* error);
     int file_index(const StoreFile& file);
+    // Keeps the events the reassembly made for the segment of `row`.
+    void take_events(int row);
 
-    struct Place
-    {
-        std::int64_t frame;
-        std::int64_t offset; // of the frame's bytes
-        int file;
-        int row;
-    };
-    std::vector<Place> m_places; // of the connection's frames, ascending
+    std::vector<Piece> m_pieces;
+    std::vector<Chunk> m_chunks;
+    int m_last_direction = -1; // of the last piece
+    int m_last_row = -1; // of the last segment added
     std::vector<StoreFile> m_files;
     TcpReassembly m_reassembly;
     std::array<QString, 2> m_endpoints;
@@ -87,10 +102,15 @@ private:
     {
         std::array<unsigned char, 16> address {};
         std::uint16_t port = 0;
+        bool operator==(const Endpoint& other) const
+        {
+            return address == other.address && port == other.port;
+        }
     };
     // The first sender and the other side, which tell the directions.
     Endpoint m_first;
     Endpoint m_second;
+    bool m_known = false; // whether m_first and m_second are
     int m_version = 4; // of IP
     // The first sequence number seen each way: a SYN with another one
     // begins a new connection on the pair.

@@ -101,6 +101,13 @@ public:
     void finish();
 
     const std::vector<TcpStreamEvent>& events() const { return m_events; }
+    // Forgets the events made so far, for a caller who keeps what it needs
+    // of them as they come: later events begin events() anew.
+    void clear_events()
+    {
+        m_events.clear();
+        m_call_begin = 0;
+    }
 
     // Bytes handed out per direction (gaps not counted).
     std::array<std::uint64_t, 2> bytes() const { return m_bytes; }

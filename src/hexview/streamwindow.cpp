@@ -2,6 +2,8 @@
 
 #include "streamwindow.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <QBoxLayout>
@@ -117,7 +119,7 @@ void StreamWindow::takeNewBytes()
         m_follow->finish();
     }
     if (m_buffer != nullptr)
-        appendEvents();
+        appendPieces();
 }
 
 void StreamWindow::rebuild()
@@ -126,21 +128,34 @@ void StreamWindow::rebuild()
     m_sources.clear();
     for (const StoreFile& file : m_follow->files())
         m_sources.push_back(buffer->addSource(::dup(file.fd)));
+    // The runs of what is shown, counted so that the list is built without
+    // regrowing.
+    const std::vector<TcpFollow::Piece>& pieces = m_follow->pieces();
+    buffer->reserveRuns(std::count_if(pieces.cbegin(), pieces.cend(), [this](const auto& piece) {
+        return !piece.gap && wanted(static_cast<int>(piece.direction));
+    }));
     m_buffer = buffer;
     m_dark = isDark();
-    m_events_shown = 0;
-    m_last_direction = -1;
+    m_pieces_shown = 0;
+    m_chunks_shown = 0;
+    m_chunk_pending = -1;
     m_missing_pending = 0;
     setDocument(new QHexDocument(buffer));
-    appendEvents();
+    appendPieces();
     // The document starts unmodified: what the store holds is not an edit.
     view()->document()->setUnmodified();
 }
 
-void StreamWindow::appendEvents()
+bool StreamWindow::wanted(int direction) const
 {
-    const std::vector<TcpStreamEvent>& events = m_follow->reassembly().events();
-    if (m_events_shown >= events.size()) {
+    return m_shown == Shown::Conversation || (m_shown == Shown::FirstSender) == (direction == 0);
+}
+
+void StreamWindow::appendPieces()
+{
+    const std::vector<TcpFollow::Piece>& pieces = m_follow->pieces();
+    const std::vector<TcpFollow::Chunk>& chunks = m_follow->chunks();
+    if (m_pieces_shown >= pieces.size()) {
         updateSummary();
         return;
     }
@@ -156,43 +171,43 @@ void StreamWindow::appendEvents()
             addMark(run_begin, end, run_direction, QString());
         run_begin = -1;
     };
-    for (; m_events_shown < events.size(); ++m_events_shown) {
-        const TcpStreamEvent& event = events[m_events_shown];
-        const bool chunk_start = event.direction != m_last_direction;
-        m_last_direction = event.direction;
-        const bool wanted = m_shown == Shown::Conversation
-                || (m_shown == Shown::FirstSender) == (event.direction == 0);
-        if (!wanted)
+    for (; m_pieces_shown < pieces.size(); ++m_pieces_shown) {
+        const TcpFollow::Piece& piece = pieces[m_pieces_shown];
+        const int direction = static_cast<int>(piece.direction);
+        if (m_chunks_shown < chunks.size() && chunks[m_chunks_shown].piece == m_pieces_shown) {
+            // Its comment goes on the chunk's first byte shown, after a gap.
+            m_chunk_pending = wanted(direction) ? static_cast<qint64>(m_chunks_shown) : -1;
+            ++m_chunks_shown;
+        }
+        if (!wanted(direction))
             continue;
-        const qint64 at = m_buffer->length();
-        if (event.kind == TcpStreamEvent::Gap) {
-            m_missing_pending += static_cast<qint64>(event.missing);
+        if (piece.gap) {
+            m_missing_pending += piece.length;
             continue;
         }
-        const TcpFollow::Run run = m_follow->run_of(event);
-        if (run.file < 0 || run.length == 0)
-            continue;
-        if (chunk_start || run_direction != event.direction) {
+        const qint64 at = m_buffer->length();
+        if (m_chunk_pending >= 0 || run_direction != direction) {
             close_run(at);
             run_begin = at;
-            run_direction = event.direction;
+            run_direction = direction;
         }
         QStringList comments;
-        if (chunk_start) {
-            const int row = m_follow->row_of(event.frame);
+        if (m_chunk_pending >= 0) {
+            const TcpFollow::Chunk& chunk = chunks[static_cast<std::size_t>(m_chunk_pending)];
             comments << tr("第 %1 行, %2, %3 → %4, 序列号 %5")
-                                .arg(row + 1)
-                                .arg(time_text(event.seconds, event.nanoseconds),
-                                     m_follow->endpoint(event.direction),
-                                     m_follow->endpoint(1 - event.direction))
-                                .arg(event.seq);
+                                .arg(chunk.row + 1)
+                                .arg(time_text(chunk.seconds, chunk.nanoseconds),
+                                     m_follow->endpoint(direction),
+                                     m_follow->endpoint(1 - direction))
+                                .arg(chunk.seq);
+            m_chunk_pending = -1;
         }
         if (m_missing_pending > 0) {
             comments << tr("此前缺少 %1 字节 (未捕获)").arg(m_missing_pending);
             addMark(at, at + 1, kGapColour, QString());
             m_missing_pending = 0;
         }
-        m_buffer->appendRun(m_sources[static_cast<std::size_t>(run.file)], run.offset, run.length);
+        m_buffer->appendRun(m_sources[piece.file], piece.offset, piece.length);
         if (!comments.isEmpty())
             addMark(at, at + 1, kNoColour, comments.join(QLatin1Char('\n')));
     }

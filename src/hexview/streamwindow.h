@@ -60,8 +60,10 @@ protected:
 
 private:
     void rebuild();
-    // Adds the events from m_events_shown on to the shown document.
-    void appendEvents();
+    // Adds the follow's pieces from m_pieces_shown on to the shown document.
+    void appendPieces();
+    // Whether the bytes of a direction are shown.
+    bool wanted(int direction) const;
     void updateSummary();
     // Whether the view's colours are a dark theme's.
     bool isDark() const;
@@ -88,8 +90,9 @@ private:
     // The document shown, and what of the conversation is in it.
     QPieceBuffer* m_buffer = nullptr;
     std::vector<int> m_sources; // the buffer's source of each of the follow's files
-    std::size_t m_events_shown = 0;
-    int m_last_direction = -1; // of the last event, shown or not
+    std::size_t m_pieces_shown = 0; // looked at, shown or not
+    std::size_t m_chunks_shown = 0;
+    qint64 m_chunk_pending = -1; // a chunk whose comment waits for its first byte
     bool m_dark = false; // the colours were chosen for a dark theme
     std::vector<Mark> m_marks; // the annotations made, in order
     qint64 m_missing_pending = 0; // bytes of a gap not yet marked on a byte

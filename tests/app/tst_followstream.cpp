@@ -122,6 +122,9 @@ private slots:
     void refusesWhatCannotBeFollowed();
     void growsWithoutMovingTheView();
     void coloursFollowTheTheme();
+    void readsOnlyWhatTheHeadersNeed_data();
+    void readsOnlyWhatTheHeadersNeed();
+    void chunkAfterAGapIsMarked();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -297,6 +300,93 @@ void TstFollowStream::coloursFollowTheTheme()
     }
     MainWindow::load_theme(0);
     QVERIFY(!window->view()->document()->isModified());
+}
+
+void TstFollowStream::readsOnlyWhatTheHeadersNeed_data()
+{
+    QTest::addColumn<int>("options"); // 8-byte units of an IPv6 hop-by-hop header, 0: IPv4
+    QTest::addColumn<int>("cut"); // bytes of each frame's tail not captured
+    QTest::addColumn<int>("gaps");
+
+    QTest::newRow("ipv4") << 0 << 0 << 0;
+    QTest::newRow("ipv6-short-options") << 1 << 0 << 0;
+    // The headers alone run past what is read of a frame for them.
+    QTest::newRow("ipv6-long-options") << 60 << 0 << 0;
+    QTest::newRow("cut-by-the-snapshot") << 0 << 100 << 3;
+    QTest::newRow("long-options-cut") << 60 << 100 << 3;
+}
+
+void TstFollowStream::readsOnlyWhatTheHeadersNeed()
+{
+    QFETCH(int, options);
+    QFETCH(int, cut);
+    QFETCH(int, gaps);
+
+    CaptureStore store(m_dir->path());
+    QVERIFY(store.isValid());
+    QByteArray expected;
+    std::vector<std::int64_t> frames;
+    std::uint32_t seq = 1;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray payload(300, static_cast<char>('k' + i));
+        QByteArray frame;
+        if (options == 0) {
+            frame = segment(true, seq, 0, kPsh | kAck, payload);
+        } else {
+            Ipv6Packet p;
+            p.extensions = { ipv6_options(0, options) };
+            p.seq = seq;
+            p.payload = payload;
+            frame = ethernet(ipv6(p), 0x86DD);
+        }
+        seq += static_cast<std::uint32_t>(payload.size());
+        expected += payload.left(payload.size() - cut);
+        const pcap_pkthdr header = header_for(frame, 0, frame.size() - cut);
+        frames.push_back(*store.append(DLT_EN10MB, header,
+                                       reinterpret_cast<const u_char*>(frame.constData())));
+    }
+    std::vector<int> rows(frames.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    QString error;
+    std::unique_ptr<TcpFollow> follow = TcpFollow::open(store, frames, rows, frames[1], &error);
+    QVERIFY2(follow != nullptr, qPrintable(error));
+    StreamWindow window(std::move(follow));
+    QCOMPARE(bytes_of(window), expected);
+    QCOMPARE(window.follow().reassembly().gaps(), gaps);
+}
+
+void TstFollowStream::chunkAfterAGapIsMarked()
+{
+    // The server's first segment was never captured; the client's
+    // acknowledgement and the server's next bytes say it was sent.
+    const std::uint32_t c = 1000;
+    const std::uint32_t s = 5000;
+    const QByteArray lost(40, 'x');
+    const QVector<QByteArray> frames = {
+        segment(true, c + 1, s + 1, kPsh | kAck, kRequest),
+        segment(false, s, c + 1, kSyn | kAck),
+        segment(true, c + 1 + kRequest.size(), s + 1 + lost.size(), kAck),
+        segment(false, s + 1 + lost.size(), c + 1 + kRequest.size(), kPsh | kAck, kBody),
+    };
+    CaptureStore store(m_dir->path());
+    QVERIFY(store.isValid());
+    std::vector<std::int64_t> seqs;
+    for (const QByteArray& frame : frames) {
+        const pcap_pkthdr header = header_for(frame);
+        seqs.push_back(*store.append(DLT_EN10MB, header,
+                                     reinterpret_cast<const u_char*>(frame.constData())));
+    }
+    const std::vector<int> rows = { 0, 1, 2, 3 };
+    StreamWindow window(TcpFollow::open(store, seqs, rows, seqs.front(), nullptr));
+    QCOMPARE(bytes_of(window), kRequest + kBody);
+    // The server's first byte shown opens its chunk and tells of the gap.
+    const QHexMetadata* metadata = window.view()->document()->metadata();
+    const int width = window.view()->document()->bytesPerLine();
+    const QString comment = metadata->comments(kRequest.size() / width, kRequest.size() % width);
+    QVERIFY2(comment.startsWith(QStringLiteral("第 4 行, ")), qPrintable(comment));
+    QVERIFY2(comment.contains(QStringLiteral("10.0.0.2:80 → 10.0.0.1:40000, 序列号 5001")),
+             qPrintable(comment));
+    QVERIFY2(comment.endsWith(QStringLiteral("此前缺少 40 字节 (未捕获)")), qPrintable(comment));
 }
 
 QTEST_MAIN(TstFollowStream)

@@ -181,6 +181,27 @@ void TstCaptureStore::framesReadBackAsWritten()
     }));
     QCOMPARE(visited, (QVector<QByteArray> { small, big, raw, small }));
     QVERIFY(!store.read_frames({ a, c + 1 }, [](const StoredFrame&) { return true; }));
+    // Or only their first bytes, with their whole length and place.
+    for (const int head : { 0, 20, 70000 }) {
+        QVector<QByteArray> heads;
+        QVector<std::uint32_t> lengths;
+        std::vector<StoreFile> files;
+        QVERIFY(store.read_frames(
+                { c, a, b },
+                [&](const StoredFrame& frame, const StoredFramePlace& place) {
+                    heads.append(frame.bytes);
+                    lengths.append(place.captured);
+                    return true;
+                },
+                &files, head));
+        QCOMPARE(heads, (QVector<QByteArray> { small.left(head), big.left(head), raw.left(head) }));
+        QCOMPARE(lengths,
+                 (QVector<std::uint32_t> { std::uint32_t(small.size()), std::uint32_t(big.size()),
+                                           std::uint32_t(raw.size()) }));
+        QCOMPARE(files.size(), std::size_t(3));
+        for (const StoreFile& file : files)
+            ::close(file.fd);
+    }
 
     // The files are ordinary capture files.
     const QStringList files = QDir(store.folder()).entryList(QDir::Files, QDir::Name);
