@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include <QCoreApplication>
@@ -52,6 +53,15 @@ inline qint64 residentBytes()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
     return -1;
+}
+
+// The processor time this thread has used, in seconds: beside a wall-clock
+// time, it tells what the work cost when other work shares the machine.
+inline double threadCpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 // Runs per measure: TARNLOOK_BENCH_RUNS, 3 unless set.
