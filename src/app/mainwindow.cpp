@@ -39,6 +39,7 @@
 #include "fitwid.h"
 #include "followstream.h"
 #include "hexwindow.h"
+#include "packetfindbar.h"
 #include "packetrecord.h"
 #include "packetrows.h"
 #include "pcapfilter.h"
@@ -308,6 +309,12 @@ MainWindow::MainWindow(QWidget* parent)
     g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
     const std::optional<QString> refused_filter = settings->attach(*g_filter_form);
+    // In the window's bottom tool bar area, as in the hex window.
+    m_find = new PacketFindBar(ui->tableWidget_2, *m_rows,
+                               m_store->isValid() ? m_store.get() : nullptr, this);
+    connect(m_find, &PacketFindBar::found, this, [this](int row) {
+        on_tableWidget_2_itemClicked(ui->tableWidget_2->item(row, kHexColumn));
+    });
     lay_out_form(*this, *ui);
     restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     if (refused_filter)
@@ -629,6 +636,11 @@ bool MainWindow::save_capture_file(const QString& path)
     }
     m_unsaved->saved(mark);
     return true;
+}
+
+int MainWindow::find_row(const QString& pattern, FindKind kind, int from_row, bool forward)
+{
+    return m_find->find_now(pattern, kind, from_row, forward);
 }
 
 bool MainWindow::settle_unsaved_rows()
