@@ -133,6 +133,10 @@
         <source>tcp port 443 and host 10.0.0.1</source>
         <translation>tcp port 443 and host 10.0.0.1</translation>
     </message>
+    <message>
+        <source>应用到已显示的行</source>
+        <translation>Apply to the rows shown</translation>
+    </message>
 </context>
 <context>
     <name>FollowStream</name>
@@ -858,6 +862,29 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>文本</source>
         <translation>Ascii</translation>
+    </message>
+</context>
+<context>
+    <name>ShownRows</name>
+    <message>
+        <source>显示 %1 / %2 行</source>
+        <translation>Showing %1 / %2 rows</translation>
+    </message>
+    <message>
+        <source>保存捕获文件</source>
+        <translation>Save capture file</translation>
+    </message>
+    <message>
+        <source>只显示了 %1 行, 共 %2 行。要保存哪些行?</source>
+        <translation>Only %1 of %2 rows are shown. Which rows should be saved?</translation>
+    </message>
+    <message>
+        <source>已显示的行</source>
+        <translation>The rows shown</translation>
+    </message>
+    <message>
+        <source>全部行</source>
+        <translation>All rows</translation>
     </message>
 </context>
 <context>

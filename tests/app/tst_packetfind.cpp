@@ -5,17 +5,24 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QLocale>
+#include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
 
 #include "cupdate.h"
+#include "filtersettings.h"
+#include "fitwid.h"
 #include "mainwindow.h"
 #include "packetfindbar.h"
 #include "testframes.h"
 
 Q_DECLARE_METATYPE(MainWindow::FindKind)
+Q_DECLARE_METATYPE(FilterSettings)
 
 namespace {
 
@@ -55,20 +62,57 @@ bool open_frames(MainWindow& window, const QTemporaryDir& dir, const QVector<QBy
             && table_of(window)->rowCount() == frames.size();
 }
 
+QList<int> shown_rows(const QTableWidget& table)
+{
+    QList<int> rows;
+    for (int row = 0; row < table.rowCount(); ++row)
+        if (!table.isRowHidden(row))
+            rows.append(row);
+    return rows;
+}
+
+// Presses "应用到已显示的行" with these settings in force.
+void narrow(const FilterSettings& settings)
+{
+    g_filter_settings = settings;
+    QTest::mouseClick(g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")),
+                      Qt::LeftButton);
+}
+
+FilterSettings include_ports(const QStringList& ports)
+{
+    FilterSettings settings;
+    settings.include_port_enabled = true;
+    settings.include_ports = ports;
+    return settings;
+}
+
 } // namespace
 
-// Finding rows by payload or fields.
+// Finding rows by payload or fields, and narrowing the table to the rows
+// the filter lists let through.
 class TstPacketFind : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void cleanup();
     void findRow_data();
     void findRow();
     void barShowsMatchAndNotices_data();
     void barShowsMatchAndNotices();
     void longSearchCancels();
+    void narrowAndWiden_data();
+    void narrowAndWiden();
+    void titleCountsInLocale();
+    void saveShownRows();
 };
+
+// Narrowing sets the filter settings: back to none after each test.
+void TstPacketFind::cleanup()
+{
+    g_filter_settings = FilterSettings();
+}
 
 void TstPacketFind::findRow_data()
 {
@@ -223,6 +267,105 @@ void TstPacketFind::longSearchCancels()
     QCOMPARE(found.first().first().toInt(), payloads.size() - 1);
     QTest::keyClick(edit, Qt::Key_Escape);
     QVERIFY(!bar->is_shown());
+}
+
+void TstPacketFind::narrowAndWiden_data()
+{
+    QTest::addColumn<FilterSettings>("settings");
+    QTest::addColumn<QList<int>>("shown");
+
+    QTest::newRow("include-port") << include_ports({ QStringLiteral("8001") }) << QList<int> { 1 };
+    QTest::newRow("include-two-ports")
+            << include_ports({ QStringLiteral("8003"), QStringLiteral("8000") })
+            << QList<int> { 0, 3 };
+    QTest::newRow("include-none") << include_ports({ QStringLiteral("443") }) << QList<int> {};
+    FilterSettings exclude;
+    exclude.exclude_ip_enabled = true;
+    exclude.exclude_ips = QStringList { QStringLiteral("192.168.0.2") };
+    QTest::newRow("exclude-address") << exclude << QList<int> { 0, 2, 3 };
+    FilterSettings both = include_ports({ QStringLiteral("51000") });
+    both.exclude_port_enabled = true;
+    both.exclude_ports = QStringList { QStringLiteral("8002") };
+    QTest::newRow("include-and-exclude") << both << QList<int> { 0, 1, 3 };
+    QTest::newRow("lists-off") << FilterSettings() << QList<int> { 0, 1, 2, 3 };
+}
+
+// Narrowing hides, widening shows again; no row is ever lost.
+void TstPacketFind::narrowAndWiden()
+{
+    QFETCH(FilterSettings, settings);
+    QFETCH(QList<int>, shown);
+
+    QTemporaryDir dir;
+    MainWindow window;
+    QVERIFY(open_frames(window, dir, frames_of(kPayloads)));
+    const QString title = window.windowTitle();
+    QTableWidget* table = table_of(window);
+    narrow(settings);
+    QCOMPARE(shown_rows(*table), shown);
+    QCOMPARE(table->rowCount(), kPayloads.size());
+    const QString counts
+            = QStringLiteral("显示 %1 / %2 行").arg(shown.size()).arg(kPayloads.size());
+    QCOMPARE(window.windowTitle(), shown.size() < kPayloads.size() ? counts : title);
+
+    narrow(FilterSettings());
+    QCOMPARE(shown_rows(*table), (QList<int> { 0, 1, 2, 3 }));
+    QCOMPARE(window.windowTitle(), title);
+    for (int row = 0; row < kPayloads.size(); ++row)
+        QCOMPARE(table->item(row, 7)->text(),
+                 QString::fromLatin1(kPayloads.at(row).toHex().toUpper()));
+}
+
+// Thousands are grouped as the locale groups them; the counts follow rows
+// that arrive, and a clear ends the narrowing.
+void TstPacketFind::titleCountsInLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
+    QList<QByteArray> payloads;
+    for (int i = 0; i < 10000; ++i)
+        payloads.append(QByteArray::number(i));
+    QTemporaryDir dir;
+    MainWindow window;
+    QVERIFY(open_frames(window, dir, frames_of(payloads, 4)));
+    const QString title = window.windowTitle();
+    narrow(include_ports({ QStringLiteral("8002") }));
+    QCOMPARE(window.windowTitle(), QStringLiteral("显示 2,500 / 10,000 行"));
+    window.findChild<QPushButton*>(QStringLiteral("pushButton"))->click(); // 清空
+    QCOMPARE(window.windowTitle(), title);
+}
+
+// Only the shown rows' frames go to the file, in order; tshark reads them.
+void TstPacketFind::saveShownRows()
+{
+    QTemporaryDir dir;
+    MainWindow window;
+    QVERIFY(open_frames(window, dir, frames_of(kPayloads)));
+    narrow(include_ports(
+            { QStringLiteral("8000"), QStringLiteral("8002"), QStringLiteral("8003") }));
+    const QString path = dir.filePath(QStringLiteral("shown.pcap"));
+    QVERIFY(window.save_capture_file(path, true));
+
+    QProcess tshark;
+    tshark.start(QStringLiteral("tshark"),
+                 { QStringLiteral("-r"), path, QStringLiteral("-T"), QStringLiteral("fields"),
+                   QStringLiteral("-e"), QStringLiteral("tcp.srcport"), QStringLiteral("-e"),
+                   QStringLiteral("tcp.payload") });
+    QVERIFY(tshark.waitForFinished(60000));
+    QCOMPARE(tshark.exitCode(), 0);
+    QByteArray expected;
+    for (const int row : { 0, 2, 3 })
+        expected += QByteArray::number(8000 + row) + '\t' + kPayloads.at(row).toHex() + '\n';
+    QCOMPARE(tshark.readAllStandardOutput(), expected);
+
+    // All rows still saved by default.
+    const QString all = dir.filePath(QStringLiteral("all.pcap"));
+    QVERIFY(window.save_capture_file(all));
+    tshark.start(QStringLiteral("tshark"),
+                 { QStringLiteral("-r"), all, QStringLiteral("-T"), QStringLiteral("fields"),
+                   QStringLiteral("-e"), QStringLiteral("tcp.srcport") });
+    QVERIFY(tshark.waitForFinished(60000));
+    QCOMPARE(tshark.readAllStandardOutput(), QByteArray("8000\n8001\n8002\n8003\n"));
 }
 
 QTEST_MAIN(TstPacketFind)

@@ -155,6 +155,15 @@ void TstMainWindowKeys::actions_data()
           "findbar=shown|current=2|payload=2" },
         { "find-esc-closes", "file", "key:Ctrl+F;key:Escape",
           "findbar=hidden|focus=tableWidget_2" },
+        { "narrow-by-form", "file",
+          "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
+          "click:checkBox_2;click:applyToShownRows",
+          "rows=3|shown=1" },
+        { "save-shown-rows", "file",
+          "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
+          "click:checkBox_2;click:applyToShownRows;activate:MainWindow;answer:yes;"
+          "answer:file:out.pcap;key:Ctrl+S",
+          "boxes=1|savedshown=out.pcap" },
     };
     for (const int theme : { 1, 0 }) {
         for (const Row& row : table)
@@ -250,6 +259,14 @@ void TstMainWindowKeys::actions()
         } else if (name == QLatin1String("current")) {
             QTRY_COMPARE(table->currentRow(), value.toInt());
             QVERIFY(table->selectionModel()->isRowSelected(value.toInt(), QModelIndex()));
+        } else if (name == QLatin1String("shown")) {
+            int shown = 0;
+            for (int row = 0; row < table->rowCount(); ++row)
+                shown += table->isRowHidden(row) ? 0 : 1;
+            QCOMPARE(shown, value.toInt());
+        } else if (name == QLatin1String("savedshown")) {
+            // The one row shown, port 8001 (row 1), and no other.
+            QTRY_COMPARE(packets_in(driver.path(value)), 1);
         } else if (name == QLatin1String("ports")) {
             const bool on = value != QLatin1String("off");
             QCOMPARE(g_filter_settings.include_port_enabled, on);
