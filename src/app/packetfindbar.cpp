@@ -249,7 +249,8 @@ void PacketFindBar::run_steps()
         m_table->setCurrentCell(row, kHexColumn,
                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    m_table->scrollTo(m_table->model()->index(row, kHexColumn));
+    m_table->scrollTo(m_table->model()->index(row, kHexColumn),
+                      QAbstractItemView::PositionAtCenter);
     emit found(row);
     if (!m_search.wrapped())
         end(QString());
