@@ -133,6 +133,10 @@
         <source>tcp port 443 and host 10.0.0.1</source>
         <translation>tcp port 443 and host 10.0.0.1</translation>
     </message>
+    <message>
+        <source>应用到已显示的行</source>
+        <translation>Apply to the rows shown</translation>
+    </message>
 </context>
 <context>
     <name>FollowStream</name>
@@ -146,7 +150,7 @@
     </message>
     <message>
         <source>该行的帧已不在存储中, 无法追踪其TCP流。</source>
-        <translation>The row's frame is no longer stored; its TCP stream cannot be followed.</translation>
+        <translation>The row&apos;s frame is no longer stored; its TCP stream cannot be followed.</translation>
     </message>
 </context>
 <context>
@@ -722,6 +726,112 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     </message>
 </context>
 <context>
+    <name>PacketFindBar</name>
+    <message>
+        <source>区分大小写</source>
+        <translation>Match case</translation>
+    </message>
+    <message>
+        <source>查找:</source>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>负载中的文本</source>
+        <translation>Text in the payload</translation>
+    </message>
+    <message>
+        <source>负载中的十六进制字节</source>
+        <translation>Hex bytes in the payload</translation>
+    </message>
+    <message>
+        <source>字段 (地址, 端口, 时间, 长度)</source>
+        <translation>Fields (address, port, time, length)</translation>
+    </message>
+    <message>
+        <source>上一个</source>
+        <translation>Previous</translation>
+    </message>
+    <message>
+        <source>查找上一个 (Shift+F3)</source>
+        <translation>Find previous (Shift+F3)</translation>
+    </message>
+    <message>
+        <source>下一个</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>查找下一个 (F3)</source>
+        <translation>Find next (F3)</translation>
+    </message>
+    <message>
+        <source>已到达末尾，从开头继续查找</source>
+        <translation>Reached the end, continued from the start</translation>
+    </message>
+    <message>
+        <source>已到达开头，从末尾继续查找</source>
+        <translation>Reached the start, continued from the end</translation>
+    </message>
+    <message>
+        <source>关闭 (Esc)</source>
+        <translation>Close (Esc)</translation>
+    </message>
+    <message>
+        <source>十六进制字节，如 4F 4B</source>
+        <translation>Hex bytes, e.g. 4F 4B</translation>
+    </message>
+    <message>
+        <source>如 10.0.0.1 或 5432</source>
+        <translation>e.g. 10.0.0.1 or 5432</translation>
+    </message>
+    <message>
+        <source>文本 (UTF-8)</source>
+        <translation>Text (UTF-8)</translation>
+    </message>
+    <message>
+        <source>查找...</source>
+        <translation>Find...</translation>
+    </message>
+    <message>
+        <source>查找下一个</source>
+        <translation>Find next</translation>
+    </message>
+    <message>
+        <source>查找上一个</source>
+        <translation>Find previous</translation>
+    </message>
+    <message>
+        <source>查找已取消</source>
+        <translation>Search cancelled</translation>
+    </message>
+    <message>
+        <source>正在查找...</source>
+        <translation>Searching...</translation>
+    </message>
+    <message>
+        <source>未找到</source>
+        <translation>Not found</translation>
+    </message>
+    <message>
+        <source>查找</source>
+        <translation>Find</translation>
+    </message>
+</context>
+<context>
+    <name>PacketSearch</name>
+    <message>
+        <source>请输入要查找的内容</source>
+        <translation>Enter something to find</translation>
+    </message>
+    <message>
+        <source>十六进制格式错误: &quot;%1&quot; 不是十六进制数字</source>
+        <translation>Malformed hex: &quot;%1&quot; is not a hex digit</translation>
+    </message>
+    <message>
+        <source>十六进制格式错误: 数字须成对, 每个字节两位</source>
+        <translation>Malformed hex: digits must come in pairs, two per byte</translation>
+    </message>
+</context>
+<context>
     <name>Privileges</name>
     <message>
         <source>本窗口正以root身份或带特权能力解析网络数据, 风险大。请以普通用户运行: 用 sudo usermod -aG tarnlook $USER 加入tarnlook组, 再重新登录。</source>
@@ -752,6 +862,29 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>文本</source>
         <translation>Ascii</translation>
+    </message>
+</context>
+<context>
+    <name>ShownRows</name>
+    <message>
+        <source>显示 %1 / %2 行</source>
+        <translation>Showing %1 / %2 rows</translation>
+    </message>
+    <message>
+        <source>保存捕获文件</source>
+        <translation>Save capture file</translation>
+    </message>
+    <message>
+        <source>只显示了 %1 行, 共 %2 行。要保存哪些行?</source>
+        <translation>Only %1 of %2 rows are shown. Which rows should be saved?</translation>
+    </message>
+    <message>
+        <source>已显示的行</source>
+        <translation>The rows shown</translation>
+    </message>
+    <message>
+        <source>全部行</source>
+        <translation>All rows</translation>
     </message>
 </context>
 <context>
@@ -793,7 +926,7 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <name>TcpFollow</name>
     <message>
         <source>该行的帧已不在存储中。</source>
-        <translation>The row's frame is no longer stored.</translation>
+        <translation>The row&apos;s frame is no longer stored.</translation>
     </message>
     <message>
         <source>无法读取存储中的帧: %1</source>

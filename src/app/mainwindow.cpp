@@ -39,12 +39,14 @@
 #include "fitwid.h"
 #include "followstream.h"
 #include "hexwindow.h"
+#include "packetfindbar.h"
 #include "packetrecord.h"
 #include "packetrows.h"
 #include "pcapfilter.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
 #include "resourcefloors.h"
+#include "shownrows.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -308,6 +310,16 @@ MainWindow::MainWindow(QWidget* parent)
     g_filter_form->setWindowFlag(Qt::Window);
     g_filter_form->hide();
     const std::optional<QString> refused_filter = settings->attach(*g_filter_form);
+    // In the window's bottom tool bar area, as in the hex window.
+    m_find = new PacketFindBar(ui->tableWidget_2, *m_rows,
+                               m_store->isValid() ? m_store.get() : nullptr, this);
+    connect(m_find, &PacketFindBar::found, this, [this](int row) {
+        on_tableWidget_2_itemClicked(ui->tableWidget_2->item(row, kHexColumn));
+    });
+    m_shown = new ShownRows(ui->tableWidget_2, *m_rows, this);
+    if (auto* apply = g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")))
+        connect(apply, &QPushButton::clicked, m_shown,
+                [this] { m_shown->narrow(g_filter_settings); });
     lay_out_form(*this, *ui);
     restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     if (refused_filter)
@@ -341,9 +353,12 @@ MainWindow::MainWindow(QWidget* parent)
             open_capture_file(path);
     });
     connect(ui->actionSave, &QAction::triggered, this, [this] {
-        const QString path = ask_save_path(this);
+        std::optional<bool> shown_only = false;
+        if (m_shown->narrowed())
+            shown_only = ask_to_save_shown_rows(this, m_shown->shown(), m_shown->total());
+        const QString path = shown_only ? ask_save_path(this) : QString();
         if (!path.isEmpty())
-            save_capture_file(path);
+            save_capture_file(path, *shown_only);
     });
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
     add_follow_action(ui->tableWidget_2, this, [this](int row) { follow_tcp_stream(row); });
@@ -592,18 +607,24 @@ bool MainWindow::open_capture_file(const QString& path)
     return true;
 }
 
-bool MainWindow::save_capture_file(const QString& path)
+bool MainWindow::save_capture_file(const QString& path, bool shown_only)
 {
     const std::uint64_t mark = m_unsaved->mark(); // rows arriving during the save are not in it
+    shown_only = shown_only && m_shown->narrowed();
     std::vector<std::int64_t> frames;
     frames.reserve(static_cast<std::size_t>(m_rows->count()));
-    for (int row = 0; row < m_rows->count(); ++row)
+    std::size_t rows = 0;
+    for (int row = 0; row < m_rows->count(); ++row) {
+        if (shown_only && ui->tableWidget_2->isRowHidden(row))
+            continue;
+        ++rows;
         if (const std::optional<std::int64_t> frame = m_rows->frame(row))
             frames.push_back(*frame);
+    }
     // Rows whose frames the store failed to keep: a file without them would
     // pass for the whole table. (Rows handed in without a capture have no
     // frame by design and are left out as before.)
-    const std::size_t missing = static_cast<std::size_t>(m_rows->count()) - frames.size();
+    const std::size_t missing = rows - frames.size();
     if (missing > 0 && !m_store->errorString().isEmpty()) {
         QMessageBox::warning(this, tr("err"),
                              tr("保存文件失败: %1\n%2 行的帧没有保存下来, 无法写入文件。%3")
@@ -627,8 +648,14 @@ bool MainWindow::save_capture_file(const QString& path)
         QMessageBox::warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
         return false;
     }
-    m_unsaved->saved(mark);
+    if (!shown_only) // the hidden rows are still to be saved
+        m_unsaved->saved(mark);
     return true;
+}
+
+int MainWindow::find_row(const QString& pattern, FindKind kind, int from_row, bool forward)
+{
+    return m_find->find_now(pattern, kind, from_row, forward);
 }
 
 bool MainWindow::settle_unsaved_rows()

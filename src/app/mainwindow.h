@@ -9,12 +9,16 @@
 #include <QString>
 #include <QStringList>
 
+#include "packetsearch.h"
+
 class AppSettings;
 class CaptureStore;
 class CUpdate;
 class HexWindow;
+class PacketFindBar;
 class PacketRows;
 class QTableWidgetItem;
+class ShownRows;
 class UnsavedRows;
 
 namespace Ui {
@@ -46,10 +50,17 @@ public:
     // file is open (the rows then arrive as from a capture), true; on
     // failure shows why and returns false. Refused while a capture runs.
     bool open_capture_file(const QString& path);
-    // Writes the frames of every row, in row order, to a pcap file. Returns
-    // true on success; on failure shows why, leaves an existing file as it
-    // was and returns false.
-    bool save_capture_file(const QString& path);
+    // Writes the frames of every row (or of the shown ones only), in row
+    // order, to a pcap file. Returns true on success; on failure shows why,
+    // leaves an existing file as it was and returns false.
+    bool save_capture_file(const QString& path, bool shown_only = false);
+    // What find_row looks at: the payload as text or as hex bytes, or the
+    // fields but the payload (time, addresses, ports, length).
+    using FindKind = PacketFindKind;
+    // The first shown row after from_row (before it, backward) whose
+    // payload or fields hold the pattern, case-sensitive, wrapping round the
+    // ends; -1 when none does or the pattern is not valid (odd hex digits).
+    int find_row(const QString& pattern, FindKind kind, int from_row, bool forward);
     // Makes the adapter with this pcap name (or description) the chosen
     // one; false when no adapter is so called.
     bool select_adapter(const QString& name);
@@ -100,6 +111,8 @@ private:
     // The frames behind the rows, on disk; removed with the window.
     std::unique_ptr<CaptureStore> m_store;
     PacketRows* m_rows; // a child of the table
+    PacketFindBar* m_find = nullptr; // under the table
+    ShownRows* m_shown = nullptr; // a child of the table
     AppSettings* m_settings = nullptr; // a child of this window
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;

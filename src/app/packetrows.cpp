@@ -3,7 +3,6 @@
 #include "packetrows.h"
 
 #include <cstring>
-#include <string_view>
 
 #include <malloc.h>
 
@@ -201,6 +200,13 @@ std::optional<std::int64_t> PacketRows::frame(int row) const
     if (row < 0 || row >= count() || m_rows[static_cast<std::size_t>(row)].frame < 0)
         return std::nullopt;
     return m_rows[static_cast<std::size_t>(row)].frame;
+}
+
+std::string_view PacketRows::kept_text(int row) const
+{
+    if (row < 0 || row >= count())
+        return {};
+    return m_rows[static_cast<std::size_t>(row)].text;
 }
 
 QString PacketRows::stored_hex(int row) const

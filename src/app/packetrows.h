@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include <QObject>
@@ -51,6 +52,10 @@ public:
     QString field(int row, int column) const;
     // The row's frame in the store, if it has one.
     std::optional<std::int64_t> frame(int row) const;
+    // What the row keeps of its line, UTF-8: fields 0 to 6, each with the
+    // bar after it, for a row with a stored frame; the whole line for one
+    // without. Valid until the rows are cleared; empty for no such row.
+    std::string_view kept_text(int row) const;
 
     // The rows grouped by address and port pair.
     const TcpPairIndex& pairs() const { return m_pairs; }

@@ -13,6 +13,7 @@
 #include "fitwid.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
+#include "packetfindbar.h"
 #include "qhexdocument.h"
 #include "qhexview.h"
 #include "streamwindow.h"
@@ -141,6 +142,28 @@ void TstMainWindowKeys::actions_data()
           "boxes=1|form=shown" },
         { "form-confirm", "none", "click:pushButton_3;activate:FitWid;click:pushButton_2",
           "form=hidden" },
+        { "find-by-shortcut", "file", "key:Ctrl+F;text:second;key:Return",
+          "findbar=shown|focus=findPattern|current=1|payload=1" },
+        { "find-next-by-f3", "file", "cell:0,7;key:Ctrl+F;text:row;key:Return;key:F3",
+          "current=2|payload=2" },
+        { "find-previous-by-shift-f3", "file", "cell:2,7;key:Ctrl+F;text:row;key:Shift+F3",
+          "current=1|payload=1" },
+        { "find-previous-by-shift-enter", "file", "cell:0,7;key:Ctrl+F;text:row;key:Shift+Return",
+          "current=2|payload=2" },
+        { "find-f3-asks-for-pattern", "file", "key:F3", "findbar=shown|focus=findPattern" },
+        { "find-again-from-table", "file", "key:Ctrl+F;text:third;key:Escape;cell:0,7;key:F3",
+          "findbar=shown|current=2|payload=2" },
+        { "find-esc-closes", "file", "key:Ctrl+F;key:Escape",
+          "findbar=hidden|focus=tableWidget_2" },
+        { "narrow-by-form", "file",
+          "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
+          "click:checkBox_2;click:applyToShownRows",
+          "rows=3|shown=1" },
+        { "save-shown-rows", "file",
+          "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
+          "click:checkBox_2;click:applyToShownRows;activate:MainWindow;answer:yes;"
+          "answer:file:out.pcap;key:Ctrl+S",
+          "boxes=1|savedshown=out.pcap" },
     };
     for (const int theme : { 1, 0 }) {
         for (const Row& row : table)
@@ -227,6 +250,23 @@ void TstMainWindowKeys::actions()
             QVERIFY2(kPayloads.contains(shown), shown.constData());
         } else if (name == QLatin1String("form")) {
             QTRY_COMPARE(g_filter_form->isVisible(), value == QLatin1String("shown"));
+        } else if (name == QLatin1String("findbar")) {
+            QCOMPARE(window.findChild<PacketFindBar*>()->is_shown(),
+                     value == QLatin1String("shown"));
+        } else if (name == QLatin1String("focus")) {
+            QTRY_VERIFY(QApplication::focusWidget() != nullptr);
+            QCOMPARE(QApplication::focusWidget()->objectName(), value);
+        } else if (name == QLatin1String("current")) {
+            QTRY_COMPARE(table->currentRow(), value.toInt());
+            QVERIFY(table->selectionModel()->isRowSelected(value.toInt(), QModelIndex()));
+        } else if (name == QLatin1String("shown")) {
+            int shown = 0;
+            for (int row = 0; row < table->rowCount(); ++row)
+                shown += table->isRowHidden(row) ? 0 : 1;
+            QCOMPARE(shown, value.toInt());
+        } else if (name == QLatin1String("savedshown")) {
+            // The one row shown, port 8001 (row 1), and no other.
+            QTRY_COMPARE(packets_in(driver.path(value)), 1);
         } else if (name == QLatin1String("ports")) {
             const bool on = value != QLatin1String("off");
             QCOMPARE(g_filter_settings.include_port_enabled, on);
