@@ -12,6 +12,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 
@@ -265,6 +266,11 @@ QColor StreamWindow::colourOf(int colour) const
 
 void StreamWindow::followTheme()
 {
+    // Room for the longest choice beside the arrow: some style sheets draw
+    // the arrow over the text's end.
+    m_choice->setMinimumWidth(0);
+    m_choice->setMinimumWidth(m_choice->sizeHint().width()
+                              + m_choice->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     // The theme's colours are known once the window is polished; another
     // theme lays the annotations again in its colours (not an edit).
     if (m_buffer == nullptr || isDark() == m_dark)
