@@ -64,6 +64,29 @@
     </message>
 </context>
 <context>
+    <name>FindBarControls</name>
+    <message>
+        <source>上一个</source>
+        <translation>Previous</translation>
+    </message>
+    <message>
+        <source>查找上一个 (Shift+F3)</source>
+        <translation>Find previous (Shift+F3)</translation>
+    </message>
+    <message>
+        <source>下一个</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>查找下一个 (F3)</source>
+        <translation>Find next (F3)</translation>
+    </message>
+    <message>
+        <source>关闭 (Esc)</source>
+        <translation>Close (Esc)</translation>
+    </message>
+</context>
+<context>
     <name>FitWid</name>
     <message>
         <source>Form</source>
@@ -179,32 +202,12 @@
         <translation>Text (UTF-8)</translation>
     </message>
     <message>
-        <source>上一个</source>
-        <translation>Previous</translation>
-    </message>
-    <message>
-        <source>查找上一个 (Shift+F3)</source>
-        <translation>Find previous (Shift+F3)</translation>
-    </message>
-    <message>
-        <source>下一个</source>
-        <translation>Next</translation>
-    </message>
-    <message>
-        <source>查找下一个 (F3)</source>
-        <translation>Find next (F3)</translation>
-    </message>
-    <message>
         <source>已到达末尾，从开头继续查找</source>
         <translation>Reached the end, continued from the start</translation>
     </message>
     <message>
         <source>十六进制格式错误: 需成对的数字</source>
         <translation>Malformed hex: digits must come in pairs</translation>
-    </message>
-    <message>
-        <source>关闭 (Esc)</source>
-        <translation>Close (Esc)</translation>
     </message>
     <message>
         <source>十六进制字节，如 4F 4B</source>
@@ -748,32 +751,12 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <translation>Fields (address, port, time, length)</translation>
     </message>
     <message>
-        <source>上一个</source>
-        <translation>Previous</translation>
-    </message>
-    <message>
-        <source>查找上一个 (Shift+F3)</source>
-        <translation>Find previous (Shift+F3)</translation>
-    </message>
-    <message>
-        <source>下一个</source>
-        <translation>Next</translation>
-    </message>
-    <message>
-        <source>查找下一个 (F3)</source>
-        <translation>Find next (F3)</translation>
-    </message>
-    <message>
         <source>已到达末尾，从开头继续查找</source>
         <translation>Reached the end, continued from the start</translation>
     </message>
     <message>
         <source>已到达开头，从末尾继续查找</source>
         <translation>Reached the start, continued from the end</translation>
-    </message>
-    <message>
-        <source>关闭 (Esc)</source>
-        <translation>Close (Esc)</translation>
     </message>
     <message>
         <source>十六进制字节，如 4F 4B</source>

@@ -19,11 +19,12 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "findbarcontrols.h"
 #include "packetrows.h"
 
 namespace {
 
-constexpr int kProgressSteps = 1000;
+constexpr int kProgressSteps = FindBarControls::kProgressSteps;
 constexpr int kHexColumn = 7;
 // Rows looked at between two looks at the clock: a few milliseconds' worth
 // of payloads.
@@ -39,8 +40,6 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     , m_edit(new QLineEdit(this))
     , m_kind(new QComboBox(this))
     , m_case(new QCheckBox(tr("区分大小写"), this))
-    , m_message(new QLabel(this))
-    , m_progress(new QProgressBar(this))
     , m_timer(new QTimer(this))
     , m_search(rows, store, [table](int row) { return table->isRowHidden(row); })
 {
@@ -58,37 +57,13 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     m_case->setObjectName(QStringLiteral("findCase"));
     layout->addWidget(m_case);
 
-    auto* previous = new QToolButton(this);
-    previous->setObjectName(QStringLiteral("findPrevious"));
-    previous->setText(tr("上一个"));
-    previous->setToolTip(tr("查找上一个 (Shift+F3)"));
-    layout->addWidget(previous);
-    auto* next = new QToolButton(this);
-    next->setObjectName(QStringLiteral("findNext"));
-    next->setText(tr("下一个"));
-    next->setToolTip(tr("查找下一个 (F3)"));
-    layout->addWidget(next);
-
-    m_progress->setRange(0, kProgressSteps);
-    m_progress->setMaximumWidth(120);
-    m_progress->setTextVisible(false);
-    m_progress->hide();
-    layout->addWidget(m_progress);
-    m_message->setObjectName(QStringLiteral("findMessage"));
-    // Room for the longest notice, so that none is cut and the bar does not
-    // jump as they change.
-    int widest = 0;
-    for (const QString& notice :
-         { tr("已到达末尾，从开头继续查找"), tr("已到达开头，从末尾继续查找") })
-        widest = qMax(widest, m_message->fontMetrics().horizontalAdvance(notice));
-    m_message->setMinimumWidth(widest + 8);
-    layout->addWidget(m_message);
-
-    auto* close = new QToolButton(this);
-    close->setObjectName(QStringLiteral("findClose"));
-    close->setText(QStringLiteral("×"));
-    close->setToolTip(tr("关闭 (Esc)"));
-    layout->addWidget(close);
+    const FindBarControls controls = addFindBarControls(
+            this, layout, { tr("已到达末尾，从开头继续查找"), tr("已到达开头，从末尾继续查找") });
+    m_message = controls.message;
+    m_progress = controls.progress;
+    QToolButton* previous = controls.previous;
+    QToolButton* next = controls.next;
+    QToolButton* close = controls.close;
 
     const auto placeholder = [this] {
         const auto kind = static_cast<PacketFindKind>(m_kind->currentIndex());

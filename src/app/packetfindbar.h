@@ -79,8 +79,8 @@ private:
     QLineEdit* m_edit;
     QComboBox* m_kind;
     QCheckBox* m_case;
-    QLabel* m_message;
-    QProgressBar* m_progress;
+    QLabel* m_message = nullptr;
+    QProgressBar* m_progress = nullptr;
     QTimer* m_timer;
     PacketSearch m_search;
     int m_slice_ms = 30;

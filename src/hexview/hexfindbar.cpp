@@ -12,13 +12,14 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "findbarcontrols.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
 #include "qhexview.h"
 
 namespace {
 
-constexpr int kProgressSteps = 1000;
+constexpr int kProgressSteps = FindBarControls::kProgressSteps;
 
 bool isHexPattern(const QString& text)
 {
@@ -43,8 +44,6 @@ HexFindBar::HexFindBar(QHexView* view, QWidget* parent)
     , m_view(view)
     , m_edit(new QLineEdit(this))
     , m_hex(new QCheckBox(tr("十六进制"), this))
-    , m_message(new QLabel(this))
-    , m_progress(new QProgressBar(this))
     , m_timer(new QTimer(this))
     , m_search(nullptr)
 {
@@ -57,34 +56,14 @@ HexFindBar::HexFindBar(QHexView* view, QWidget* parent)
     m_hex->setObjectName(QStringLiteral("findHex"));
     layout->addWidget(m_hex);
 
-    auto* previous = new QToolButton(this);
-    previous->setText(tr("上一个"));
-    previous->setToolTip(tr("查找上一个 (Shift+F3)"));
-    layout->addWidget(previous);
-    auto* next = new QToolButton(this);
-    next->setText(tr("下一个"));
-    next->setToolTip(tr("查找下一个 (F3)"));
-    layout->addWidget(next);
-
-    m_progress->setRange(0, kProgressSteps);
-    m_progress->setMaximumWidth(120);
-    m_progress->setTextVisible(false);
-    m_progress->hide();
-    layout->addWidget(m_progress);
-    m_message->setObjectName(QStringLiteral("findMessage"));
-    // Room for the longest notice, so that none is cut and the bar does not
-    // jump as they change.
-    int widest = 0;
-    for (const QString& notice :
-         { tr("已到达末尾，从开头继续查找"), tr("十六进制格式错误: 需成对的数字") })
-        widest = qMax(widest, m_message->fontMetrics().horizontalAdvance(notice));
-    m_message->setMinimumWidth(widest + 8);
-    layout->addWidget(m_message);
-
-    auto* close = new QToolButton(this);
-    close->setText(QStringLiteral("×"));
-    close->setToolTip(tr("关闭 (Esc)"));
-    layout->addWidget(close);
+    const FindBarControls controls = addFindBarControls(
+            this, layout,
+            { tr("已到达末尾，从开头继续查找"), tr("十六进制格式错误: 需成对的数字") });
+    m_message = controls.message;
+    m_progress = controls.progress;
+    QToolButton* previous = controls.previous;
+    QToolButton* next = controls.next;
+    QToolButton* close = controls.close;
 
     connect(previous, &QToolButton::clicked, this, &HexFindBar::findPrevious);
     connect(next, &QToolButton::clicked, this, &HexFindBar::findNext);

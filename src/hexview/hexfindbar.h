@@ -68,8 +68,8 @@ private:
     QHexView* m_view;
     QLineEdit* m_edit;
     QCheckBox* m_hex;
-    QLabel* m_message;
-    QProgressBar* m_progress;
+    QLabel* m_message = nullptr;
+    QProgressBar* m_progress = nullptr;
     QTimer* m_timer;
     HexSearch m_search;
     int m_patternLength = 0;

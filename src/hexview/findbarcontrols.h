@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#pragma once
+
+#include <QStringList>
+
+class QBoxLayout;
+class QLabel;
+class QProgressBar;
+class QToolButton;
+class QWidget;
+
+// The controls that every find bar has after its own fields: "上一个" and
+// "下一个", a progress bar shown while a search runs, a line for notices
+// and a close button, with the names and tooltips the bars share.
+struct FindBarControls
+{
+    // The progress bar's range: 0 to this many steps.
+    static constexpr int kProgressSteps = 1000;
+
+    QToolButton* previous;
+    QToolButton* next;
+    QProgressBar* progress; // hidden until a search runs
+    QLabel* message;
+    QToolButton* close;
+};
+
+// Adds the controls to the bar's layout. The notice line is as wide as the
+// widest of `notices`, so that none is cut and the bar does not jump as
+// they change.
+FindBarControls addFindBarControls(QWidget* bar, QBoxLayout* layout, const QStringList& notices);
