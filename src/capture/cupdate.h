@@ -115,6 +115,4 @@ private:
     bool m_nanoseconds = false; // the source's timestamps count nanoseconds
     FrameTickets m_tickets; // -1: that line has no stored frame
     bool m_from_file = false;
-    // A capture file's read buffer; it outlives the handle that reads with it.
-    std::unique_ptr<char[]> m_read_buffer;
 };
