@@ -13,6 +13,7 @@
 
 #include "capturefile.h"
 #include "capturehelper.h"
+#include "sshcapturesource.h"
 
 namespace {
 
@@ -244,6 +245,8 @@ std::unique_ptr<CaptureSource> open_capture_source(const QString& name,
     std::unique_ptr<CaptureSource> other;
     if (name.startsWith(kFileScheme))
         other = std::make_unique<FileSource>(name.mid(kFileScheme.size()));
+    else if (name.startsWith(SshCaptureSource::kScheme))
+        other = std::make_unique<SshCaptureSource>(name, stop_flag);
     if (other) {
         static_cast<void>(other->open(capture_filter)); // a failure stays in the source
         return other;

@@ -71,7 +71,8 @@ protected:
     std::optional<std::uint64_t> m_dropped;
 };
 
-// The source that `name` names: "file://" and a path, else a local adapter. Opens it with
+// The source that `name` names: "file://" and a path, "ssh://" and a remote
+// interface (SshCaptureSource), else a local adapter. Opens it with
 // capture_filter; an adapter this process may not open is opened by the
 // capture program instead. The result is never null; when its handle is,
 // opening failed (see failure()). stop_flag ends waits and reads of a stream
