@@ -11,10 +11,6 @@
 <context>
     <name>CommandLine</name>
     <message>
-        <source>选择要捕获的网卡</source>
-        <translation>Choose the adapter to capture on</translation>
-    </message>
-    <message>
         <source>立即开始捕获(与 -i 一起使用)</source>
         <translation>Start capturing at once (with -i)</translation>
     </message>
@@ -61,6 +57,10 @@
     <message>
         <source>没有这个网卡: %1</source>
         <translation>No such adapter: %1</translation>
+    </message>
+    <message>
+        <source>选择要捕获的网卡, 或远程主机的网卡: ssh://[用户@]主机[:端口]/网卡</source>
+        <translation>Choose the adapter to capture on, or an interface of another host: ssh://[user@]host[:port]/interface</translation>
     </message>
 </context>
 <context>
@@ -752,6 +752,68 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>文本</source>
         <translation>Ascii</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteCaptureDialog</name>
+    <message>
+        <source>列出网卡</source>
+        <translation>List interfaces</translation>
+    </message>
+    <message>
+        <source>用sudo</source>
+        <translation>Use sudo</translation>
+    </message>
+    <message>
+        <source>远程抓包</source>
+        <translation>Remote capture</translation>
+    </message>
+    <message>
+        <source>主机名或地址</source>
+        <translation>Host name or address</translation>
+    </message>
+    <message>
+        <source>默认: ssh的设置</source>
+        <translation>Default: as ssh is set up</translation>
+    </message>
+    <message>
+        <source>在远程主机上用 sudo -n 运行tcpdump(需要不用密码的sudo)</source>
+        <translation>Run tcpdump with sudo -n on the remote host (needs sudo without a password)</translation>
+    </message>
+    <message>
+        <source>主机:</source>
+        <translation>Host:</translation>
+    </message>
+    <message>
+        <source>端口:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>用户:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>网卡:</source>
+        <translation>Interface:</translation>
+    </message>
+    <message>
+        <source>无法运行ssh: %1</source>
+        <translation>Cannot run ssh: %1</translation>
+    </message>
+    <message>
+        <source>正在列出远程网卡...</source>
+        <translation>Listing the remote interfaces...</translation>
+    </message>
+    <message>
+        <source>找到 %1 个网卡</source>
+        <translation>Found %1 interfaces</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteSources</name>
+    <message>
+        <source>远程抓包...</source>
+        <translation>Remote capture...</translation>
     </message>
 </context>
 <context>

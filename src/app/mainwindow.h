@@ -14,6 +14,7 @@ class CaptureStore;
 class CUpdate;
 class HexWindow;
 class PacketRows;
+class RemoteSources;
 class QTableWidgetItem;
 class UnsavedRows;
 
@@ -50,8 +51,9 @@ public:
     // true on success; on failure shows why, leaves an existing file as it
     // was and returns false.
     bool save_capture_file(const QString& path);
-    // Makes the adapter with this pcap name (or description) the chosen
-    // one; false when no adapter is so called.
+    // Makes the adapter with this pcap name (or description), or the remote
+    // source with this ssh:// name, the chosen one; false when no adapter is
+    // so called or the name is no source.
     bool select_adapter(const QString& name);
     // Starts capturing on the chosen adapter, as the start button does.
     void start_capture();
@@ -101,6 +103,7 @@ private:
     std::unique_ptr<CaptureStore> m_store;
     PacketRows* m_rows; // a child of the table
     AppSettings* m_settings = nullptr; // a child of this window
+    RemoteSources* m_remote = nullptr; // a child of this window
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };
