@@ -863,10 +863,6 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <translation>There is no tcpdump on the remote host. Install it there (sudo apt install tcpdump, say).</translation>
     </message>
     <message>
-        <source>远程主机上没有抓包的权限。请选择&quot;用sudo&quot;(那里需要不用密码的 sudo tcpdump), 或把远程用户加入能抓包的组(如Debian的wireshark组), 然后再试。</source>
-        <translation>No permission to capture on the remote host. Choose &quot;Use sudo&quot; (which needs sudo tcpdump without a password there), or add the remote user to a group that may capture (such as Debian's wireshark group), then try again.</translation>
-    </message>
-    <message>
         <source>远程主机上没有这个网卡。请列出远程网卡, 从中选择一个。</source>
         <translation>The remote host has no such interface. List the remote interfaces and choose one of them.</translation>
     </message>
@@ -877,6 +873,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>远程抓包失败。</source>
         <translation>The remote capture failed.</translation>
+    </message>
+    <message>
+        <source>远程主机上没有抓包的权限。请选择&quot;用sudo&quot;(那里需要不用密码的 sudo tcpdump), 或把远程用户加入可以运行tcpdump抓包的组(见README), 然后再试。</source>
+        <translation>No permission to capture on the remote host. Choose &quot;Use sudo&quot; (which needs sudo tcpdump without a password there), or add the remote user to a group that may capture with tcpdump (see the README), then try again.</translation>
     </message>
 </context>
 <context>

@@ -321,7 +321,7 @@ QString SshCaptureSource::problem_text(Problem problem, const QString& errors)
         break;
     case Problem::PermissionDenied:
         text = tr("远程主机上没有抓包的权限。请选择\"用sudo\"(那里需要不用密码的 sudo tcpdump), "
-                  "或把远程用户加入能抓包的组(如Debian的wireshark组), 然后再试。");
+                  "或把远程用户加入可以运行tcpdump抓包的组(见README), 然后再试。");
         break;
     case Problem::NoSuchInterface:
         text = tr("远程主机上没有这个网卡。请列出远程网卡, 从中选择一个。");
