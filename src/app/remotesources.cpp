@@ -39,11 +39,9 @@ RemoteSources::RemoteSources(QComboBox& combo, AppSettings& settings, QObject* p
 
 bool RemoteSources::ask(QWidget* dialog_parent)
 {
+    // Filled in from the remote source chosen before, if it was one.
     RemoteCaptureDialog dialog(dialog_parent);
-    const int current = m_combo.currentIndex();
-    if (current >= 0 && current < g_adapter_names.size())
-        dialog.set_source(g_adapter_names.at(current));
-    else if (m_previous >= 0 && m_previous < g_adapter_names.size())
+    if (m_previous >= 0 && m_previous < g_adapter_names.size())
         dialog.set_source(g_adapter_names.at(m_previous));
     if (dialog.exec() == QDialog::Accepted && choose(dialog.source()))
         return true;

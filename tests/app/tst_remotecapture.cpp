@@ -200,6 +200,21 @@ void TstRemoteCapture::lastItemAsksAndCaptures()
     QVERIFY(table->rowCount() > 0);
     QTest::mouseClick(child<QPushButton>(window, "pushButton_7"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, static_cast<CUpdate*>(nullptr), 10000);
+
+    // Asked again, it starts from that source; cancelled, the list shows it
+    // again and nothing starts.
+    combo->setCurrentIndex(combo->count() - 1);
+    QString offered;
+    QTimer::singleShot(0, &window, [&] {
+        if (auto* dialog = qobject_cast<RemoteCaptureDialog*>(QApplication::activeModalWidget())) {
+            offered = dialog->source();
+            dialog->reject();
+        }
+    });
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_2"), Qt::LeftButton);
+    QCOMPARE(offered, source);
+    QCOMPARE(combo->currentText(), source);
+    QCOMPARE(g_capture_thread, static_cast<CUpdate*>(nullptr));
 }
 
 QTEST_MAIN(TstRemoteCapture)
