@@ -479,6 +479,16 @@ void TstSshCapture::stopEndsBothSides()
     QTRY_COMPARE_WITH_TIMEOUT(server.session_programs(), QStringList(), 5000);
     QCOMPARE(remote.ended, QStringList());
     QVERIFY(remote.observer->failures.isEmpty());
+
+    // tcpdump ends as asked, not killed: it says what the kernel dropped.
+    std::atomic<bool> stop { false };
+    SshCaptureSource source(server.source(QStringLiteral("lo")), stop);
+    QVERIFY2(source.open(QString()), qPrintable(source.reason()));
+    stop = true;
+    source.finish();
+    QVERIFY(source.dropped().has_value());
+    QCOMPARE(source.reason(), QString());
+    QCOMPARE(child_processes(server), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TstSshCapture)
