@@ -11,10 +11,6 @@
 <context>
     <name>CommandLine</name>
     <message>
-        <source>选择要捕获的网卡</source>
-        <translation>Choose the adapter to capture on</translation>
-    </message>
-    <message>
         <source>立即开始捕获(与 -i 一起使用)</source>
         <translation>Start capturing at once (with -i)</translation>
     </message>
@@ -61,6 +57,10 @@
     <message>
         <source>没有这个网卡: %1</source>
         <translation>No such adapter: %1</translation>
+    </message>
+    <message>
+        <source>选择要捕获的网卡, 或远程主机的网卡: ssh://[用户@]主机[:端口]/网卡</source>
+        <translation>Choose the adapter to capture on, or an interface of another host: ssh://[user@]host[:port]/interface</translation>
     </message>
 </context>
 <context>
@@ -868,6 +868,131 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>全部行</source>
         <translation>All rows</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteCaptureDialog</name>
+    <message>
+        <source>列出网卡</source>
+        <translation>List interfaces</translation>
+    </message>
+    <message>
+        <source>用sudo</source>
+        <translation>Use sudo</translation>
+    </message>
+    <message>
+        <source>远程抓包</source>
+        <translation>Remote capture</translation>
+    </message>
+    <message>
+        <source>主机名或地址</source>
+        <translation>Host name or address</translation>
+    </message>
+    <message>
+        <source>默认: ssh的设置</source>
+        <translation>Default: as ssh is set up</translation>
+    </message>
+    <message>
+        <source>在远程主机上用 sudo -n 运行tcpdump(需要不用密码的sudo)</source>
+        <translation>Run tcpdump with sudo -n on the remote host (needs sudo without a password)</translation>
+    </message>
+    <message>
+        <source>主机:</source>
+        <translation>Host:</translation>
+    </message>
+    <message>
+        <source>端口:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>用户:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>网卡:</source>
+        <translation>Interface:</translation>
+    </message>
+    <message>
+        <source>无法运行ssh: %1</source>
+        <translation>Cannot run ssh: %1</translation>
+    </message>
+    <message>
+        <source>正在列出远程网卡...</source>
+        <translation>Listing the remote interfaces...</translation>
+    </message>
+    <message>
+        <source>找到 %1 个网卡</source>
+        <translation>Found %1 interfaces</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteSources</name>
+    <message>
+        <source>远程抓包...</source>
+        <translation>Remote capture...</translation>
+    </message>
+</context>
+<context>
+    <name>SshCaptureSource</name>
+    <message>
+        <source>远程数据源要以 ssh:// 开头</source>
+        <translation>A remote source begins with ssh://</translation>
+    </message>
+    <message>
+        <source>缺少网卡: ssh://[用户@]主机[:端口]/网卡</source>
+        <translation>No interface: ssh://[user@]host[:port]/interface</translation>
+    </message>
+    <message>
+        <source>用户名无效: %1</source>
+        <translation>Not a valid user name: %1</translation>
+    </message>
+    <message>
+        <source>主机名无效: %1</source>
+        <translation>Not a valid host name: %1</translation>
+    </message>
+    <message>
+        <source>端口无效: %1</source>
+        <translation>Not a valid port: %1</translation>
+    </message>
+    <message>
+        <source>网卡名无效: %1</source>
+        <translation>Not a valid interface name: %1</translation>
+    </message>
+    <message>
+        <source>远程主机的密钥未知(不在known_hosts中)。请先在终端里用 ssh 连接该主机一次, 核对并接受它的密钥, 然后再试。</source>
+        <translation>The remote host's key is unknown (not in known_hosts). Connect to the host once with ssh in a terminal, check and accept its key, then try again.</translation>
+    </message>
+    <message>
+        <source>远程主机的密钥与known_hosts中记录的不同, 可能有人冒充该主机。请向管理员核对, 确认无误后在终端里用 ssh-keygen -R 删除旧密钥并重新连接。</source>
+        <translation>The remote host's key differs from the one in known_hosts: someone may be posing as the host. Check with its administrator; once sure, remove the old key with ssh-keygen -R in a terminal and connect again.</translation>
+    </message>
+    <message>
+        <source>远程主机拒绝了登录。请检查用户名和密钥(或ssh-agent), 并确认在终端里用 ssh 不输入密码就能登录。</source>
+        <translation>The remote host refused the login. Check the user name and the key (or ssh-agent), and make sure that ssh logs in from a terminal without asking for a password.</translation>
+    </message>
+    <message>
+        <source>无法连接远程主机: 主机名、端口或网络有误, 或连接超时。</source>
+        <translation>Cannot connect to the remote host: the host name, port or network is wrong, or the connection timed out.</translation>
+    </message>
+    <message>
+        <source>远程主机上没有tcpdump。请在那里安装它(如 sudo apt install tcpdump)。</source>
+        <translation>There is no tcpdump on the remote host. Install it there (sudo apt install tcpdump, say).</translation>
+    </message>
+    <message>
+        <source>远程主机上没有这个网卡。请列出远程网卡, 从中选择一个。</source>
+        <translation>The remote host has no such interface. List the remote interfaces and choose one of them.</translation>
+    </message>
+    <message>
+        <source>与远程主机的连接在抓包中断开了。已捕获的行仍然保留。</source>
+        <translation>The connection to the remote host dropped during the capture. The rows captured so far stay.</translation>
+    </message>
+    <message>
+        <source>远程抓包失败。</source>
+        <translation>The remote capture failed.</translation>
+    </message>
+    <message>
+        <source>远程主机上没有抓包的权限。请选择&quot;用sudo&quot;(那里需要不用密码的 sudo tcpdump), 或把远程用户加入可以运行tcpdump抓包的组(见README), 然后再试。</source>
+        <translation>No permission to capture on the remote host. Choose &quot;Use sudo&quot; (which needs sudo tcpdump without a password there), or add the remote user to a group that may capture with tcpdump (see the README), then try again.</translation>
     </message>
 </context>
 <context>

@@ -18,6 +18,7 @@ Q_LOGGING_CATEGORY(lcSettings, "tarnlook.settings")
 
 const QString kThemeKey = QStringLiteral("theme");
 const QString kAdapterKey = QStringLiteral("adapter");
+const QString kRemoteSourcesKey = QStringLiteral("remote_sources");
 const QString kWindowSizeKey = QStringLiteral("window/size");
 const QString kWindowMaximizedKey = QStringLiteral("window/maximized");
 const QString kColumnWidthsKey = QStringLiteral("table/column_widths");
@@ -100,6 +101,18 @@ QString AppSettings::adapter() const
 void AppSettings::set_adapter(const QString& name)
 {
     write(kAdapterKey, name);
+}
+
+QStringList AppSettings::remote_sources() const
+{
+    // One a line: a source name holds no line break.
+    return text(kRemoteSourcesKey).value_or(QString()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void AppSettings::set_remote_sources(const QStringList& sources)
+{
+    // Text, not a list: a list of one would come back as a plain value.
+    write(kRemoteSourcesKey, sources.join(QLatin1Char('\n')));
 }
 
 std::optional<QSize> AppSettings::window_size() const

@@ -9,19 +9,20 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 class FitWid;
 class QSettings;
 class QVariant;
 
 // What the program remembers between runs: the theme, the last chosen
-// adapter, the filter options form (each row's check box and text, as
-// typed), the main window's size and the packet table's column widths, and
-// whether closing with unsaved rows asks first. They live in the
-// application's settings file (QSettings; under ~/.config/ on Linux, named
-// after the organisation and application that main() sets); an application
-// without an organisation name keeps nothing, so that a program or test that
-// never named itself writes no file.
+// adapter, the remote sources used last, the filter options form (each
+// row's check box and text, as typed), the main window's size and the
+// packet table's column widths, and whether closing with unsaved rows asks
+// first. They live in the application's settings file (QSettings; under
+// ~/.config/ on Linux, named after the organisation and application that
+// main() sets); an application without an organisation name keeps nothing,
+// so that a program or test that never named itself writes no file.
 //
 // Every change is written at once, so that a crash loses nothing. A missing
 // file gives the built-in defaults; so do a file that cannot be read or
@@ -43,6 +44,11 @@ public:
     // The pcap name of the adapter chosen last; empty when none was.
     QString adapter() const;
     void set_adapter(const QString& name);
+
+    // The remote capture sources (ssh:// names) used last, most recent
+    // first; empty when none were.
+    QStringList remote_sources() const;
+    void set_remote_sources(const QStringList& sources);
 
     // The main window's size, without its frame, when it was not maximised
     // (also when it was); nothing when none is remembered or it is not a

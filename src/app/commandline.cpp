@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "sshcapturesource.h"
+
 namespace {
 
 // Status of a command line that cannot be followed, as the peer tools use.
@@ -16,7 +18,9 @@ constexpr int kUsageError = 2;
 
 CommandLine::CommandLine()
     : m_adapter_option({ QStringLiteral("i"), QStringLiteral("interface") },
-                       QCoreApplication::translate("CommandLine", "选择要捕获的网卡"),
+                       QCoreApplication::translate(
+                               "CommandLine",
+                               "选择要捕获的网卡, 或远程主机的网卡: ssh://[用户@]主机[:端口]/网卡"),
                        QStringLiteral("ADAPTER"))
     , m_start_option(QStringLiteral("k"),
                      QCoreApplication::translate("CommandLine", "立即开始捕获(与 -i 一起使用)"))
@@ -87,6 +91,9 @@ CommandLine::Outcome CommandLine::parse(const QStringList& arguments)
                                                     "--hex 不能与捕获文件、-i 或 -k 一起使用"));
     }
     adapter = m_parser.value(m_adapter_option);
+    QString why;
+    if (adapter.startsWith(SshCaptureSource::kScheme) && !SshCaptureSource::parse(adapter, &why))
+        return fail(why);
     start_capture = m_parser.isSet(m_start_option);
     if (start_capture && adapter.isEmpty())
         return fail(QCoreApplication::translate("CommandLine", "-k 需要用 -i 指定网卡"));

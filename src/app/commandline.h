@@ -8,7 +8,8 @@
 
 // The program's command line, in the peer tools' conventions:
 //   tarnlook [FILE]            open a capture file at start
-//   tarnlook -i ADAPTER [-k]   choose the adapter; -k starts capturing at once
+//   tarnlook -i ADAPTER [-k]   choose the adapter (or ssh://[user@]host[:port]/if
+//                              of another host); -k starts capturing at once
 //   tarnlook --hex FILE        the hex editor alone, over FILE
 //   --help, --version
 // To add an option: declare it in the constructor and read it in parse().

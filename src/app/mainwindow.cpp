@@ -45,8 +45,10 @@
 #include "pcapfilter.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
+#include "remotesources.h"
 #include "resourcefloors.h"
 #include "shownrows.h"
+#include "sshcapturesource.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -385,12 +387,13 @@ MainWindow::MainWindow(QWidget* parent)
     }
     ui->pushButton_7->setEnabled(false);
 
+    m_remote = new RemoteSources(*ui->comboBox, *settings, this);
     // Each choice is remembered as it is made: a crash loses none of them.
     const int last = g_adapter_names.indexOf(settings->adapter());
-    if (last >= 0)
+    if (last >= 0 && !settings->adapter().isEmpty())
         ui->comboBox->setCurrentIndex(last);
     connect(ui->comboBox, qOverload<int>(&QComboBox::activated), settings, [settings](int index) {
-        if (index >= 0 && index < g_adapter_names.size())
+        if (index >= 0 && index < g_adapter_names.size() && !g_adapter_names.at(index).isEmpty())
             settings->set_adapter(g_adapter_names.at(index));
     });
     // After the button's own slot, which switched the theme and its text.
@@ -470,9 +473,15 @@ void MainWindow::load_theme(int theme)
 
 void MainWindow::on_pushButton_2_clicked()
 {
-    const int index = ui->comboBox->currentIndex();
+    int index = ui->comboBox->currentIndex();
     if (index < 0 || index >= g_adapter_names.size())
         return; // no adapter to capture on
+    // "远程抓包...": where, first.
+    if (g_adapter_names.at(index).isEmpty()) {
+        if (!m_remote->ask(this))
+            return;
+        index = ui->comboBox->currentIndex();
+    }
 
     const QString& adapter = g_adapter_names.at(index);
     qCDebug(lcApp).noquote() << adapter;
@@ -497,7 +506,11 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
-        QMessageBox::warning(this, tr("err"), tr("open pcap fail") + QLatin1Char('\n') + reason);
+        // A remote source says itself what failed there.
+        QMessageBox::warning(this, tr("err"),
+                             capture->adapter_name.startsWith(SshCaptureSource::kScheme)
+                                     ? reason
+                                     : tr("open pcap fail") + QLatin1Char('\n') + reason);
     });
     connect(capture, &CUpdate::open_denied, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
@@ -539,6 +552,8 @@ void MainWindow::report_failure(int failure, const QString& detail)
 
 bool MainWindow::select_adapter(const QString& name)
 {
+    if (name.startsWith(SshCaptureSource::kScheme))
+        return m_remote->choose(name);
     int index = g_adapter_names.indexOf(name);
     if (index < 0)
         index = ui->comboBox->findText(name);

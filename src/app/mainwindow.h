@@ -17,6 +17,7 @@ class CUpdate;
 class HexWindow;
 class PacketFindBar;
 class PacketRows;
+class RemoteSources;
 class QTableWidgetItem;
 class ShownRows;
 class UnsavedRows;
@@ -61,8 +62,9 @@ public:
     // payload or fields hold the pattern, case-sensitive, wrapping round the
     // ends; -1 when none does or the pattern is not valid (odd hex digits).
     int find_row(const QString& pattern, FindKind kind, int from_row, bool forward);
-    // Makes the adapter with this pcap name (or description) the chosen
-    // one; false when no adapter is so called.
+    // Makes the adapter with this pcap name (or description), or the remote
+    // source with this ssh:// name, the chosen one; false when no adapter is
+    // so called or the name is no source.
     bool select_adapter(const QString& name);
     // Starts capturing on the chosen adapter, as the start button does.
     void start_capture();
@@ -114,6 +116,7 @@ private:
     PacketFindBar* m_find = nullptr; // under the table
     ShownRows* m_shown = nullptr; // a child of the table
     AppSettings* m_settings = nullptr; // a child of this window
+    RemoteSources* m_remote = nullptr; // a child of this window
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,13 +20,13 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include "pipestream.h"
+
 namespace {
 
 const QString kProgramName = QStringLiteral("tarnlook-capture");
 // Exit status by which the program says it may not capture (EX_NOPERM).
 constexpr int kNoPermission = 77;
-// How long a read of the stream waits between looks at the stop flag.
-constexpr int kStopPollMs = 100;
 constexpr int kEndGraceMs = 2000;
 constexpr qint64 kMaxReasonBytes = 4096;
 
@@ -35,42 +34,6 @@ QString& program_override()
 {
     static QString path;
     return path;
-}
-
-struct StreamSource
-{
-    int fd;
-    const std::atomic<bool>* stop_flag;
-};
-
-// The stream's reads: they wait for the program's output but give up, as at
-// the end of the stream, once the stop flag is set.
-ssize_t read_stream(void* cookie, char* buffer, size_t size)
-{
-    const auto* source = static_cast<StreamSource*>(cookie);
-    for (;;) {
-        if (source->stop_flag->load())
-            return 0;
-        pollfd pfd {};
-        pfd.fd = source->fd;
-        pfd.events = POLLIN;
-        const int ready = poll(&pfd, 1, kStopPollMs);
-        if (ready < 0 && errno != EINTR)
-            return -1;
-        if (ready <= 0)
-            continue;
-        const ssize_t got = read(source->fd, buffer, size);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
-}
-
-int close_stream(void* cookie)
-{
-    auto* source = static_cast<StreamSource*>(cookie);
-    const int result = close(source->fd);
-    delete source;
-    return result;
 }
 
 // Everything the program wrote to its standard error, up to a limit.
@@ -235,11 +198,8 @@ pcap_t* CaptureHelper::open_with(const QString& path, const QString& adapter,
 
     // The stream's reads honour the stop flag; the stream owns the
     // descriptor from here on.
-    auto* source = new StreamSource { m_output, &m_stop_flag };
-    const cookie_io_functions_t functions { read_stream, nullptr, nullptr, close_stream };
-    FILE* stream = fopencookie(source, "r", functions);
+    FILE* stream = open_pipe_stream(m_output, m_stop_flag);
     if (stream == nullptr) {
-        delete source;
         fail(Failure::Failed,
              QStringLiteral("fopencookie: ") + QString::fromLocal8Bit(strerror(errno)));
         finish();

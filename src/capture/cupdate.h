@@ -25,10 +25,12 @@ class CaptureStore;
 // A process that may not capture runs the capture program (CaptureHelper)
 // and reads the frames from it; the lines are the same either way.
 //
-// adapter_name is a pcap device name ("lo", "eth0", "any"), or "file://"
-// followed by the path of a capture file, whose end ends the capture. When
-// the settings' capture filter is on, its expression is applied to the
-// source before the first frame is read.
+// adapter_name is a pcap device name ("lo", "eth0", "any"), "file://"
+// followed by the path of a capture file, whose end ends the capture, or an
+// interface of another host, "ssh://[user@]host[:port]/interface"
+// (SshCaptureSource); open_capture_source() opens each. When the settings'
+// capture filter is on, its expression is applied to the source before the
+// first frame is read.
 // adapter_name and filter are written before start() and only read after it.
 //
 // With a store, every frame whose line passes the filter is written to it
@@ -115,6 +117,4 @@ private:
     bool m_nanoseconds = false; // the source's timestamps count nanoseconds
     FrameTickets m_tickets; // -1: that line has no stored frame
     bool m_from_file = false;
-    // A capture file's read buffer; it outlives the handle that reads with it.
-    std::unique_ptr<char[]> m_read_buffer;
 };

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -81,6 +83,7 @@ private slots:
     void cleanup();
     void restartKeepsChoices_data();
     void restartKeepsChoices();
+    void remoteSourcesRemembered();
     void editedListApplies();
     void refusedCaptureFilterRememberedOff();
     void captureFilterRemembered_data();
@@ -130,7 +133,8 @@ void TstAppSettings::restartKeepsChoices()
     {
         MainWindow window;
         auto* combo = child<QComboBox>(window, "comboBox");
-        adapter = combo->count() - 1; // not the first, when there are two
+        // Not the first, when there are two; not "远程抓包...", the last.
+        adapter = std::max(0, combo->count() - 2);
         combo->setCurrentIndex(adapter);
         emit combo->activated(adapter);
         QTest::mouseClick(child<QPushButton>(window, "pushButton_9"), Qt::LeftButton);
@@ -159,6 +163,33 @@ void TstAppSettings::restartKeepsChoices()
     QVERIFY(child<QCheckBox>(*g_filter_form, "checkBox_2")->isChecked());
     QVERIFY(!child<QCheckBox>(*g_filter_form, "checkBox")->isChecked());
     QVERIFY(g_filter_settings == chosen);
+}
+
+// The remote sources used last come back, most recent first, after the
+// adapters and before "远程抓包..."; the last one chosen is chosen again.
+void TstAppSettings::remoteSourcesRemembered()
+{
+    const QStringList used { QStringLiteral("ssh://admin@server.example.org/eth0"),
+                             QStringLiteral("ssh://[::1]:2222/lo?sudo"),
+                             QStringLiteral("ssh://admin@server.example.org/eth0") };
+    int adapters = 0;
+    {
+        MainWindow window;
+        adapters = child<QComboBox>(window, "comboBox")->count() - 1;
+        for (const QString& source : used)
+            QVERIFY(window.select_adapter(source));
+        QVERIFY(!window.select_adapter(QStringLiteral("ssh://-oProxyCommand=x/lo")));
+    }
+    g_adapter_names.clear();
+    touch_settings_file();
+
+    MainWindow window;
+    const auto* combo = child<QComboBox>(window, "comboBox");
+    QCOMPARE(combo->count(), adapters + 3);
+    QCOMPARE(g_adapter_names.mid(adapters), QStringList({ used.at(0), used.at(1), QString() }));
+    QCOMPARE(combo->itemText(adapters), used.at(0));
+    QCOMPARE(combo->itemText(adapters + 2), QStringLiteral("远程抓包..."));
+    QCOMPARE(combo->currentIndex(), adapters);
 }
 
 void TstAppSettings::editedListApplies()

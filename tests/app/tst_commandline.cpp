@@ -57,6 +57,11 @@ void TstCommandLine::parse_data()
             << QStringList { "-i", "lo", "-k" } << true << 0 << "lo" << true;
     QTest::newRow("long-adapter") << QStringList { "--interface=eth0" } << true << 0 << "eth0"
                                   << false;
+    QTest::newRow("remote-adapter")
+            << QStringList { "-i", "ssh://admin@server.example.org/eth0", "-k" } << true << 0
+            << "ssh://admin@server.example.org/eth0" << true;
+    QTest::newRow("remote-host-as-option") << QStringList { "-i", "ssh://-oProxyCommand=x/eth0" }
+                                           << false << 2 << QString() << false;
     QTest::newRow("help") << QStringList { "--help" } << false << 0 << QString() << false;
     QTest::newRow("version") << QStringList { "--version" } << false << 0 << QString() << false;
     QTest::newRow("bad-option") << QStringList { "--bogus" } << false << 2 << QString() << false;

@@ -16,6 +16,7 @@
 #include "packetfindbar.h"
 #include "qhexdocument.h"
 #include "qhexview.h"
+#include "remotecapturedialog.h"
 #include "streamwindow.h"
 #include "testframes.h"
 #include "uisteps.h"
@@ -79,6 +80,7 @@ private slots:
     void initTestCase();
     void actions_data();
     void actions();
+    void remoteSourceByKeys();
 };
 
 void TstMainWindowKeys::initTestCase()
@@ -277,6 +279,41 @@ void TstMainWindowKeys::actions()
         }
     }
     qDeleteAll(window.findChildren<HexWindow*>());
+}
+
+// End in the adapter list reaches "远程抓包...", which asks at once; the
+// dialog filled in with keys and confirmed with Return gives the list a
+// remote source, chosen, before "远程抓包...".
+void TstMainWindowKeys::remoteSourceByKeys()
+{
+    MainWindow window;
+    QVERIFY(xtest::activate(&window));
+    auto* combo = window.findChild<QComboBox*>(QStringLiteral("comboBox"));
+    const int ask_item = combo->count() - 1;
+    QCOMPARE(combo->itemText(ask_item), QStringLiteral("远程抓包..."));
+    combo->setFocus();
+    QTRY_VERIFY(combo->hasFocus());
+
+    QString asked;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, &window, [&] {
+        auto* dialog = qobject_cast<RemoteCaptureDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isActiveWindow() || !asked.isEmpty())
+            return;
+        asked = dialog->windowTitle();
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("server"));
+        for (int field = 0; field < 3; ++field) // port, user, interface
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("eth0"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    });
+    watcher.start(50);
+    QTest::keyClick(combo, Qt::Key_End);
+    watcher.stop();
+    QCOMPARE(asked, QStringLiteral("远程抓包"));
+    QCOMPARE(combo->currentText(), QStringLiteral("ssh://server/eth0"));
+    QCOMPARE(combo->currentIndex(), ask_item);
+    QCOMPARE(combo->itemText(ask_item + 1), QStringLiteral("远程抓包..."));
 }
 
 QTEST_MAIN(TstMainWindowKeys)
