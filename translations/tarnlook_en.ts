@@ -848,29 +848,6 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     </message>
 </context>
 <context>
-    <name>ShownRows</name>
-    <message>
-        <source>显示 %1 / %2 行</source>
-        <translation>Showing %1 / %2 rows</translation>
-    </message>
-    <message>
-        <source>保存捕获文件</source>
-        <translation>Save capture file</translation>
-    </message>
-    <message>
-        <source>只显示了 %1 行, 共 %2 行。要保存哪些行?</source>
-        <translation>Only %1 of %2 rows are shown. Which rows should be saved?</translation>
-    </message>
-    <message>
-        <source>已显示的行</source>
-        <translation>The rows shown</translation>
-    </message>
-    <message>
-        <source>全部行</source>
-        <translation>All rows</translation>
-    </message>
-</context>
-<context>
     <name>RemoteCaptureDialog</name>
     <message>
         <source>列出网卡</source>
@@ -933,6 +910,29 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     </message>
 </context>
 <context>
+    <name>ShownRows</name>
+    <message>
+        <source>显示 %1 / %2 行</source>
+        <translation>Showing %1 / %2 rows</translation>
+    </message>
+    <message>
+        <source>保存捕获文件</source>
+        <translation>Save capture file</translation>
+    </message>
+    <message>
+        <source>只显示了 %1 行, 共 %2 行。要保存哪些行?</source>
+        <translation>Only %1 of %2 rows are shown. Which rows should be saved?</translation>
+    </message>
+    <message>
+        <source>已显示的行</source>
+        <translation>The rows shown</translation>
+    </message>
+    <message>
+        <source>全部行</source>
+        <translation>All rows</translation>
+    </message>
+</context>
+<context>
     <name>SshCaptureSource</name>
     <message>
         <source>远程数据源要以 ssh:// 开头</source>
@@ -960,11 +960,11 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     </message>
     <message>
         <source>远程主机的密钥未知(不在known_hosts中)。请先在终端里用 ssh 连接该主机一次, 核对并接受它的密钥, 然后再试。</source>
-        <translation>The remote host's key is unknown (not in known_hosts). Connect to the host once with ssh in a terminal, check and accept its key, then try again.</translation>
+        <translation>The remote host&apos;s key is unknown (not in known_hosts). Connect to the host once with ssh in a terminal, check and accept its key, then try again.</translation>
     </message>
     <message>
         <source>远程主机的密钥与known_hosts中记录的不同, 可能有人冒充该主机。请向管理员核对, 确认无误后在终端里用 ssh-keygen -R 删除旧密钥并重新连接。</source>
-        <translation>The remote host's key differs from the one in known_hosts: someone may be posing as the host. Check with its administrator; once sure, remove the old key with ssh-keygen -R in a terminal and connect again.</translation>
+        <translation>The remote host&apos;s key differs from the one in known_hosts: someone may be posing as the host. Check with its administrator; once sure, remove the old key with ssh-keygen -R in a terminal and connect again.</translation>
     </message>
     <message>
         <source>远程主机拒绝了登录。请检查用户名和密钥(或ssh-agent), 并确认在终端里用 ssh 不输入密码就能登录。</source>
