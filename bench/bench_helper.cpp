@@ -28,6 +28,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "benchtraffic.h"
 #include "capturehelper.h"
 #include "cupdate.h"
 
@@ -38,59 +39,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRates[] = { 20000, 50000, 100000, 200000 };
 constexpr int kSeconds = 10;
 constexpr int kStopRuns = 10;
-constexpr int kPayloadSize = 64;
-
-// The namespace's own lo, up; false when this process may not make one.
-bool private_loopback()
-{
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request {};
-    std::strcpy(request.ifr_name, "lo");
-    const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0
-            && (request.ifr_flags |= IFF_UP, ioctl(fd, SIOCSIFFLAGS, &request) == 0);
-    if (fd >= 0)
-        close(fd);
-    return up;
-}
-
-void put_be16(unsigned char* at, std::uint16_t value)
-{
-    at[0] = static_cast<unsigned char>(value >> 8);
-    at[1] = static_cast<unsigned char>(value & 0xFF);
-}
-
-// TCP segments to 127.0.0.1 through a raw socket, with a wrong checksum so
-// that the stack drops them after the capture saw them (no replies).
-bool send_segment(int fd, std::uint32_t sequence)
-{
-    unsigned char packet[40 + kPayloadSize] = {};
-    unsigned char* ip = packet;
-    ip[0] = 0x45;
-    put_be16(ip + 2, sizeof packet);
-    ip[8] = 64;
-    ip[9] = IPPROTO_TCP;
-    const unsigned char loopback[4] = { 127, 0, 0, 1 };
-    std::memcpy(ip + 12, loopback, 4);
-    std::memcpy(ip + 16, loopback, 4);
-    unsigned char* tcp = packet + 20;
-    put_be16(tcp, 47011);
-    put_be16(tcp + 2, 47012);
-    put_be16(tcp + 4, static_cast<std::uint16_t>(sequence >> 16));
-    put_be16(tcp + 6, static_cast<std::uint16_t>(sequence & 0xFFFF));
-    tcp[12] = 5 << 4;
-    tcp[13] = 0x18;
-    put_be16(tcp + 14, 65535);
-    put_be16(tcp + 16, 0xBAD0);
-    std::memset(tcp + 20, 'T', kPayloadSize);
-    sockaddr_in destination {};
-    destination.sin_family = AF_INET;
-    destination.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sendto(fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&destination),
-                  sizeof destination)
-            == static_cast<ssize_t>(sizeof packet);
-}
 
 // While it lives, threads started by this one may not open packet sockets,
 // so that CUpdate captures through the program.
@@ -150,7 +98,7 @@ void start(Capture& capture, bool through_program)
 bool wait_until_capturing(Capture& capture, int fd)
 {
     for (int i = 0; i < 50 && !capture.failed; ++i) {
-        send_segment(fd, 0);
+        bench::send_segment(fd, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (capture.lines > 0)
             return true;
@@ -182,7 +130,7 @@ Level run_level(bool through_program, int rate, int fd)
                 = begin + std::chrono::nanoseconds(static_cast<long long>(level.sent * 1e9 / rate));
         if (due - now > std::chrono::microseconds(20))
             std::this_thread::sleep_until(due);
-        if (send_segment(fd, static_cast<std::uint32_t>(level.sent)))
+        if (bench::send_segment(fd, static_cast<std::uint32_t>(level.sent)))
             ++level.sent;
     }
     level.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
@@ -223,7 +171,7 @@ double stop_ms(bool through_program, int fd)
 int main(int argc, char* argv[])
 {
     // Before any thread exists: every later one, and the program, inherit it.
-    if (geteuid() != 0 || !private_loopback()) {
+    if (geteuid() != 0 || !bench::private_loopback()) {
         std::printf("\nbench_helper: skipped, needs root for a network namespace of its own\n");
         return 0;
     }

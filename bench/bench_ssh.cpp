@@ -31,6 +31,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "benchtraffic.h"
 #include "cupdate.h"
 #include "testsshserver.h"
 
@@ -41,59 +42,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRates[] = { 50000, 100000 };
 constexpr int kSeconds = 10;
 constexpr int kFirstLineRuns = 5;
-constexpr int kPayloadSize = 64;
-
-// The namespace's own lo, up; false when this process may not make one.
-bool private_loopback()
-{
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request {};
-    std::strcpy(request.ifr_name, "lo");
-    const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0
-            && (request.ifr_flags |= IFF_UP, ioctl(fd, SIOCSIFFLAGS, &request) == 0);
-    if (fd >= 0)
-        close(fd);
-    return up;
-}
-
-void put_be16(unsigned char* at, std::uint16_t value)
-{
-    at[0] = static_cast<unsigned char>(value >> 8);
-    at[1] = static_cast<unsigned char>(value & 0xFF);
-}
-
-// TCP segments to 127.0.0.1 through a raw socket, with a wrong checksum so
-// that the stack drops them after the capture saw them (no replies).
-bool send_segment(int fd, std::uint32_t sequence)
-{
-    unsigned char packet[40 + kPayloadSize] = {};
-    unsigned char* ip = packet;
-    ip[0] = 0x45;
-    put_be16(ip + 2, sizeof packet);
-    ip[8] = 64;
-    ip[9] = IPPROTO_TCP;
-    const unsigned char loopback[4] = { 127, 0, 0, 1 };
-    std::memcpy(ip + 12, loopback, 4);
-    std::memcpy(ip + 16, loopback, 4);
-    unsigned char* tcp = packet + 20;
-    put_be16(tcp, 47011);
-    put_be16(tcp + 2, 47012);
-    put_be16(tcp + 4, static_cast<std::uint16_t>(sequence >> 16));
-    put_be16(tcp + 6, static_cast<std::uint16_t>(sequence & 0xFFFF));
-    tcp[12] = 5 << 4;
-    tcp[13] = 0x18;
-    put_be16(tcp + 14, 65535);
-    put_be16(tcp + 16, 0xBAD0);
-    std::memset(tcp + 20, 'T', kPayloadSize);
-    sockaddr_in destination {};
-    destination.sin_family = AF_INET;
-    destination.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sendto(fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&destination),
-                  sizeof destination)
-            == static_cast<ssize_t>(sizeof packet);
-}
 
 struct Capture
 {
@@ -134,7 +82,7 @@ double first_line_ms(Capture& capture, const QString& source, int fd)
     clock.start();
     start(capture, source);
     for (std::uint32_t i = 0; clock.elapsed() < 20000 && !capture.failed; ++i) {
-        send_segment(fd, i);
+        bench::send_segment(fd, i);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (capture.lines > 0)
             return clock.nsecsElapsed() / 1e6;
@@ -173,7 +121,7 @@ Level run_level(const QString& source, int rate, int fd)
                 = begin + std::chrono::nanoseconds(static_cast<long long>(level.sent * 1e9 / rate));
         if (due - now > std::chrono::microseconds(20))
             std::this_thread::sleep_until(due);
-        if (send_segment(fd, static_cast<std::uint32_t>(level.sent)))
+        if (bench::send_segment(fd, static_cast<std::uint32_t>(level.sent)))
             ++level.sent;
     }
     level.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
@@ -195,7 +143,7 @@ Level run_level(const QString& source, int rate, int fd)
 int main(int argc, char* argv[])
 {
     // Before any thread exists: every later one, sshd and ssh inherit it.
-    if (geteuid() != 0 || !private_loopback()) {
+    if (geteuid() != 0 || !bench::private_loopback()) {
         std::printf("\nbench_ssh: skipped, needs root for a network namespace of its own\n");
         return 0;
     }
