@@ -114,17 +114,9 @@ Level run_level(const QString& source, int rate, int fd)
     // What the first probes left behind comes in meanwhile.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const long before = capture.lines;
-    const Clock::time_point begin = Clock::now();
-    const Clock::time_point end = begin + std::chrono::seconds(kSeconds);
-    for (Clock::time_point now = begin; now < end; now = Clock::now()) {
-        const Clock::time_point due
-                = begin + std::chrono::nanoseconds(static_cast<long long>(level.sent * 1e9 / rate));
-        if (due - now > std::chrono::microseconds(20))
-            std::this_thread::sleep_until(due);
-        if (bench::send_segment(fd, static_cast<std::uint32_t>(level.sent)))
-            ++level.sent;
-    }
-    level.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    const bench::Sent sent = bench::send_at_rate(fd, rate, kSeconds);
+    level.sent = sent.segments;
+    level.seconds = sent.seconds;
     // What is still in the ring, the pipe or the connection arrives.
     long seen = -1;
     while (seen != capture.lines) {

@@ -6,8 +6,10 @@
 // kPayloadSize bytes from 127.0.0.1:47011 to 127.0.0.1:47012, sent on the lo
 // of a private network namespace.
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -71,6 +73,32 @@ inline bool send_segment(int fd, std::uint32_t sequence)
     return sendto(fd, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&destination),
                   sizeof destination)
             == static_cast<ssize_t>(sizeof packet);
+}
+
+// Sends segments to the socket at `rate` a second for `seconds`, each on
+// time; returns how many went and how long that took in seconds.
+struct Sent
+{
+    long segments = 0;
+    double seconds = 0;
+};
+
+inline Sent send_at_rate(int fd, int rate, int seconds)
+{
+    using Clock = std::chrono::steady_clock;
+    Sent sent;
+    const Clock::time_point begin = Clock::now();
+    const Clock::time_point end = begin + std::chrono::seconds(seconds);
+    for (Clock::time_point now = begin; now < end; now = Clock::now()) {
+        const Clock::time_point due = begin
+                + std::chrono::nanoseconds(static_cast<long long>(sent.segments * 1e9 / rate));
+        if (due - now > std::chrono::microseconds(20))
+            std::this_thread::sleep_until(due);
+        if (send_segment(fd, static_cast<std::uint32_t>(sent.segments)))
+            ++sent.segments;
+    }
+    sent.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    return sent;
 }
 
 } // namespace bench
