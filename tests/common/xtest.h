@@ -126,7 +126,9 @@ inline void type_keys(const QString& keys)
         if (menu == nullptr || !menu->actions().contains(action))
             continue;
         QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->actionGeometry(title).center());
-        if (!QTest::qWaitForWindowExposed(menu))
+        // The wait runs deferred deletions: the action may go with its window.
+        const QPointer<QAction> wanted = action;
+        if (!QTest::qWaitForWindowExposed(menu) || wanted.isNull())
             return false;
         QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
                           menu->actionGeometry(action).center());

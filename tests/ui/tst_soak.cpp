@@ -153,6 +153,11 @@ private:
     void randomStep(int step)
     {
         QWidget* active = QApplication::activeWindow();
+        // A window just closed may still be the active one until the window
+        // manager moves on (and be deleted in the next wait): no one can act
+        // on it.
+        if (active != nullptr && !active->isVisible())
+            active = nullptr;
         const QString where = active == nullptr ? QStringLiteral("no window")
                                                 : QLatin1String(active->metaObject()->className());
         switch (pick(active == nullptr ? 1 : 8)) {
