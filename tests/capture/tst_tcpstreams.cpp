@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "looprecorder.h"
 #include "packetrecord.h"
 #include "tcpreassembly.h"
 
@@ -65,81 +66,6 @@ struct Exchange
     QByteArray server_got;
     QByteArray client_got;
     QString error;
-};
-
-// Records lo into a capture file on a thread of its own until stopped.
-class Recorder
-{
-public:
-    Recorder(const QString& path, int snaplen, int buffer)
-    {
-        char errbuf[PCAP_ERRBUF_SIZE] = {};
-        m_handle = pcap_create("lo", errbuf);
-        if (m_handle == nullptr) {
-            m_error = QString::fromLocal8Bit(errbuf);
-            return;
-        }
-        pcap_set_snaplen(m_handle, snaplen);
-        pcap_set_immediate_mode(m_handle, 1);
-        pcap_set_buffer_size(m_handle, buffer);
-        bpf_program program {};
-        const QByteArray filter = "tcp port " + QByteArray::number(kServerPort);
-        if (pcap_activate(m_handle) < 0
-            || pcap_compile(m_handle, &program, filter.constData(), 1, PCAP_NETMASK_UNKNOWN) != 0
-            || pcap_setfilter(m_handle, &program) != 0 || pcap_setnonblock(m_handle, 1, errbuf) != 0
-            || (m_dumper = pcap_dump_open(m_handle, path.toLocal8Bit().constData())) == nullptr) {
-            m_error = QStringLiteral("cannot capture on lo (needs root or cap_net_raw): ")
-                    + QString::fromLocal8Bit(pcap_geterr(m_handle));
-            return;
-        }
-        pcap_freecode(&program);
-        m_thread = std::thread([this] { loop(); });
-    }
-    Q_DISABLE_COPY(Recorder)
-
-    QString error() const { return m_error; }
-
-    // Takes what the kernel holds, closes the file; returns the frames the
-    // kernel dropped (-1 when it cannot tell).
-    int stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        pcap_stat stats {};
-        return m_handle != nullptr && pcap_stats(m_handle, &stats) == 0 ? int(stats.ps_drop) : -1;
-    }
-
-    ~Recorder()
-    {
-        stop();
-        if (m_dumper != nullptr)
-            pcap_dump_close(m_dumper);
-        if (m_handle != nullptr)
-            pcap_close(m_handle);
-    }
-
-private:
-    void loop()
-    {
-        pollfd pfd { pcap_get_selectable_fd(m_handle), POLLIN, 0 };
-        for (;;) {
-            const bool last = m_stop; // read after the traffic has ended
-            const int n
-                    = pcap_dispatch(m_handle, -1, pcap_dump, reinterpret_cast<u_char*>(m_dumper));
-            if (n == 0 && last)
-                break;
-            if (n == 0)
-                poll(&pfd, 1, 20);
-        }
-        pcap_dump_flush(m_dumper);
-    }
-
-    QString m_error;
-    pcap_t* m_handle = nullptr;
-    pcap_dumper_t* m_dumper = nullptr;
-    std::thread m_thread;
-    std::atomic<bool> m_stop { false };
 };
 
 sockaddr_storage loopback(int family, quint16 port, socklen_t* length)
@@ -706,18 +632,21 @@ void TstTcpStreams::makeCaptures(bool loss, QString* skip)
     });
 
     // Room for the whole run: the writer may fall behind on a loaded machine.
-    Recorder full(m_dir.filePath(run + QStringLiteral(".pcap")), 262144, 256 << 20);
-    Recorder cut(m_dir.filePath(run + QStringLiteral("-cut.pcap")), kCutSnaplen, 32 << 20);
+    LoopbackRecorder full(m_dir.filePath(run + QStringLiteral(".pcap")), kServerPort, 262144,
+                          256 << 20);
+    LoopbackRecorder cut(m_dir.filePath(run + QStringLiteral("-cut.pcap")), kServerPort,
+                         kCutSnaplen, 32 << 20);
     if (!full.error().isEmpty() || !cut.error().isEmpty()) {
         *skip = full.error() + cut.error();
         return;
     }
-    std::unique_ptr<Recorder> midway;
+    std::unique_ptr<LoopbackRecorder> midway;
     std::function<void()> startMidway;
     if (!loss)
         startMidway = [&] {
-            midway = std::make_unique<Recorder>(
-                    m_dir.filePath(run + QStringLiteral("-midway.pcap")), 262144, 64 << 20);
+            midway = std::make_unique<LoopbackRecorder>(
+                    m_dir.filePath(run + QStringLiteral("-midway.pcap")), kServerPort, 262144,
+                    64 << 20);
         };
 
     std::vector<std::thread> threads;

@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include "cupdate.h"
+#include "looprecorder.h"
 #include "packetrecord.h"
 #include "testframes.h"
 
@@ -29,97 +30,6 @@
 namespace {
 
 const QByteArray kMarker("tarnlook-differential-end-marker");
-
-// Records lo into a capture file on a thread of its own until stopped, and
-// notes when a frame holding the marker has been written: lo hands frames
-// over in order, so everything before it is in the file by then.
-class LoopbackRecorder
-{
-public:
-    bool start(const QString& path, quint16 port, QString* reason)
-    {
-        char errbuf[PCAP_ERRBUF_SIZE] = {};
-        m_handle = pcap_create("lo", errbuf);
-        if (m_handle == nullptr) {
-            *reason = QString::fromLocal8Bit(errbuf);
-            return false;
-        }
-        pcap_set_snaplen(m_handle, 262144); // nothing is cut
-        pcap_set_immediate_mode(m_handle, 1);
-        // Room for the whole exchange: frames of up to 64 KiB come faster
-        // than a loaded machine writes them out, and a kernel drop of the
-        // last request would lose the marker.
-        pcap_set_buffer_size(m_handle, 64 << 20);
-        if (pcap_activate(m_handle) < 0) {
-            *reason = QStringLiteral("cannot capture on lo: ")
-                    + QString::fromLocal8Bit(pcap_geterr(m_handle));
-            return false;
-        }
-        bpf_program program {};
-        const QByteArray filter = "tcp port " + QByteArray::number(port);
-        if (pcap_compile(m_handle, &program, filter.constData(), 1, PCAP_NETMASK_UNKNOWN) != 0
-            || pcap_setfilter(m_handle, &program) != 0) {
-            *reason = QString::fromLocal8Bit(pcap_geterr(m_handle));
-            return false;
-        }
-        pcap_freecode(&program);
-        pcap_setnonblock(m_handle, 1, errbuf);
-        m_dumper = pcap_dump_open(m_handle, path.toLocal8Bit().constData());
-        if (m_dumper == nullptr) {
-            *reason = QString::fromLocal8Bit(pcap_geterr(m_handle));
-            return false;
-        }
-        m_thread = std::thread([this] { loop(); });
-        return true;
-    }
-
-    bool markerSeen() const { return m_marker.load(); }
-
-    void stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    ~LoopbackRecorder()
-    {
-        stop();
-        if (m_dumper != nullptr)
-            pcap_dump_close(m_dumper);
-        if (m_handle != nullptr)
-            pcap_close(m_handle);
-    }
-
-private:
-    static void onFrame(u_char* self, const pcap_pkthdr* header, const u_char* data)
-    {
-        auto* recorder = reinterpret_cast<LoopbackRecorder*>(self);
-        pcap_dump(reinterpret_cast<u_char*>(recorder->m_dumper), header, data);
-        if (memmem(data, header->caplen, kMarker.constData(), kMarker.size()) != nullptr) {
-            pcap_dump_flush(recorder->m_dumper);
-            recorder->m_marker = true;
-        }
-    }
-
-    void loop()
-    {
-        pollfd pfd { pcap_get_selectable_fd(m_handle), POLLIN, 0 };
-        while (!m_stop) {
-            if (pcap_dispatch(m_handle, -1, &LoopbackRecorder::onFrame,
-                              reinterpret_cast<u_char*>(this))
-                == 0)
-                poll(&pfd, 1, 20);
-        }
-        pcap_dump_flush(m_dumper);
-    }
-
-    pcap_t* m_handle = nullptr;
-    pcap_dumper_t* m_dumper = nullptr;
-    std::thread m_thread;
-    std::atomic<bool> m_stop { false };
-    std::atomic<bool> m_marker { false };
-};
 
 // Sends the request on a new connection to the loopback address of the
 // family (127.0.0.1 or ::1), port, and reads until the server closes it.
@@ -235,8 +145,11 @@ void TstTsharkDiff::recordLinesMatchTshark()
     QVERIFY(port != 0);
 
     const QString capture = dir.filePath(QStringLiteral("traffic.pcap"));
-    LoopbackRecorder recorder;
-    QVERIFY2(recorder.start(capture, port, &reason), qPrintable(reason));
+    // Room for the whole exchange: frames of up to 64 KiB come faster than a
+    // loaded machine writes them out, and a kernel drop of the last request
+    // would lose the marker.
+    LoopbackRecorder recorder(capture, port, 262144, 64 << 20, kMarker);
+    QVERIFY2(recorder.error().isEmpty(), qPrintable(recorder.error()));
 
     for (int size : sizes) {
         const QByteArray reply = http_exchange(family, port,
