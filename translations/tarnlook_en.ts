@@ -85,6 +85,14 @@
         <source>关闭 (Esc)</source>
         <translation>Close (Esc)</translation>
     </message>
+    <message>
+        <source>已到达末尾，从开头继续查找</source>
+        <translation>Reached the end, continued from the start</translation>
+    </message>
+    <message>
+        <source>已到达开头，从末尾继续查找</source>
+        <translation>Reached the start, continued from the end</translation>
+    </message>
 </context>
 <context>
     <name>FitWid</name>
@@ -202,10 +210,6 @@
         <translation>Text (UTF-8)</translation>
     </message>
     <message>
-        <source>已到达末尾，从开头继续查找</source>
-        <translation>Reached the end, continued from the start</translation>
-    </message>
-    <message>
         <source>十六进制格式错误: 需成对的数字</source>
         <translation>Malformed hex: digits must come in pairs</translation>
     </message>
@@ -228,10 +232,6 @@
     <message>
         <source>未找到</source>
         <translation>Not found</translation>
-    </message>
-    <message>
-        <source>已到达开头，从末尾继续查找</source>
-        <translation>Reached the start, continued from the end</translation>
     </message>
 </context>
 <context>
@@ -749,14 +749,6 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>字段 (地址, 端口, 时间, 长度)</source>
         <translation>Fields (address, port, time, length)</translation>
-    </message>
-    <message>
-        <source>已到达末尾，从开头继续查找</source>
-        <translation>Reached the end, continued from the start</translation>
-    </message>
-    <message>
-        <source>已到达开头，从末尾继续查找</source>
-        <translation>Reached the start, continued from the end</translation>
     </message>
     <message>
         <source>十六进制字节，如 4F 4B</source>

@@ -57,8 +57,8 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     m_case->setObjectName(QStringLiteral("findCase"));
     layout->addWidget(m_case);
 
-    const FindBarControls controls = addFindBarControls(
-            this, layout, { tr("已到达末尾，从开头继续查找"), tr("已到达开头，从末尾继续查找") });
+    const FindBarControls controls
+            = addFindBarControls(this, layout, { findWrapNotice(true), findWrapNotice(false) });
     m_message = controls.message;
     m_progress = controls.progress;
     QToolButton* previous = controls.previous;
@@ -227,12 +227,7 @@ void PacketFindBar::run_steps()
     m_table->scrollTo(m_table->model()->index(row, kHexColumn),
                       QAbstractItemView::PositionAtCenter);
     emit found(row);
-    if (!m_search.wrapped())
-        end(QString());
-    else if (m_forward)
-        end(tr("已到达末尾，从开头继续查找"));
-    else
-        end(tr("已到达开头，从末尾继续查找"));
+    end(m_search.wrapped() ? findWrapNotice(m_forward) : QString());
 }
 
 void PacketFindBar::end(const QString& message)

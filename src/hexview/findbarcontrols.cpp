@@ -23,6 +23,12 @@ QToolButton* addButton(QWidget* bar, QBoxLayout* layout, const QString& name, co
 
 } // namespace
 
+QString findWrapNotice(bool forward)
+{
+    return forward ? QCoreApplication::translate("FindBarControls", "已到达末尾，从开头继续查找")
+                   : QCoreApplication::translate("FindBarControls", "已到达开头，从末尾继续查找");
+}
+
 FindBarControls addFindBarControls(QWidget* bar, QBoxLayout* layout, const QStringList& notices)
 {
     FindBarControls controls {};

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 class QBoxLayout;
@@ -24,6 +25,10 @@ struct FindBarControls
     QLabel* message;
     QToolButton* close;
 };
+
+// The notice of a search that went round an end of what it searches, going
+// forward or backward.
+QString findWrapNotice(bool forward);
 
 // Adds the controls to the bar's layout. The notice line is as wide as the
 // widest of `notices`, so that none is cut and the bar does not jump as

@@ -57,8 +57,7 @@ HexFindBar::HexFindBar(QHexView* view, QWidget* parent)
     layout->addWidget(m_hex);
 
     const FindBarControls controls = addFindBarControls(
-            this, layout,
-            { tr("已到达末尾，从开头继续查找"), tr("十六进制格式错误: 需成对的数字") });
+            this, layout, { findWrapNotice(true), tr("十六进制格式错误: 需成对的数字") });
     m_message = controls.message;
     m_progress = controls.progress;
     QToolButton* previous = controls.previous;
@@ -187,12 +186,7 @@ void HexFindBar::runSteps()
     // The second digit of the last byte, so that a one-byte match counts as
     // selected too.
     cursor->select(static_cast<quint64>(last / bpl), static_cast<int>(last % bpl), 0);
-    if (!m_search.wrapped())
-        end(QString());
-    else if (m_forward)
-        end(tr("已到达末尾，从开头继续查找"));
-    else
-        end(tr("已到达开头，从末尾继续查找"));
+    end(m_search.wrapped() ? findWrapNotice(m_forward) : QString());
 }
 
 void HexFindBar::end(const QString& message)
