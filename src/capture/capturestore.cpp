@@ -519,12 +519,14 @@ bool CaptureStore::read_frames(
         }
         places.reserve(seqs.size());
         const Segment* last = nullptr;
+        int file = -1; // of the last segment
         for (const std::int64_t seq : seqs) {
             const Segment* segment = segment_of(seq);
             if (segment == nullptr)
                 return false;
             if (segment != last) {
                 const auto known = std::find(paths.cbegin(), paths.cend(), segment->name);
+                file = static_cast<int>(known - paths.cbegin());
                 if (known == paths.cend()) {
                     paths.push_back(segment->name);
                     link_types.push_back(segment->link_type);
@@ -532,8 +534,6 @@ bool CaptureStore::read_frames(
                 }
                 last = segment;
             }
-            const int file = static_cast<int>(std::find(paths.cbegin(), paths.cend(), segment->name)
-                                              - paths.cbegin());
             places.push_back(
                     { file, segment->offsets[static_cast<std::size_t>(seq - segment->first_seq)] });
         }
