@@ -727,6 +727,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <translation>This program is built on libpcap; tarnlook-capture does the capturing: install the tarnlook package, join the group tarnlook with sudo usermod -aG tarnlook $USER and log in again. There is no need to run this window as root.
 </translation>
     </message>
+    <message>
+        <source>统计</source>
+        <translation>Statistics</translation>
+    </message>
 </context>
 <context>
     <name>PacketFindBar</name>

@@ -532,6 +532,35 @@ std::uint32_t read_be32(const unsigned char* p)
             | p[3];
 }
 
+// The shift of the window scale option among the TCP options of the header
+// (`size` bytes after the fixed 20), -1 when there is none or the options
+// are malformed before it.
+std::int8_t window_scale_option(const unsigned char* options, std::uint32_t size)
+{
+    constexpr unsigned char kEnd = 0;
+    constexpr unsigned char kNoOperation = 1;
+    constexpr unsigned char kWindowScale = 3;
+    std::uint32_t at = 0;
+    while (at < size) {
+        const unsigned char kind = options[at];
+        if (kind == kEnd)
+            break;
+        if (kind == kNoOperation) {
+            ++at;
+            continue;
+        }
+        if (at + 1 >= size)
+            break;
+        const std::uint32_t length = options[at + 1];
+        if (length < 2 || at + length > size)
+            break;
+        if (kind == kWindowScale && length == 3)
+            return static_cast<std::int8_t>(std::min<unsigned>(options[at + 2], 127));
+        at += length;
+    }
+    return -1;
+}
+
 } // namespace
 
 std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct pcap_pkthdr& header,
@@ -550,6 +579,9 @@ std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct p
     segment.seq = read_be32(place->tcp + 4);
     segment.ack = read_be32(place->tcp + 8);
     segment.flags = place->tcp[13];
+    segment.window = read_be16(place->tcp + 14);
+    const std::uint32_t tcp_header = (place->tcp[12] >> 4) * 4u;
+    segment.window_scale = window_scale_option(place->tcp + kMinTcpHeader, tcp_header - kMinTcpHeader);
     segment.payload_offset = place->payload_at;
     segment.stated = place->stated;
     segment.captured = place->captured;

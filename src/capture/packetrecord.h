@@ -44,7 +44,16 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
 // What the TCP header of a decoded frame says, and where its payload lies.
 struct TcpSegmentHeader
 {
-    enum Flag : std::uint8_t { Fin = 0x01, Syn = 0x02, Rst = 0x04, Ack = 0x10 };
+    enum Flag : std::uint8_t {
+        Fin = 0x01,
+        Syn = 0x02,
+        Rst = 0x04,
+        Psh = 0x08,
+        Ack = 0x10,
+        Urg = 0x20,
+        Ece = 0x40,
+        Cwr = 0x80,
+    };
     int version = 4; // of IP
     // The first 4 bytes for IPv4, all 16 for IPv6; the rest zero.
     std::array<unsigned char, 16> source {};
@@ -54,9 +63,23 @@ struct TcpSegmentHeader
     std::uint32_t seq = 0;
     std::uint32_t ack = 0;
     std::uint8_t flags = 0; // Flag bits
+    std::uint16_t window = 0; // as the header states it, not scaled
+    // The shift of the window scale option (0 to 14 as sent; larger values
+    // are kept as sent), -1 when the segment carries none.
+    std::int8_t window_scale = -1;
     std::uint32_t payload_offset = 0; // in the frame's bytes
     std::uint32_t stated = 0; // payload bytes the headers state
     std::uint32_t captured = 0; // of them, those the frame holds
+};
+
+// A row's segment as the capture decoded it, with the frame's capture time:
+// what the analysis of the rows (marks, conversations, graphs) looks at,
+// once per row as it arrives.
+struct CapturedSegment
+{
+    TcpSegmentHeader header;
+    std::int64_t seconds = 0; // capture time, since the epoch
+    std::uint32_t nanoseconds = 0; // within the second
 };
 
 // The TCP segment of the frames that make_record_line decodes, or nothing

@@ -599,21 +599,32 @@ void TstPacketRecord::segmentHeader_data()
     QTest::addColumn<int>("payloadOffset");
     QTest::addColumn<int>("stated");
     QTest::addColumn<int>("captured");
+    QTest::addColumn<int>("window");
+    QTest::addColumn<int>("windowScale");
 
     testframes::Ipv4Packet syn;
     syn.seq = 0xFFFFFFF0u;
     syn.tcp_flags = 0x02;
-    syn.tcp_options = QByteArray(4, '\x01');
+    syn.window = 64240;
+    // MSS, SACK permitted, NOP, window scale 7, as Linux sends them.
+    syn.tcp_options = QByteArray("\x02\x04\x05\xb4\x04\x02\x01\x03\x03\x07\x01\x01", 12);
     syn.payload = "hello";
     QTest::newRow("ipv4-syn-data") << testframes::ethernet(testframes::ipv4(syn)) << -1 << 4
-                                   << 0xFFFFFFF0u << 0u << 0x02 << 14 + 20 + 24 << 5 << 5;
+                                   << 0xFFFFFFF0u << 0u << 0x02 << 14 + 20 + 32 << 5 << 5 << 64240
+                                   << 7;
+    syn.tcp_options = QByteArray("\x03\x02\x01\x01", 4); // a scale option too short
+    QTest::newRow("malformed-scale-option") << testframes::ethernet(testframes::ipv4(syn)) << -1
+                                            << 4 << 0xFFFFFFF0u << 0u << 0x02 << 14 + 20 + 24 << 5
+                                            << 5 << 64240 << -1;
     testframes::Ipv4Packet cut;
     cut.seq = 1000;
     cut.ack = 77;
     cut.tcp_flags = 0x11;
     cut.payload = QByteArray(100, 'x');
+    cut.window = 0;
     QTest::newRow("ipv4-fin-cut-by-snaplen") << testframes::ethernet(testframes::ipv4(cut)) << 64
-                                             << 4 << 1000u << 77u << 0x11 << 54 << 100 << 10;
+                                             << 4 << 1000u << 77u << 0x11 << 54 << 100 << 10 << 0
+                                             << -1;
     testframes::Ipv6Packet six;
     six.seq = 42;
     six.ack = 0x80000000u;
@@ -621,7 +632,7 @@ void TstPacketRecord::segmentHeader_data()
     six.extensions = { testframes::ipv6_options(0) };
     QTest::newRow("ipv6-rst-after-options")
             << testframes::ethernet(testframes::ipv6(six), 0x86DD) << -1 << 6 << 42u << 0x80000000u
-            << 0x04 << 14 + 40 + 8 + 20 << 0 << 0;
+            << 0x04 << 14 + 40 + 8 + 20 << 0 << 0 << 65535 << -1;
 }
 
 void TstPacketRecord::segmentHeader()
@@ -635,6 +646,8 @@ void TstPacketRecord::segmentHeader()
     QFETCH(int, payloadOffset);
     QFETCH(int, stated);
     QFETCH(int, captured);
+    QFETCH(int, window);
+    QFETCH(int, windowScale);
 
     const pcap_pkthdr header = testframes::header_for(frame, 0, caplen);
     const auto data = reinterpret_cast<const unsigned char*>(frame.constData());
@@ -647,6 +660,8 @@ void TstPacketRecord::segmentHeader()
     QCOMPARE(int(segment->payload_offset), payloadOffset);
     QCOMPARE(int(segment->stated), stated);
     QCOMPARE(int(segment->captured), captured);
+    QCOMPARE(int(segment->window), window);
+    QCOMPARE(int(segment->window_scale), windowScale);
     QCOMPARE(segment->source_port, quint16(80));
     QCOMPARE(segment->destination_port, quint16(51000));
     // The payload is what the row's line shows.

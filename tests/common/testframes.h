@@ -39,6 +39,7 @@ struct Ipv4Packet
     std::uint32_t seq = 0;
     std::uint32_t ack = 0;
     std::uint8_t tcp_flags = 0x18; // PSH, ACK
+    std::uint16_t window = 65535;
 };
 
 inline void put16(QByteArray& bytes, int at, std::uint16_t value)
@@ -67,7 +68,7 @@ template <typename Packet> QByteArray transport_header(const Packet& p)
     }
     transport[12] = static_cast<char>((tcp_header / 4) << 4);
     transport[13] = static_cast<char>(p.tcp_flags);
-    put16(transport, 14, 65535);
+    put16(transport, 14, p.window);
     std::memcpy(transport.data() + 20, p.tcp_options.constData(), p.tcp_options.size());
     return transport;
 }
@@ -115,6 +116,7 @@ struct Ipv6Packet
     std::uint32_t seq = 0;
     std::uint32_t ack = 0;
     std::uint8_t tcp_flags = 0x18; // PSH, ACK
+    std::uint16_t window = 65535;
 };
 
 // Hop-by-hop, routing or destination options of 8 * units bytes: the length
