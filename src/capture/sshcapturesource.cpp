@@ -62,6 +62,29 @@ bool drain(int fd, QByteArray* kept)
     return got > 0 || (got < 0 && (errno == EINTR || errno == EAGAIN));
 }
 
+// A command that any login shell (sh, bash, fish, csh, ...) reads alike and
+// that makes /bin/sh run `script`: inside single quotes that hold no quote,
+// no "!", no line break and no backslash but before octal digits, the
+// script as printf's format, each byte but letters, digits and a few
+// punctuation marks written as an octal escape. printf is built into every
+// /bin/sh, so that nothing but /bin/sh need be found; /bin/sh keeps the
+// connection's input as its standard input.
+QString run_by_any_shell(const QString& script)
+{
+    static const QByteArray plain = QByteArrayLiteral("abcdefghijklmnopqrstuvwxyz"
+                                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                      "0123456789 ,._+:@/=");
+    QString format;
+    for (const char byte : script.toUtf8()) {
+        if (plain.contains(byte))
+            format += QLatin1Char(byte);
+        else
+            format += QStringLiteral("\\%1").arg(static_cast<unsigned char>(byte), 3, 8,
+                                                   QLatin1Char('0'));
+    }
+    return QStringLiteral("/bin/sh -c 'eval \"$(printf \"%1\")\"'").arg(format);
+}
+
 } // namespace
 
 SshCaptureSource::SshCaptureSource(const QString& name, const std::atomic<bool>& stop_flag)
@@ -213,26 +236,29 @@ QStringList SshCaptureSource::ssh_arguments(const Target& target, const QString&
 
 QString SshCaptureSource::remote_command(const Target& target, const QString& capture_filter)
 {
-    // The remote login shell may be any; /bin/sh runs the script. A filter
-    // is one line to tcpdump.
+    // A filter is one line to tcpdump.
     QString filter = capture_filter;
     filter.replace(QRegularExpression(QStringLiteral("[\\r\\n\\t\\x00]")), QStringLiteral(" "));
     const QString sudo = target.sudo ? QStringLiteral("sudo -n ") : QString();
-    // $SSH_CONNECTION: client address and port, server address and port.
-    // tcpdump runs in the background so that the end of the connection's
-    // input (a stop here, or this side gone) can end it; the script ends
-    // with tcpdump, with its status.
-    const QString script = QStringLiteral("f=") + shell_quote(filter.trimmed())
+    // $SSH_CONNECTION: client address and port, server address and port,
+    // split into words but never expanded as file names (set -f); a
+    // link-local address carries its zone ("fe80::1%eth0"), which is no
+    // part of a filter. tcpdump runs in the background so that the end of
+    // the connection's input (a stop here, or this side gone) can end it;
+    // the script ends with tcpdump, with its status.
+    const QString script = QStringLiteral("set -f\n"
+                                          "f=")
+            + shell_quote(filter.trimmed())
             + QStringLiteral("\n"
                              "set -- $SSH_CONNECTION\n"
                              "if [ $# -ge 4 ]; then\n"
-                             "  s=\"not (host $1 and port $2 and host $3 and port $4)\"\n"
+                             "  a=${1%%[%]*} b=${3%%[%]*}\n"
+                             "  s=\"not (host $a and port $2 and host $b and port $4)\"\n"
                              "  if [ -n \"$f\" ]; then f=\"($f) and $s\"; else f=$s; fi\n"
                              "fi\n"
                              "exec 3<&0\n")
-            + sudo + QStringLiteral("tcpdump -U -n -w - -s %1 -B %2 -i ")
-                      .arg(kSnapLength)
-                      .arg(kBufferKiB)
+            + sudo
+            + QStringLiteral("tcpdump -U -n -w - -s %1 -B %2 -i ").arg(kSnapLength).arg(kBufferKiB)
             + shell_quote(target.interface)
             + QStringLiteral(" -- \"$f\" 3<&- &\n"
                              "p=$!\n"
@@ -243,13 +269,13 @@ QString SshCaptureSource::remote_command(const Target& target, const QString& ca
                              "r=$?\n"
                              "kill $w 2>/dev/null\n"
                              "exit $r\n");
-    return QStringLiteral("/bin/sh -c ") + shell_quote(script);
+    return run_by_any_shell(script);
 }
 
 QString SshCaptureSource::list_command(const Target& target)
 {
     const QString sudo = target.sudo ? QStringLiteral("sudo -n ") : QString();
-    return QStringLiteral("/bin/sh -c ") + shell_quote(sudo + QStringLiteral("tcpdump -D"));
+    return run_by_any_shell(sudo + QStringLiteral("tcpdump -D"));
 }
 
 QStringList SshCaptureSource::parse_interface_list(const QByteArray& output)

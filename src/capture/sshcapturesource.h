@@ -86,14 +86,15 @@ public:
     // The arguments of ssh (without the program) that run remote_command on
     // the target.
     static QStringList ssh_arguments(const Target& target, const QString& remote_command);
-    // What the remote shell runs: tcpdump on the interface with the snapshot
-    // length of a local capture, its frames to standard output as they come,
-    // filtered by capture_filter (unless empty) and without the frames of
-    // the SSH connection itself, until the connection's input ends. Every
-    // value in it is quoted for the shell.
+    // What the remote login shell runs: tcpdump on the interface with the
+    // snapshot length of a local capture, its frames to standard output as
+    // they come, filtered by capture_filter (unless empty) and without the
+    // frames of the SSH connection itself, until the connection's input
+    // ends. Any login shell (sh, bash, fish, csh) reads it alike: it hands
+    // /bin/sh a script, in which every value is quoted.
     static QString remote_command(const Target& target, const QString& capture_filter);
-    // What the remote shell runs to list the interfaces tcpdump can capture
-    // on (tcpdump -D).
+    // What the remote login shell runs to list the interfaces tcpdump can
+    // capture on (tcpdump -D), in the same way.
     static QString list_command(const Target& target);
     // The interface names in tcpdump -D's output, in its order.
     static QStringList parse_interface_list(const QByteArray& output);

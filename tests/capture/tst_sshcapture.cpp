@@ -86,6 +86,8 @@ private slots:
     void parse();
     void quotesForTheShell_data();
     void quotesForTheShell();
+    void anyLoginShellRunsTheScript_data();
+    void anyLoginShellRunsTheScript();
     void listsInterfaces();
     void classifiesWhatCannotHappenHere_data();
     void classifiesWhatCannotHappenHere();
@@ -211,6 +213,89 @@ void TstSshCapture::quotesForTheShell()
     QVERIFY(shell.waitForFinished());
     QCOMPARE(QString::fromUtf8(shell.readAllStandardOutput()), planted);
     QVERIFY(!QFile::exists(marker));
+}
+
+// The remote command as sshd has a login shell run it (shell -c command),
+// with a tcpdump that only writes down its arguments: the interface and the
+// filter reach it as they were, whatever the shell, $SSH_CONNECTION
+// included.
+void TstSshCapture::anyLoginShellRunsTheScript_data()
+{
+    QTest::addColumn<QString>("shell");
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("connection"); // $SSH_CONNECTION
+    QTest::addColumn<QString>("expected"); // the filter tcpdump gets
+    for (const char* shell : { "dash", "bash", "fish", "tcsh" }) {
+        const auto row = [shell](const char* name) {
+            return &(QTest::newRow(qPrintable(QStringLiteral("%1-%2").arg(shell, name)))
+                     << QString::fromLatin1(shell));
+        };
+        *row("plain") << "lo"
+                      << "tcp port 80"
+                      << "127.0.0.1 41000 127.0.0.2 22"
+                      << "(tcp port 80) and not (host 127.0.0.1 and port 41000 and host "
+                         "127.0.0.2 and port 22)";
+        *row("link-local") << "eth0"
+                           << ""
+                           << "fe80::1%eth0 41000 fe80::2%eth0 22"
+                           << "not (host fe80::1 and port 41000 and host fe80::2 and port 22)";
+        // A file named "a" lies where the script runs.
+        *row("no-globbing") << "lo"
+                            << ""
+                            << "? 41000 [a] 22"
+                            << "not (host ? and port 41000 and host [a] and port 22)";
+        *row("quotes") << "'$x\"`!"
+                       << "tcp and ' \" $HOME `id` !! \\ ' \\"
+                       << ""
+                       << "tcp and ' \" $HOME `id` !! \\ ' \\";
+        *row("line-breaks") << "lo"
+                            << "tcp\nport 80\r"
+                            << ""
+                            << "tcp port 80";
+    }
+}
+
+void TstSshCapture::anyLoginShellRunsTheScript()
+{
+    QFETCH(QString, shell);
+    QFETCH(QString, interface);
+    QFETCH(QString, filter);
+    QFETCH(QString, connection);
+    QFETCH(QString, expected);
+    const QString program = QStandardPaths::findExecutable(shell);
+    if (program.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs %1 (scripts/install-deps test)").arg(shell)));
+    QTemporaryDir dir;
+    QFile fake(dir.filePath(QStringLiteral("tcpdump")));
+    QVERIFY(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n");
+    fake.close();
+    QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+    QFile(dir.filePath(QStringLiteral("a"))).open(QIODevice::WriteOnly);
+
+    SshCaptureSource::Target target;
+    target.host = QStringLiteral("server");
+    target.interface = interface;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), dir.path() + QStringLiteral(":/usr/bin:/bin"));
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    if (!connection.isEmpty())
+        environment.insert(QStringLiteral("SSH_CONNECTION"), connection);
+    QProcess login;
+    login.setProcessEnvironment(environment);
+    login.setWorkingDirectory(dir.path());
+    login.start(program,
+                { QStringLiteral("-c"), SshCaptureSource::remote_command(target, filter) });
+    // Its input stays open, as a connection's does: its end would stop the
+    // capture.
+    QVERIFY(login.waitForFinished(10000));
+    QFile args(fake.fileName() + QStringLiteral(".args"));
+    QVERIFY2(args.open(QIODevice::ReadOnly), login.readAllStandardError().constData());
+    const QStringList got = QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'));
+    QCOMPARE(got.value(got.indexOf(QStringLiteral("-i")) + 1), interface);
+    QCOMPARE(got.value(got.size() - 2), expected); // the last, then the final line break
+    QCOMPARE(login.exitCode(), 0);
 }
 
 void TstSshCapture::listsInterfaces()
