@@ -5,9 +5,20 @@
 #include <QCoreApplication>
 
 #include "cupdate.h"
+#include "textexcerpt.h"
 
-QString capture_failure_text(int failure, const QString& detail, int rows)
+namespace {
+
+constexpr int kMaxDetailLines = 16;
+constexpr int kMaxDetailLineLength = 200;
+
+} // namespace
+
+QString capture_failure_text(int failure, const QString& raw_detail, int rows)
 {
+    // It may hold what another host or a file said: shown as plain, short
+    // text.
+    const QString detail = text_excerpt(raw_detail, kMaxDetailLines, kMaxDetailLineLength);
     switch (failure) {
     case CUpdate::UnsupportedLinkType:
         return QCoreApplication::translate(

@@ -17,7 +17,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 
-#include "pipestream.h"
+#include "textexcerpt.h"
 
 extern char** environ;
 
@@ -40,7 +40,6 @@ constexpr int kAliveCount = 3;
 // How long finish() waits for ssh to end by itself, and then after SIGTERM.
 constexpr int kEndGraceMs = 3000;
 constexpr int kKillGraceMs = 1000;
-constexpr int kMaxErrorBytes = 8192;
 constexpr int kMaxInterfaceBytes = 15; // IFNAMSIZ - 1
 const QString kSudoSuffix = QStringLiteral("?sudo");
 const QString kConfigVariable = QStringLiteral("TARNLOOK_SSH_CONFIG");
@@ -52,13 +51,11 @@ void close_fd(int& fd)
     fd = -1;
 }
 
-// Appends what is readable on fd now, up to the limit; false at its end.
-bool drain(int fd, QByteArray* kept)
+// Drops what is readable on fd now; false at its end.
+bool discard(int fd)
 {
     char buffer[4096];
     const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got > 0 && kept != nullptr && kept->size() < kMaxErrorBytes)
-        kept->append(buffer, int(got));
     return got > 0 || (got < 0 && (errno == EINTR || errno == EAGAIN));
 }
 
@@ -132,7 +129,7 @@ std::optional<SshCaptureSource::Target> SshCaptureSource::parse(const QString& n
 {
     const auto refuse = [why](const QString& reason) -> std::optional<Target> {
         if (why != nullptr)
-            *why = reason;
+            *why = text_excerpt(reason); // it may quote what it refuses
         return std::nullopt;
     };
     if (!name.startsWith(kScheme))
@@ -365,7 +362,7 @@ QString SshCaptureSource::problem_text(Problem problem, const QString& errors)
         text = tr("远程抓包失败。");
         break;
     }
-    const QString said = errors.trimmed();
+    const QString said = text_excerpt(errors);
     return said.isEmpty() ? text : text + QLatin1Char('\n') + said;
 }
 
@@ -440,7 +437,9 @@ bool SshCaptureSource::open(const QString& capture_filter)
     m_pid = pid;
     fcntl(m_errors, F_SETFL, fcntl(m_errors, F_GETFL) | O_NONBLOCK);
 
-    FILE* stream = open_pipe_stream(m_output, m_stop_flag);
+    // Its standard error is read all the while, so that ssh never waits on
+    // it, however much tcpdump says there.
+    FILE* stream = open_pipe_stream(m_output, m_stop_flag, m_errors, &m_error_tail);
     if (stream == nullptr) {
         const QString reason
                 = QStringLiteral("fopencookie: ") + QString::fromLocal8Bit(strerror(errno));
@@ -522,9 +521,9 @@ void SshCaptureSource::finish()
         fds[1].fd = errors_open ? m_errors : -1;
         fds[1].events = POLLIN;
         if (poll(fds, 2, 20) > 0) {
-            if (fds[0].revents != 0 && !drain(m_output, nullptr))
+            if (fds[0].revents != 0 && !discard(m_output))
                 output_open = false;
-            if (fds[1].revents != 0 && !drain(m_errors, &m_error_text))
+            if (fds[1].revents != 0 && !m_error_tail.drain(m_errors))
                 errors_open = false;
         }
         // Once ssh has ended, what is left of its errors is read without
@@ -537,7 +536,7 @@ void SshCaptureSource::finish()
     if (m_handle == nullptr)
         close_fd(m_output);
 
-    const QString errors = QString::fromLocal8Bit(m_error_text);
+    const QString errors = QString::fromLocal8Bit(QByteArray::fromStdString(m_error_tail.text()));
     // tcpdump's count, the one it prints when it ends.
     static const QRegularExpression counts(QStringLiteral("^(\\d+) packets? dropped by kernel$"),
                                            QRegularExpression::MultilineOption);

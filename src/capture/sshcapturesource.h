@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include "capturesource.h"
+#include "pipestream.h"
 
 // A capture on another host: the system's ssh runs tcpdump there, which
 // writes the frames to its standard output as a pcap stream, read here as
@@ -104,11 +105,13 @@ public:
     // The problem that ssh's and tcpdump's standard error and ssh's exit
     // status (-1: killed) tell; started: frames had begun to arrive.
     static Problem classify(const QString& errors, int exit_status, bool started);
-    // What a person is told of a problem, with what to do, followed by what
-    // ssh or tcpdump said.
+    // What a person is told of a problem, with what to do, followed by an
+    // excerpt of what ssh or tcpdump said (text_excerpt).
     static QString problem_text(Problem problem, const QString& errors);
 
 private:
+    static constexpr std::size_t kErrorTailBytes = 16384;
+
     void end_process();
 
     const QString m_name;
@@ -116,8 +119,8 @@ private:
     pid_t m_pid = 0;
     int m_input = -1; // ssh's standard input: closing it ends the capture
     int m_output = -1; // its standard output, read by the stream
-    int m_errors = -1; // its standard error
-    QByteArray m_error_text;
+    int m_errors = -1; // its standard error (non-blocking)
+    PipeTail m_error_tail { kErrorTailBytes }; // the last of what it said
     bool m_started = false;
     Problem m_problem = Problem::None;
 };
