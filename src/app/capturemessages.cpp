@@ -3,6 +3,7 @@
 #include "capturemessages.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 
 #include "cupdate.h"
 #include "textexcerpt.h"
@@ -52,4 +53,11 @@ QString capture_failure_text(int failure, const QString& raw_detail, int rows)
                 .arg(detail)
                 .arg(rows);
     }
+}
+
+void show_plain_warning(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }

@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSet>
 
 #include "textexcerpt.h"
 
@@ -41,6 +42,9 @@ constexpr int kAliveCount = 3;
 constexpr int kEndGraceMs = 3000;
 constexpr int kKillGraceMs = 1000;
 constexpr int kMaxInterfaceBytes = 15; // IFNAMSIZ - 1
+// The most interfaces a listing gives: more than any host has that a person
+// would pick from a list.
+constexpr int kMaxListedInterfaces = 1000;
 const QString kSudoSuffix = QStringLiteral("?sudo");
 const QString kConfigVariable = QStringLiteral("TARNLOOK_SSH_CONFIG");
 
@@ -281,11 +285,14 @@ QStringList SshCaptureSource::parse_interface_list(const QByteArray& output)
     static const QRegularExpression line(QStringLiteral("^\\d+\\.(\\S+)"),
                                          QRegularExpression::MultilineOption);
     QStringList names;
+    QSet<QString> seen;
     QRegularExpressionMatchIterator it = line.globalMatch(QString::fromLocal8Bit(output));
-    while (it.hasNext()) {
+    while (it.hasNext() && names.size() < kMaxListedInterfaces) {
         const QString name = it.next().captured(1);
-        if (valid_interface(name))
+        if (valid_interface(name) && !seen.contains(name)) {
+            seen.insert(name);
             names << name;
+        }
     }
     return names;
 }

@@ -97,7 +97,8 @@ public:
     // What the remote login shell runs to list the interfaces tcpdump can
     // capture on (tcpdump -D), in the same way.
     static QString list_command(const Target& target);
-    // The interface names in tcpdump -D's output, in its order.
+    // The interface names in tcpdump -D's output, in its order, each once,
+    // at most a thousand.
     static QStringList parse_interface_list(const QByteArray& output);
     // text as one word of a POSIX shell, single-quoted.
     static QString shell_quote(const QString& text);
