@@ -84,8 +84,10 @@ struct Capture
     ~Capture()
     {
         stop = true;
-        if (update)
+        if (update) {
+            update->stop_flag = true;
             update->wait();
+        }
         if (reader.joinable())
             reader.join();
         if (helper)
@@ -274,17 +276,18 @@ void TstWholeFrames::followedWhole()
         if (c->name == source || (source == QLatin1String("ssh") && c->name.startsWith(source)))
             capture = c.get();
     QVERIFY(capture != nullptr);
+    Capture& chosen = *capture;
     // The capture may still be taking the last frames in.
     QByteArray streams[2];
     QString error;
     const auto complete = [&] {
         streams[0].clear();
         streams[1].clear();
-        error = follow(*capture, streams);
+        error = follow(chosen, streams);
         return error.isEmpty() && streams[0].size() >= kUpload && streams[1].size() >= kDownload;
     };
     QTRY_VERIFY_WITH_TIMEOUT(complete(), 20000);
-    QVERIFY2(error.isEmpty() && capture->error.isEmpty(), qPrintable(error + capture->error));
+    QVERIFY2(error.isEmpty() && chosen.error.isEmpty(), qPrintable(error + chosen.error));
     QCOMPARE(streams[0].size(), kUpload);
     QCOMPARE(streams[1].size(), kDownload);
     QVERIFY(streams[0] == m_upload);
