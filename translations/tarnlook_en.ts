@@ -897,6 +897,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <source>找到 %1 个网卡</source>
         <translation>Found %1 interfaces</translation>
     </message>
+    <message>
+        <source>找到 %1 个网卡 (远程主机的回答过长, 只读了开头)</source>
+        <translation>Found %1 interfaces (the remote host answered too much; only the beginning was read)</translation>
+    </message>
 </context>
 <context>
     <name>RemoteSources</name>

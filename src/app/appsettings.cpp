@@ -103,10 +103,20 @@ void AppSettings::set_adapter(const QString& name)
     write(kAdapterKey, name);
 }
 
-QStringList AppSettings::remote_sources() const
+QStringList AppSettings::remote_sources(int most) const
 {
     // One a line: a source name holds no line break.
-    return text(kRemoteSourcesKey).value_or(QString()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString all = text(kRemoteSourcesKey).value_or(QString());
+    QStringList sources;
+    for (int from = 0; from < all.size() && sources.size() < most;) {
+        int end = all.indexOf(QLatin1Char('\n'), from);
+        if (end < 0)
+            end = all.size();
+        if (end > from)
+            sources << all.mid(from, end - from);
+        from = end + 1;
+    }
+    return sources;
 }
 
 void AppSettings::set_remote_sources(const QStringList& sources)

@@ -46,8 +46,9 @@ public:
     void set_adapter(const QString& name);
 
     // The remote capture sources (ssh:// names) used last, most recent
-    // first; empty when none were.
-    QStringList remote_sources() const;
+    // first, at most `most` of them; empty when none were. What the file
+    // holds after them is never looked at, however long.
+    QStringList remote_sources(int most) const;
     void set_remote_sources(const QStringList& sources);
 
     // The main window's size, without its frame, when it was not maximised

@@ -3,11 +3,23 @@
 #include "capturemessages.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 
 #include "cupdate.h"
+#include "textexcerpt.h"
 
-QString capture_failure_text(int failure, const QString& detail, int rows)
+namespace {
+
+constexpr int kMaxDetailLines = 16;
+constexpr int kMaxDetailLineLength = 200;
+
+} // namespace
+
+QString capture_failure_text(int failure, const QString& raw_detail, int rows)
 {
+    // It may hold what another host or a file said: shown as plain, short
+    // text.
+    const QString detail = text_excerpt(raw_detail, kMaxDetailLines, kMaxDetailLineLength);
     switch (failure) {
     case CUpdate::UnsupportedLinkType:
         return QCoreApplication::translate(
@@ -41,4 +53,11 @@ QString capture_failure_text(int failure, const QString& detail, int rows)
                 .arg(detail)
                 .arg(rows);
     }
+}
+
+void show_plain_warning(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }

@@ -507,10 +507,10 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
         // A remote source says itself what failed there.
-        QMessageBox::warning(this, tr("err"),
-                             capture->adapter_name.startsWith(SshCaptureSource::kScheme)
-                                     ? reason
-                                     : tr("open pcap fail") + QLatin1Char('\n') + reason);
+        show_plain_warning(this, tr("err"),
+                           capture->adapter_name.startsWith(SshCaptureSource::kScheme)
+                                   ? reason
+                                   : tr("open pcap fail") + QLatin1Char('\n') + reason);
     });
     connect(capture, &CUpdate::open_denied, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
@@ -547,7 +547,7 @@ void MainWindow::show_stopped_state(std::uint64_t dropped)
 
 void MainWindow::report_failure(int failure, const QString& detail)
 {
-    QMessageBox::warning(this, tr("err"), capture_failure_text(failure, detail, m_rows->count()));
+    show_plain_warning(this, tr("err"), capture_failure_text(failure, detail, m_rows->count()));
 }
 
 bool MainWindow::select_adapter(const QString& name)
@@ -577,13 +577,13 @@ bool MainWindow::open_capture_file(const QString& path)
     }
     int link_type = 0;
     if (const std::optional<QString> problem = capture_file_problem(path, &link_type)) {
-        QMessageBox::warning(this, tr("err"), tr("打开文件失败: %1\n%2").arg(path, *problem));
+        show_plain_warning(this, tr("err"), tr("打开文件失败: %1\n%2").arg(path, *problem));
         return false;
     }
     if (!link_type_supported(link_type)) {
-        QMessageBox::warning(this, tr("err"),
-                             tr("打开文件失败: %1\n不支持这个文件的链路类型: %2")
-                                     .arg(path, link_type_text(link_type)));
+        show_plain_warning(this, tr("err"),
+                           tr("打开文件失败: %1\n不支持这个文件的链路类型: %2")
+                                   .arg(path, link_type_text(link_type)));
         return false;
     }
 
@@ -641,11 +641,11 @@ bool MainWindow::save_capture_file(const QString& path, bool shown_only)
     // frame by design and are left out as before.)
     const std::size_t missing = rows - frames.size();
     if (missing > 0 && !m_store->errorString().isEmpty()) {
-        QMessageBox::warning(this, tr("err"),
-                             tr("保存文件失败: %1\n%2 行的帧没有保存下来, 无法写入文件。%3")
-                                     .arg(path)
-                                     .arg(missing)
-                                     .arg(m_store->errorString()));
+        show_plain_warning(this, tr("err"),
+                           tr("保存文件失败: %1\n%2 行的帧没有保存下来, 无法写入文件。%3")
+                                   .arg(path)
+                                   .arg(missing)
+                                   .arg(m_store->errorString()));
         return false;
     }
 
@@ -660,7 +660,7 @@ bool MainWindow::save_capture_file(const QString& path, bool shown_only)
     });
     progress.reset();
     if (!saved) {
-        QMessageBox::warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
+        show_plain_warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
         return false;
     }
     if (!shown_only) // the hidden rows are still to be saved

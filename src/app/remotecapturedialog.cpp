@@ -21,6 +21,10 @@
 namespace {
 
 constexpr int kDefaultPort = 22;
+// What is kept of each of the listing's outputs, at most: a host's real
+// list takes a few KiB; anything past this is a host that would flood the
+// dialog.
+constexpr int kMaxListingBytes = 64 * 1024;
 
 } // namespace
 
@@ -50,6 +54,9 @@ RemoteCaptureDialog::RemoteCaptureDialog(QWidget* parent)
     m_sudo->setObjectName(QStringLiteral("sudo"));
     m_sudo->setToolTip(tr("在远程主机上用 sudo -n 运行tcpdump(需要不用密码的sudo)"));
     m_status->setObjectName(QStringLiteral("status"));
+    // It shows names from the remote host, and what it said: never as rich
+    // text.
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -144,6 +151,11 @@ void RemoteCaptureDialog::list_interfaces()
         return;
     }
     m_ssh = new QProcess(this);
+    m_listed.clear();
+    m_list_errors.clear();
+    m_list_cut = false;
+    connect(m_ssh, &QProcess::readyReadStandardOutput, this, [this] { take_listing(false); });
+    connect(m_ssh, &QProcess::readyReadStandardError, this, [this] { take_listing(true); });
     connect(m_ssh, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this](int exit_code, QProcess::ExitStatus status) {
                 show_interfaces(status == QProcess::NormalExit ? exit_code : -1);
@@ -163,21 +175,38 @@ void RemoteCaptureDialog::list_interfaces()
     m_ssh->closeWriteChannel();
 }
 
+void RemoteCaptureDialog::take_listing(bool errors)
+{
+    QByteArray& kept = errors ? m_list_errors : m_listed;
+    const QByteArray got = errors ? m_ssh->readAllStandardError() : m_ssh->readAllStandardOutput();
+    kept += got.left(kMaxListingBytes - kept.size());
+    if (kept.size() < kMaxListingBytes || m_list_cut)
+        return;
+    m_list_cut = true;
+    m_ssh->kill();
+}
+
 void RemoteCaptureDialog::show_interfaces(int exit_code)
 {
-    const QStringList names
-            = SshCaptureSource::parse_interface_list(m_ssh->readAllStandardOutput());
-    const QString errors = QString::fromLocal8Bit(m_ssh->readAllStandardError());
+    take_listing(false);
+    take_listing(true);
+    const QStringList names = SshCaptureSource::parse_interface_list(m_listed);
+    const QString errors = QString::fromLocal8Bit(m_list_errors);
+    const bool cut = m_list_cut;
     m_ssh->deleteLater();
     m_ssh = nullptr;
-    if (exit_code == 0 && !names.isEmpty()) {
+    m_listed.clear();
+    m_list_errors.clear();
+    if ((exit_code == 0 || cut) && !names.isEmpty()) {
         const QString typed = m_interface->currentText();
         m_interface->clear();
         m_interface->addItems(names);
         const int index = m_interface->findText(typed);
         m_interface->setCurrentIndex(index >= 0 ? index : 0);
         update_state();
-        m_status->setText(tr("找到 %1 个网卡").arg(names.size()));
+        m_status->setText(
+                cut ? tr("找到 %1 个网卡 (远程主机的回答过长, 只读了开头)").arg(names.size())
+                    : tr("找到 %1 个网卡").arg(names.size()));
         return;
     }
     update_state();

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 
@@ -35,6 +36,9 @@ public:
 private:
     void update_state();
     void list_interfaces();
+    // Keeps what the listing's ssh wrote to the channel, up to a limit; at
+    // the limit ssh is ended.
+    void take_listing(bool errors);
     void show_interfaces(int exit_code);
 
     QLineEdit* m_host;
@@ -46,4 +50,7 @@ private:
     QLabel* m_status;
     QDialogButtonBox* m_buttons;
     QProcess* m_ssh = nullptr; // while the interfaces are being listed
+    QByteArray m_listed; // what it wrote so far, and
+    QByteArray m_list_errors; // what it said
+    bool m_list_cut = false; // whether it was ended for writing too much
 };

@@ -16,7 +16,7 @@ RemoteSources::RemoteSources(QComboBox& combo, AppSettings& settings, QObject* p
     , m_combo(combo)
     , m_settings(settings)
 {
-    for (const QString& source : settings.remote_sources()) {
+    for (const QString& source : settings.remote_sources(kRemembered)) {
         if (!SshCaptureSource::parse(source) || g_adapter_names.contains(source))
             continue;
         combo.addItem(source);
@@ -66,7 +66,7 @@ bool RemoteSources::choose(const QString& source)
     }
     m_combo.setCurrentIndex(index);
     m_settings.set_adapter(source);
-    QStringList remembered = m_settings.remote_sources();
+    QStringList remembered = m_settings.remote_sources(kRemembered);
     remembered.removeAll(source);
     remembered.prepend(source);
     m_settings.set_remote_sources(remembered.mid(0, kRemembered));

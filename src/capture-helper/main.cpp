@@ -37,7 +37,7 @@
 namespace {
 
 // The window's settings for a live capture.
-constexpr int kSnapLength = 65536;
+constexpr int kSnapLength = 262144; // whole frames, as tcpdump captures
 constexpr int kReadTimeoutMs = 1000;
 constexpr int kBufferBytes = 32 << 20;
 // How often the loop looks at its stop conditions while the interface is

@@ -19,7 +19,9 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSource, "tarnlook.capture")
 
-constexpr int kSnapLength = 65536;
+// Whole frames: the most libpcap takes, as tcpdump captures (a segment on lo
+// of MTU 65536 makes a frame of 65549 bytes).
+constexpr int kSnapLength = 262144;
 constexpr int kReadTimeoutMs = 1000;
 constexpr int kBufferBytes = 32 << 20;
 const QString kFileScheme = QStringLiteral("file://");

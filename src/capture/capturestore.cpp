@@ -733,16 +733,27 @@ int CaptureStore::remove_stale_folders(const QString& parent)
             continue;
         // A live store holds the lock. A folder without a lock file was
         // left half made (folders are made and locked under the parent's
-        // lock, which is held here).
-        const int lock_fd = ::openat(dir_fd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (lock_fd < 0 && errno != ENOENT && errno != ELOOP)
-            continue;
-        const auto close_lock = qScopeGuard([lock_fd] {
+        // lock, which is held here); one whose lock is no regular file (a
+        // link, a FIFO, a device) holds no store's lock either, and is not
+        // opened: a FIFO's open would wait for a writer forever.
+        struct stat lock_info = {};
+        if (::fstatat(dir_fd, kLockName, &lock_info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                continue;
+            lock_info.st_mode = 0;
+        }
+        int lock_fd = -1;
+        const auto close_lock = qScopeGuard([&lock_fd] {
             if (lock_fd >= 0)
                 ::close(lock_fd);
         });
-        if (lock_fd >= 0 && ::flock(lock_fd, LOCK_EX | LOCK_NB) != 0)
-            continue;
+        if (S_ISREG(lock_info.st_mode)) {
+            lock_fd = ::openat(dir_fd, kLockName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            struct stat locked = {};
+            if (lock_fd < 0 || ::fstat(lock_fd, &locked) != 0 || locked.st_ino != lock_info.st_ino
+                || locked.st_dev != lock_info.st_dev || ::flock(lock_fd, LOCK_EX | LOCK_NB) != 0)
+                continue;
+        }
         if (remove_contents(dir_fd, opened.st_dev)
             && ::unlinkat(parent_fd, name.constData(), AT_REMOVEDIR) == 0)
             ++removed;

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr int kX11BasePort = 6000;
-constexpr int kSnapLength = 65536;
+constexpr int kSnapLength = 262144; // a capture's: whole frames
 
 // An address as a filter names it: an IPv6 zone ("fe80::1%eth0") is no part
 // of the expression language.

@@ -16,21 +16,29 @@ struct StreamSource
 {
     int fd;
     const std::atomic<bool>* stop_flag;
+    int side_fd; // -1: none, or ended
+    PipeTail* side;
 };
 
 ssize_t read_stream(void* cookie, char* buffer, size_t size)
 {
-    const auto* source = static_cast<StreamSource*>(cookie);
+    auto* source = static_cast<StreamSource*>(cookie);
     for (;;) {
         if (source->stop_flag->load())
             return 0;
-        pollfd pfd {};
-        pfd.fd = source->fd;
-        pfd.events = POLLIN;
-        const int ready = poll(&pfd, 1, kStopPollMs);
+        pollfd fds[2] {};
+        fds[0].fd = source->fd;
+        fds[0].events = POLLIN;
+        fds[1].fd = source->side_fd;
+        fds[1].events = POLLIN;
+        const int ready = poll(fds, source->side_fd >= 0 ? 2 : 1, kStopPollMs);
         if (ready < 0 && errno != EINTR)
             return -1;
         if (ready <= 0)
+            continue;
+        if (source->side_fd >= 0 && fds[1].revents != 0 && !source->side->drain(source->side_fd))
+            source->side_fd = -1;
+        if (fds[0].revents == 0)
             continue;
         const ssize_t got = read(source->fd, buffer, size);
         if (got >= 0 || errno != EINTR)
@@ -48,9 +56,40 @@ int close_stream(void* cookie)
 
 } // namespace
 
-FILE* open_pipe_stream(int fd, const std::atomic<bool>& stop_flag)
+bool PipeTail::drain(int fd)
 {
-    auto* source = new StreamSource { fd, &stop_flag };
+    char buffer[1 << 16];
+    // A program that never stops talking still lets the stream be read.
+    for (int reads = 0; reads < 16; ++reads) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return false;
+        if (got < 0)
+            return errno == EINTR || errno == EAGAIN;
+        m_bytes.append(buffer, std::size_t(got));
+        // Cut back now and then rather than on every read.
+        if (m_bytes.size() > 2 * m_limit) {
+            m_bytes.erase(0, m_bytes.size() - m_limit);
+            m_cut = true;
+        }
+    }
+    return true;
+}
+
+std::string PipeTail::text() const
+{
+    std::size_t from = m_bytes.size() > m_limit ? m_bytes.size() - m_limit : 0;
+    if (m_cut || from > 0) {
+        const std::size_t line = m_bytes.find('\n', from);
+        if (line != std::string::npos)
+            from = line + 1;
+    }
+    return m_bytes.substr(from);
+}
+
+FILE* open_pipe_stream(int fd, const std::atomic<bool>& stop_flag, int side_fd, PipeTail* side)
+{
+    auto* source = new StreamSource { fd, &stop_flag, side != nullptr ? side_fd : -1, side };
     const cookie_io_functions_t functions { read_stream, nullptr, nullptr, close_stream };
     FILE* stream = fopencookie(source, "r", functions);
     if (stream == nullptr)

@@ -16,8 +16,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSet>
 
-#include "pipestream.h"
+#include "textexcerpt.h"
 
 extern char** environ;
 
@@ -25,8 +26,12 @@ const QString SshCaptureSource::kScheme = QStringLiteral("ssh://");
 
 namespace {
 
-// As a local capture's.
-constexpr int kSnapLength = 65536;
+// As a local capture's: whole frames, as tcpdump's default.
+constexpr int kSnapLength = 262144;
+// The kernel's buffer for tcpdump there, in KiB: as a local capture's, room
+// for the bursts of a fast link (tcpdump's default of 2 MiB drops a third of
+// a transfer on lo).
+constexpr int kBufferKiB = 32 << 10;
 // ssh gives up on a host that does not answer within this many seconds, and
 // on a connection whose server has not answered kAliveCount checks, one
 // every kAliveInterval seconds.
@@ -36,8 +41,10 @@ constexpr int kAliveCount = 3;
 // How long finish() waits for ssh to end by itself, and then after SIGTERM.
 constexpr int kEndGraceMs = 3000;
 constexpr int kKillGraceMs = 1000;
-constexpr int kMaxErrorBytes = 8192;
 constexpr int kMaxInterfaceBytes = 15; // IFNAMSIZ - 1
+// The most interfaces a listing gives: more than any host has that a person
+// would pick from a list.
+constexpr int kMaxListedInterfaces = 1000;
 const QString kSudoSuffix = QStringLiteral("?sudo");
 const QString kConfigVariable = QStringLiteral("TARNLOOK_SSH_CONFIG");
 
@@ -48,14 +55,35 @@ void close_fd(int& fd)
     fd = -1;
 }
 
-// Appends what is readable on fd now, up to the limit; false at its end.
-bool drain(int fd, QByteArray* kept)
+// Drops what is readable on fd now; false at its end.
+bool discard(int fd)
 {
     char buffer[4096];
     const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got > 0 && kept != nullptr && kept->size() < kMaxErrorBytes)
-        kept->append(buffer, int(got));
     return got > 0 || (got < 0 && (errno == EINTR || errno == EAGAIN));
+}
+
+// A command that any login shell (sh, bash, fish, csh, ...) reads alike and
+// that makes /bin/sh run `script`: inside single quotes that hold no quote,
+// no "!", no line break and no backslash but before octal digits, the
+// script as printf's format, each byte but letters, digits and a few
+// punctuation marks written as an octal escape. printf is built into every
+// /bin/sh, so that nothing but /bin/sh need be found; /bin/sh keeps the
+// connection's input as its standard input.
+QString run_by_any_shell(const QString& script)
+{
+    static const QByteArray plain = QByteArrayLiteral("abcdefghijklmnopqrstuvwxyz"
+                                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                      "0123456789 ,._+:@/=");
+    QString format;
+    for (const char byte : script.toUtf8()) {
+        if (plain.contains(byte))
+            format += QLatin1Char(byte);
+        else
+            format += QStringLiteral("\\%1").arg(static_cast<unsigned char>(byte), 3, 8,
+                                                   QLatin1Char('0'));
+    }
+    return QStringLiteral("/bin/sh -c 'eval \"$(printf \"%1\")\"'").arg(format);
 }
 
 } // namespace
@@ -105,7 +133,7 @@ std::optional<SshCaptureSource::Target> SshCaptureSource::parse(const QString& n
 {
     const auto refuse = [why](const QString& reason) -> std::optional<Target> {
         if (why != nullptr)
-            *why = reason;
+            *why = text_excerpt(reason); // it may quote what it refuses
         return std::nullopt;
     };
     if (!name.startsWith(kScheme))
@@ -209,24 +237,29 @@ QStringList SshCaptureSource::ssh_arguments(const Target& target, const QString&
 
 QString SshCaptureSource::remote_command(const Target& target, const QString& capture_filter)
 {
-    // The remote login shell may be any; /bin/sh runs the script. A filter
-    // is one line to tcpdump.
+    // A filter is one line to tcpdump.
     QString filter = capture_filter;
     filter.replace(QRegularExpression(QStringLiteral("[\\r\\n\\t\\x00]")), QStringLiteral(" "));
     const QString sudo = target.sudo ? QStringLiteral("sudo -n ") : QString();
-    // $SSH_CONNECTION: client address and port, server address and port.
-    // tcpdump runs in the background so that the end of the connection's
-    // input (a stop here, or this side gone) can end it; the script ends
-    // with tcpdump, with its status.
-    const QString script = QStringLiteral("f=") + shell_quote(filter.trimmed())
+    // $SSH_CONNECTION: client address and port, server address and port,
+    // split into words but never expanded as file names (set -f); a
+    // link-local address carries its zone ("fe80::1%eth0"), which is no
+    // part of a filter. tcpdump runs in the background so that the end of
+    // the connection's input (a stop here, or this side gone) can end it;
+    // the script ends with tcpdump, with its status.
+    const QString script = QStringLiteral("set -f\n"
+                                          "f=")
+            + shell_quote(filter.trimmed())
             + QStringLiteral("\n"
                              "set -- $SSH_CONNECTION\n"
                              "if [ $# -ge 4 ]; then\n"
-                             "  s=\"not (host $1 and port $2 and host $3 and port $4)\"\n"
+                             "  a=${1%%[%]*} b=${3%%[%]*}\n"
+                             "  s=\"not (host $a and port $2 and host $b and port $4)\"\n"
                              "  if [ -n \"$f\" ]; then f=\"($f) and $s\"; else f=$s; fi\n"
                              "fi\n"
                              "exec 3<&0\n")
-            + sudo + QStringLiteral("tcpdump -U -n -w - -s %1 -i ").arg(kSnapLength)
+            + sudo
+            + QStringLiteral("tcpdump -U -n -w - -s %1 -B %2 -i ").arg(kSnapLength).arg(kBufferKiB)
             + shell_quote(target.interface)
             + QStringLiteral(" -- \"$f\" 3<&- &\n"
                              "p=$!\n"
@@ -237,13 +270,13 @@ QString SshCaptureSource::remote_command(const Target& target, const QString& ca
                              "r=$?\n"
                              "kill $w 2>/dev/null\n"
                              "exit $r\n");
-    return QStringLiteral("/bin/sh -c ") + shell_quote(script);
+    return run_by_any_shell(script);
 }
 
 QString SshCaptureSource::list_command(const Target& target)
 {
     const QString sudo = target.sudo ? QStringLiteral("sudo -n ") : QString();
-    return QStringLiteral("/bin/sh -c ") + shell_quote(sudo + QStringLiteral("tcpdump -D"));
+    return run_by_any_shell(sudo + QStringLiteral("tcpdump -D"));
 }
 
 QStringList SshCaptureSource::parse_interface_list(const QByteArray& output)
@@ -252,11 +285,14 @@ QStringList SshCaptureSource::parse_interface_list(const QByteArray& output)
     static const QRegularExpression line(QStringLiteral("^\\d+\\.(\\S+)"),
                                          QRegularExpression::MultilineOption);
     QStringList names;
+    QSet<QString> seen;
     QRegularExpressionMatchIterator it = line.globalMatch(QString::fromLocal8Bit(output));
-    while (it.hasNext()) {
+    while (it.hasNext() && names.size() < kMaxListedInterfaces) {
         const QString name = it.next().captured(1);
-        if (valid_interface(name))
+        if (valid_interface(name) && !seen.contains(name)) {
+            seen.insert(name);
             names << name;
+        }
     }
     return names;
 }
@@ -333,7 +369,7 @@ QString SshCaptureSource::problem_text(Problem problem, const QString& errors)
         text = tr("远程抓包失败。");
         break;
     }
-    const QString said = errors.trimmed();
+    const QString said = text_excerpt(errors);
     return said.isEmpty() ? text : text + QLatin1Char('\n') + said;
 }
 
@@ -408,7 +444,9 @@ bool SshCaptureSource::open(const QString& capture_filter)
     m_pid = pid;
     fcntl(m_errors, F_SETFL, fcntl(m_errors, F_GETFL) | O_NONBLOCK);
 
-    FILE* stream = open_pipe_stream(m_output, m_stop_flag);
+    // Its standard error is read all the while, so that ssh never waits on
+    // it, however much tcpdump says there.
+    FILE* stream = open_pipe_stream(m_output, m_stop_flag, m_errors, &m_error_tail);
     if (stream == nullptr) {
         const QString reason
                 = QStringLiteral("fopencookie: ") + QString::fromLocal8Bit(strerror(errno));
@@ -490,9 +528,9 @@ void SshCaptureSource::finish()
         fds[1].fd = errors_open ? m_errors : -1;
         fds[1].events = POLLIN;
         if (poll(fds, 2, 20) > 0) {
-            if (fds[0].revents != 0 && !drain(m_output, nullptr))
+            if (fds[0].revents != 0 && !discard(m_output))
                 output_open = false;
-            if (fds[1].revents != 0 && !drain(m_errors, &m_error_text))
+            if (fds[1].revents != 0 && !m_error_tail.drain(m_errors))
                 errors_open = false;
         }
         // Once ssh has ended, what is left of its errors is read without
@@ -505,7 +543,7 @@ void SshCaptureSource::finish()
     if (m_handle == nullptr)
         close_fd(m_output);
 
-    const QString errors = QString::fromLocal8Bit(m_error_text);
+    const QString errors = QString::fromLocal8Bit(QByteArray::fromStdString(m_error_tail.text()));
     // tcpdump's count, the one it prints when it ends.
     static const QRegularExpression counts(QStringLiteral("^(\\d+) packets? dropped by kernel$"),
                                            QRegularExpression::MultilineOption);

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include "capturesource.h"
+#include "pipestream.h"
 
 // A capture on another host: the system's ssh runs tcpdump there, which
 // writes the frames to its standard output as a pcap stream, read here as
@@ -86,16 +87,18 @@ public:
     // The arguments of ssh (without the program) that run remote_command on
     // the target.
     static QStringList ssh_arguments(const Target& target, const QString& remote_command);
-    // What the remote shell runs: tcpdump on the interface with the snapshot
-    // length of a local capture, its frames to standard output as they come,
-    // filtered by capture_filter (unless empty) and without the frames of
-    // the SSH connection itself, until the connection's input ends. Every
-    // value in it is quoted for the shell.
+    // What the remote login shell runs: tcpdump on the interface with the
+    // snapshot length of a local capture, its frames to standard output as
+    // they come, filtered by capture_filter (unless empty) and without the
+    // frames of the SSH connection itself, until the connection's input
+    // ends. Any login shell (sh, bash, fish, csh) reads it alike: it hands
+    // /bin/sh a script, in which every value is quoted.
     static QString remote_command(const Target& target, const QString& capture_filter);
-    // What the remote shell runs to list the interfaces tcpdump can capture
-    // on (tcpdump -D).
+    // What the remote login shell runs to list the interfaces tcpdump can
+    // capture on (tcpdump -D), in the same way.
     static QString list_command(const Target& target);
-    // The interface names in tcpdump -D's output, in its order.
+    // The interface names in tcpdump -D's output, in its order, each once,
+    // at most a thousand.
     static QStringList parse_interface_list(const QByteArray& output);
     // text as one word of a POSIX shell, single-quoted.
     static QString shell_quote(const QString& text);
@@ -103,11 +106,13 @@ public:
     // The problem that ssh's and tcpdump's standard error and ssh's exit
     // status (-1: killed) tell; started: frames had begun to arrive.
     static Problem classify(const QString& errors, int exit_status, bool started);
-    // What a person is told of a problem, with what to do, followed by what
-    // ssh or tcpdump said.
+    // What a person is told of a problem, with what to do, followed by an
+    // excerpt of what ssh or tcpdump said (text_excerpt).
     static QString problem_text(Problem problem, const QString& errors);
 
 private:
+    static constexpr std::size_t kErrorTailBytes = 16384;
+
     void end_process();
 
     const QString m_name;
@@ -115,8 +120,8 @@ private:
     pid_t m_pid = 0;
     int m_input = -1; // ssh's standard input: closing it ends the capture
     int m_output = -1; // its standard output, read by the stream
-    int m_errors = -1; // its standard error
-    QByteArray m_error_text;
+    int m_errors = -1; // its standard error (non-blocking)
+    PipeTail m_error_tail { kErrorTailBytes }; // the last of what it said
     bool m_started = false;
     Problem m_problem = Problem::None;
 };

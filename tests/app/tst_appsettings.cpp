@@ -18,6 +18,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include "appsettings.h"
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "mainwindow.h"
@@ -84,6 +85,7 @@ private slots:
     void restartKeepsChoices_data();
     void restartKeepsChoices();
     void remoteSourcesRemembered();
+    void longRemoteListReadToItsFifth();
     void editedListApplies();
     void refusedCaptureFilterRememberedOff();
     void captureFilterRemembered_data();
@@ -190,6 +192,23 @@ void TstAppSettings::remoteSourcesRemembered()
     QCOMPARE(combo->itemText(adapters), used.at(0));
     QCOMPARE(combo->itemText(adapters + 2), QStringLiteral("远程抓包..."));
     QCOMPARE(combo->currentIndex(), adapters);
+}
+
+// A settings file with 80,000 remote sources: the window lists the first
+// five, as many as it remembers.
+void TstAppSettings::longRemoteListReadToItsFifth()
+{
+    QStringList sources;
+    for (int i = 0; i < 80000; ++i)
+        sources << QStringLiteral("ssh://host%1/eth0").arg(i);
+    AppSettings().set_remote_sources(sources);
+    touch_settings_file();
+    MainWindow window;
+    const auto* combo = child<QComboBox>(window, "comboBox");
+    const int remote = g_adapter_names.indexOf(sources.first());
+    QVERIFY(remote >= 0);
+    QCOMPARE(g_adapter_names.mid(remote), sources.mid(0, 5) + QStringList { QString() });
+    QCOMPARE(combo->count(), g_adapter_names.size());
 }
 
 void TstAppSettings::editedListApplies()

@@ -5,11 +5,13 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QtTest>
 
+#include "capturemessages.h"
 #include "cupdate.h"
 #include "mainwindow.h"
 #include "remotecapturedialog.h"
@@ -47,6 +49,27 @@ QPushButton* ok_button(const RemoteCaptureDialog& dialog)
     return dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
 }
 
+// What a label shows, as a person would select and copy it: the text itself
+// when it is shown as plain text, what is left of it when taken for rich
+// text.
+QString shown(QLabel* label)
+{
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setSelection(0, int(label->text().size()));
+    return label->selectedText();
+}
+
+// Whether nothing in text would act on a layout: no control character but
+// line breaks, no format character.
+bool inert(const QString& text)
+{
+    for (const QChar c : text)
+        if ((c.category() == QChar::Other_Control && c != QLatin1Char('\n'))
+            || c.category() == QChar::Other_Format)
+            return false;
+    return true;
+}
+
 QString server_unavailable()
 {
     QString why = TestSshServer::unavailable();
@@ -66,6 +89,9 @@ private slots:
     void dialogMakesSource();
     void listsRemoteInterfaces_data();
     void listsRemoteInterfaces();
+    void listingOfAHostileHost_data();
+    void listingOfAHostileHost();
+    void boxesShowWhatTheyWereGiven();
     void lastItemAsksAndCaptures();
 };
 
@@ -152,6 +178,109 @@ void TstRemoteCapture::listsRemoteInterfaces()
         QVERIFY2(status.startsWith(SshCaptureSource::problem_text(problem, QString())),
                  qPrintable(status));
     }
+}
+
+// A remote tcpdump -D (a script of the test's, as the server's PATH finds
+// it) that writes without end, or names an interface as markup: the
+// listing ends, with each name once, and the dialog shows names and what
+// was said as they are.
+void TstRemoteCapture::listingOfAHostileHost_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QStringList>("first"); // the first interfaces listed
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("one-line-without-end")
+            << QByteArray("yes '1.eth0 [Up, Running]'") << QStringList { "eth0" } << true;
+    QTest::newRow("names-without-end")
+            << QByteArray("i=0; while :; do i=$((i+1)); echo \"$i.e$i [Up]\"; done")
+            << QStringList { "e1", "e2", "e3" } << true;
+    QTest::newRow("errors-without-end")
+            << QByteArray("yes \"$(printf 'tcpdump: \\033[2J\\342\\200\\256bad')\" >&2")
+            << QStringList() << false;
+    QTest::newRow("markup-name") << QByteArray("echo '1.<h1>eth0 [Up]'; echo '2.lo [Up]'")
+                                 << QStringList { "<h1>eth0", "lo" } << true;
+}
+
+void TstRemoteCapture::listingOfAHostileHost()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QStringList, first);
+    QFETCH(bool, listed);
+    const QString unavailable = server_unavailable();
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    QTemporaryDir dir;
+    QFile fake(dir.filePath(QStringLiteral("tcpdump")));
+    QVERIFY(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\n" + script + '\n');
+    fake.close();
+    QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+    TestSshServer server(QStringLiteral("environment=\"PATH=%1:/usr/bin:/bin\"").arg(dir.path()));
+    QVERIFY(server.running());
+
+    RemoteCaptureDialog dialog;
+    fill(dialog, QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("root"), QString(),
+         false);
+    auto* list = child<QPushButton>(dialog, "list");
+    QTest::mouseClick(list, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(list->isEnabled(), 30000);
+    auto* interfaces = child<QComboBox>(dialog, "interface");
+    auto* status = child<QLabel>(dialog, "status");
+    QVERIFY2(inert(status->text()), qPrintable(status->text()));
+    QVERIFY2(status->text().count(QLatin1Char('\n')) <= 11, qPrintable(status->text()));
+    QStringList names;
+    for (int i = 0; i < interfaces->count(); ++i)
+        names << interfaces->itemText(i);
+    QCOMPARE(names.mid(0, first.size()), first);
+    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+    QVERIFY(names.size() < 5000);
+    if (!listed) {
+        QVERIFY2(status->text().startsWith(
+                         SshCaptureSource::problem_text(Problem::Other, QString())),
+                 qPrintable(status->text()));
+        return;
+    }
+    // Chosen, a name makes the source shown.
+    interfaces->setEditText(QString());
+    interfaces->setEditText(names.first());
+    QCOMPARE(shown(status), dialog.source());
+    QVERIFY(dialog.source().endsWith(QLatin1Char('/') + first.first()));
+}
+
+// Message boxes that carry what a host, a file or its name said show it as
+// it is, and stay small.
+void TstRemoteCapture::boxesShowWhatTheyWereGiven()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("<h1>big.pcap"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("no capture") > 0);
+    file.close();
+    QStringList seen;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, this, [&seen] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            for (QLabel* label : box->findChildren<QLabel*>())
+                if (label->text() == box->text())
+                    seen << shown(label);
+            box->accept();
+        }
+    });
+    timer.start(20);
+    MainWindow window;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QVERIFY(!window.open_capture_file(path));
+    QCOMPARE(seen.size(), 1);
+    QVERIFY2(seen.first().contains(path), qPrintable(seen.first()));
+
+    // What a remote host said, at length, with escape sequences.
+    QString said;
+    for (int i = 0; i < 400; ++i)
+        said += QStringLiteral("\x1b[2J line %1 of what was said\n").arg(i);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("err"),
+                    capture_failure_text(CUpdate::ReadError, said, 7));
+    QVERIFY2(inert(box.text()), qPrintable(box.text()));
+    QVERIFY(box.sizeHint().height() < 600);
 }
 
 // "远程抓包..." asks where; the answer becomes an item of the list and the

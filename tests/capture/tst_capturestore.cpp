@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include <fcntl.h>
@@ -255,6 +257,7 @@ void TstCaptureStore::staleFolders_data()
 
     QTest::newRow("leftover") << QStringLiteral("leftover") << true;
     QTest::newRow("leftover-without-lock-file") << QStringLiteral("no-lock-file") << true;
+    QTest::newRow("lock-is-a-fifo") << QStringLiteral("fifo-lock") << true;
     QTest::newRow("links-inside-are-unlinked") << QStringLiteral("links-inside") << true;
     QTest::newRow("link-as-folder") << QStringLiteral("link-as-folder") << false;
     QTest::newRow("locked-by-a-live-store") << QStringLiteral("locked") << false;
@@ -316,7 +319,9 @@ void TstCaptureStore::staleFolders()
         QFile frames(folder + QStringLiteral("/frames-1.pcap"));
         QVERIFY(frames.open(QIODevice::WriteOnly));
         frames.close();
-        if (kind != QLatin1String("no-lock-file")) {
+        if (kind == QLatin1String("fifo-lock")) {
+            QVERIFY(::mkfifo((path + "/.lock").constData(), 0600) == 0);
+        } else if (kind != QLatin1String("no-lock-file")) {
             held_lock = ::open((path + "/.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
             QVERIFY(held_lock >= 0);
         }
@@ -336,7 +341,19 @@ void TstCaptureStore::staleFolders()
     }
     const QString live_folder = live ? live->folder() : QString();
 
-    QCOMPARE(CaptureStore::remove_stale_folders(dir.path()), removed ? 1 : 0);
+    // On a thread of its own, so that a cleanup that waits forever fails the
+    // test rather than stopping it.
+    std::future<int> cleanup = std::async(
+            std::launch::async, [&dir] { return CaptureStore::remove_stale_folders(dir.path()); });
+    if (cleanup.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        // A writer lets an open that waits on the FIFO return.
+        const int writer = ::open((path + "/.lock").constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        cleanup.wait();
+        if (writer >= 0)
+            ::close(writer);
+        QFAIL("the cleanup waited for its lock file");
+    }
+    QCOMPARE(cleanup.get(), removed ? 1 : 0);
     struct stat info = {};
     const QByteArray kept = QFile::encodeName(live ? live_folder : folder);
     QCOMPARE(::lstat(kept.constData(), &info) == 0, !removed);

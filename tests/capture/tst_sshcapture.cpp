@@ -9,6 +9,7 @@
 #include "sshcapturesource.h"
 #include "testframes.h"
 #include "testsshserver.h"
+#include "textexcerpt.h"
 
 using namespace testframes;
 using Problem = SshCaptureSource::Problem;
@@ -69,6 +70,17 @@ struct RemoteCapture
     }
 };
 
+// Whether nothing in text would act on a terminal or a layout: no control
+// character but line breaks, no format character.
+bool inert(const QString& text)
+{
+    for (const QChar c : text)
+        if ((c.category() == QChar::Other_Control && c != QLatin1Char('\n'))
+            || c.category() == QChar::Other_Format)
+            return false;
+    return true;
+}
+
 bool has_tcpdump()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("tcpdump")).isEmpty();
@@ -86,10 +98,16 @@ private slots:
     void parse();
     void quotesForTheShell_data();
     void quotesForTheShell();
+    void anyLoginShellRunsTheScript_data();
+    void anyLoginShellRunsTheScript();
     void listsInterfaces();
     void classifiesWhatCannotHappenHere_data();
     void classifiesWhatCannotHappenHere();
+    void excerptOfWhatWasSaid_data();
+    void excerptOfWhatWasSaid();
     void sameRowsAsDirect();
+    void remoteThatSaysTooMuch_data();
+    void remoteThatSaysTooMuch();
     void hostileFilterStaysAFilter_data();
     void hostileFilterStaysAFilter();
     void hostileInterfaceIsJustAName_data();
@@ -213,6 +231,89 @@ void TstSshCapture::quotesForTheShell()
     QVERIFY(!QFile::exists(marker));
 }
 
+// The remote command as sshd has a login shell run it (shell -c command),
+// with a tcpdump that only writes down its arguments: the interface and the
+// filter reach it as they were, whatever the shell, $SSH_CONNECTION
+// included.
+void TstSshCapture::anyLoginShellRunsTheScript_data()
+{
+    QTest::addColumn<QString>("shell");
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("connection"); // $SSH_CONNECTION
+    QTest::addColumn<QString>("expected"); // the filter tcpdump gets
+    for (const char* shell : { "dash", "bash", "fish", "tcsh" }) {
+        const auto row = [shell](const char* name) {
+            return &(QTest::newRow(qPrintable(QStringLiteral("%1-%2").arg(shell, name)))
+                     << QString::fromLatin1(shell));
+        };
+        *row("plain") << "lo"
+                      << "tcp port 80"
+                      << "127.0.0.1 41000 127.0.0.2 22"
+                      << "(tcp port 80) and not (host 127.0.0.1 and port 41000 and host "
+                         "127.0.0.2 and port 22)";
+        *row("link-local") << "eth0"
+                           << ""
+                           << "fe80::1%eth0 41000 fe80::2%eth0 22"
+                           << "not (host fe80::1 and port 41000 and host fe80::2 and port 22)";
+        // A file named "a" lies where the script runs.
+        *row("no-globbing") << "lo"
+                            << ""
+                            << "? 41000 [a] 22"
+                            << "not (host ? and port 41000 and host [a] and port 22)";
+        *row("quotes") << "'$x\"`!"
+                       << "tcp and ' \" $HOME `id` !! \\ ' \\"
+                       << ""
+                       << "tcp and ' \" $HOME `id` !! \\ ' \\";
+        *row("line-breaks") << "lo"
+                            << "tcp\nport 80\r"
+                            << ""
+                            << "tcp port 80";
+    }
+}
+
+void TstSshCapture::anyLoginShellRunsTheScript()
+{
+    QFETCH(QString, shell);
+    QFETCH(QString, interface);
+    QFETCH(QString, filter);
+    QFETCH(QString, connection);
+    QFETCH(QString, expected);
+    const QString program = QStandardPaths::findExecutable(shell);
+    if (program.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs %1 (scripts/install-deps test)").arg(shell)));
+    QTemporaryDir dir;
+    QFile fake(dir.filePath(QStringLiteral("tcpdump")));
+    QVERIFY(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n");
+    fake.close();
+    QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+    QFile(dir.filePath(QStringLiteral("a"))).open(QIODevice::WriteOnly);
+
+    SshCaptureSource::Target target;
+    target.host = QStringLiteral("server");
+    target.interface = interface;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), dir.path() + QStringLiteral(":/usr/bin:/bin"));
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    if (!connection.isEmpty())
+        environment.insert(QStringLiteral("SSH_CONNECTION"), connection);
+    QProcess login;
+    login.setProcessEnvironment(environment);
+    login.setWorkingDirectory(dir.path());
+    login.start(program,
+                { QStringLiteral("-c"), SshCaptureSource::remote_command(target, filter) });
+    // Its input stays open, as a connection's does: its end would stop the
+    // capture.
+    QVERIFY(login.waitForFinished(10000));
+    QFile args(fake.fileName() + QStringLiteral(".args"));
+    QVERIFY2(args.open(QIODevice::ReadOnly), login.readAllStandardError().constData());
+    const QStringList got = QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'));
+    QCOMPARE(got.value(got.indexOf(QStringLiteral("-i")) + 1), interface);
+    QCOMPARE(got.value(got.size() - 2), expected); // the last, then the final line break
+    QCOMPARE(login.exitCode(), 0);
+}
+
 void TstSshCapture::listsInterfaces()
 {
     QCOMPARE(SshCaptureSource::parse_interface_list(
@@ -275,6 +376,40 @@ void TstSshCapture::classifiesWhatCannotHappenHere()
     QTEST(SshCaptureSource::classify(errors, status, started), "problem");
 }
 
+void TstSshCapture::excerptOfWhatWasSaid_data()
+{
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("shown");
+    const QString r(QChar(0xFFFD));
+    QTest::newRow("escape-sequences") << "\x1b[31mred\x1b[0m \x1b]0;title\x07"
+                                      << r + "[31mred" + r + "[0m " + r + "]0;title" + r;
+    QTest::newRow("line-ends-and-blank-lines") << "a\r\n\r\n  b  \r\n\n"
+                                               << "a\nb";
+    QTest::newRow("carriage-return") << "50%\r100%"
+                                     << "50%" + r + "100%";
+    QTest::newRow("tab-and-c1-control") << "a\tb\u009bc"
+                                        << "a b" + r + "c";
+    QTest::newRow("bidi-override") << "abc\u202Edcba\u2066"
+                                   << "abc" + r + "dcba" + r;
+    QTest::newRow("line-separator") << "a\u2028b"
+                                    << "a" + r + "b";
+    QTest::newRow("emoji-and-chinese") << "ok \U0001F600 远程"
+                                       << "ok \U0001F600 远程";
+    QStringList lines;
+    for (int i = 1; i <= 30; ++i)
+        lines << QStringLiteral("line %1").arg(i);
+    QTest::newRow("many-lines") << lines.join(QLatin1Char('\n'))
+                                << "…\n" + lines.mid(20).join(QLatin1Char('\n'));
+    QTest::newRow("long-line") << QString(300, QLatin1Char('x'))
+                               << QString(160, QLatin1Char('x')) + "…";
+}
+
+void TstSshCapture::excerptOfWhatWasSaid()
+{
+    QFETCH(QString, said);
+    QTEST(text_excerpt(said), "shown");
+}
+
 // The rows of traffic on 127.0.0.1 and ::1, captured through ssh, are those
 // of a direct capture of the same traffic.
 void TstSshCapture::sameRowsAsDirect()
@@ -324,6 +459,75 @@ void TstSshCapture::sameRowsAsDirect()
     QVERIFY(remote.capture->wait(10000));
     QVERIFY(direct.capture->wait(10000));
     QCOMPARE(remote.ended, QStringList());
+}
+
+// A remote tcpdump (a script of the test's, as the server's PATH finds it)
+// that writes much to its standard error between two frames, or ends with
+// escape sequences there: the second frame arrives all the same, and the
+// person and the log are told in plain, short text.
+void TstSshCapture::remoteThatSaysTooMuch_data()
+{
+    QTest::addColumn<QByteArray>("script"); // FIRST, SECOND: the frames' files
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("much-between-frames")
+            << QByteArray("cat FIRST\nyes 'tcpdump: so much to say' | head -c 7000000 >&2\n"
+                          "cat SECOND\nexec sleep 60\n")
+            << 2 << false;
+    QTest::newRow("escape-sequences")
+            << QByteArray("cat FIRST\ni=0\nwhile [ $i -lt 400 ]; do\n"
+                          "  printf '\\033[2J\\033]0;owned\\007 \\342\\200\\256evil\\r\\n' >&2\n"
+                          "  i=$((i+1))\ndone\nexit 1\n")
+            << 1 << true;
+}
+
+void TstSshCapture::remoteThatSaysTooMuch()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(int, lines);
+    QFETCH(bool, fails);
+    if (!m_skip.isEmpty())
+        QSKIP(qPrintable(m_skip));
+    QTemporaryDir dir;
+    Ipv4Packet packet;
+    packet.payload = "first";
+    const QByteArray first = ethernet(ipv4(packet));
+    packet.payload = "second";
+    QVERIFY(write_capture(dir.filePath(QStringLiteral("both.pcap")), DLT_EN10MB,
+                          { first, ethernet(ipv4(packet)) }));
+    QFile both(dir.filePath(QStringLiteral("both.pcap")));
+    QVERIFY(both.open(QIODevice::ReadOnly));
+    const QByteArray bytes = both.readAll();
+    const int split = 24 + 16 + first.size(); // the file's header, the first record
+    const auto write = [&dir](const char* name, const QByteArray& content) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+                && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    QVERIFY(write("first", bytes.left(split)) && write("second", bytes.mid(split)));
+    script.replace("FIRST", QFile::encodeName(dir.filePath(QStringLiteral("first"))));
+    script.replace("SECOND", QFile::encodeName(dir.filePath(QStringLiteral("second"))));
+    QVERIFY(write("tcpdump", "#!/bin/sh\n" + script));
+    TestSshServer server(QStringLiteral("environment=\"PATH=%1:/usr/bin:/bin\"").arg(dir.path()));
+    QVERIFY(server.running());
+
+    if (fails) // what the log says is plain too
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^capture on ssh://[^\\x00-\\x09"
+                                                               "\\x0b-\\x1f\\x7f-\\x9f]*$")));
+    RemoteCapture remote(server.source(QStringLiteral("lo")));
+    QTRY_COMPARE_WITH_TIMEOUT(remote.observer->lines.size(), lines, 30000);
+    if (!fails) {
+        QVERIFY(remote.ended.isEmpty());
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(remote.ended.size(), 1, 30000);
+    const QString told = remote.ended.first();
+    QVERIFY2(told.startsWith(SshCaptureSource::problem_text(Problem::ConnectionDropped, QString())),
+             qPrintable(told));
+    QVERIFY2(inert(told), qPrintable(told));
+    QVERIFY2(told.count(QLatin1Char('\n')) <= 11, qPrintable(told)); // one line and ten said
+    QVERIFY2(told.contains(QLatin1String("owned")), qPrintable(told));
 }
 
 // A filter is one argument to tcpdump there, whatever it holds: it filters
