@@ -62,6 +62,10 @@
         <source>选择要捕获的网卡, 或远程主机的网卡: ssh://[用户@]主机[:端口]/网卡</source>
         <translation>Choose the adapter to capture on, or an interface of another host: ssh://[user@]host[:port]/interface</translation>
     </message>
+    <message>
+        <source>用该TLS密钥日志 (SSLKEYLOGFILE 的格式) 解密TLS流</source>
+        <translation>Decrypt TLS streams with the secrets of this key log (SSLKEYLOGFILE format)</translation>
+    </message>
 </context>
 <context>
     <name>FindBarControls</name>
@@ -182,6 +186,41 @@
     <message>
         <source>该行的帧已不在存储中, 无法追踪其TCP流。</source>
         <translation>The row&apos;s frame is no longer stored; its TCP stream cannot be followed.</translation>
+    </message>
+</context>
+<context>
+    <name>FollowTls</name>
+    <message>
+        <source>追踪TLS流</source>
+        <translation>Follow TLS Stream</translation>
+    </message>
+    <message>
+        <source>请先选择一行。</source>
+        <translation>Select a row first.</translation>
+    </message>
+    <message>
+        <source>该行的帧已不在存储中, 无法追踪其TLS流。</source>
+        <translation>The row&apos;s frame is no longer stored; its TLS stream cannot be followed.</translation>
+    </message>
+    <message>
+        <source>该连接不是TLS连接 (或其ClientHello未被捕获), 无法解密。</source>
+        <translation>The connection is not TLS (or its ClientHello was not captured); it cannot be decrypted.</translation>
+    </message>
+    <message>
+        <source>已加载的TLS密钥日志中没有该连接的密钥。请用 &quot;文件&quot; 菜单的 &quot;TLS密钥日志...&quot; 加载写下它的密钥日志 (SSLKEYLOGFILE)。</source>
+        <translation>The loaded TLS key logs hold no secrets for this connection. Load the key log that recorded them (SSLKEYLOGFILE) with &quot;TLS Key Log...&quot; in the File menu.</translation>
+    </message>
+    <message>
+        <source>解密TLS流</source>
+        <translation>Decrypt TLS</translation>
+    </message>
+    <message>
+        <source>用密钥日志中的密钥解密该连接</source>
+        <translation>Decrypt this connection with the secrets of the key log</translation>
+    </message>
+    <message>
+        <source>已加载的TLS密钥日志中没有该连接的密钥</source>
+        <translation>The loaded TLS key logs hold no secrets for this connection</translation>
     </message>
 </context>
 <context>
@@ -731,6 +770,26 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <source>统计</source>
         <translation>Statistics</translation>
     </message>
+    <message>
+        <source>TLS密钥日志...</source>
+        <translation>TLS Key Log...</translation>
+    </message>
+    <message>
+        <source>TLS密钥日志中有 %1 行格式不对, 已跳过</source>
+        <translation>%1 lines of the TLS key log are malformed and were skipped</translation>
+    </message>
+    <message>
+        <source>解密TLS时使用 SSLKEYLOGFILE 中的密钥: %1</source>
+        <translation>Decrypting TLS with the secrets of SSLKEYLOGFILE: %1</translation>
+    </message>
+    <message>
+        <source>选择TLS密钥日志</source>
+        <translation>Choose a TLS Key Log</translation>
+    </message>
+    <message>
+        <source>TLS密钥日志</source>
+        <translation>TLS Key Log</translation>
+    </message>
 </context>
 <context>
     <name>PacketFindBar</name>
@@ -1043,6 +1102,60 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>该行不是可追踪的TCP分段。</source>
         <translation>The row is not a TCP segment that can be followed.</translation>
+    </message>
+</context>
+<context>
+    <name>TlsKeyLog</name>
+    <message>
+        <source>无法读取密钥日志 %1: %2</source>
+        <translation>Cannot read the key log %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>TlsStreamWindow</name>
+    <message>
+        <source>TLS流 %1 ⇄ %2</source>
+        <translation>TLS stream %1 ⇄ %2</translation>
+    </message>
+    <message>
+        <source>整个会话</source>
+        <translation>Whole conversation</translation>
+    </message>
+    <message>
+        <source>TLS流</source>
+        <translation>TLS stream</translation>
+    </message>
+    <message>
+        <source>显示:</source>
+        <translation>Show:</translation>
+    </message>
+    <message>
+        <source>第 %1 行, %2, %3 → %4, 记录 %5</source>
+        <translation>Row %1, %2, %3 → %4, record %5</translation>
+    </message>
+    <message>
+        <source>%1 个记录校验失败</source>
+        <translation>%1 records failed their check</translation>
+    </message>
+    <message>
+        <source>%1 个记录未完整捕获</source>
+        <translation>%1 records not captured whole</translation>
+    </message>
+    <message>
+        <source>%1 个记录没有密钥</source>
+        <translation>%1 records without a key</translation>
+    </message>
+    <message>
+        <source>此前有记录无法解密: %1</source>
+        <translation>Records before this could not be decrypted: %1</translation>
+    </message>
+    <message>
+        <source>%1 → %2: %3 个记录, %4 字节明文; %2 → %1: %5 个记录, %6 字节明文; %7 个记录无法解密</source>
+        <translation>%1 → %2: %3 records, %4 bytes of plaintext; %2 → %1: %5 records, %6 bytes of plaintext; %7 records could not be decrypted</translation>
+    </message>
+    <message>
+        <source> (读取中...)</source>
+        <translation> (reading...)</translation>
     </message>
 </context>
 <context>

@@ -23,6 +23,7 @@ const QString kWindowSizeKey = QStringLiteral("window/size");
 const QString kWindowMaximizedKey = QStringLiteral("window/maximized");
 const QString kColumnWidthsKey = QStringLiteral("table/column_widths");
 const QString kAskToSaveRowsKey = QStringLiteral("ask_to_save_rows");
+const QString kTlsKeyLogKey = QStringLiteral("tls_keylog");
 const QString kDark = QStringLiteral("dark");
 const QString kLight = QStringLiteral("light");
 
@@ -190,6 +191,16 @@ bool AppSettings::ask_to_save_rows() const
 void AppSettings::set_ask_to_save_rows(bool ask)
 {
     write(kAskToSaveRowsKey, ask);
+}
+
+QString AppSettings::tls_keylog() const
+{
+    return text(kTlsKeyLogKey).value_or(QString());
+}
+
+void AppSettings::set_tls_keylog(const QString& path)
+{
+    write(kTlsKeyLogKey, path);
 }
 
 std::optional<QString> AppSettings::attach(FitWid& form)

@@ -17,7 +17,8 @@ class QVariant;
 
 // What the program remembers between runs: the theme, the last chosen
 // adapter, the remote sources used last, the filter options form (each
-// row's check box and text, as typed), the main window's size and the
+// row's check box and text, as typed), the TLS key log chosen last (its
+// path), the main window's size and the
 // packet table's column widths, and whether closing with unsaved rows asks
 // first. They live in the application's settings file (QSettings; under
 // ~/.config/ on Linux, named after the organisation and application that
@@ -68,6 +69,11 @@ public:
     // first; true unless the user said not to ask again.
     bool ask_to_save_rows() const;
     void set_ask_to_save_rows(bool ask);
+
+    // The TLS key log chosen last (its path, never its secrets); empty when
+    // none was.
+    QString tls_keylog() const;
+    void set_tls_keylog(const QString& path);
 
     // Shows the remembered texts and check boxes in the form, texts first, so
     // that the form's own slots put the same switches and lists into

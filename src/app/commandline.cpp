@@ -27,6 +27,10 @@ CommandLine::CommandLine()
     , m_hex_option(QStringLiteral("hex"),
                    QCoreApplication::translate("CommandLine", "在十六进制窗口中打开文件"),
                    QStringLiteral("FILE"))
+    , m_keylog_option(QStringLiteral("tls-keylog"),
+                      QCoreApplication::translate(
+                              "CommandLine", "用该TLS密钥日志 (SSLKEYLOGFILE 的格式) 解密TLS流"),
+                      QStringLiteral("FILE"))
     , m_help_option(m_parser.addHelpOption())
     , m_version_option(m_parser.addVersionOption())
 {
@@ -35,6 +39,7 @@ CommandLine::CommandLine()
     m_parser.addOption(m_adapter_option);
     m_parser.addOption(m_start_option);
     m_parser.addOption(m_hex_option);
+    m_parser.addOption(m_keylog_option);
     m_parser.addPositionalArgument(
             QStringLiteral("FILE"),
             QCoreApplication::translate("CommandLine", "启动时打开的捕获文件(pcap 或 pcapng)"),
@@ -89,6 +94,11 @@ CommandLine::Outcome CommandLine::parse(const QStringList& arguments)
         if (!file.isEmpty() || m_parser.isSet(m_adapter_option) || m_parser.isSet(m_start_option))
             return fail(QCoreApplication::translate("CommandLine",
                                                     "--hex 不能与捕获文件、-i 或 -k 一起使用"));
+    }
+    tls_keylog = m_parser.value(m_keylog_option);
+    if (!tls_keylog.isEmpty()) {
+        if (const std::optional<QString> why = readable(tls_keylog))
+            return fail(*why);
     }
     adapter = m_parser.value(m_adapter_option);
     QString why;

@@ -11,6 +11,7 @@
 //   tarnlook -i ADAPTER [-k]   choose the adapter (or ssh://[user@]host[:port]/if
 //                              of another host); -k starts capturing at once
 //   tarnlook --hex FILE        the hex editor alone, over FILE
+//   --tls-keylog FILE          decrypt TLS with the secrets of this key log
 //   --help, --version
 // To add an option: declare it in the constructor and read it in parse().
 class CommandLine
@@ -34,6 +35,7 @@ public:
     QString adapter; // -i; empty: none
     bool start_capture = false; // -k
     QString hex_file; // --hex; empty: none
+    QString tls_keylog; // --tls-keylog; empty: none
 
 private:
     Outcome fail(const QString& message);
@@ -42,6 +44,7 @@ private:
     QCommandLineOption m_adapter_option;
     QCommandLineOption m_start_option;
     QCommandLineOption m_hex_option;
+    QCommandLineOption m_keylog_option;
     QCommandLineOption m_help_option;
     QCommandLineOption m_version_option;
     int m_exit_code = 0;

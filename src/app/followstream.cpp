@@ -101,6 +101,8 @@ void add_follow_action(QTableWidget* table, QWidget* window, const std::function
                          table->setCurrentCell(row, column < 0 ? 0 : column);
                          QMenu menu(table);
                          menu.addAction(action);
+                         // Other actions on the row (the TLS follow).
+                         menu.addActions(table->actions());
                          menu.exec(table->viewport()->mapToGlobal(at));
                      });
 }

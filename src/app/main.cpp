@@ -68,6 +68,8 @@ int main(int argc, char* argv[])
                              .constData());
         return 2;
     }
+    if (!commandLine->tls_keylog.isEmpty())
+        window.load_tls_keylog(commandLine->tls_keylog);
     if (commandLine->start_capture)
         window.start_capture();
     if (!commandLine->file.isEmpty())

@@ -20,6 +20,7 @@ class PacketRows;
 class RemoteSources;
 class QTableWidgetItem;
 class ShownRows;
+class TlsKeyLogs;
 class UnsavedRows;
 
 namespace Ui {
@@ -77,6 +78,15 @@ public:
     // both directions, and returns it; null, having told the user why, when
     // the row cannot be followed (its frame is no longer stored, say).
     HexWindow* follow_tcp_stream(int row);
+    // Opens a window over the row's TCP connection decrypted as TLS with
+    // the secrets of the loaded key logs, and returns it; null, having told
+    // the user why, when the connection is not TLS, the key logs hold no
+    // secrets for it, or its frames are no longer stored.
+    HexWindow* follow_tls_stream(int row);
+    // Adds the secrets of a TLS key log (and those appended to it later)
+    // and remembers its path; false, having told the user why, when the
+    // file cannot be read.
+    bool load_tls_keylog(const QString& path);
     // Shows text in the status bar for as long as the window lives, without
     // blocking it: for what main() must tell the user at start. One line
     // (all of it in the tooltip).
@@ -117,6 +127,7 @@ private:
     ShownRows* m_shown = nullptr; // a child of the table
     AppSettings* m_settings = nullptr; // a child of this window
     RemoteSources* m_remote = nullptr; // a child of this window
+    TlsKeyLogs* m_tls_keys = nullptr; // a child of this window
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };

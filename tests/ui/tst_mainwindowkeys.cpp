@@ -126,6 +126,12 @@ void TstMainWindowKeys::actions_data()
         { "follow-by-shortcut", "file", "cell:1,7;key:Ctrl+Alt+Shift+T", "streamwindows=1" },
         { "follow-by-context-menu", "file", "answer:menu:actionFollowStream;rightclick:2,3",
           "streamwindows=1" },
+        // These rows are no TLS: the follow says so.
+        { "follow-tls-by-shortcut", "file", "cell:1,7;answer:accept;key:Ctrl+Alt+Shift+S",
+          "boxes=1" },
+        { "follow-tls-by-context-menu", "file",
+          "answer:menu:actionFollowTlsStream;answer:accept;rightclick:2,3",
+          "boxes=1" },
         { "filter-button", "none", "click:pushButton_3", "form=shown" },
         { "form-tick-takes-text", "none",
           "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"

@@ -57,6 +57,7 @@ const QStringList kKeys {
     "F3",
     "Shift+F3",
     "Ctrl+G",
+    "Ctrl+Alt+Shift+S",
     "Ctrl++",
     "Ctrl+-",
     "Escape",

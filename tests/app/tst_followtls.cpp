@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#include <pcap/pcap.h>
+
+#include <QAction>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include "cupdate.h"
+#include "looprecorder.h"
+#include "mainwindow.h"
+#include "qhexdocument.h"
+#include "qhexmetadata.h"
+#include "qhexview.h"
+#include "streamwindow.h"
+#include "testframes.h"
+#include "tlsstream.h"
+#include "tlsstreamwindow.h"
+#include "tlstraffic.h"
+
+using namespace testframes;
+
+// Following a row's TLS connection from the main window: decrypted with
+// the key log, refused with the reason when it cannot be. The capture is
+// made once: s_client fetching a file from s_server on lo, and a plain TCP
+// connection beside it.
+
+namespace {
+
+const QByteArray kRequest = "GET /1k.bin HTTP/1.0\r\n\r\n";
+
+struct BoxCatcher
+{
+    QStringList texts;
+    QTimer timer;
+    BoxCatcher()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts.append(box->text());
+                box->accept();
+            }
+        });
+        timer.start(20);
+    }
+};
+
+QByteArray bytes_of(const HexWindow& window)
+{
+    QHexDocument* document = window.view()->document();
+    return document->read(0, static_cast<int>(document->length()));
+}
+
+} // namespace
+
+class TstFollowTls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void decryptsTheRowsConnection_data();
+    void decryptsTheRowsConnection();
+    void refusesWhatCannotBeDecrypted_data();
+    void refusesWhatCannotBeDecrypted();
+    void keyLogIsReported();
+    void tcpStreamWindowOffersTheDecryptedView();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_capture;
+    QByteArray m_body;
+    int m_tlsRows = 0; // the rows of the TLS connection come first
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TstFollowTls::initTestCase()
+{
+    const QString missing = tlstraffic::missing_tools();
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(missing));
+    QString why;
+    if (!tlstraffic::enter_namespace(&why))
+        QSKIP(qPrintable(why));
+    QVERIFY2(tlstraffic::make_certificate(m_dir.path(), &why), qPrintable(why));
+    QVERIFY(tlstraffic::make_bodies(m_dir.path()));
+    const QString recorded = m_dir.filePath(QStringLiteral("tls.pcap"));
+    {
+        LoopbackRecorder recorder(recorded, tlstraffic::kPort, 262144, 16 << 20);
+        if (!recorder.error().isEmpty())
+            QSKIP(qPrintable(recorder.error()));
+        tlstraffic::Client client;
+        client.options
+                = QStringList { QStringLiteral("-connect"), QStringLiteral("127.0.0.1:443") };
+        client.request = kRequest;
+        QVERIFY2(tlstraffic::serve_openssl(m_dir.path(), QStringLiteral("127.0.0.1"), {},
+                                           { client }, &why),
+                 qPrintable(why));
+        QCOMPARE(recorder.stop(), 0);
+    }
+    QFile body(m_dir.filePath(QStringLiteral("1k.bin")));
+    QVERIFY(body.open(QIODevice::ReadOnly));
+    m_body = body.readAll();
+    // The recorded frames, then a plain TCP connection.
+    QVector<QByteArray> frames;
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* file = pcap_open_offline(recorded.toLocal8Bit().constData(), errbuf);
+    QVERIFY(file != nullptr);
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    while (pcap_next_ex(file, &header, &data) == 1)
+        frames.append(QByteArray(reinterpret_cast<const char*>(data), int(header->caplen)));
+    pcap_close(file);
+    m_tlsRows = frames.size();
+    Ipv4Packet plain;
+    plain.seq = 1;
+    plain.payload = "not TLS at all";
+    frames.append(ethernet(ipv4(plain)));
+    m_capture = m_dir.filePath(QStringLiteral("capture.pcap"));
+    QVERIFY(write_capture(m_capture, DLT_EN10MB, frames));
+    QFile keys(m_dir.filePath(QStringLiteral("keys.log")));
+    QVERIFY(keys.open(QIODevice::WriteOnly));
+    QFile log(m_dir.filePath(QStringLiteral("client-keys.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    keys.write(log.readAll());
+}
+
+void TstFollowTls::init()
+{
+    m_window = std::make_unique<MainWindow>();
+    QVERIFY(m_window->open_capture_file(m_capture));
+    QVERIFY(QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 10000));
+}
+
+void TstFollowTls::cleanup()
+{
+    m_window.reset();
+}
+
+void TstFollowTls::decryptsTheRowsConnection_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("from-the-syn") << 0 << int(TlsStreamWindow::Shown::Conversation);
+    QTest::newRow("client-only") << 5 << int(TlsStreamWindow::Shown::FirstSender);
+    QTest::newRow("server-only") << -1 << int(TlsStreamWindow::Shown::SecondSender);
+}
+
+// The client's request and the file the server sent, as they were sent;
+// the conversation holds the request, then the response ending with it.
+void TstFollowTls::decryptsTheRowsConnection()
+{
+    QFETCH(int, row);
+    QFETCH(int, shown);
+    QVERIFY(m_window->load_tls_keylog(m_dir.filePath(QStringLiteral("keys.log"))));
+    auto* window = qobject_cast<TlsStreamWindow*>(
+            m_window->follow_tls_stream(row < 0 ? m_tlsRows - 1 : row));
+    QVERIFY(window != nullptr);
+    window->readAll();
+    QVERIFY(window->setShown(static_cast<TlsStreamWindow::Shown>(shown)));
+    const QByteArray bytes = bytes_of(*window);
+    if (shown == int(TlsStreamWindow::Shown::FirstSender))
+        QCOMPARE(bytes, kRequest);
+    else
+        QVERIFY2(bytes.endsWith(m_body)
+                         && bytes.startsWith(shown == 0 ? kRequest + "HTTP/1.0 200"
+                                                        : QByteArray("HTTP/1.0 200")),
+                 bytes.left(60).constData());
+    QVERIFY(!window->view()->document()->isModified());
+    const TlsStream::Counts& counts = window->tls().counts();
+    QCOMPARE(counts.failed + counts.missing + counts.no_key, std::uint64_t(0));
+    QVERIFY(window->summary().contains(QStringLiteral("%1 字节明文").arg(kRequest.size())));
+    // Each chunk begins with where its record came from.
+    const QHexMetadata* metadata = window->view()->document()->metadata();
+    const QString comment = metadata->comments(0, 0);
+    QVERIFY2(comment.startsWith(QStringLiteral("第 "))
+                     && comment.contains(QStringLiteral(", 记录 ")),
+             qPrintable(comment));
+    const int line = comment.mid(2, comment.indexOf(QLatin1Char(' '), 2) - 2).toInt();
+    QVERIFY2(line > 3 && line <= m_tlsRows, qPrintable(comment));
+}
+
+void TstFollowTls::refusesWhatCannotBeDecrypted_data()
+{
+    QTest::addColumn<bool>("keys");
+    QTest::addColumn<int>("row"); // -1: a row without a frame
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not-tls") << true << -2 << QStringLiteral("该连接不是TLS连接");
+    QTest::newRow("no-secrets") << false << 0 << QStringLiteral("没有该连接的密钥");
+    QTest::newRow("frame-gone") << true << -1 << QStringLiteral("该行的帧已不在存储中");
+}
+
+void TstFollowTls::refusesWhatCannotBeDecrypted()
+{
+    QFETCH(bool, keys);
+    QFETCH(int, row);
+    QFETCH(QString, reason);
+    if (keys)
+        QVERIFY(m_window->load_tls_keylog(m_dir.filePath(QStringLiteral("keys.log"))));
+    if (row == -1) {
+        m_window->show_data_UI(QStringLiteral("00:00:00|TCP|10.0.0.1|1|10.0.0.2|2|1|41"));
+        row = m_tlsRows + 1;
+    } else if (row == -2) {
+        row = m_tlsRows;
+    }
+    BoxCatcher boxes;
+    QCOMPARE(m_window->follow_tls_stream(row), nullptr);
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.first().contains(reason), qPrintable(boxes.texts.first()));
+}
+
+void TstFollowTls::keyLogIsReported()
+{
+    BoxCatcher boxes;
+    QVERIFY(!m_window->load_tls_keylog(m_dir.filePath(QStringLiteral("none.log"))));
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY(boxes.texts.first().contains(QStringLiteral("none.log")));
+    QFile bad(m_dir.filePath(QStringLiteral("bad.log")));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("CLIENT_RANDOM 00 11\nnot a line\n# fine\n");
+    bad.close();
+    QVERIFY(m_window->load_tls_keylog(bad.fileName()));
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("TLS密钥日志中有 2 行格式不对, 已跳过"));
+}
+
+// The TCP stream window of a TLS connection offers its decrypted view once
+// the key log holds its secrets.
+void TstFollowTls::tcpStreamWindowOffersTheDecryptedView()
+{
+    HexWindow* plain = m_window->follow_tcp_stream(m_tlsRows);
+    QVERIFY(plain != nullptr);
+    QCOMPARE(plain->findChild<QAction*>(QStringLiteral("actionDecryptTls")), nullptr);
+    HexWindow* tcp = m_window->follow_tcp_stream(0);
+    QVERIFY(tcp != nullptr);
+    auto* decrypt = tcp->findChild<QAction*>(QStringLiteral("actionDecryptTls"));
+    QVERIFY(decrypt != nullptr);
+    QVERIFY(!decrypt->isEnabled());
+    QVERIFY(m_window->load_tls_keylog(m_dir.filePath(QStringLiteral("keys.log"))));
+    QVERIFY(decrypt->isEnabled());
+    decrypt->trigger();
+    TlsStreamWindow* tls = nullptr;
+    QTRY_VERIFY((tls = m_window->findChild<TlsStreamWindow*>()) != nullptr);
+    tls->readAll();
+    QVERIFY(bytes_of(*tls).startsWith(kRequest));
+}
+
+QTEST_MAIN(TstFollowTls)
+#include "tst_followtls.moc"
