@@ -1,0 +1,319 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+
+#include "tcpanalysis.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tlsservername.h"
+
+namespace {
+
+constexpr std::uint32_t kNone = UINT32_MAX;
+constexpr std::int64_t kNanoseconds = 1000000000;
+// A retransmission this soon after the duplicate acknowledgements that
+// asked for it is a fast one.
+constexpr std::int64_t kFastRetransmissionNs = 20000000;
+// How soon after the highest segment an earlier one counts as out of order
+// when the connection's round-trip time is not known.
+constexpr std::int64_t kOutOfOrderNs = 3000000;
+constexpr int kMaxWindowScale = 14; // RFC 7323
+
+// Sequence number order, modulo 2^32.
+bool before(std::uint32_t a, std::uint32_t b)
+{
+    return static_cast<std::int32_t>(a - b) < 0;
+}
+bool after(std::uint32_t a, std::uint32_t b)
+{
+    return static_cast<std::int32_t>(a - b) > 0;
+}
+
+// 0 for a segment from the connection's A, 1 for one from B.
+int direction_of(const TcpConversation& conversation, const TcpSegmentHeader& header)
+{
+    return header.source == conversation.address[0] && header.source_port == conversation.port[0]
+            ? 0
+            : 1;
+}
+
+} // namespace
+
+std::size_t TcpAnalysis::PairHash::operator()(const PairKey& key) const
+{
+    // FNV-1a over the endpoints.
+    std::uint64_t hash = 14695981039346656037ULL ^ static_cast<std::uint64_t>(key.version);
+    for (const unsigned char byte : key.endpoints) {
+        hash ^= byte;
+        hash *= 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(hash);
+}
+
+TcpAnalysis::TcpAnalysis(PayloadReader payload)
+    : m_payload(std::move(payload))
+{ }
+
+void TcpAnalysis::clear()
+{
+    ++m_generation;
+    m_pairs.clear();
+    std::vector<Connection>().swap(m_connections);
+    std::vector<std::uint32_t>().swap(m_connection_of_row);
+    std::vector<std::pair<int, TcpMarks>>().swap(m_marked);
+    m_changed.clear();
+    m_first_ns.reset();
+}
+
+void TcpAnalysis::add(int row, const CapturedSegment* segment)
+{
+    if (row < row_count())
+        return;
+    m_connection_of_row.resize(static_cast<std::size_t>(row), kNone);
+    if (segment == nullptr) {
+        m_connection_of_row.push_back(kNone);
+        return;
+    }
+    const TcpSegmentHeader& header = segment->header;
+    const std::int64_t now = segment->seconds * kNanoseconds + segment->nanoseconds;
+    if (!m_first_ns)
+        m_first_ns = now;
+    const int number = connection_for(header, row, now);
+    m_connection_of_row.push_back(static_cast<std::uint32_t>(number));
+    Connection& connection = m_connections[static_cast<std::size_t>(number)];
+    TcpConversation& conversation = connection.conversation;
+    const int direction = direction_of(conversation, header);
+    const TcpMarks marks = analyse(connection, direction, header, now);
+
+    ++conversation.packets[static_cast<std::size_t>(direction)];
+    conversation.bytes[static_cast<std::size_t>(direction)] += header.stated;
+    conversation.last_ns = now;
+    if (marks != 0) {
+        ++conversation.marked;
+        m_marked.emplace_back(row, marks);
+    }
+    if (header.captured > 0 && conversation.server_name.empty())
+        look_for_server_name(connection, direction, row);
+    changed(number);
+}
+
+int TcpAnalysis::connection_for(const TcpSegmentHeader& header, int row, std::int64_t now)
+{
+    // Both directions give one key: the smaller endpoint first.
+    PairKey key;
+    key.version = header.version;
+    const int source_first = std::memcmp(header.source.data(), header.destination.data(), 16);
+    const bool forward = source_first < 0
+            || (source_first == 0 && header.source_port <= header.destination_port);
+    const auto put = [&key](std::size_t at, const std::array<unsigned char, 16>& address,
+                            std::uint16_t port) {
+        std::memcpy(key.endpoints.data() + at, address.data(), 16);
+        key.endpoints[at + 16] = static_cast<unsigned char>(port >> 8);
+        key.endpoints[at + 17] = static_cast<unsigned char>(port & 0xFF);
+    };
+    put(0, forward ? header.source : header.destination,
+        forward ? header.source_port : header.destination_port);
+    put(18, forward ? header.destination : header.source,
+        forward ? header.destination_port : header.source_port);
+
+    const auto begin = [&] {
+        Connection connection;
+        TcpConversation& conversation = connection.conversation;
+        conversation.version = header.version;
+        conversation.address = { header.source, header.destination };
+        conversation.port = { header.source_port, header.destination_port };
+        conversation.first_ns = now;
+        conversation.first_row = row;
+        m_connections.push_back(std::move(connection));
+        return static_cast<int>(m_connections.size()) - 1;
+    };
+    const auto found = m_pairs.find(key);
+    if (found == m_pairs.end())
+        return m_pairs.emplace(key, begin()).first->second;
+
+    Connection& current = m_connections[static_cast<std::size_t>(found->second)];
+    const TcpConversation& conversation = current.conversation;
+    const int direction = direction_of(conversation, header);
+    std::optional<std::uint32_t>& first_seq
+            = current.first_seq[static_cast<std::size_t>(direction)];
+    const bool syn_only = (header.flags & (TcpSegmentHeader::Syn | TcpSegmentHeader::Ack))
+            == TcpSegmentHeader::Syn;
+    if (syn_only && first_seq && *first_seq != header.seq) {
+        // The pair reused.
+        found->second = begin();
+        return found->second;
+    }
+    return found->second;
+}
+
+TcpMarks TcpAnalysis::analyse(Connection& connection, int direction, const TcpSegmentHeader& header,
+                              std::int64_t now) const
+{
+    Flow& out = connection.flows[static_cast<std::size_t>(direction)];
+    Flow& back = connection.flows[static_cast<std::size_t>(1 - direction)];
+    std::optional<std::uint32_t>& first_seq
+            = connection.first_seq[static_cast<std::size_t>(direction)];
+    if (!first_seq)
+        first_seq = header.seq;
+
+    const std::uint8_t flags = header.flags;
+    const bool syn = (flags & TcpSegmentHeader::Syn) != 0;
+    const bool fin = (flags & TcpSegmentHeader::Fin) != 0;
+    const bool rst = (flags & TcpSegmentHeader::Rst) != 0;
+    const bool ack = (flags & TcpSegmentHeader::Ack) != 0;
+    const bool control = syn || fin || rst;
+    const std::uint32_t seq = header.seq;
+    const std::uint32_t length = header.stated;
+    const std::uint32_t window = header.window;
+    TcpMarks marks = rst ? TcpMark::Reset : 0;
+
+    // The round-trip time of the handshake, from the SYN to the first ACK
+    // without SYN, either way.
+    if (syn && !ack)
+        connection.syn_ns = now;
+    if (ack && !syn && connection.syn_ns != 0 && connection.first_rtt_ns == 0)
+        connection.first_rtt_ns = now - connection.syn_ns;
+    if (syn) {
+        // Windows are scaled only when both SYNs offered it.
+        out.window_scale = header.window_scale < 0
+                ? std::int8_t(-2)
+                : static_cast<std::int8_t>(std::min<int>(header.window_scale, kMaxWindowScale));
+        if (out.window_scale == -2 && back.window_scale != -1)
+            back.window_scale = -2;
+        else if (back.window_scale == -2)
+            out.window_scale = -2;
+    } else if (ack) {
+        out.acked_after_syn = true;
+    }
+
+    bool keep_alive = false;
+    bool window_probe = false;
+    bool duplicate_ack = false;
+    const auto checks = [&] {
+        // A probe of a closed window: the next byte alone. Nothing else is
+        // told of it.
+        if (length == 1 && out.seq_known && seq == out.next_seq && back.window_known
+            && back.window == 0) {
+            window_probe = true;
+            return;
+        }
+        if (window == 0 && !control)
+            marks |= TcpMark::ZeroWindow;
+        if (out.seq_known && after(seq, out.next_seq) && !rst)
+            marks |= TcpMark::PreviousSegmentLost;
+        if (length <= 1 && out.seq_known && seq == out.next_seq - 1 && !control) {
+            keep_alive = true;
+            marks |= TcpMark::KeepAlive;
+        }
+        if (length > 0 && back.window_scale != -1 && back.window_known && !control) {
+            const int shift
+                    = back.window_scale < 0 || !back.acked_after_syn ? 0 : back.window_scale;
+            if (seq + length == back.last_ack + (back.window << shift))
+                marks |= TcpMark::WindowFull;
+        }
+        const bool repeats = length == 0 && !control && out.seq_known && seq == out.next_seq
+                && out.window_known && header.ack == out.last_ack;
+        // The answer to a keep-alive or to a probe of the window repeats
+        // the last acknowledgement by design.
+        if (repeats && window != 0 && window == out.window && back.last_keep_alive)
+            return;
+        if (length == 0 && !control && window == 0 && out.window_known && out.window == 0
+            && out.seq_known && seq == out.next_seq
+            && (header.ack == out.last_ack || header.ack == out.last_ack + 1)
+            && back.last_window_probe)
+            return;
+        if (repeats && window != 0 && window == out.window) {
+            duplicate_ack = true;
+            ++out.duplicate_acks;
+            marks |= TcpMark::DuplicateAck;
+        }
+    };
+    checks();
+    if (!duplicate_ack)
+        out.duplicate_acks = 0;
+
+    // Bytes (or a SYN or FIN) that do not go beyond the highest sequence
+    // number sent: a retransmission, or out of order.
+    if ((length > 0 || syn || fin) && !keep_alive) {
+        bool behind = out.seq_known && before(seq, out.next_seq);
+        // More than the byte before the highest: new bytes after a probe.
+        if (length > 1 && out.seq_known && out.next_seq - 1 == seq)
+            behind = false;
+        const std::int64_t first_rtt
+                = connection.first_rtt_ns != 0 ? connection.first_rtt_ns : kOutOfOrderNs;
+        if (length > 0 && back.last_ack != 0 && !after(seq + length, back.last_ack)) {
+            marks |= TcpMark::Retransmission; // the other side had them all
+        } else if (behind && back.duplicate_acks >= 2 && back.last_ack == seq
+                   && now - back.last_ack_ns < kFastRetransmissionNs) {
+            marks |= TcpMark::Retransmission; // a fast one
+        } else if (behind && now - out.next_seq_ns < first_rtt
+                   && out.next_seq != seq + length + (syn || fin ? 1 : 0)) {
+            marks |= TcpMark::OutOfOrder;
+        } else if (behind) {
+            marks |= TcpMark::Retransmission;
+        }
+    }
+
+    const std::uint32_t next = seq + length + (syn || fin ? 1 : 0);
+    if ((!out.seq_known || after(next, out.next_seq)) && !window_probe) {
+        out.next_seq = next;
+        out.next_seq_ns = now;
+        out.seq_known = true;
+    }
+    out.window = window;
+    out.window_known = true;
+    out.last_ack = header.ack;
+    out.last_ack_ns = now;
+    out.last_keep_alive = keep_alive;
+    out.last_window_probe = window_probe;
+    return marks;
+}
+
+void TcpAnalysis::look_for_server_name(Connection& connection, int direction, int row)
+{
+    Flow& flow = connection.flows[static_cast<std::size_t>(direction)];
+    if (!m_payload || flow.payload_looked_at)
+        return;
+    flow.payload_looked_at = true;
+    const QByteArray payload = m_payload(row);
+    if (const std::optional<std::string> name
+        = tls_server_name(reinterpret_cast<const unsigned char*>(payload.constData()),
+                          static_cast<std::size_t>(payload.size())))
+        connection.conversation.server_name = *name;
+}
+
+void TcpAnalysis::changed(int connection)
+{
+    Connection& changed = m_connections[static_cast<std::size_t>(connection)];
+    if (changed.changed)
+        return;
+    changed.changed = true;
+    m_changed.push_back(connection);
+}
+
+std::vector<int> TcpAnalysis::take_changed()
+{
+    std::vector<int> changed;
+    changed.swap(m_changed);
+    std::sort(changed.begin(), changed.end());
+    for (const int connection : changed)
+        m_connections[static_cast<std::size_t>(connection)].changed = false;
+    return changed;
+}
+
+TcpMarks TcpAnalysis::marks(int row) const
+{
+    const auto found = std::lower_bound(m_marked.cbegin(), m_marked.cend(), row,
+                                        [](const std::pair<int, TcpMarks>& marked, int wanted) {
+                                            return marked.first < wanted;
+                                        });
+    return found != m_marked.cend() && found->first == row ? found->second : 0;
+}
+
+int TcpAnalysis::connection_of(int row) const
+{
+    if (row < 0 || row >= row_count())
+        return -1;
+    const std::uint32_t connection = m_connection_of_row[static_cast<std::size_t>(row)];
+    return connection == kNone ? -1 : static_cast<int>(connection);
+}
