@@ -61,7 +61,6 @@ void TcpAnalysis::clear()
     std::vector<Connection>().swap(m_connections);
     std::vector<std::uint32_t>().swap(m_connection_of_row);
     std::vector<std::pair<int, TcpMarks>>().swap(m_marked);
-    m_changed.clear();
     m_first_ns.reset();
 }
 
@@ -94,7 +93,6 @@ void TcpAnalysis::add(int row, const CapturedSegment* segment)
     }
     if (header.captured > 0 && conversation.server_name.empty())
         look_for_server_name(connection, direction, row);
-    changed(number);
 }
 
 int TcpAnalysis::connection_for(const TcpSegmentHeader& header, int row, std::int64_t now)
@@ -280,25 +278,6 @@ void TcpAnalysis::look_for_server_name(Connection& connection, int direction, in
         = tls_server_name(reinterpret_cast<const unsigned char*>(payload.constData()),
                           static_cast<std::size_t>(payload.size())))
         connection.conversation.server_name = *name;
-}
-
-void TcpAnalysis::changed(int connection)
-{
-    Connection& changed = m_connections[static_cast<std::size_t>(connection)];
-    if (changed.changed)
-        return;
-    changed.changed = true;
-    m_changed.push_back(connection);
-}
-
-std::vector<int> TcpAnalysis::take_changed()
-{
-    std::vector<int> changed;
-    changed.swap(m_changed);
-    std::sort(changed.begin(), changed.end());
-    for (const int connection : changed)
-        m_connections[static_cast<std::size_t>(connection)].changed = false;
-    return changed;
 }
 
 TcpMarks TcpAnalysis::marks(int row) const

@@ -83,7 +83,8 @@ public:
     // The rows with at least one mark, ascending, with their marks.
     const std::vector<std::pair<int, TcpMarks>>& marked_rows() const { return m_marked; }
     // The connection of a row, from 0 in the order of their first rows; -1
-    // for a row without a segment, or no such row.
+    // for a row without a segment, or no such row. The connections of the
+    // rows added since tell what changed.
     int connection_of(int row) const;
 
     int connection_count() const { return static_cast<int>(m_connections.size()); }
@@ -95,8 +96,6 @@ public:
     // The capture time of the first row with a segment, in nanoseconds since
     // the epoch.
     std::optional<std::int64_t> first_ns() const { return m_first_ns; }
-    // The connections added or changed since the last call, ascending.
-    std::vector<int> take_changed();
 
 private:
     // What one side of a connection sent last and furthest.
@@ -125,7 +124,6 @@ private:
         std::array<std::optional<std::uint32_t>, 2> first_seq;
         std::int64_t syn_ns = 0; // the latest SYN without ACK
         std::int64_t first_rtt_ns = 0; // SYN to the first ACK without SYN; 0: unknown
-        bool changed = false;
     };
     struct PairKey
     {
@@ -145,14 +143,12 @@ private:
     TcpMarks analyse(Connection& connection, int direction, const TcpSegmentHeader& header,
                      std::int64_t now) const;
     void look_for_server_name(Connection& connection, int direction, int row);
-    void changed(int connection);
 
     PayloadReader m_payload;
     std::unordered_map<PairKey, int, PairHash> m_pairs; // the latest connection of each
     std::vector<Connection> m_connections;
     std::vector<std::uint32_t> m_connection_of_row; // kNone: no segment
     std::vector<std::pair<int, TcpMarks>> m_marked;
-    std::vector<int> m_changed;
     std::optional<std::int64_t> m_first_ns;
     std::uint64_t m_generation = 0;
 };

@@ -13,13 +13,18 @@
 
 class AppSettings;
 class CaptureStore;
+class ConversationsModel;
+class ConversationsWindow;
 class CUpdate;
 class HexWindow;
+class MarksColumn;
 class PacketFindBar;
 class PacketRows;
 class RemoteSources;
+class QAbstractItemModel;
 class QTableWidgetItem;
 class ShownRows;
+class TcpAnalysis;
 class UnsavedRows;
 
 namespace Ui {
@@ -77,6 +82,10 @@ public:
     // both directions, and returns it; null, having told the user why, when
     // the row cannot be followed (its frame is no longer stored, say).
     HexWindow* follow_tcp_stream(int row);
+    // The TCP connections of the rows, as "统计" -> "TCP会话..." shows them
+    // (ConversationsModel: its columns, texts and numbers), kept as rows
+    // arrive.
+    QAbstractItemModel* tcp_conversations();
     // Shows text in the status bar for as long as the window lives, without
     // blocking it: for what main() must tell the user at start. One line
     // (all of it in the tooltip).
@@ -104,6 +113,11 @@ private:
     CUpdate* launch_capture(const QString& source, const QString& title);
     void report_failure(int failure, const QString& detail);
     void show_stopped_state(std::uint64_t dropped);
+    // The analysis takes the row just appended: its segment decoded from the
+    // store's frame (a row without one has none).
+    void analyse_row(int row);
+    QByteArray stored_payload(int row) const;
+    void show_conversations();
     // Before the window closes: stops a running capture, then asks about
     // captured rows never saved and saves them if so told. False: the window
     // stays open (the user cancelled, or the save did not happen).
@@ -117,6 +131,11 @@ private:
     ShownRows* m_shown = nullptr; // a child of the table
     AppSettings* m_settings = nullptr; // a child of this window
     RemoteSources* m_remote = nullptr; // a child of this window
+    // What the rows' segments tell: connections and marks.
+    std::unique_ptr<TcpAnalysis> m_analysis;
+    MarksColumn* m_marks = nullptr; // a child of the table
+    ConversationsModel* m_conversations = nullptr; // a child of this window
+    ConversationsWindow* m_conversations_window = nullptr; // a child of this window, once shown
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };
