@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -158,6 +159,37 @@ ConversationsWindow::ConversationsWindow(QAbstractItemModel* model, QWidget* par
     enable();
     show_count();
     m_view->resizeColumnsToContents();
+    m_find->installEventFilter(this);
+    // The find field first: a window just opened takes what is typed.
+    setTabOrder(m_find, m_view);
+    setFocusProxy(m_find);
+}
+
+bool ConversationsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_find || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Down && m_proxy->rowCount() > 0) {
+        if (!m_view->currentIndex().isValid())
+            m_view->setCurrentIndex(m_proxy->index(0, 0));
+        m_view->setFocus(Qt::TabFocusReason);
+        return true;
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_view->currentIndex().isValid()) {
+        emit follow(m_proxy->mapToSource(m_view->currentIndex()).row());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ConversationsWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 QSize ConversationsWindow::sizeHint() const

@@ -15,8 +15,10 @@ class QTableView;
 
 // "TCP会话": the connections of a ConversationsModel in a table of their
 // own, sortable by any column, narrowed as the user types (an address, a
-// port, "address:port" or a server name). A double click follows the
-// connection; "只显示此会话" narrows the packet table to the selected
+// port, "address:port" or a server name) in the find field, which has the
+// focus when the window opens: Down moves to the table, Enter follows the
+// current connection. A double click or Enter in the table follows the
+// connection, Esc closes the window; "只显示此会话" narrows the packet table to the selected
 // connections, "显示全部行" shows every row again; "复制为CSV" (and Ctrl+C)
 // copies the selected rows, with the column titles, as CSV.
 class ConversationsWindow : public QWidget
@@ -34,6 +36,10 @@ public:
     QVector<int> selected() const;
     // The selected rows as CSV: a line of titles, a line per connection.
     QString selected_csv() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 signals:
     void follow(int connection);

@@ -923,6 +923,7 @@ void MainWindow::show_conversations()
             m_conversations_window->move(frame.topLeft());
         }
     }
+    m_conversations->refresh(); // the rows of the last moment too
     if (m_conversations_window->isVisible()) {
         m_conversations_window->raise();
         m_conversations_window->activateWindow();
