@@ -39,17 +39,6 @@ int direction_of(const TcpConversation& conversation, const TcpSegmentHeader& he
 
 } // namespace
 
-std::size_t TcpAnalysis::PairHash::operator()(const PairKey& key) const
-{
-    // FNV-1a over the endpoints.
-    std::uint64_t hash = 14695981039346656037ULL ^ static_cast<std::uint64_t>(key.version);
-    for (const unsigned char byte : key.endpoints) {
-        hash ^= byte;
-        hash *= 1099511628211ULL;
-    }
-    return static_cast<std::size_t>(hash);
-}
-
 TcpAnalysis::TcpAnalysis(PayloadReader payload)
     : m_payload(std::move(payload))
 { }
@@ -57,8 +46,11 @@ TcpAnalysis::TcpAnalysis(PayloadReader payload)
 void TcpAnalysis::clear()
 {
     ++m_generation;
-    m_pairs.clear();
-    std::vector<Connection>().swap(m_connections);
+    std::vector<std::uint32_t>().swap(m_slots);
+    m_pairs = 0;
+    std::vector<std::unique_ptr<Connection[]>>().swap(m_blocks);
+    m_connection_count = 0;
+    m_server_names.clear();
     std::vector<std::uint32_t>().swap(m_connection_of_row);
     std::vector<std::pair<int, TcpMarks>>().swap(m_marked);
     m_first_ns.reset();
@@ -79,7 +71,7 @@ void TcpAnalysis::add(int row, const CapturedSegment* segment)
         m_first_ns = now;
     const int number = connection_for(header, row, now);
     m_connection_of_row.push_back(static_cast<std::uint32_t>(number));
-    Connection& connection = m_connections[static_cast<std::size_t>(number)];
+    Connection& connection = at(number);
     TcpConversation& conversation = connection.conversation;
     const int direction = direction_of(conversation, header);
     const TcpMarks marks = analyse(connection, direction, header, now);
@@ -91,57 +83,97 @@ void TcpAnalysis::add(int row, const CapturedSegment* segment)
         ++conversation.marked;
         m_marked.emplace_back(row, marks);
     }
-    if (header.captured > 0 && conversation.server_name.empty())
-        look_for_server_name(connection, direction, row);
+    if (header.captured > 0)
+        look_for_server_name(number, direction, row);
+}
+
+std::size_t TcpAnalysis::slot_of(const TcpSegmentHeader& header) const
+{
+    // Both directions give one hash: the smaller endpoint first (FNV-1a).
+    const int source_first = std::memcmp(header.source.data(), header.destination.data(), 16);
+    const bool forward = source_first < 0
+            || (source_first == 0 && header.source_port <= header.destination_port);
+    std::uint64_t hash = 14695981039346656037ULL ^ header.version;
+    const auto mix = [&hash](const std::array<unsigned char, 16>& address, std::uint16_t port) {
+        for (const unsigned char byte : address)
+            hash = (hash ^ byte) * 1099511628211ULL;
+        hash = (hash ^ (port >> 8)) * 1099511628211ULL;
+        hash = (hash ^ (port & 0xFF)) * 1099511628211ULL;
+    };
+    mix(forward ? header.source : header.destination,
+        forward ? header.source_port : header.destination_port);
+    mix(forward ? header.destination : header.source,
+        forward ? header.destination_port : header.source_port);
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t slot = static_cast<std::size_t>(hash ^ (hash >> 32)) & mask;;
+         slot = (slot + 1) & mask) {
+        if (m_slots[slot] == kNone)
+            return slot;
+        const TcpConversation& c = at(static_cast<int>(m_slots[slot])).conversation;
+        if (c.version != header.version)
+            continue;
+        if ((c.address[0] == header.source && c.port[0] == header.source_port
+             && c.address[1] == header.destination && c.port[1] == header.destination_port)
+            || (c.address[1] == header.source && c.port[1] == header.source_port
+                && c.address[0] == header.destination && c.port[0] == header.destination_port))
+            return slot;
+    }
+}
+
+void TcpAnalysis::grow_slots()
+{
+    std::vector<std::uint32_t> old(std::max<std::size_t>(1024, m_slots.size() * 2), kNone);
+    old.swap(m_slots);
+    for (const std::uint32_t connection : old) {
+        if (connection == kNone)
+            continue;
+        const TcpConversation& c = at(static_cast<int>(connection)).conversation;
+        TcpSegmentHeader endpoints;
+        endpoints.version = c.version;
+        endpoints.source = c.address[0];
+        endpoints.destination = c.address[1];
+        endpoints.source_port = c.port[0];
+        endpoints.destination_port = c.port[1];
+        m_slots[slot_of(endpoints)] = connection;
+    }
+}
+
+int TcpAnalysis::begin_connection(const TcpSegmentHeader& header, int row, std::int64_t now)
+{
+    const int number = m_connection_count;
+    if ((number >> kBlockBits) >= static_cast<int>(m_blocks.size()))
+        m_blocks.emplace_back(new Connection[std::size_t(1) << kBlockBits]);
+    ++m_connection_count;
+    TcpConversation& conversation = at(number).conversation;
+    conversation.version = static_cast<std::uint8_t>(header.version);
+    conversation.address = { header.source, header.destination };
+    conversation.port = { header.source_port, header.destination_port };
+    conversation.first_ns = now;
+    conversation.first_row = row;
+    return number;
 }
 
 int TcpAnalysis::connection_for(const TcpSegmentHeader& header, int row, std::int64_t now)
 {
-    // Both directions give one key: the smaller endpoint first.
-    PairKey key;
-    key.version = header.version;
-    const int source_first = std::memcmp(header.source.data(), header.destination.data(), 16);
-    const bool forward = source_first < 0
-            || (source_first == 0 && header.source_port <= header.destination_port);
-    const auto put = [&key](std::size_t at, const std::array<unsigned char, 16>& address,
-                            std::uint16_t port) {
-        std::memcpy(key.endpoints.data() + at, address.data(), 16);
-        key.endpoints[at + 16] = static_cast<unsigned char>(port >> 8);
-        key.endpoints[at + 17] = static_cast<unsigned char>(port & 0xFF);
-    };
-    put(0, forward ? header.source : header.destination,
-        forward ? header.source_port : header.destination_port);
-    put(18, forward ? header.destination : header.source,
-        forward ? header.destination_port : header.source_port);
-
-    const auto begin = [&] {
-        Connection connection;
-        TcpConversation& conversation = connection.conversation;
-        conversation.version = header.version;
-        conversation.address = { header.source, header.destination };
-        conversation.port = { header.source_port, header.destination_port };
-        conversation.first_ns = now;
-        conversation.first_row = row;
-        m_connections.push_back(std::move(connection));
-        return static_cast<int>(m_connections.size()) - 1;
-    };
-    const auto found = m_pairs.find(key);
-    if (found == m_pairs.end())
-        return m_pairs.emplace(key, begin()).first->second;
-
-    Connection& current = m_connections[static_cast<std::size_t>(found->second)];
-    const TcpConversation& conversation = current.conversation;
-    const int direction = direction_of(conversation, header);
-    std::optional<std::uint32_t>& first_seq
-            = current.first_seq[static_cast<std::size_t>(direction)];
+    if ((m_pairs + 1) * 2 > m_slots.size())
+        grow_slots();
+    const std::size_t slot = slot_of(header);
+    if (m_slots[slot] == kNone) {
+        ++m_pairs;
+        m_slots[slot] = static_cast<std::uint32_t>(begin_connection(header, row, now));
+        return static_cast<int>(m_slots[slot]);
+    }
+    const int current = static_cast<int>(m_slots[slot]);
+    const Flow& flow = at(current).flows[static_cast<std::size_t>(
+            direction_of(at(current).conversation, header))];
     const bool syn_only = (header.flags & (TcpSegmentHeader::Syn | TcpSegmentHeader::Ack))
             == TcpSegmentHeader::Syn;
-    if (syn_only && first_seq && *first_seq != header.seq) {
-        // The pair reused.
-        found->second = begin();
-        return found->second;
+    if (syn_only && flow.first_seq_known && flow.first_seq != header.seq) {
+        // The pair reused: the same endpoints, so the same slot.
+        m_slots[slot] = static_cast<std::uint32_t>(begin_connection(header, row, now));
+        return static_cast<int>(m_slots[slot]);
     }
-    return found->second;
+    return current;
 }
 
 TcpMarks TcpAnalysis::analyse(Connection& connection, int direction, const TcpSegmentHeader& header,
@@ -149,10 +181,10 @@ TcpMarks TcpAnalysis::analyse(Connection& connection, int direction, const TcpSe
 {
     Flow& out = connection.flows[static_cast<std::size_t>(direction)];
     Flow& back = connection.flows[static_cast<std::size_t>(1 - direction)];
-    std::optional<std::uint32_t>& first_seq
-            = connection.first_seq[static_cast<std::size_t>(direction)];
-    if (!first_seq)
-        first_seq = header.seq;
+    if (!out.first_seq_known) {
+        out.first_seq = header.seq;
+        out.first_seq_known = true;
+    }
 
     const std::uint8_t flags = header.flags;
     const bool syn = (flags & TcpSegmentHeader::Syn) != 0;
@@ -162,7 +194,7 @@ TcpMarks TcpAnalysis::analyse(Connection& connection, int direction, const TcpSe
     const bool control = syn || fin || rst;
     const std::uint32_t seq = header.seq;
     const std::uint32_t length = header.stated;
-    const std::uint32_t window = header.window;
+    const std::uint16_t window = header.window;
     TcpMarks marks = rst ? TcpMark::Reset : 0;
 
     // The round-trip time of the handshake, from the SYN to the first ACK
@@ -206,7 +238,7 @@ TcpMarks TcpAnalysis::analyse(Connection& connection, int direction, const TcpSe
         if (length > 0 && back.window_scale != -1 && back.window_known && !control) {
             const int shift
                     = back.window_scale < 0 || !back.acked_after_syn ? 0 : back.window_scale;
-            if (seq + length == back.last_ack + (back.window << shift))
+            if (seq + length == back.last_ack + (std::uint32_t(back.window) << shift))
                 marks |= TcpMark::WindowFull;
         }
         const bool repeats = length == 0 && !control && out.seq_known && seq == out.next_seq
@@ -267,17 +299,23 @@ TcpMarks TcpAnalysis::analyse(Connection& connection, int direction, const TcpSe
     return marks;
 }
 
-void TcpAnalysis::look_for_server_name(Connection& connection, int direction, int row)
+void TcpAnalysis::look_for_server_name(int connection, int direction, int row)
 {
-    Flow& flow = connection.flows[static_cast<std::size_t>(direction)];
-    if (!m_payload || flow.payload_looked_at)
+    Flow& flow = at(connection).flows[static_cast<std::size_t>(direction)];
+    if (!m_payload || flow.payload_looked_at || m_server_names.count(connection) != 0)
         return;
     flow.payload_looked_at = true;
     const QByteArray payload = m_payload(row);
     if (const std::optional<std::string> name
         = tls_server_name(reinterpret_cast<const unsigned char*>(payload.constData()),
                           static_cast<std::size_t>(payload.size())))
-        connection.conversation.server_name = *name;
+        m_server_names.emplace(connection, *name);
+}
+
+std::string TcpAnalysis::server_name(int connection) const
+{
+    const auto found = m_server_names.find(connection);
+    return found != m_server_names.end() ? found->second : std::string();
 }
 
 TcpMarks TcpAnalysis::marks(int row) const

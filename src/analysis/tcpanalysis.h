@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -21,11 +22,11 @@
 // captured, to B; direction 1 the other way.
 struct TcpConversation
 {
-    int version = 4; // of IP
+    std::uint8_t version = 4; // of IP
     // A's and B's address (the first 4 bytes for IPv4) and port.
     std::array<std::array<unsigned char, 16>, 2> address {};
     std::array<std::uint16_t, 2> port {};
-    std::array<std::uint64_t, 2> packets {};
+    std::array<std::uint32_t, 2> packets {};
     // Payload bytes as the headers state them (the rows' "数据长度"), every
     // segment captured counted once: retransmitted bytes again.
     std::array<std::uint64_t, 2> bytes {};
@@ -33,11 +34,8 @@ struct TcpConversation
     // the epoch.
     std::int64_t first_ns = 0;
     std::int64_t last_ns = 0;
-    std::uint64_t marked = 0; // rows with at least one mark
+    std::uint32_t marked = 0; // rows with at least one mark
     int first_row = -1;
-    // The host name of a TLS ClientHello that began one direction's bytes;
-    // empty otherwise.
-    std::string server_name;
 };
 
 // What the rows' TCP segments tell, worked out once per row as the rows
@@ -57,8 +55,8 @@ struct TcpConversation
 // scaled by the shift of its side's SYN; a side whose SYN was not seen has
 // no full window.
 //
-// Memory: 4 bytes per row, 8 more per marked row, and some 300 bytes per
-// connection and per address and port pair.
+// Memory: 4 bytes per row, 8 more per marked row, some 200 bytes per
+// connection and 8 to 16 per address and port pair.
 class TcpAnalysis
 {
 public:
@@ -87,12 +85,15 @@ public:
     // rows added since tell what changed.
     int connection_of(int row) const;
 
-    int connection_count() const { return static_cast<int>(m_connections.size()); }
-    // Valid until the next add() or clear(); `connection` must exist.
+    int connection_count() const { return m_connection_count; }
+    // Valid until the next clear(); `connection` must exist.
     const TcpConversation& conversation(int connection) const
     {
-        return m_connections[static_cast<std::size_t>(connection)].conversation;
+        return at(connection).conversation;
     }
+    // The host name of a TLS ClientHello that began one direction's bytes;
+    // empty otherwise.
+    std::string server_name(int connection) const;
     // The capture time of the first row with a segment, in nanoseconds since
     // the epoch.
     std::optional<std::int64_t> first_ns() const { return m_first_ns; }
@@ -101,52 +102,71 @@ private:
     // What one side of a connection sent last and furthest.
     struct Flow
     {
-        std::uint32_t next_seq = 0; // one past the highest; SYN and FIN count one
-        std::uint32_t last_ack = 0; // the acknowledgement field of the last segment
-        std::uint32_t window = 0; // of the last segment, unscaled
         std::int64_t next_seq_ns = 0; // when next_seq last grew
         std::int64_t last_ack_ns = 0; // when the last segment came
-        std::uint32_t duplicate_acks = 0; // in a row
+        std::uint32_t next_seq = 0; // one past the highest; SYN and FIN count one
+        std::uint32_t last_ack = 0; // the acknowledgement field of the last segment
+        // The sequence number the side began with (its SYN's, or the first
+        // seen): a SYN with another one begins a new connection.
+        std::uint32_t first_seq = 0;
+        std::uint16_t window = 0; // of the last segment, unscaled
+        std::uint16_t duplicate_acks = 0; // in a row
         std::int8_t window_scale = -1; // -1: no SYN seen; -2: scaling off
-        bool seq_known = false;
-        bool window_known = false;
-        bool acked_after_syn = false; // sent an ACK without SYN: windows scaled
-        bool last_keep_alive = false;
-        bool last_window_probe = false;
-        bool payload_looked_at = false; // for a server name
+        bool first_seq_known : 1;
+        bool seq_known : 1;
+        bool window_known : 1;
+        bool acked_after_syn : 1; // sent an ACK without SYN: windows scaled
+        bool last_keep_alive : 1;
+        bool last_window_probe : 1;
+        bool payload_looked_at : 1; // for a server name
+        Flow()
+            : first_seq_known(false)
+            , seq_known(false)
+            , window_known(false)
+            , acked_after_syn(false)
+            , last_keep_alive(false)
+            , last_window_probe(false)
+            , payload_looked_at(false)
+        { }
     };
     struct Connection
     {
         TcpConversation conversation;
         std::array<Flow, 2> flows;
-        // The sequence number each side began with (its SYN's, or the first
-        // seen): a SYN with another one begins a new connection.
-        std::array<std::optional<std::uint32_t>, 2> first_seq;
         std::int64_t syn_ns = 0; // the latest SYN without ACK
         std::int64_t first_rtt_ns = 0; // SYN to the first ACK without SYN; 0: unknown
     };
-    struct PairKey
+    // Connections live in blocks that never move: no copies as they grow.
+    static constexpr int kBlockBits = 10;
+    const Connection& at(int connection) const
     {
-        std::array<unsigned char, 36> endpoints {}; // the smaller address and port first
-        int version = 4;
-        bool operator==(const PairKey& other) const
-        {
-            return version == other.version && endpoints == other.endpoints;
-        }
-    };
-    struct PairHash
+        return m_blocks[static_cast<std::size_t>(connection >> kBlockBits)]
+                       [connection & ((1 << kBlockBits) - 1)];
+    }
+    Connection& at(int connection)
     {
-        std::size_t operator()(const PairKey& key) const;
-    };
-
+        return m_blocks[static_cast<std::size_t>(connection >> kBlockBits)]
+                       [connection & ((1 << kBlockBits) - 1)];
+    }
+    int begin_connection(const TcpSegmentHeader& header, int row, std::int64_t now);
     int connection_for(const TcpSegmentHeader& header, int row, std::int64_t now);
+    // The slot of the pair's latest connection in m_slots, or the empty
+    // slot where it goes.
+    std::size_t slot_of(const TcpSegmentHeader& header) const;
+    void grow_slots();
     TcpMarks analyse(Connection& connection, int direction, const TcpSegmentHeader& header,
                      std::int64_t now) const;
-    void look_for_server_name(Connection& connection, int direction, int row);
+    void look_for_server_name(int connection, int direction, int row);
 
     PayloadReader m_payload;
-    std::unordered_map<PairKey, int, PairHash> m_pairs; // the latest connection of each
-    std::vector<Connection> m_connections;
+    // Open addressing: each address and port pair's latest connection, at
+    // most half of the slots taken; kEmpty elsewhere.
+    std::vector<std::uint32_t> m_slots;
+    std::size_t m_pairs = 0;
+    std::vector<std::unique_ptr<Connection[]>> m_blocks;
+    int m_connection_count = 0;
+    // Few connections have one: by connection.
+    std::unordered_map<int, std::string> m_server_names;
     std::vector<std::uint32_t> m_connection_of_row; // kNone: no segment
     std::vector<std::pair<int, TcpMarks>> m_marked;
     std::optional<std::int64_t> m_first_ns;

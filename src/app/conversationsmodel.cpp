@@ -149,7 +149,7 @@ QVariant ConversationsModel::data(const QModelIndex& index, int role) const
         if (column == AddressA || column == AddressB)
             return address_text(c, column == AddressA ? 0 : 1);
         if (column == ServerName)
-            return QString::fromStdString(c.server_name);
+            return QString::fromStdString(m_analysis.server_name(row));
         const QVariant value = number(row, column);
         if (!value.isValid())
             return QString();
@@ -172,7 +172,7 @@ QVariant ConversationsModel::data(const QModelIndex& index, int role) const
         return data(index, Qt::UserRole);
     case kSearchRole:
         return endpoint_text(c, 0) + QLatin1Char(' ') + endpoint_text(c, 1) + QLatin1Char(' ')
-                + QString::fromStdString(c.server_name);
+                + QString::fromStdString(m_analysis.server_name(row));
     case Qt::TextAlignmentRole:
         return int((text ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
     default:
