@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -135,7 +136,7 @@ private:
     std::unique_ptr<TcpAnalysis> m_analysis;
     MarksColumn* m_marks = nullptr; // a child of the table
     ConversationsModel* m_conversations = nullptr; // a child of this window
-    ConversationsWindow* m_conversations_window = nullptr; // a child of this window, once shown
+    QPointer<ConversationsWindow> m_conversations_window; // a child of this window, once shown
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };
