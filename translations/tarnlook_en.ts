@@ -288,7 +288,7 @@
     </message>
     <message>
         <source>按“应用到已显示的行”时生效: 只显示TCP分析标记了的行(重传, 乱序, 零窗口等)</source>
-        <translation>Takes effect with “Apply to shown rows”: shows only the rows that the TCP analysis marked (retransmission, out of order, zero window and so on)</translation>
+        <translation>Takes effect with “Apply to the rows shown”: shows only the rows that the TCP analysis marked (retransmission, out of order, zero window and so on)</translation>
     </message>
     <message>
         <source>只显示有标记的行</source>

@@ -134,6 +134,54 @@ QVariant ConversationsModel::number(int row, int column) const
     }
 }
 
+bool ConversationsModel::less(int a, int b, int column) const
+{
+    if (m_analysis.generation() != m_generation || a >= m_analysis.connection_count()
+        || b >= m_analysis.connection_count())
+        return a < b;
+    const TcpConversation& x = m_analysis.conversation(a);
+    const TcpConversation& y = m_analysis.conversation(b);
+    const auto rate = [](const TcpConversation& c, int side) {
+        return c.last_ns <= c.first_ns ? -1.0
+                                       : static_cast<double>(c.bytes[std::size_t(side)]) * 8
+                        / seconds(c.last_ns - c.first_ns);
+    };
+    switch (column) {
+    case AddressA:
+    case AddressB: {
+        const std::size_t side = column == AddressA ? 0 : 1;
+        if (x.version != y.version)
+            return x.version < y.version;
+        return x.address[side] < y.address[side];
+    }
+    case PortA:
+        return x.port[0] < y.port[0];
+    case PortB:
+        return x.port[1] < y.port[1];
+    case PacketsAB:
+        return x.packets[0] < y.packets[0];
+    case BytesAB:
+        return x.bytes[0] < y.bytes[0];
+    case PacketsBA:
+        return x.packets[1] < y.packets[1];
+    case BytesBA:
+        return x.bytes[1] < y.bytes[1];
+    case Start:
+        return x.first_ns < y.first_ns;
+    case Duration:
+        return x.last_ns - x.first_ns < y.last_ns - y.first_ns;
+    case RateAB:
+    case RateBA:
+        return rate(x, column == RateAB ? 0 : 1) < rate(y, column == RateAB ? 0 : 1);
+    case ServerName:
+        return m_analysis.server_name(a) < m_analysis.server_name(b);
+    case Marked:
+        return x.marked < y.marked;
+    default:
+        return a < b;
+    }
+}
+
 QVariant ConversationsModel::data(const QModelIndex& index, int role) const
 {
     // A clear the model has not taken yet leaves no row to read.

@@ -61,6 +61,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
+    // Whether row a comes before row b by `column`, as kSortRole orders
+    // them, without making their values: sorting a million connections
+    // compares them some twenty million times.
+    bool less(int a, int b, int column) const;
+
     // Takes what the analysis added since; the model's own timer calls it.
     void refresh();
 

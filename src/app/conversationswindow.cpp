@@ -50,6 +50,12 @@ public:
     }
 
 protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override
+    {
+        if (const auto* model = qobject_cast<const ConversationsModel*>(sourceModel()))
+            return model->less(left.row(), right.row(), left.column());
+        return QSortFilterProxyModel::lessThan(left, right);
+    }
     bool filterAcceptsRow(int row, const QModelIndex& parent) const override
     {
         if (m_words.isEmpty())

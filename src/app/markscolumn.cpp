@@ -2,6 +2,8 @@
 
 #include "markscolumn.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QHash>
 #include <QPalette>
@@ -38,6 +40,12 @@ MarksColumn::MarksColumn(QTableWidget* table, const TcpAnalysis& analysis)
     , m_analysis(analysis)
 {
     registry().insert(table, this);
+    // Room for the longest single mark; a remembered width comes later.
+    table->setColumnWidth(
+            kColumn,
+            std::max(table->columnWidth(kColumn),
+                     table->fontMetrics().horizontalAdvance(text(TcpMark::PreviousSegmentLost))
+                             + 2 * table->fontMetrics().averageCharWidth()));
 }
 
 MarksColumn::~MarksColumn()

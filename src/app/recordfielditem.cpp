@@ -155,6 +155,10 @@ QVariant RecordFieldItem::data(int role) const
         return own;
     case Qt::TextAlignmentRole:
         return int(Qt::AlignCenter);
+    case Qt::ToolTipRole: // the whole of a note the cell cuts
+        if (column() == MarksColumn::kColumn)
+            return data(Qt::DisplayRole);
+        return own;
     case Qt::BackgroundRole:
     case Qt::ForegroundRole:
         if (const MarksColumn* marks = MarksColumn::of(tableWidget())) {

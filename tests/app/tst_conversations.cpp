@@ -137,6 +137,7 @@ private slots:
     void init();
     void cleanup();
     void columnsOfEachConnection();
+    void sortsByEveryColumn();
     void updatesKeepTheSelection();
     void findsByTyping_data();
     void findsByTyping();
@@ -209,6 +210,31 @@ void TstConversations::columnsOfEachConnection()
         }
     }
     QCOMPARE(model->index(1, ConversationsModel::RateAB).data(Qt::UserRole).toDouble(), 80.0 / 3);
+}
+
+// Every column sorts by the values the model gives for it, both ways.
+void TstConversations::sortsByEveryColumn()
+{
+    QTRY_COMPARE(m_window->tcp_conversations()->rowCount(), 3);
+    ConversationsWindow* window = openWindow();
+    QVERIFY(window != nullptr);
+    const QAbstractItemModel* shown = window->view()->model();
+    for (int column = 0; column < shown->columnCount(); ++column) {
+        for (const Qt::SortOrder order : { Qt::AscendingOrder, Qt::DescendingOrder }) {
+            window->view()->sortByColumn(column, order);
+            for (int row = 1; row < shown->rowCount(); ++row) {
+                QVariant a = shown->index(row - 1, column).data(ConversationsModel::kSortRole);
+                QVariant b = shown->index(row, column).data(ConversationsModel::kSortRole);
+                if (order == Qt::DescendingOrder)
+                    std::swap(a, b);
+                const bool sorted = a.type() == QVariant::ByteArray
+                        ? a.toByteArray() <= b.toByteArray()
+                        : (a.type() == QVariant::String ? a.toString() <= b.toString()
+                                                        : a.toDouble() <= b.toDouble());
+                QVERIFY2(sorted, qPrintable(QStringLiteral("column %1").arg(column)));
+            }
+        }
+    }
 }
 
 // Counts that change and connections that come reach an open window a
