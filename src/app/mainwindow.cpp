@@ -840,6 +840,9 @@ void MainWindow::on_pushButton_10_clicked()
 
 void MainWindow::analyse_row(int row)
 {
+    // Rows emptied without a word: what the analysis knows went with them.
+    if (row < m_analysis->row_count())
+        m_analysis->clear();
     // Until the rows bring the segments the capture decoded, the frame is
     // decoded once more here.
     std::optional<CapturedSegment> segment;
