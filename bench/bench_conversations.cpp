@@ -16,6 +16,8 @@
 //   bench_conversations --case KIND CONNECTIONS ROWS   one case, one line
 //     KIND "window": open the file in the window, then the conversations
 //     KIND "analysis": the analysis alone, fed the file's segments
+//     KIND "refresh": the window open over half the rows, the model
+//       refreshed after each 50,000 more
 
 #include <algorithm>
 #include <cstdio>
@@ -34,6 +36,7 @@
 #include <QTemporaryDir>
 
 #include "benchreport.h"
+#include "conversationsmodel.h"
 #include "conversationswindow.h"
 #include "cupdate.h"
 #include "mainwindow.h"
@@ -176,6 +179,52 @@ int window_case(const QString& path, int rows)
     return 0;
 }
 
+// The window open and sorted by bytes A to B while rows arrive: a refresh
+// of the model after `batch` more rows of the file's connections (what
+// 250 ms of a capture brings at 4 x batch rows/s). "refresh-ms... load"
+int refresh_case(const QString& path, int batch)
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* file = pcap_open_offline(QFile::encodeName(path).constData(), errbuf);
+    if (file == nullptr)
+        return 1;
+    std::vector<CapturedSegment> segments;
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    while (pcap_next_ex(file, &header, &data) == 1)
+        if (const std::optional<TcpSegmentHeader> tcp
+            = decode_tcp_segment(DLT_EN10MB, *header, data))
+            segments.push_back(
+                    { *tcp, header->ts.tv_sec, std::uint32_t(header->ts.tv_usec) * 1000 });
+    pcap_close(file);
+    TcpAnalysis analysis;
+    ConversationsModel model(analysis);
+    ConversationsWindow window(&model);
+    const std::size_t first = segments.size() / 2;
+    for (std::size_t i = 0; i < first; ++i)
+        analysis.add(int(i), &segments[i]);
+    model.refresh();
+    window.show();
+    window.view()->sortByColumn(ConversationsModel::BytesAB, Qt::DescendingOrder);
+    window.view()->selectRow(3);
+    bench::waitForPaint(window.view()->viewport());
+    std::vector<double> times;
+    for (std::size_t at = first; at + std::size_t(batch) <= segments.size() && times.size() < 10;
+         at += std::size_t(batch)) {
+        for (std::size_t i = at; i < at + std::size_t(batch); ++i)
+            analysis.add(int(i), &segments[i]);
+        QElapsedTimer timer;
+        timer.start();
+        model.refresh();
+        window.view()->viewport()->repaint();
+        times.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    std::printf("%.1f %.1f %d %s\n", bench::median(times),
+                *std::max_element(times.begin(), times.end()), model.rowCount(),
+                qPrintable(bench::loadAverage()));
+    return 0;
+}
+
 QStringList run_case(const QString& kind, int connections, int rows)
 {
     QProcess process;
@@ -200,6 +249,8 @@ int main(int argc, char** argv)
         const int rows = arguments.at(4).toInt();
         if (!write_file(path, arguments.at(3).toInt(), rows))
             return 1;
+        if (arguments.at(2) == QLatin1String("refresh"))
+            return refresh_case(path, 50000);
         return arguments.at(2) == QLatin1String("analysis") ? analysis_case(path)
                                                             : window_case(path, rows);
     }
@@ -224,5 +275,17 @@ int main(int argc, char** argv)
     }
     table.print(
             QStringLiteral("Conversations and marks of %1 rows (bench_conversations)").arg(rows));
+
+    bench::Table live({ "connections", "rows before", "refresh after 50,000 more rows, ms: median",
+                        "worst of 10", "load" });
+    for (const int connections : { 1000, 100000 }) {
+        const QStringList refresh = run_case(QStringLiteral("refresh"), connections, rows);
+        if (refresh.size() != 6)
+            return 1;
+        live.add({ refresh.at(2), QString::number(rows / 2), refresh.at(0), refresh.at(1),
+                   refresh.mid(3).join(QLatin1Char(' ')) });
+    }
+    live.print(QStringLiteral("The open window, sorted by bytes A→B, while rows arrive "
+                              "(bench_conversations)"));
     return 0;
 }
