@@ -254,7 +254,8 @@ TcpMarks TcpAnalysis::analyse(Connection& connection, int direction, const TcpSe
             return;
         if (repeats && window != 0 && window == out.window) {
             duplicate_ack = true;
-            ++out.duplicate_acks;
+            if (out.duplicate_acks < UINT16_MAX) // only two or more matter
+                ++out.duplicate_acks;
             marks |= TcpMark::DuplicateAck;
         }
     };
