@@ -68,6 +68,124 @@
     </message>
 </context>
 <context>
+    <name>ConversationsModel</name>
+    <message>
+        <source>发出连接第一段的一方</source>
+        <translation>The side that sent the connection&apos;s first segment</translation>
+    </message>
+    <message>
+        <source>负载的字节数</source>
+        <translation>Payload bytes</translation>
+    </message>
+    <message>
+        <source>自第一行起的秒数</source>
+        <translation>Seconds since the first row</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>Seconds</translation>
+    </message>
+    <message>
+        <source>负载的比特每秒</source>
+        <translation>Payload bits per second</translation>
+    </message>
+    <message>
+        <source>备注中有标记的行数</source>
+        <translation>Rows with a mark in the Note column</translation>
+    </message>
+    <message>
+        <source>地址A</source>
+        <translation>Address A</translation>
+    </message>
+    <message>
+        <source>端口A</source>
+        <translation>Port A</translation>
+    </message>
+    <message>
+        <source>地址B</source>
+        <translation>Address B</translation>
+    </message>
+    <message>
+        <source>端口B</source>
+        <translation>Port B</translation>
+    </message>
+    <message>
+        <source>包数 A→B</source>
+        <translation>Packets A→B</translation>
+    </message>
+    <message>
+        <source>字节 A→B</source>
+        <translation>Bytes A→B</translation>
+    </message>
+    <message>
+        <source>包数 B→A</source>
+        <translation>Packets B→A</translation>
+    </message>
+    <message>
+        <source>字节 B→A</source>
+        <translation>Bytes B→A</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>持续时间</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>速率 A→B</source>
+        <translation>Rate A→B</translation>
+    </message>
+    <message>
+        <source>速率 B→A</source>
+        <translation>Rate B→A</translation>
+    </message>
+    <message>
+        <source>服务器名</source>
+        <translation>Server name</translation>
+    </message>
+    <message>
+        <source>标记行数</source>
+        <translation>Marked rows</translation>
+    </message>
+</context>
+<context>
+    <name>ConversationsWindow</name>
+    <message>
+        <source>只显示此会话</source>
+        <translation>Show only these connections</translation>
+    </message>
+    <message>
+        <source>复制为CSV</source>
+        <translation>Copy as CSV</translation>
+    </message>
+    <message>
+        <source>TCP会话</source>
+        <translation>TCP Conversations</translation>
+    </message>
+    <message>
+        <source>地址, 端口, 地址:端口 或服务器名</source>
+        <translation>Address, port, address:port or server name</translation>
+    </message>
+    <message>
+        <source>显示全部行</source>
+        <translation>Show all rows</translation>
+    </message>
+    <message>
+        <source>查找:</source>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>%1 / %2 个会话</source>
+        <translation>%1 / %2 connections</translation>
+    </message>
+    <message>
+        <source>%1 个会话</source>
+        <translation>%1 connections</translation>
+    </message>
+</context>
+<context>
     <name>FindBarControls</name>
     <message>
         <source>上一个</source>
@@ -171,6 +289,14 @@
     <message>
         <source>应用到已显示的行</source>
         <translation>Apply to the rows shown</translation>
+    </message>
+    <message>
+        <source>按“应用到已显示的行”时生效: 只显示TCP分析标记了的行(重传, 乱序, 零窗口等)</source>
+        <translation>Takes effect with “Apply to the rows shown”: shows only the rows that the TCP analysis marked (retransmission, out of order, zero window and so on)</translation>
+    </message>
+    <message>
+        <source>只显示有标记的行</source>
+        <translation>Show only marked rows</translation>
     </message>
 </context>
 <context>
@@ -790,6 +916,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <source>TLS密钥日志</source>
         <translation>TLS Key Log</translation>
     </message>
+    <message>
+        <source>TCP会话...</source>
+        <translation>TCP Conversations...</translation>
+    </message>
 </context>
 <context>
     <name>PacketFindBar</name>
@@ -810,16 +940,8 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <translation>Hex bytes in the payload</translation>
     </message>
     <message>
-        <source>字段 (地址, 端口, 时间, 长度)</source>
-        <translation>Fields (address, port, time, length)</translation>
-    </message>
-    <message>
         <source>十六进制字节，如 4F 4B</source>
         <translation>Hex bytes, e.g. 4F 4B</translation>
-    </message>
-    <message>
-        <source>如 10.0.0.1 或 5432</source>
-        <translation>e.g. 10.0.0.1 or 5432</translation>
     </message>
     <message>
         <source>文本 (UTF-8)</source>
@@ -852,6 +974,14 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>查找</source>
         <translation>Find</translation>
+    </message>
+    <message>
+        <source>字段 (地址, 端口, 时间, 长度, 备注)</source>
+        <translation>Fields (address, port, time, length, note)</translation>
+    </message>
+    <message>
+        <source>如 10.0.0.1, 5432 或 重传</source>
+        <translation>e.g. 10.0.0.1, 5432 or Retransmission</translation>
     </message>
 </context>
 <context>
@@ -1102,6 +1232,41 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>该行不是可追踪的TCP分段。</source>
         <translation>The row is not a TCP segment that can be followed.</translation>
+    </message>
+</context>
+<context>
+    <name>TcpMarks</name>
+    <message>
+        <source>重传</source>
+        <translation>Retransmission</translation>
+    </message>
+    <message>
+        <source>乱序</source>
+        <translation>Out of order</translation>
+    </message>
+    <message>
+        <source>前一段未捕获</source>
+        <translation>Previous segment not captured</translation>
+    </message>
+    <message>
+        <source>重复ACK</source>
+        <translation>Duplicate ACK</translation>
+    </message>
+    <message>
+        <source>零窗口</source>
+        <translation>Zero window</translation>
+    </message>
+    <message>
+        <source>窗口已满</source>
+        <translation>Window full</translation>
+    </message>
+    <message>
+        <source>保活</source>
+        <translation>Keep-alive</translation>
+    </message>
+    <message>
+        <source>重置</source>
+        <translation>Reset</translation>
     </message>
 </context>
 <context>

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDebug>
 #include <QFile>
 #include <QFileDialog>
@@ -24,6 +25,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTableWidgetItem>
 #include <QTextStream>
@@ -34,12 +36,15 @@
 #include "capturefile.h"
 #include "capturemessages.h"
 #include "capturestore.h"
+#include "conversationsmodel.h"
+#include "conversationswindow.h"
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "followstream.h"
 #include "followtls.h"
 #include "hexwindow.h"
+#include "markscolumn.h"
 #include "packetfindbar.h"
 #include "packetrecord.h"
 #include "packetrows.h"
@@ -51,6 +56,8 @@
 #include "shownrows.h"
 #include "sshcapturesource.h"
 #include "tlskeylogs.h"
+#include "statisticsmenu.h"
+#include "tcpanalysis.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -315,6 +322,9 @@ MainWindow::MainWindow(QWidget* parent)
     CaptureStore::remove_stale_folders();
     m_store = std::make_unique<CaptureStore>();
     m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
+    m_analysis = std::make_unique<TcpAnalysis>([this](int row) { return stored_payload(row); });
+    m_marks = new MarksColumn(ui->tableWidget_2, *m_analysis);
+    m_conversations = new ConversationsModel(*m_analysis, this);
     m_unsaved = std::make_unique<UnsavedRows>();
     auto* settings = new AppSettings(this); // a child of this window
     m_settings = settings;
@@ -346,10 +356,16 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_find, &PacketFindBar::found, this, [this](int row) {
         on_tableWidget_2_itemClicked(ui->tableWidget_2->item(row, kHexColumn));
     });
+    m_find->set_remarks([this](int row) { return MarksColumn::text(m_analysis->marks(row)); });
     m_shown = new ShownRows(ui->tableWidget_2, *m_rows, this);
+    auto* marked_only = g_filter_form->findChild<QCheckBox*>(QStringLiteral("markedRowsOnly"));
     if (auto* apply = g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")))
-        connect(apply, &QPushButton::clicked, m_shown,
-                [this] { m_shown->narrow(g_filter_settings); });
+        connect(apply, &QPushButton::clicked, m_shown, [this, marked_only] {
+            std::function<bool(int)> keep;
+            if (marked_only != nullptr && marked_only->isChecked())
+                keep = [this](int row) { return m_analysis->marks(row) != 0; };
+            m_shown->narrow(g_filter_settings, keep);
+        });
     lay_out_form(*this, *ui);
     restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     if (refused_filter)
@@ -391,6 +407,10 @@ MainWindow::MainWindow(QWidget* parent)
             save_capture_file(path, *shown_only);
     });
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    QAction* conversations = statistics_menu(*this)->addAction(tr("TCP会话..."));
+    conversations->setObjectName(QStringLiteral("actionConversations"));
+    conversations->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C));
+    connect(conversations, &QAction::triggered, this, &MainWindow::show_conversations);
     add_follow_action(ui->tableWidget_2, this, [this](int row) { follow_tcp_stream(row); });
     add_follow_tls_action(ui->tableWidget_2, this, [this](int row) { follow_tls_stream(row); });
     m_tls_keys = new TlsKeyLogs(this);
@@ -441,6 +461,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // Before the analysis it shows.
+    delete m_conversations_window;
+    delete m_conversations;
     // Still shown when a quit signal ended the program.
     save_placement(*this, *ui->tableWidget_2->horizontalHeader(), *m_settings);
     g_capture_thread = nullptr;
@@ -753,6 +776,7 @@ void MainWindow::on_pushButton_7_clicked()
 void MainWindow::on_pushButton_clicked()
 {
     m_rows->clear();
+    m_analysis->clear();
     m_store->clear();
     m_unsaved->cleared();
 }
@@ -767,6 +791,7 @@ void MainWindow::show_data_UI(QString line)
         from_file = capture->adapter_name.startsWith(kFileScheme);
     }
     m_rows->append(line, frame);
+    analyse_row(m_rows->count() - 1);
     if (!from_file)
         m_unsaved->captured();
 }
@@ -871,4 +896,100 @@ void MainWindow::on_pushButton_10_clicked()
                                      + tr("暂时只支持tcp协议的,如需更多功能可以选择wireshark。\n\n")
                                      + tr("请勿用于非法用途,否则责任自负"),
                              QMessageBox::Ok);
+}
+
+void MainWindow::analyse_row(int row)
+{
+    // Rows emptied without a word: what the analysis knows went with them.
+    if (row < m_analysis->row_count())
+        m_analysis->clear();
+    // Until the rows bring the segments the capture decoded, the frame is
+    // decoded once more here.
+    std::optional<CapturedSegment> segment;
+    if (const std::optional<std::int64_t> frame = m_rows->frame(row)) {
+        if (const std::optional<StoredFrame> stored = m_store->read_frame(*frame)) {
+            pcap_pkthdr header {};
+            header.ts.tv_sec = stored->seconds;
+            header.ts.tv_usec = stored->microseconds;
+            header.caplen = static_cast<bpf_u_int32>(stored->bytes.size());
+            header.len = stored->wire_length;
+            if (const std::optional<TcpSegmentHeader> tcp = decode_tcp_segment(
+                        stored->link_type, header,
+                        reinterpret_cast<const unsigned char*>(stored->bytes.constData()))) {
+                segment = CapturedSegment { *tcp, stored->seconds,
+                                            static_cast<std::uint32_t>(stored->nanoseconds) };
+            }
+        }
+    }
+    m_analysis->add(row, segment ? &*segment : nullptr);
+    m_marks->row_added(row);
+    m_shown->arrived(row);
+}
+
+QByteArray MainWindow::stored_payload(int row) const
+{
+    const std::optional<std::int64_t> frame = m_rows->frame(row);
+    const std::optional<StoredFrame> stored = frame ? m_store->read_frame(*frame) : std::nullopt;
+    if (!stored)
+        return {};
+    pcap_pkthdr header {};
+    header.caplen = static_cast<bpf_u_int32>(stored->bytes.size());
+    header.len = stored->wire_length;
+    const std::optional<TcpSegmentHeader> tcp
+            = decode_tcp_segment(stored->link_type, header,
+                                 reinterpret_cast<const unsigned char*>(stored->bytes.constData()));
+    if (!tcp || tcp->payload_offset > header.caplen)
+        return {};
+    return stored->bytes.mid(static_cast<int>(tcp->payload_offset),
+                             static_cast<int>(tcp->captured));
+}
+
+QAbstractItemModel* MainWindow::tcp_conversations()
+{
+    return m_conversations;
+}
+
+void MainWindow::show_conversations()
+{
+    if (m_conversations_window == nullptr) {
+        m_conversations_window = new ConversationsWindow(m_conversations, this);
+        m_conversations_window->setWindowFlag(Qt::Window);
+        connect(m_conversations_window, &ConversationsWindow::follow, this, [this](int connection) {
+            if (connection >= 0 && connection < m_analysis->connection_count())
+                follow_tcp_stream(m_analysis->conversation(connection).first_row);
+        });
+        connect(m_conversations_window, &ConversationsWindow::narrow, this,
+                [this](const QVector<int>& connections) {
+                    std::vector<bool> kept(
+                            static_cast<std::size_t>(m_analysis->connection_count()));
+                    for (const int connection : connections)
+                        if (connection >= 0 && connection < int(kept.size()))
+                            kept[static_cast<std::size_t>(connection)] = true;
+                    const std::uint64_t generation = m_analysis->generation();
+                    m_shown->narrow(FilterSettings(), [this, kept, generation](int row) {
+                        const int connection = m_analysis->connection_of(row);
+                        return m_analysis->generation() == generation && connection >= 0
+                                && connection < int(kept.size())
+                                && kept[static_cast<std::size_t>(connection)];
+                    });
+                });
+        connect(m_conversations_window, &ConversationsWindow::show_all, this,
+                [this] { m_shown->narrow(FilterSettings()); });
+        // Whole on the screen, in its middle.
+        if (const QScreen* screen = this->screen()) {
+            const QRect free = screen->availableGeometry();
+            m_conversations_window->resize(fitted_size(m_conversations_window->sizeHint(),
+                                                       m_conversations_window->minimumSizeHint(),
+                                                       free, QMargins(8, 40, 8, 8)));
+            QRect frame = m_conversations_window->geometry();
+            frame.moveCenter(free.center());
+            m_conversations_window->move(frame.topLeft());
+        }
+    }
+    m_conversations->refresh(); // the rows of the last moment too
+    if (m_conversations_window->isVisible()) {
+        m_conversations_window->raise();
+        m_conversations_window->activateWindow();
+    }
+    m_conversations_window->show();
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -13,13 +14,18 @@
 
 class AppSettings;
 class CaptureStore;
+class ConversationsModel;
+class ConversationsWindow;
 class CUpdate;
 class HexWindow;
+class MarksColumn;
 class PacketFindBar;
 class PacketRows;
 class RemoteSources;
+class QAbstractItemModel;
 class QTableWidgetItem;
 class ShownRows;
+class TcpAnalysis;
 class TlsKeyLogs;
 class UnsavedRows;
 
@@ -87,6 +93,10 @@ public:
     // and remembers its path; false, having told the user why, when the
     // file cannot be read.
     bool load_tls_keylog(const QString& path);
+    // The TCP connections of the rows, as "统计" -> "TCP会话..." shows them
+    // (ConversationsModel: its columns, texts and numbers), kept as rows
+    // arrive.
+    QAbstractItemModel* tcp_conversations();
     // Shows text in the status bar for as long as the window lives, without
     // blocking it: for what main() must tell the user at start. One line
     // (all of it in the tooltip).
@@ -114,6 +124,11 @@ private:
     CUpdate* launch_capture(const QString& source, const QString& title);
     void report_failure(int failure, const QString& detail);
     void show_stopped_state(std::uint64_t dropped);
+    // The analysis takes the row just appended: its segment decoded from the
+    // store's frame (a row without one has none).
+    void analyse_row(int row);
+    QByteArray stored_payload(int row) const;
+    void show_conversations();
     // Before the window closes: stops a running capture, then asks about
     // captured rows never saved and saves them if so told. False: the window
     // stays open (the user cancelled, or the save did not happen).
@@ -128,6 +143,11 @@ private:
     AppSettings* m_settings = nullptr; // a child of this window
     RemoteSources* m_remote = nullptr; // a child of this window
     TlsKeyLogs* m_tls_keys = nullptr; // a child of this window
+    // What the rows' segments tell: connections and marks.
+    std::unique_ptr<TcpAnalysis> m_analysis;
+    MarksColumn* m_marks = nullptr; // a child of the table
+    ConversationsModel* m_conversations = nullptr; // a child of this window
+    QPointer<ConversationsWindow> m_conversations_window; // a child of this window, once shown
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };

@@ -52,7 +52,7 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     // In the order of PacketFindKind.
     m_kind->setObjectName(QStringLiteral("findKind"));
     m_kind->addItems({ tr("负载中的文本"), tr("负载中的十六进制字节"),
-                       tr("字段 (地址, 端口, 时间, 长度)") });
+                       tr("字段 (地址, 端口, 时间, 长度, 备注)") });
     layout->addWidget(m_kind);
     m_case->setObjectName(QStringLiteral("findCase"));
     layout->addWidget(m_case);
@@ -70,7 +70,7 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
         m_edit->setPlaceholderText(kind == PacketFindKind::PayloadHex
                                            ? tr("十六进制字节，如 4F 4B")
                                            : (kind == PacketFindKind::Fields
-                                                      ? tr("如 10.0.0.1 或 5432")
+                                                      ? tr("如 10.0.0.1, 5432 或 重传")
                                                       : tr("文本 (UTF-8)")));
         // Bytes have no case.
         m_case->setEnabled(kind != PacketFindKind::PayloadHex);
@@ -167,6 +167,11 @@ void PacketFindBar::cancel()
         return;
     m_search.cancel();
     end(tr("查找已取消"));
+}
+
+void PacketFindBar::set_remarks(std::function<QString(int row)> remarks)
+{
+    m_search.set_remarks(std::move(remarks));
 }
 
 int PacketFindBar::find_now(const QString& pattern, PacketFindKind kind, int from_row, bool forward)

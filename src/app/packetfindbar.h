@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include <functional>
+
 #include <QWidget>
 
 #include "packetsearch.h"
@@ -52,6 +54,9 @@ public:
     // The same search, at once, case-sensitive, from from_row: the row
     // found, or -1 (no match, or a pattern that is not valid).
     int find_now(const QString& pattern, PacketFindKind kind, int from_row, bool forward);
+
+    // What the "备注" column says of a row, which the fields kind looks in.
+    void set_remarks(std::function<QString(int row)> remarks);
 
     // How long one turn of the event loop may search, in ms (30 unless set).
     void set_slice_ms(int ms) { m_slice_ms = ms; }

@@ -210,7 +210,13 @@ bool PacketSearch::matches_bytes(const char* data, std::size_t size) const
 bool PacketSearch::matches_fields(int row) const
 {
     const std::string_view text = m_rows.kept_text(row);
-    return matches_bytes(text.data(), fields_end(text));
+    if (matches_bytes(text.data(), fields_end(text)))
+        return true;
+    const QString remarks = m_remarks ? m_remarks(row) : QString();
+    if (remarks.isEmpty())
+        return false;
+    const QByteArray bytes = remarks.toUtf8();
+    return matches_bytes(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 int PacketSearch::scan(int low, int high)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QByteArray>
@@ -17,7 +18,7 @@ class PacketRows;
 enum class PacketFindKind {
     PayloadText, // the payload's bytes, the pattern as UTF-8 text
     PayloadHex, // the payload's bytes, the pattern as hex digits ("4F 4B")
-    Fields, // the row's fields but the payload: time, addresses, ports, length
+    Fields, // the row's fields but the payload: time, addresses, ports, length, remarks
 };
 
 // Looks for the first row of the packet table, after or before a row and
@@ -48,6 +49,9 @@ public:
     // skip(row): whether the search passes the row by; null skips none.
     PacketSearch(const PacketRows& rows, const CaptureStore* store,
                  std::function<bool(int)> skip = nullptr);
+    // What the "备注" column says of a row (empty for most), looked in as a
+    // field too.
+    void set_remarks(std::function<QString(int row)> remarks) { m_remarks = std::move(remarks); }
 
     // The bytes a pattern stands for; nothing, with the reason in message,
     // when a hex pattern is malformed or the pattern is empty. Spaces
@@ -94,6 +98,7 @@ private:
     const PacketRows& m_rows;
     const CaptureStore* m_store;
     std::function<bool(int)> m_skip;
+    std::function<QString(int)> m_remarks;
     QByteArray m_pattern; // folded when m_fold_ascii
     QString m_text_pattern; // for Unicode folding of a payload text
     PacketFindKind m_kind = PacketFindKind::PayloadText;

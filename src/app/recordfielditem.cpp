@@ -18,6 +18,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include "markscolumn.h"
 #include "memoryrelease.h"
 #include "packetrows.h"
 
@@ -144,11 +145,29 @@ QVariant RecordFieldItem::data(int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
+        if (column() == MarksColumn::kColumn) {
+            if (const MarksColumn* marks = MarksColumn::of(tableWidget()))
+                return marks->text_of(row());
+            return own;
+        }
         if (const PacketRows* rows = PacketRows::of(tableWidget()))
             return rows->field(row(), column());
         return own;
     case Qt::TextAlignmentRole:
         return int(Qt::AlignCenter);
+    case Qt::ToolTipRole: // the whole of a note the cell cuts
+        if (column() == MarksColumn::kColumn)
+            return data(Qt::DisplayRole);
+        return own;
+    case Qt::BackgroundRole:
+    case Qt::ForegroundRole:
+        if (const MarksColumn* marks = MarksColumn::of(tableWidget())) {
+            const QColor colour = role == Qt::BackgroundRole ? marks->background(row())
+                                                             : marks->foreground(row());
+            if (colour.isValid())
+                return colour;
+        }
+        return own;
     default:
         return own;
     }

@@ -7,10 +7,11 @@
 #include <QTableWidgetItem>
 
 // One captured cell of a packet table row: it asks its table's PacketRows
-// for field `column()` of its row when it is shown, so that it stores
-// nothing of its own. It shows its field centred and cannot be edited by the user; a role
-// set on it by code is kept as an ordinary item keeps it and takes
-// precedence.
+// for field `column()` of its row when it is shown (the "备注" column's
+// cell asks its MarksColumn for the row's marks, and every cell of a marked
+// row its colours), so that it stores nothing of its own. It shows its
+// field centred and cannot be edited by the user; a role set on it by code
+// is kept as an ordinary item keeps it and takes precedence.
 class RecordFieldItem : public QTableWidgetItem
 {
 public:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <QAbstractItemModel>
@@ -50,19 +51,23 @@ ShownRows::ShownRows(QTableWidget* table, const PacketRows& rows, QWidget* windo
     });
     // Cleared: nothing is hidden any more.
     connect(table->model(), &QAbstractItemModel::rowsRemoved, this, [this] {
-        if (m_table->rowCount() > 0 || !narrowed())
+        if (m_table->rowCount() > 0)
+            return;
+        m_keep = nullptr; // of rows that are gone
+        if (!narrowed())
             return;
         m_hidden = 0;
         show_counts();
     });
 }
 
-int ShownRows::narrow(const FilterSettings& settings)
+int ShownRows::narrow(const FilterSettings& settings, std::function<bool(int row)> keep)
 {
+    m_keep = std::move(keep);
     const int rows = std::min(m_table->rowCount(), m_rows.count());
     const bool all = !settings.include_ip_enabled && !settings.include_port_enabled
             && !settings.exclude_ip_enabled && !settings.exclude_port_enabled;
-    if (all && m_hidden == 0)
+    if (all && !m_keep && m_hidden == 0)
         return rows;
 
     // The lists look at addresses and ports alone, both ways round: one
@@ -98,7 +103,7 @@ int ShownRows::narrow(const FilterSettings& settings)
     header->setUpdatesEnabled(false);
     int hidden = 0;
     for (int row = 0; row < rows; ++row) {
-        const bool pass = passes(row);
+        const bool pass = (!m_keep || m_keep(row)) && passes(row);
         if (m_table->isRowHidden(row) == pass)
             m_table->setRowHidden(row, !pass);
         hidden += pass ? 0 : 1;
@@ -107,6 +112,17 @@ int ShownRows::narrow(const FilterSettings& settings)
     m_hidden = hidden;
     show_counts();
     return rows - hidden;
+}
+
+void ShownRows::arrived(int row)
+{
+    if (!m_keep || row < 0 || row >= m_table->rowCount() || m_table->isRowHidden(row)
+        || m_keep(row))
+        return;
+    m_table->setRowHidden(row, true);
+    ++m_hidden;
+    if (!m_counts_timer.isActive())
+        m_counts_timer.start(kCountsDelayMs);
 }
 
 int ShownRows::shown() const

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QObject>
@@ -15,7 +16,9 @@ struct FilterSettings;
 // Narrows the packet table to the rows that the include and exclude lists
 // let through: the others are hidden, never removed, and settings that let
 // every row through show them all again. Rows that arrive later are shown,
-// as the capture's own copy of the lists already passed them. While rows
+// as the capture's own copy of the lists already passed them, unless the
+// narrowing also keeps only some rows of its own choice (a connection's,
+// the marked ones), which it applies to them too. While rows
 // are hidden the window's title says how many are shown of how many; the
 // title it had otherwise comes back when all are shown.
 class ShownRows : public QObject
@@ -27,9 +30,13 @@ public:
     // A child of the table; the window's title is kept.
     ShownRows(QTableWidget* table, const PacketRows& rows, QWidget* window);
 
-    // Hides the rows the settings refuse and shows the others; returns how
-    // many are shown.
-    int narrow(const FilterSettings& settings);
+    // Hides the rows the settings refuse, and those `keep` refuses (null:
+    // none, such as rows of other connections or unmarked ones), and shows
+    // the others; returns how many are shown. While `keep` is in force it
+    // hides the rows it refuses as they arrive, too.
+    int narrow(const FilterSettings& settings, std::function<bool(int row)> keep = nullptr);
+    // A row arrived and the analysis took it: hidden when `keep` refuses it.
+    void arrived(int row);
     int shown() const;
     int total() const;
     bool narrowed() const { return m_hidden > 0; }
@@ -41,6 +48,7 @@ private:
     const PacketRows& m_rows;
     QWidget* m_window;
     int m_hidden = 0;
+    std::function<bool(int)> m_keep;
     QString m_counts_title; // the title while narrowed
     QString m_own_title; // the window's title otherwise
     QTimer m_counts_timer; // shows the counts a moment after rows arrive

@@ -195,8 +195,9 @@ void TstCaptureFiles::fileMenu()
     QCOMPARE(action->text(), text);
     QCOMPARE(action->shortcut(), shortcut);
     const QList<QAction*> menus = window.menuBar()->actions();
-    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.size(), 2); // then "统计", the figures of the capture
     QCOMPARE(menus.first()->text(), QStringLiteral("文件"));
+    QCOMPARE(menus.last()->text(), QStringLiteral("统计"));
     QVERIFY(menus.first()->menu()->actions().contains(const_cast<QAction*>(action)));
 }
 

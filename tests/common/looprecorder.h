@@ -8,9 +8,12 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <vector>
 
+#include <linux/filter.h>
 #include <pcap/pcap.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <QByteArray>
 #include <QString>
@@ -20,9 +23,12 @@ class LoopbackRecorder
 public:
     // Starts recording; error() says why it could not (needs root or
     // cap_net_raw). When `marker` is given, markerSeen() turns true once a
-    // frame holding it was written to the file.
+    // frame holding it was written to the file. With `miss_percent`, the
+    // kernel's filter leaves out that share of the frames at random, as a
+    // capture that cannot keep up does: the capture misses segments that
+    // TCP delivered.
     LoopbackRecorder(const QString& path, quint16 port, int snaplen, int buffer,
-                     const QByteArray& marker = {})
+                     const QByteArray& marker = {}, int miss_percent = 0)
         : m_marker(marker)
     {
         char errbuf[PCAP_ERRBUF_SIZE] = {};
@@ -38,7 +44,7 @@ public:
         const QByteArray filter = "tcp port " + QByteArray::number(port);
         if (pcap_activate(m_handle) < 0
             || pcap_compile(m_handle, &program, filter.constData(), 1, PCAP_NETMASK_UNKNOWN) != 0
-            || pcap_setfilter(m_handle, &program) != 0 || pcap_setnonblock(m_handle, 1, errbuf) != 0
+            || !set_filter(program, miss_percent) || pcap_setnonblock(m_handle, 1, errbuf) != 0
             || (m_dumper = pcap_dump_open(m_handle, path.toLocal8Bit().constData())) == nullptr) {
             m_error = QStringLiteral("cannot capture on lo (needs root or cap_net_raw): ")
                     + QString::fromLocal8Bit(pcap_geterr(m_handle));
@@ -74,6 +80,27 @@ public:
     }
 
 private:
+    bool set_filter(bpf_program& program, int miss_percent)
+    {
+        if (miss_percent <= 0)
+            return pcap_setfilter(m_handle, &program) == 0;
+        // A random number first: below the share, the frame is left out;
+        // the filter's own jumps are relative and hold after these.
+        std::vector<sock_filter> code {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_RANDOM)),
+            BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, static_cast<__u32>(42949672U * miss_percent), 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, 0),
+        };
+        for (u_int i = 0; i < program.bf_len; ++i) {
+            const bpf_insn& insn = program.bf_insns[i];
+            code.push_back({ insn.code, insn.jt, insn.jf, insn.k });
+        }
+        const sock_fprog kernel { static_cast<unsigned short>(code.size()), code.data() };
+        return setsockopt(pcap_fileno(m_handle), SOL_SOCKET, SO_ATTACH_FILTER, &kernel,
+                          sizeof kernel)
+                == 0;
+    }
+
     static void onFrame(u_char* self, const pcap_pkthdr* header, const u_char* data)
     {
         auto* recorder = reinterpret_cast<LoopbackRecorder*>(self);

@@ -4,11 +4,14 @@
 
 #include <pcap/pcap.h>
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QtTest>
 
+#include "conversationswindow.h"
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "hexwindow.h"
@@ -167,6 +170,26 @@ void TstMainWindowKeys::actions_data()
           "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
           "click:checkBox_2;click:applyToShownRows",
           "rows=3|shown=1" },
+        { "conversations-by-shortcut", "file", "key:Ctrl+Alt+C", "conversations=3" },
+        { "conversations-by-menu", "file", "menu:actionConversations", "conversations=3" },
+        { "conversation-found-and-followed", "file",
+          "key:Ctrl+Alt+C;activate:conversationsWindow;text:8001;key:Return",
+          "conversations=1|streamshows=1" },
+        { "conversation-followed-from-table", "file",
+          "key:Ctrl+Alt+C;activate:conversationsWindow;text:8002;key:Down;key:Return",
+          "streamshows=2" },
+        { "conversation-narrows-table", "file",
+          "key:Ctrl+Alt+C;activate:conversationsWindow;text:8002;key:Down;"
+          "click:conversationsNarrow",
+          "shown=1" },
+        { "conversation-copied", "file",
+          "key:Ctrl+Alt+C;activate:conversationsWindow;text:8000;key:Down;key:Ctrl+C",
+          "csvrows=1" },
+        { "conversations-esc-closes", "file",
+          "key:Ctrl+Alt+C;activate:conversationsWindow;key:Escape", "conversations=closed" },
+        { "form-marked-only", "file",
+          "click:pushButton_3;activate:FitWid;click:markedRowsOnly;click:applyToShownRows",
+          "shown=0" },
         { "save-shown-rows", "file",
           "click:pushButton_3;activate:FitWid;click:lineEdit_2;key:Ctrl+A;text:8001;"
           "click:checkBox_2;click:applyToShownRows;activate:MainWindow;answer:yes;"
@@ -256,6 +279,20 @@ void TstMainWindowKeys::actions()
             const QByteArray shown
                     = window.findChild<StreamWindow*>()->view()->document()->read(0, 1 << 20);
             QVERIFY2(kPayloads.contains(shown), shown.constData());
+        } else if (name == QLatin1String("conversations")) {
+            auto* conversations = window.findChild<ConversationsWindow*>();
+            QVERIFY(conversations != nullptr);
+            QTRY_COMPARE(conversations->isVisible(), value != QLatin1String("closed"));
+            if (value != QLatin1String("closed"))
+                QTRY_COMPARE(conversations->view()->model()->rowCount(), value.toInt());
+        } else if (name == QLatin1String("streamshows")) {
+            QTRY_COMPARE(window.findChildren<StreamWindow*>().size(), 1);
+            QCOMPARE(window.findChild<StreamWindow*>()->view()->document()->read(0, 1 << 20),
+                     kPayloads.at(value.toInt()));
+        } else if (name == QLatin1String("csvrows")) {
+            // The titles, then a line per connection.
+            QTRY_COMPARE(QGuiApplication::clipboard()->text().count(QStringLiteral("\r\n")),
+                         value.toInt() + 1);
         } else if (name == QLatin1String("form")) {
             QTRY_COMPARE(g_filter_form->isVisible(), value == QLatin1String("shown"));
         } else if (name == QLatin1String("findbar")) {

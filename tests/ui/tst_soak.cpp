@@ -4,9 +4,11 @@
 
 #include <QComboBox>
 #include <QDirIterator>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QMenuBar>
 #include <QRandomGenerator>
+#include <QTableView>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -54,6 +56,7 @@ const QStringList kKeys {
     "Ctrl+V",
     "Ctrl+A",
     "Ctrl+F",
+    "Ctrl+Alt+C",
     "F3",
     "Shift+F3",
     "Ctrl+G",
@@ -213,7 +216,11 @@ private:
         }
         case 6: {
             auto* table = active->findChild<QTableWidget*>();
-            if (table == nullptr || table->rowCount() == 0)
+            if (table == nullptr) {
+                viewStep(step, active->findChild<QTableView*>());
+                return;
+            }
+            if (table->rowCount() == 0)
                 return;
             const int row = pick(table->rowCount());
             const int column = pick(table->columnCount());
@@ -238,6 +245,34 @@ private:
             return;
         }
         }
+    }
+
+    // In a table of a model (the conversations): a click or a double
+    // click on a row, or a click on a column's title, which sorts.
+    void viewStep(int step, QTableView* view)
+    {
+        if (view == nullptr || !view->isVisible() || view->model()->columnCount() == 0)
+            return;
+        const int column = pick(view->model()->columnCount());
+        if (view->model()->rowCount() == 0 || pick(3) == 0) {
+            log(QStringLiteral("%1: click title %2").arg(step).arg(column));
+            QHeaderView* header = view->horizontalHeader();
+            QTest::mouseClick(
+                    header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(header->sectionViewportPosition(column) + 4, header->height() / 2));
+            return;
+        }
+        const QModelIndex index = view->model()->index(pick(view->model()->rowCount()), column);
+        view->scrollTo(index);
+        const QPoint centre = view->visualRect(index).center();
+        const bool twice = pick(2) == 0;
+        log(QStringLiteral("%1: %2 row %3")
+                    .arg(step)
+                    .arg(twice ? "double-click" : "click")
+                    .arg(index.row()));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        if (twice)
+            QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
     }
 
     void answer(QWidget* modal)
