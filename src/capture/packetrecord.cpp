@@ -563,6 +563,30 @@ std::int8_t window_scale_option(const unsigned char* options, std::uint32_t size
 
 } // namespace
 
+namespace {
+
+void fill_segment(const TcpPlace& place, TcpSegmentHeader* segment)
+{
+    segment->version = place.packet.version;
+    const std::size_t address_size = segment->version == 4 ? 4 : 16;
+    std::memcpy(segment->source.data(), place.packet.source, address_size);
+    std::memcpy(segment->destination.data(), place.packet.destination, address_size);
+    segment->source_port = read_be16(place.tcp);
+    segment->destination_port = read_be16(place.tcp + 2);
+    segment->seq = read_be32(place.tcp + 4);
+    segment->ack = read_be32(place.tcp + 8);
+    segment->flags = place.tcp[13];
+    segment->window = read_be16(place.tcp + 14);
+    const std::uint32_t tcp_header = (place.tcp[12] >> 4) * 4u;
+    segment->window_scale
+            = window_scale_option(place.tcp + kMinTcpHeader, tcp_header - kMinTcpHeader);
+    segment->payload_offset = place.payload_at;
+    segment->stated = place.stated;
+    segment->captured = place.captured;
+}
+
+} // namespace
+
 std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct pcap_pkthdr& header,
                                                    const unsigned char* data)
 {
@@ -570,30 +594,24 @@ std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct p
     if (!place)
         return std::nullopt;
     TcpSegmentHeader segment;
-    segment.version = place->packet.version;
-    const std::size_t address_size = segment.version == 4 ? 4 : 16;
-    std::memcpy(segment.source.data(), place->packet.source, address_size);
-    std::memcpy(segment.destination.data(), place->packet.destination, address_size);
-    segment.source_port = read_be16(place->tcp);
-    segment.destination_port = read_be16(place->tcp + 2);
-    segment.seq = read_be32(place->tcp + 4);
-    segment.ack = read_be32(place->tcp + 8);
-    segment.flags = place->tcp[13];
-    segment.window = read_be16(place->tcp + 14);
-    const std::uint32_t tcp_header = (place->tcp[12] >> 4) * 4u;
-    segment.window_scale = window_scale_option(place->tcp + kMinTcpHeader, tcp_header - kMinTcpHeader);
-    segment.payload_offset = place->payload_at;
-    segment.stated = place->stated;
-    segment.captured = place->captured;
+    fill_segment(*place, &segment);
     return segment;
 }
 
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data)
 {
+    return make_record_line(link_type, header, data, nullptr);
+}
+
+std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
+                                        const unsigned char* data, TcpSegmentHeader* segment)
+{
     const std::optional<TcpPlace> place = tcp_place(link_type, header, data);
     if (!place)
         return std::nullopt;
+    if (segment != nullptr)
+        fill_segment(*place, segment);
     const TcpInIp* const packet = &place->packet;
     const unsigned char* const tcp = place->tcp;
     const std::uint32_t payload_at = place->payload_at;
