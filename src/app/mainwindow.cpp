@@ -32,6 +32,7 @@
 #include "anchorlayout.h"
 #include "appsettings.h"
 #include "capturefile.h"
+#include "captureintake.h"
 #include "capturemessages.h"
 #include "capturestore.h"
 #include "cupdate.h"
@@ -503,7 +504,14 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     if (m_store->isValid())
         capture->store = m_store.get();
     capture->floors = g_resource_floors;
-    connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
+    // The rows come in batches, taken in slices of bounded time.
+    auto* intake
+            = new CaptureIntake(capture, *m_rows, m_store->isValid() ? m_store.get() : nullptr);
+    const bool from_file = source.startsWith(kFileScheme);
+    intake->set_rows_taken([this, from_file](int rows) {
+        if (!from_file)
+            m_unsaved->captured(rows);
+    });
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
         // A remote source says itself what failed there.
@@ -522,26 +530,29 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     });
     connect(capture, &CUpdate::capture_failed, this, &MainWindow::report_failure);
     // A capture that ends by itself (read error, end of a capture file) puts
-    // the window back in the stopped state, as the stop button would.
-    connect(capture, &QThread::finished, this, [this, capture] {
+    // the window back in the stopped state, as the stop button would, once
+    // its last rows are in the table.
+    connect(intake, &CaptureIntake::finished, this, [this, capture] {
         if (g_capture_thread != capture)
             return;
         g_capture_thread = nullptr;
-        show_stopped_state(capture->dropped);
+        show_stopped_state(capture->dropped, capture->rows_dropped.load());
     });
-    connect(capture, &QThread::finished, capture, &QObject::deleteLater);
+    connect(intake, &CaptureIntake::finished, capture, &QObject::deleteLater);
 
     capture->adapter_name = source;
     capture->start(QThread::InheritPriority);
     return capture;
 }
 
-void MainWindow::show_stopped_state(std::uint64_t dropped)
+void MainWindow::show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped)
 {
     show_capturing(*ui, false);
     QString title = tr("停止捕获");
     if (dropped > 0)
         title += tr(" (内核丢弃了 %1 个数据包)").arg(dropped);
+    if (rows_dropped > 0)
+        title += tr(" (表格来不及显示, 丢弃了 %1 行)").arg(rows_dropped);
     setWindowTitle(title);
 }
 
@@ -605,13 +616,14 @@ bool MainWindow::open_capture_file(const QString& path)
         setWindowTitle(
                 tr("%1 (%2 行, %3%)").arg(reading).arg(m_rows->count() - first_row).arg(percent));
     });
-    connect(capture, &QThread::finished, progress, &QObject::deleteLater);
+    CaptureIntake* const intake = CaptureIntake::of(capture);
+    connect(intake, &CaptureIntake::finished, progress, &QObject::deleteLater);
     progress->start();
     // Once read, the title says how much of the file the filters let
     // through, so that a file that adds no rows says why. After the stopped
     // state is shown; skipped when the file could not be read at all or a
     // later capture is already in charge.
-    connect(capture, &QThread::finished, this,
+    connect(intake, &CaptureIntake::finished, this,
             [this, read = QPointer<CUpdate>(capture), first_row, name] {
                 const std::int64_t frames = read ? read->frames_read.load() : -1;
                 if (frames < 0 || g_capture_thread != nullptr)
@@ -680,7 +692,8 @@ bool MainWindow::settle_unsaved_rows()
         // The rows it sent before it saw the stop are asked about and saved
         // with the others.
         capture->wait(kStopWaitMs);
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (CaptureIntake* intake = CaptureIntake::of(capture))
+            intake->take_all();
     }
     const std::uint64_t rows = m_unsaved->count();
     if (rows == 0 || !m_settings->ask_to_save_rows())
@@ -715,6 +728,10 @@ void MainWindow::on_pushButton_7_clicked()
 
 void MainWindow::on_pushButton_clicked()
 {
+    // Rows still on their way go with the table; those queued after this
+    // point are new, and their frames are stored after the clear.
+    if (CaptureIntake* intake = CaptureIntake::of(g_capture_thread))
+        intake->discard();
     m_rows->clear();
     m_store->clear();
     m_unsaved->cleared();

@@ -103,7 +103,9 @@ private:
     // path) in the capturing state with the given title.
     CUpdate* launch_capture(const QString& source, const QString& title);
     void report_failure(int failure, const QString& detail);
-    void show_stopped_state(std::uint64_t dropped);
+    // dropped: frames the kernel dropped; rows_dropped: rows the capture
+    // had no room for on their way to the table.
+    void show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped = 0);
     // Before the window closes: stops a running capture, then asks about
     // captured rows never saved and saves them if so told. False: the window
     // stays open (the user cancelled, or the save did not happen).

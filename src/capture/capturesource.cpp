@@ -105,6 +105,7 @@ public:
     }
 
     bpf_u_int32 netmask() const override { return adapter_netmask(m_device); }
+    bool can_wait() const override { return false; }
 
 private:
     const QByteArray m_device;

@@ -3,6 +3,7 @@
 #include "pipestream.h"
 
 #include <cerrno>
+#include <utility>
 
 #include <poll.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@ namespace {
 
 // How long a read waits between looks at the stop flag.
 constexpr int kStopPollMs = 100;
+
+thread_local std::function<void()> t_wait_hook;
 
 struct StreamSource
 {
@@ -27,7 +30,12 @@ ssize_t read_stream(void* cookie, char* buffer, size_t size)
         pollfd pfd {};
         pfd.fd = source->fd;
         pfd.events = POLLIN;
-        const int ready = poll(&pfd, 1, kStopPollMs);
+        int ready = poll(&pfd, 1, 0);
+        if (ready == 0) {
+            if (t_wait_hook)
+                t_wait_hook();
+            ready = poll(&pfd, 1, kStopPollMs);
+        }
         if (ready < 0 && errno != EINTR)
             return -1;
         if (ready <= 0)
@@ -56,4 +64,9 @@ FILE* open_pipe_stream(int fd, const std::atomic<bool>& stop_flag)
     if (stream == nullptr)
         delete source;
     return stream;
+}
+
+void set_pipe_wait_hook(std::function<void()> hook)
+{
+    t_wait_hook = std::move(hook);
 }

@@ -5,7 +5,9 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include "captureintake.h"
 #include "capturestore.h"
+#include "cupdate.h"
 #include "hexcelldelegate.h"
 #include "memoryrelease.h"
 #include "packetrecord.h"
@@ -53,6 +55,7 @@ private slots:
     void hexCellPaintsWhatFits();
     void rowsAfterClearOutliveRelease();
     void cellsLeaveInEveryWay();
+    void observerSeesCapturedSegments();
 };
 
 void TstPacketRows::cellsComeFromStore_data()
@@ -180,6 +183,73 @@ void TstPacketRows::cellsLeaveInEveryWay()
     rows->clear();
     memory_release::wait_idle();
     QCOMPARE(table.rowCount(), 0);
+}
+
+// A capture's rows reach the table with the segments decoded on the capture
+// thread: the observer sees each row with the segment of its frame (as the
+// test built it), a line without a frame with none, and every clear.
+void TstPacketRows::observerSeesCapturedSegments()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, &store);
+    struct Seen
+    {
+        int row;
+        bool segment;
+        std::uint16_t port;
+        std::uint32_t seq;
+        std::uint8_t flags;
+        std::int64_t seconds;
+    };
+    std::vector<Seen> seen;
+    int cleared = 0;
+    rows->set_row_observer(
+            [&seen](int row, const CapturedSegment* segment) {
+                const CapturedSegment none;
+                const CapturedSegment& s = segment != nullptr ? *segment : none;
+                seen.push_back({ row, segment != nullptr, s.header.source_port, s.header.seq,
+                                 s.header.flags, s.seconds });
+            },
+            [&cleared] { ++cleared; });
+
+    QVector<QByteArray> frames;
+    for (int i = 0; i < 600; ++i) {
+        Ipv4Packet p;
+        p.src_port = static_cast<std::uint16_t>(2000 + i);
+        p.seq = 7000000u + 3u * static_cast<std::uint32_t>(i);
+        p.tcp_flags = i % 2 == 0 ? 0x18 : 0x11;
+        p.payload = "x";
+        frames.append(ethernet(ipv4(p)));
+    }
+    const QString path = dir.filePath(QStringLiteral("in.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, frames, 1700000000));
+    auto* capture = new CUpdate(FilterSettings {}); // deleted below
+    capture->store = &store;
+    auto* intake = new CaptureIntake(capture, *rows, &store);
+    QSignalSpy finished(intake, &CaptureIntake::finished);
+    capture->adapter_name = QStringLiteral("file://") + path;
+    capture->start();
+    QVERIFY(finished.wait(10000));
+    delete capture;
+
+    rows->append(line_of(frame_with("no frame")), std::nullopt);
+    QCOMPARE(int(seen.size()), 601);
+    for (int i = 0; i < 600; ++i) {
+        QCOMPARE(seen[i].row, i);
+        QVERIFY(seen[i].segment);
+        QCOMPARE(int(seen[i].port), 2000 + i);
+        QCOMPARE(seen[i].seq, 7000000u + 3u * static_cast<std::uint32_t>(i));
+        QCOMPARE(int(seen[i].flags), i % 2 == 0 ? 0x18 : 0x11);
+        QCOMPARE(seen[i].seconds, std::int64_t(1700000000 + i));
+    }
+    QCOMPARE(seen[600].row, 600);
+    QVERIFY(!seen[600].segment);
+    QCOMPARE(cleared, 0);
+    rows->clear();
+    QCOMPARE(cleared, 1);
 }
 
 QTEST_MAIN(TstPacketRows)
