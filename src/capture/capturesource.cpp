@@ -20,7 +20,10 @@ namespace {
 Q_LOGGING_CATEGORY(lcSource, "tarnlook.capture")
 
 constexpr int kSnapLength = 65536;
-constexpr int kReadTimeoutMs = 1000;
+// How long the kernel holds captured frames back to hand them over in
+// blocks: short, so that a row follows its segment within a blink on a
+// quiet adapter too, and long enough to keep the blocks full on a busy one.
+constexpr int kReadTimeoutMs = 20;
 constexpr int kBufferBytes = 32 << 20;
 const QString kFileScheme = QStringLiteral("file://");
 // A capture file's read buffer: far fewer reads than stdio's default of a
