@@ -18,7 +18,9 @@
 // One accepted frame on its way to the packet table.
 struct CaptureRow
 {
-    QString line; // the record line
+    // The record line; for a row with a stored frame its payload field is
+    // empty, as the frame's bytes give it.
+    QString line;
     std::optional<std::int64_t> frame; // the store's number for its frame
     // Its TCP segment, decoded with the line; none for a line handed in
     // without a frame.

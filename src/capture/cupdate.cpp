@@ -106,6 +106,7 @@ void CUpdate::run()
     m_from_file = source->is_file();
     m_may_wait = source->can_wait();
     m_batching = isSignalConnected(QMetaMethod::fromSignal(&CUpdate::batch_ready));
+    m_lines = isSignalConnected(QMetaMethod::fromSignal(&CUpdate::send_update));
     if (m_batching) {
         // A quiet stream hands on the rows in hand before it waits.
         set_pipe_wait_hook([this] { flush_batch(); });
@@ -176,6 +177,7 @@ void CUpdate::run()
     }
     flush_batch();
     set_pipe_wait_hook({});
+    m_lines.reset();
 
     pcap_handle = nullptr;
     source->finish();
@@ -192,8 +194,12 @@ void CUpdate::run()
 void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
 {
     const int link_type = pcap_handle != nullptr ? m_link_type : DLT_EN10MB;
+    // A row whose frame is stored takes its payload from the store: the
+    // line's hex text would only be thrown away.
+    m_hex_left_out = m_batching && store != nullptr && m_lines.has_value() && !*m_lines;
     if (std::optional<QString> line
-        = make_record_line(link_type, *header, data, m_batching ? &m_segment.header : nullptr)) {
+        = make_record_line(link_type, *header, data, m_batching ? &m_segment.header : nullptr,
+                           !m_hex_left_out)) {
         m_header = header;
         m_data = data;
         m_link_type = link_type;
@@ -235,8 +241,8 @@ void CUpdate::update_table(QString qstr)
         }
     }
     // The receivers of single lines, if any, take one number per line.
-    static const QMetaMethod line_signal = QMetaMethod::fromSignal(&CUpdate::send_update);
-    const bool lines = isSignalConnected(line_signal);
+    const bool lines = m_lines ? *m_lines
+                               : isSignalConnected(QMetaMethod::fromSignal(&CUpdate::send_update));
     std::int64_t seq = -1;
     if (store != nullptr) {
         if (m_header != nullptr) {
@@ -258,6 +264,9 @@ void CUpdate::update_table(QString qstr)
     if (lines)
         emit send_update(qstr);
     if (m_batching) {
+        // Not stored after all: the line keeps its payload.
+        if (seq < 0 && m_hex_left_out && m_header != nullptr)
+            qstr = make_record_line(m_link_type, *m_header, m_data).value_or(qstr);
         CaptureRow row;
         row.line = std::move(qstr);
         if (seq >= 0)

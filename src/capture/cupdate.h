@@ -151,6 +151,11 @@ private:
     std::unique_ptr<CaptureBacklog> m_backlog;
     CaptureBatch m_batch; // the rows in hand, not yet queued
     bool m_batching = false; // batch_ready was connected at start
+    // Whether send_update was connected at start; nothing outside run().
+    std::optional<bool> m_lines;
+    // The line parse_packet hands over has no payload hex: its frame is
+    // to be stored.
+    bool m_hex_left_out = false;
     bool m_may_wait = true; // the source may wait for the backlog
     // The segment of the frame that parse_packet is handing over, if any.
     CapturedSegment m_segment;

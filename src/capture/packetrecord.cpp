@@ -605,7 +605,8 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
 }
 
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
-                                        const unsigned char* data, TcpSegmentHeader* segment)
+                                        const unsigned char* data, TcpSegmentHeader* segment,
+                                        bool payload_hex)
 {
     const std::optional<TcpPlace> place = tcp_place(link_type, header, data);
     if (!place)
@@ -616,7 +617,7 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
     const unsigned char* const tcp = place->tcp;
     const std::uint32_t payload_at = place->payload_at;
     const std::uint32_t stated = place->stated;
-    const std::uint32_t captured = place->captured;
+    const std::uint32_t captured = payload_hex ? place->captured : 0;
 
     // The time, two IPv6 addresses at their longest, two ports, a length and
     // the separators fit in this many units; the payload's hex follows them.

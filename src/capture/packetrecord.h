@@ -83,9 +83,11 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
                                         const unsigned char* data);
 // The same, and when there is a line, `segment` (unless null) receives the
 // frame's TCP header as decode_tcp_segment gives it, decoded in the same
-// pass.
+// pass. Without payload_hex the eighth field is left empty, for a frame
+// whose bytes are kept elsewhere.
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
-                                        const unsigned char* data, TcpSegmentHeader* segment);
+                                        const unsigned char* data, TcpSegmentHeader* segment,
+                                        bool payload_hex = true);
 
 // The TCP segment of the frames that make_record_line decodes, or nothing
 // for the others; the payload is the bytes that the line's hex field shows.
