@@ -12,6 +12,7 @@
 #include "memoryrelease.h"
 #include "packetrecord.h"
 #include "packetrows.h"
+#include "paintthrottle.h"
 #include "testframes.h"
 
 using namespace testframes;
@@ -56,6 +57,7 @@ private slots:
     void rowsAfterClearOutliveRelease();
     void cellsLeaveInEveryWay();
     void observerSeesCapturedSegments();
+    void throttledTablePaintsWhileRowsPour();
 };
 
 void TstPacketRows::cellsComeFromStore_data()
@@ -250,6 +252,31 @@ void TstPacketRows::observerSeesCapturedSegments()
     QCOMPARE(cleared, 0);
     rows->clear();
     QCOMPARE(cleared, 1);
+}
+
+// Rows taken in slices, with the event loop turning between them, as the
+// window takes a capture's: the table is still painted every interval or so.
+void TstPacketRows::throttledTablePaintsWhileRowsPour()
+{
+    struct Counted : QWidget
+    {
+        int paints = 0;
+        void paintEvent(QPaintEvent*) override { ++paints; }
+    };
+    Counted widget;
+    widget.resize(200, 100);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    auto* throttle = new PaintThrottle(&widget, 20); // a child of the widget
+    widget.paints = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 500) {
+        for (int row = 0; row < 100; ++row)
+            throttle->changed();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(widget.paints >= 3, qPrintable(QString::number(widget.paints)));
 }
 
 QTEST_MAIN(TstPacketRows)
