@@ -225,15 +225,8 @@ QString SshCaptureSource::remote_command(const Target& target, const QString& ca
                              "  s=\"not (host $1 and port $2 and host $3 and port $4)\"\n"
                              "  if [ -n \"$f\" ]; then f=\"($f) and $s\"; else f=$s; fi\n"
                              "fi\n"
-                             "exec 3<&0\n"
-                             // Without it, frames wait up to a second in
-                             // the kernel on a quiet link (-U does not
-                             // hand them on sooner); per frame, the kernel
-                             // needs a ring of the window's own size.
-                             "i=\n"
-                             "tcpdump --help 2>&1 | grep -q immediate-mode"
-                             " && i='--immediate-mode -B 32768'\n")
-            + sudo + QStringLiteral("tcpdump $i -U -n -w - -s %1 -i ").arg(kSnapLength)
+                             "exec 3<&0\n")
+            + sudo + QStringLiteral("tcpdump -U -n -w - -s %1 -i ").arg(kSnapLength)
             + shell_quote(target.interface)
             + QStringLiteral(" -- \"$f\" 3<&- &\n"
                              "p=$!\n"
