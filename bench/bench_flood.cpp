@@ -148,10 +148,14 @@ Run flood(MainWindow& window, QTableWidget& table, QPushButton& stop, int second
     {
         Watchdog watchdog(capture, seconds + 5);
         // The stop button at the deadline, as a person would press it.
-        QTimer::singleShot(seconds * 1000, &stop, [&stop, &run, &clock] {
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&deadline, &QTimer::timeout, &stop, [&stop, &run, &clock] {
             run.seconds = clock.nsecsElapsed() / 1e9;
             stop.click();
         });
+        deadline.start(seconds * 1000);
         QElapsedTimer since_stop;
         wait_until(
                 [&] {
