@@ -64,6 +64,11 @@ void CaptureIntake::take_all()
 
 void CaptureIntake::discard()
 {
+    // With a store, a row's frame number tells exactly which side of the
+    // clear it was read on: those before are left out as they are taken,
+    // and a frame stored meanwhile is not lost with them.
+    if (m_store != nullptr)
+        return;
     m_batch.reset();
     m_at = 0;
     m_capture->discard_backlog();

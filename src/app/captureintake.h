@@ -37,7 +37,9 @@ public:
     // Takes every row that waits, at once (before the window closes, say);
     // when the capture's thread has finished, finished follows.
     void take_all();
-    // Drops every row that waits, as when the table and store are cleared.
+    // After the table and the store were cleared: the rows that wait with
+    // frames stored before the clear never arrive; without a store, every
+    // row that waits is dropped.
     void discard();
 
     // The intake of this capture, if it has one.

@@ -728,12 +728,11 @@ void MainWindow::on_pushButton_7_clicked()
 
 void MainWindow::on_pushButton_clicked()
 {
-    // Rows still on their way go with the table; those queued after this
-    // point are new, and their frames are stored after the clear.
-    if (CaptureIntake* intake = CaptureIntake::of(g_capture_thread))
-        intake->discard();
     m_rows->clear();
     m_store->clear();
+    // Rows still on their way whose frames went with the store follow them.
+    if (CaptureIntake* intake = CaptureIntake::of(g_capture_thread))
+        intake->discard();
     m_unsaved->cleared();
 }
 

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
+#include <thread>
+
 #include <pcap/pcap.h>
 
 #include <QTableWidget>
@@ -58,6 +60,7 @@ private slots:
     void cellsLeaveInEveryWay();
     void observerSeesCapturedSegments();
     void throttledTablePaintsWhileRowsPour();
+    void clearDropsOnlyRowsBeforeIt();
 };
 
 void TstPacketRows::cellsComeFromStore_data()
@@ -277,6 +280,52 @@ void TstPacketRows::throttledTablePaintsWhileRowsPour()
         QCoreApplication::processEvents();
     }
     QVERIFY2(widget.paints >= 3, qPrintable(QString::number(widget.paints)));
+}
+
+// A clear while a file waits on a full backlog, as "清空" does it: the rows
+// queued or held before it never arrive (their frames went with the store),
+// and every frame read after it becomes a row, in order.
+void TstPacketRows::clearDropsOnlyRowsBeforeIt()
+{
+    constexpr int kFrames = 500;
+    constexpr int kRoom = 32;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, &store);
+    QVector<QByteArray> frames;
+    for (int i = 0; i < kFrames; ++i) {
+        Ipv4Packet p;
+        p.src_port = static_cast<std::uint16_t>(3000 + i);
+        frames.append(ethernet(ipv4(p)));
+    }
+    const QString path = dir.filePath(QStringLiteral("in.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, frames));
+    CUpdate capture { FilterSettings {} };
+    capture.store = &store;
+    capture.set_backlog_limits(kRoom, std::size_t(1) << 20);
+    auto* intake = new CaptureIntake(&capture, *rows, &store); // a child of the capture
+    QSignalSpy finished(intake, &CaptureIntake::finished);
+    capture.adapter_name = QStringLiteral("file://") + path;
+    capture.start();
+    // No event is handled before the clear: kRoom rows are stored and
+    // queued, and the file waits with the next frame until there is room.
+    while (capture.frames_read.load() <= kRoom && !capture.isFinished())
+        std::this_thread::yield();
+    QVERIFY(!capture.isFinished());
+    rows->clear();
+    store.clear();
+    intake->discard();
+
+    QVERIFY(finished.wait(10000));
+    const int read_before = kRoom;
+    QCOMPARE(rows->count(), kFrames - read_before);
+    for (int row = 0; row < rows->count(); ++row) {
+        QCOMPARE(rows->field(row, 3), QString::number(3000 + read_before + row));
+        QVERIFY(rows->frame(row).has_value());
+    }
+    QCOMPARE(store.frame_count(), std::int64_t(kFrames - read_before));
 }
 
 QTEST_MAIN(TstPacketRows)
