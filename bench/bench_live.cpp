@@ -23,9 +23,11 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -42,7 +44,9 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include "benchlateness.h"
 #include "benchreport.h"
+#include "capturehelper.h"
 #include "cupdate.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
@@ -80,7 +84,8 @@ std::vector<int> rates()
 }
 constexpr int kPayloadSize = 100; // bytes per segment
 constexpr int kMarkerSize = 16; // "TLBM", two digits of level, ten of sequence
-constexpr int kLatenessTickMs = 10;
+using bench::kLatenessTickMs;
+using bench::Lateness;
 constexpr qint64 kLatenessLimitMs = 100;
 // Rows unchanged this long: the capture has read everything lo carried.
 constexpr int kQuietMs = 1000;
@@ -289,9 +294,9 @@ SendResult send_segments(const RawSender& sender, int level, int rate, int count
 
 // ---- the application -------------------------------------------------------
 
-// Runs the event loop until done() holds (looked at every 20 ms) or the
-// limit is over; returns whether done() held.
-bool wait_until(const std::function<bool()>& done, int limit_ms)
+// Runs the event loop until done() holds (looked at every interval_ms) or
+// the limit is over; returns whether done() held.
+bool wait_until(const std::function<bool()>& done, int limit_ms, int interval_ms = 20)
 {
     if (done())
         return true;
@@ -308,63 +313,11 @@ bool wait_until(const std::function<bool()>& done, int limit_ms)
             loop.quit();
         }
     });
-    poll.start(20);
+    poll.setTimerType(Qt::PreciseTimer);
+    poll.start(interval_ms);
     loop.exec();
     return held;
 }
-
-// How late a 10 ms timer on the GUI thread fires beyond its due times: the
-// worst delay, and every due time's delay for percentiles. A stall of a
-// whole gap makes every due time within it late, by less for the later
-// ones, so that a long stall weighs as much as the ticks it swallowed.
-class Lateness
-{
-public:
-    Lateness()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { take(m_clock.nsecsElapsed()); });
-    }
-    void start()
-    {
-        m_samples.clear();
-        m_clock.start();
-        m_last = 0;
-        m_timer.start(kLatenessTickMs);
-    }
-    // Stops, the last wait included.
-    void stop()
-    {
-        m_timer.stop();
-        take(m_clock.nsecsElapsed());
-        std::sort(m_samples.begin(), m_samples.end());
-    }
-    // In milliseconds, once stopped.
-    double worst_ms() const { return m_samples.empty() ? 0 : m_samples.back() / 1e6; }
-    double percentile_ms(double p) const
-    {
-        if (m_samples.empty())
-            return 0;
-        const auto at = static_cast<std::size_t>(p / 100 * (m_samples.size() - 1) + 0.5);
-        return m_samples[std::min(at, m_samples.size() - 1)] / 1e6;
-    }
-
-private:
-    void take(qint64 now)
-    {
-        constexpr qint64 tick = kLatenessTickMs * 1000000LL;
-        const qint64 gap = now - m_last;
-        m_samples.push_back(std::max<qint64>(0, gap - tick));
-        for (qint64 late = gap - 2 * tick; late > 0; late -= tick)
-            m_samples.push_back(late);
-        m_last = now;
-    }
-
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    std::vector<qint64> m_samples; // nanoseconds
-};
 
 struct Controls
 {
@@ -538,6 +491,78 @@ AppLevel run_app_level(const Controls& ui, int level, int rate, int count,
     return result;
 }
 
+// ---- the first row ---------------------------------------------------------
+
+// While it lives, threads started by this one may not open packet sockets,
+// so that a capture started meanwhile goes through tarnlook-capture.
+class WithoutCaptureCapability
+{
+public:
+    WithoutCaptureCapability()
+    {
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        syscall(SYS_capget, &m_header, m_saved);
+        __user_cap_data_struct reduced[_LINUX_CAPABILITY_U32S_3];
+        std::copy(std::begin(m_saved), std::end(m_saved), std::begin(reduced));
+        reduced[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+        syscall(SYS_capset, &m_header, reduced);
+    }
+    ~WithoutCaptureCapability() { syscall(SYS_capset, &m_header, m_saved); }
+    WithoutCaptureCapability(const WithoutCaptureCapability&) = delete;
+    WithoutCaptureCapability& operator=(const WithoutCaptureCapability&) = delete;
+
+private:
+    __user_cap_header_struct m_header {};
+    __user_cap_data_struct m_saved[_LINUX_CAPABILITY_U32S_3] {};
+};
+
+constexpr int kFirstRowRuns = 20;
+constexpr int kFirstRowGapMs = 300;
+
+// Milliseconds from sending one segment on a quiet lo to its row in the
+// table (looked at every millisecond), kFirstRowRuns times, the capture
+// running directly or through tarnlook-capture; empty when it did not start.
+std::vector<double> first_row_delays(const Controls& ui, int level, bool through_helper)
+{
+    std::vector<double> delays;
+    RawSender sender;
+    if (!sender.open())
+        return delays;
+    ui.clear->click();
+    ui.adapters->setCurrentIndex(ui.lo_index);
+    {
+        std::optional<WithoutCaptureCapability> unprivileged;
+        if (through_helper)
+            unprivileged.emplace();
+        ui.start->click();
+    }
+    if (g_capture_thread == nullptr)
+        return delays;
+    const QString probe_hex = marker_hex("TLBP", level);
+    int probed_rows = 0;
+    bool ready = false;
+    for (int tries = 0; !ready && tries < 50; ++tries) {
+        if (!sender.send_segment(payload("TLBP", level, 0), 0))
+            break;
+        ready = wait_until([&] { return probe_shown(*ui.table, probe_hex, &probed_rows); }, 200);
+    }
+    for (int run = 0; ready && run < kFirstRowRuns; ++run) {
+        wait_until([] { return false; }, kFirstRowGapMs); // quiet again
+        const int before = ui.table->rowCount();
+        QElapsedTimer clock;
+        clock.start();
+        if (!sender.send_segment(payload("TLBF", level, run), 0))
+            break;
+        if (!wait_until([&] { return ui.table->rowCount() > before; }, 5000, 1))
+            break;
+        delays.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    ui.stop->click();
+    wait_until([] { return g_capture_thread == nullptr; }, kStopLimitMs);
+    ui.clear->click();
+    return delays;
+}
+
 // ---- tcpdump ---------------------------------------------------------------
 
 struct DumpLevel
@@ -644,6 +669,9 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+#ifdef TARNLOOK_CAPTURE_PROGRAM
+    CaptureHelper::set_program(QStringLiteral(TARNLOOK_CAPTURE_PROGRAM));
+#endif
     MainWindow window;
     window.show();
     Controls ui;
@@ -656,6 +684,34 @@ int main(int argc, char* argv[])
     if (ui.table == nullptr || ui.adapters == nullptr || ui.start == nullptr || ui.stop == nullptr
         || ui.clear == nullptr || ui.lo_index < 0) {
         std::printf("Live capture on lo: skipped, no adapter lo or no main window controls\n");
+        return 0;
+    }
+
+    if (argc > 1 && qstrcmp(argv[1], "--first-row") == 0) {
+        bench::Table table({ QStringLiteral("capture"), QStringLiteral("runs"),
+                             QStringLiteral("median ms"), QStringLiteral("90th percentile ms"),
+                             QStringLiteral("worst ms"), QStringLiteral("load") });
+        int level = 70;
+        for (const bool helper : { false, true }) {
+            std::vector<double> delays = first_row_delays(ui, level++, helper);
+            std::sort(delays.begin(), delays.end());
+            const auto at = [&delays](double p) {
+                return delays.empty()
+                        ? QStringLiteral("–")
+                        : bench::number(delays[static_cast<std::size_t>(p * (delays.size() - 1))],
+                                        1);
+            };
+            table.add({ helper ? QStringLiteral("through tarnlook-capture")
+                               : QStringLiteral("direct"),
+                        QString::number(delays.size()),
+                        QString(bench::number(bench::median(delays), 1)), at(0.9), at(1.0),
+                        bench::loadAverage() });
+        }
+        table.print(QStringLiteral("First row: one segment on a quiet lo to its row in the table"));
+        std::printf("Each run sends one TCP segment to 127.0.0.1 through a raw socket %d ms after "
+                    "the last, and times it until the table has one more row (looked at every "
+                    "millisecond on the interface thread).\n\n",
+                    kFirstRowGapMs);
         return 0;
     }
 
@@ -719,17 +775,19 @@ int main(int argc, char* argv[])
         }
     }
 
-    bench::Table table({ QStringLiteral("offered seg/s"),
-                         QStringLiteral("sent seg/s, median (app runs / tcpdump runs)"),
-                         QStringLiteral("app: segments shown / offered, worst run"),
-                         QStringLiteral("app: pcap dropped / received, worst run"),
-                         QStringLiteral("app: event-loop lateness p99 ms, median (worst run)"),
-                         QStringLiteral("app: event-loop lateness worst ms, median (worst run)"),
-                         QStringLiteral("app: last row after s, median"),
-                         QStringLiteral("app loss-free runs"),
-                         QStringLiteral("tcpdump: captured / offered, worst run"),
-                         QStringLiteral("tcpdump: dropped, worst run"),
-                         QStringLiteral("tcpdump loss-free runs") });
+    bench::Table table(
+            { QStringLiteral("offered seg/s"),
+              QStringLiteral("sent seg/s, median (app runs / tcpdump runs)"),
+              QStringLiteral("app: segments shown / offered, worst run"),
+              QStringLiteral("app: pcap dropped / received, worst run"),
+              QStringLiteral("app: event-loop lateness p99 ms, median (worst run)"),
+              QStringLiteral("app: event-loop lateness worst ms, median (worst run)"),
+              QStringLiteral("app: last row after s, median"),
+              QStringLiteral("app: last row after the last segment ms, median (worst run)"),
+              QStringLiteral("app loss-free runs"),
+              QStringLiteral("tcpdump: captured / offered, worst run"),
+              QStringLiteral("tcpdump: dropped, worst run"),
+              QStringLiteral("tcpdump loss-free runs") });
     // The highest rate loss-free in every run, every lower one too.
     int app_best = 0;
     int dump_best = 0;
@@ -738,7 +796,7 @@ int main(int argc, char* argv[])
     bool app_held = true;
     bool dump_held = true;
     for (const LevelRuns& level : levels) {
-        std::vector<double> app_sent, dump_sent, lateness, lateness_p99, caught_up;
+        std::vector<double> app_sent, dump_sent, lateness, lateness_p99, caught_up, last_delay;
         const AppLevel* app_worst = &level.app.front();
         const DumpLevel* dump_worst = &level.dump.front();
         int app_clean = 0;
@@ -748,6 +806,7 @@ int main(int argc, char* argv[])
             lateness.push_back(a.worst_ms);
             lateness_p99.push_back(a.p99_ms);
             caught_up.push_back(a.caught_up_s);
+            last_delay.push_back(1000 * (a.caught_up_s - a.send.seconds));
             app_clean += a.loss_free() ? 1 : 0;
             const auto lost = [](const AppLevel& x) {
                 return std::make_pair(x.send.sent - x.shown, x.stats ? x.stats->dropped : -1);
@@ -799,6 +858,10 @@ int main(int argc, char* argv[])
                           bench::number(bench::median(lateness), 1),
                           bench::number(*std::max_element(lateness.begin(), lateness.end()), 1)),
                   bench::number(bench::median(caught_up), 2),
+                  QStringLiteral("%1 (%2)").arg(
+                          bench::number(bench::median(last_delay), 0),
+                          bench::number(*std::max_element(last_delay.begin(), last_delay.end()),
+                                        0)),
                   QStringLiteral("%1/%2").arg(app_clean).arg(kRuns) + app_failures,
                   QStringLiteral("%1 / %2")
                           .arg(count_or_dash(dump_worst->captured))

@@ -791,6 +791,10 @@ Save it as a file?</translation>
         <translation> (the kernel dropped %1 packets)</translation>
     </message>
     <message>
+        <source> (表格来不及显示, 丢弃了 %1 行)</source>
+        <translation> (the table fell behind: %1 rows dropped)</translation>
+    </message>
+    <message>
         <source>正在捕获,请先停止再打开文件。</source>
         <translation>A capture is running; stop it before opening a file.</translation>
     </message>

@@ -34,6 +34,7 @@
 #include "anchorlayout.h"
 #include "appsettings.h"
 #include "capturefile.h"
+#include "captureintake.h"
 #include "capturemessages.h"
 #include "capturestore.h"
 #include "conversationsmodel.h"
@@ -55,9 +56,9 @@
 #include "resourcefloors.h"
 #include "shownrows.h"
 #include "sshcapturesource.h"
-#include "tlskeylogs.h"
 #include "statisticsmenu.h"
 #include "tcpanalysis.h"
+#include "tlskeylogs.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -358,6 +359,14 @@ MainWindow::MainWindow(QWidget* parent)
     });
     m_find->set_remarks([this](int row) { return MarksColumn::text(m_analysis->marks(row)); });
     m_shown = new ShownRows(ui->tableWidget_2, *m_rows, this);
+    // Every row's segment, as it arrives, goes to the analysis once.
+    m_rows->set_row_observer(
+            [this](int row, const CapturedSegment* segment) {
+                m_analysis->add(row, segment);
+                m_marks->row_added(row);
+                m_shown->arrived(row);
+            },
+            [this] { m_analysis->clear(); });
     auto* marked_only = g_filter_form->findChild<QCheckBox*>(QStringLiteral("markedRowsOnly"));
     if (auto* apply = g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")))
         connect(apply, &QPushButton::clicked, m_shown, [this, marked_only] {
@@ -563,7 +572,14 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     if (m_store->isValid())
         capture->store = m_store.get();
     capture->floors = g_resource_floors;
-    connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
+    // The rows come in batches, taken in slices of bounded time.
+    auto* intake
+            = new CaptureIntake(capture, *m_rows, m_store->isValid() ? m_store.get() : nullptr);
+    const bool from_file = source.startsWith(kFileScheme);
+    intake->set_rows_taken([this, from_file](int rows) {
+        if (!from_file)
+            m_unsaved->captured(rows);
+    });
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
         // A remote source says itself what failed there.
@@ -582,26 +598,29 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     });
     connect(capture, &CUpdate::capture_failed, this, &MainWindow::report_failure);
     // A capture that ends by itself (read error, end of a capture file) puts
-    // the window back in the stopped state, as the stop button would.
-    connect(capture, &QThread::finished, this, [this, capture] {
+    // the window back in the stopped state, as the stop button would, once
+    // its last rows are in the table.
+    connect(intake, &CaptureIntake::finished, this, [this, capture] {
         if (g_capture_thread != capture)
             return;
         g_capture_thread = nullptr;
-        show_stopped_state(capture->dropped);
+        show_stopped_state(capture->dropped, capture->rows_dropped.load());
     });
-    connect(capture, &QThread::finished, capture, &QObject::deleteLater);
+    connect(intake, &CaptureIntake::finished, capture, &QObject::deleteLater);
 
     capture->adapter_name = source;
     capture->start(QThread::InheritPriority);
     return capture;
 }
 
-void MainWindow::show_stopped_state(std::uint64_t dropped)
+void MainWindow::show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped)
 {
     show_capturing(*ui, false);
     QString title = tr("停止捕获");
     if (dropped > 0)
         title += tr(" (内核丢弃了 %1 个数据包)").arg(dropped);
+    if (rows_dropped > 0)
+        title += tr(" (表格来不及显示, 丢弃了 %1 行)").arg(rows_dropped);
     setWindowTitle(title);
 }
 
@@ -665,13 +684,14 @@ bool MainWindow::open_capture_file(const QString& path)
         setWindowTitle(
                 tr("%1 (%2 行, %3%)").arg(reading).arg(m_rows->count() - first_row).arg(percent));
     });
-    connect(capture, &QThread::finished, progress, &QObject::deleteLater);
+    CaptureIntake* const intake = CaptureIntake::of(capture);
+    connect(intake, &CaptureIntake::finished, progress, &QObject::deleteLater);
     progress->start();
     // Once read, the title says how much of the file the filters let
     // through, so that a file that adds no rows says why. After the stopped
     // state is shown; skipped when the file could not be read at all or a
     // later capture is already in charge.
-    connect(capture, &QThread::finished, this,
+    connect(intake, &CaptureIntake::finished, this,
             [this, read = QPointer<CUpdate>(capture), first_row, name] {
                 const std::int64_t frames = read ? read->frames_read.load() : -1;
                 if (frames < 0 || g_capture_thread != nullptr)
@@ -740,7 +760,8 @@ bool MainWindow::settle_unsaved_rows()
         // The rows it sent before it saw the stop are asked about and saved
         // with the others.
         capture->wait(kStopWaitMs);
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (CaptureIntake* intake = CaptureIntake::of(capture))
+            intake->take_all();
     }
     const std::uint64_t rows = m_unsaved->count();
     if (rows == 0 || !m_settings->ask_to_save_rows())
@@ -776,8 +797,10 @@ void MainWindow::on_pushButton_7_clicked()
 void MainWindow::on_pushButton_clicked()
 {
     m_rows->clear();
-    m_analysis->clear();
     m_store->clear();
+    // Rows still on their way whose frames went with the store follow them.
+    if (CaptureIntake* intake = CaptureIntake::of(g_capture_thread))
+        intake->discard();
     m_unsaved->cleared();
 }
 
@@ -790,8 +813,10 @@ void MainWindow::show_data_UI(QString line)
         frame = capture->take_stored_frame();
         from_file = capture->adapter_name.startsWith(kFileScheme);
     }
-    m_rows->append(line, frame);
-    analyse_row(m_rows->count() - 1);
+    // A line comes without its segment: the analysis takes it from the
+    // stored frame.
+    const std::optional<CapturedSegment> segment = frame ? stored_segment(*frame) : std::nullopt;
+    m_rows->append(line, frame, segment ? &*segment : nullptr);
     if (!from_file)
         m_unsaved->captured();
 }
@@ -898,32 +923,23 @@ void MainWindow::on_pushButton_10_clicked()
                              QMessageBox::Ok);
 }
 
-void MainWindow::analyse_row(int row)
+std::optional<CapturedSegment> MainWindow::stored_segment(std::int64_t frame) const
 {
-    // Rows emptied without a word: what the analysis knows went with them.
-    if (row < m_analysis->row_count())
-        m_analysis->clear();
-    // Until the rows bring the segments the capture decoded, the frame is
-    // decoded once more here.
-    std::optional<CapturedSegment> segment;
-    if (const std::optional<std::int64_t> frame = m_rows->frame(row)) {
-        if (const std::optional<StoredFrame> stored = m_store->read_frame(*frame)) {
-            pcap_pkthdr header {};
-            header.ts.tv_sec = stored->seconds;
-            header.ts.tv_usec = stored->microseconds;
-            header.caplen = static_cast<bpf_u_int32>(stored->bytes.size());
-            header.len = stored->wire_length;
-            if (const std::optional<TcpSegmentHeader> tcp = decode_tcp_segment(
-                        stored->link_type, header,
-                        reinterpret_cast<const unsigned char*>(stored->bytes.constData()))) {
-                segment = CapturedSegment { *tcp, stored->seconds,
-                                            static_cast<std::uint32_t>(stored->nanoseconds) };
-            }
-        }
-    }
-    m_analysis->add(row, segment ? &*segment : nullptr);
-    m_marks->row_added(row);
-    m_shown->arrived(row);
+    const std::optional<StoredFrame> stored = m_store->read_frame(frame);
+    if (!stored)
+        return std::nullopt;
+    pcap_pkthdr header {};
+    header.ts.tv_sec = stored->seconds;
+    header.ts.tv_usec = stored->microseconds;
+    header.caplen = static_cast<bpf_u_int32>(stored->bytes.size());
+    header.len = stored->wire_length;
+    const std::optional<TcpSegmentHeader> tcp
+            = decode_tcp_segment(stored->link_type, header,
+                                 reinterpret_cast<const unsigned char*>(stored->bytes.constData()));
+    if (!tcp)
+        return std::nullopt;
+    return CapturedSegment { *tcp, stored->seconds,
+                             static_cast<std::uint32_t>(stored->nanoseconds) };
 }
 
 QByteArray MainWindow::stored_payload(int row) const

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <QMainWindow>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include "packetsearch.h"
 
 class AppSettings;
+struct CapturedSegment;
 class CaptureStore;
 class ConversationsModel;
 class ConversationsWindow;
@@ -123,10 +125,11 @@ private:
     // path) in the capturing state with the given title.
     CUpdate* launch_capture(const QString& source, const QString& title);
     void report_failure(int failure, const QString& detail);
-    void show_stopped_state(std::uint64_t dropped);
-    // The analysis takes the row just appended: its segment decoded from the
-    // store's frame (a row without one has none).
-    void analyse_row(int row);
+    // dropped: frames the kernel dropped; rows_dropped: rows the capture
+    // had no room for on their way to the table.
+    void show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped = 0);
+    // The segment of a stored frame, for a row that came without its own.
+    std::optional<CapturedSegment> stored_segment(std::int64_t frame) const;
     QByteArray stored_payload(int row) const;
     void show_conversations();
     // Before the window closes: stops a running capture, then asks about

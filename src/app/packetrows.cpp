@@ -3,6 +3,7 @@
 #include "packetrows.h"
 
 #include <cstring>
+#include <utility>
 
 #include <malloc.h>
 
@@ -107,7 +108,15 @@ const char* PacketRows::keep(const QByteArray& text)
     return at;
 }
 
-void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
+void PacketRows::set_row_observer(std::function<void(int, const CapturedSegment*)> appended,
+                                  std::function<void()> cleared)
+{
+    m_appended = std::move(appended);
+    m_cleared = std::move(cleared);
+}
+
+void PacketRows::append(const QString& line, std::optional<std::int64_t> frame,
+                        const CapturedSegment* segment)
 {
     const auto [fields, hex_at] = count_fields(line);
     // With a stored frame the hex text comes from the frame's bytes; the row
@@ -133,6 +142,8 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame)
     // While lines pour in, the table is repainted a few times a second rather
     // than once per row.
     m_throttle->changed();
+    if (m_appended)
+        m_appended(row, segment);
 }
 
 void PacketRows::index_pair(const QByteArray& text)
@@ -156,6 +167,8 @@ void PacketRows::clear(HeapPages pages)
     m_table->setRowCount(0);
     static_cast<RowNumberHeader*>(m_table->verticalHeader())->setRowCount(0);
     release_texts(pages);
+    if (m_cleared)
+        m_cleared();
 }
 
 void PacketRows::release_texts(HeapPages pages)

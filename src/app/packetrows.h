@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "tcppairindex.h"
 
 class CaptureStore;
+struct CapturedSegment;
 class PaintThrottle;
 class QTableWidget;
 
@@ -35,8 +37,17 @@ public:
     PacketRows(QTableWidget* table, const CaptureStore* store);
     ~PacketRows() override;
 
-    // Appends one record line as a row.
-    void append(const QString& line, std::optional<std::int64_t> frame);
+    // Appends one record line as a row; segment is the row's segment as the
+    // capture decoded it, null for a row without one. The segment is handed
+    // to the observer only, not kept.
+    void append(const QString& line, std::optional<std::int64_t> frame,
+                const CapturedSegment* segment = nullptr);
+    // Who looks at every row as it comes (the analysis of the rows):
+    // appended is called after each row is appended, with its number and
+    // segment (null for none), cleared after every clear. Either may be
+    // empty; a later call replaces both.
+    void set_row_observer(std::function<void(int row, const CapturedSegment* segment)> appended,
+                          std::function<void()> cleared);
     // What becomes of the heap pages that the rows' cells leave free.
     enum class HeapPages {
         GiveBack, // to the system, as soon as they are free
@@ -85,6 +96,8 @@ private:
     std::size_t m_chunk_used = 0;
     std::size_t m_chunk_size = 0;
     int m_header_digits = 0;
+    std::function<void(int, const CapturedSegment*)> m_appended;
+    std::function<void()> m_cleared;
     // The payload hex text of the row asked for last: a repaint asks for the
     // same cell several times.
     mutable int m_cached_row = -1;

@@ -10,7 +10,12 @@ PaintThrottle::PaintThrottle(QWidget* widget, int intervalMs)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(intervalMs);
-    connect(&m_timer, &QTimer::timeout, this, [this] { m_widget->setUpdatesEnabled(true); });
+    // Painted now: changes that follow at once (the next slice of rows)
+    // would hold the updates back again before a posted repaint came round.
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        m_widget->setUpdatesEnabled(true);
+        m_widget->repaint();
+    });
 }
 
 void PaintThrottle::changed()

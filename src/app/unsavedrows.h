@@ -16,8 +16,8 @@ class UnsavedRows
     Q_DECLARE_TR_FUNCTIONS(UnsavedRows)
 
 public:
-    // One row from a live capture was appended.
-    void captured() { ++m_captured; }
+    // Rows from a live capture were appended, one unless said.
+    void captured(std::uint64_t rows = 1) { m_captured += rows; }
     // What a save that begins now will cover: the rows appended so far.
     std::uint64_t mark() const { return m_captured; }
     // A save that began at `mark` succeeded: the rows up to it are kept.

@@ -38,7 +38,9 @@ namespace {
 
 // The window's settings for a live capture.
 constexpr int kSnapLength = 262144; // whole frames, as tcpdump captures
-constexpr int kReadTimeoutMs = 1000;
+// Frames reach the window within this much of their capture (see the
+// window's own adapter opening).
+constexpr int kReadTimeoutMs = 20;
 constexpr int kBufferBytes = 32 << 20;
 // How often the loop looks at its stop conditions while the interface is
 // quiet; a signal usually cuts the wait short.

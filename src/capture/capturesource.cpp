@@ -22,7 +22,10 @@ Q_LOGGING_CATEGORY(lcSource, "tarnlook.capture")
 // Whole frames: the most libpcap takes, as tcpdump captures (a segment on lo
 // of MTU 65536 makes a frame of 65549 bytes).
 constexpr int kSnapLength = 262144;
-constexpr int kReadTimeoutMs = 1000;
+// How long the kernel holds captured frames back to hand them over in
+// blocks: short, so that a row follows its segment within a blink on a
+// quiet adapter too, and long enough to keep the blocks full on a busy one.
+constexpr int kReadTimeoutMs = 20;
 constexpr int kBufferBytes = 32 << 20;
 const QString kFileScheme = QStringLiteral("file://");
 // A capture file's read buffer: far fewer reads than stdio's default of a
@@ -107,6 +110,7 @@ public:
     }
 
     bpf_u_int32 netmask() const override { return adapter_netmask(m_device); }
+    bool can_wait() const override { return false; }
 
 private:
     const QByteArray m_device;

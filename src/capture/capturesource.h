@@ -49,6 +49,10 @@ public:
     // True for a capture file: it is read no faster than its lines are
     // taken, and its end is no failure.
     virtual bool is_file() const { return false; }
+    // True for a source that may wait for its reader: a file, or a stream
+    // (the capture program's, a remote host's) that then pushes back on its
+    // writer. False for a live adapter, whose kernel ring would overflow.
+    virtual bool can_wait() const { return true; }
     // How far into a capture file reading has come, in bytes; -1 for a live
     // source.
     virtual std::int64_t position() const { return -1; }

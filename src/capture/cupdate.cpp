@@ -11,12 +11,14 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QMetaMethod>
 
 #include "capturefilter.h"
 #include "capturesource.h"
 #include "capturestore.h"
 #include "packetrecord.h"
 #include "pcapfilter.h"
+#include "pipestream.h"
 
 namespace {
 
@@ -32,6 +34,16 @@ constexpr unsigned kTurnsPerClockLook = 256;
 // the capture looks again while the receiver catches up.
 constexpr std::uint64_t kFileBacklog = 20000;
 constexpr unsigned long kBacklogPollMs = 2;
+// The backlog of rows on their way to the window: about a second of what the
+// table takes in, and few enough bytes to leave the memory floor alone.
+constexpr std::size_t kBacklogRows = 1 << 17;
+constexpr std::size_t kBacklogBytes = std::size_t(96) << 20;
+// Rows handed over at once, and how long a row waits in hand at most while
+// frames keep coming that make no row.
+constexpr std::size_t kBatchRows = 256;
+constexpr qint64 kBatchAgeMs = 20;
+// What a row costs once in the table, for the memory floor.
+constexpr std::int64_t kTableRowBytes = 1024;
 
 // Waits until the source has frames to read or the poll interval is over.
 void wait_for_frames(int fd)
@@ -51,6 +63,7 @@ void wait_for_frames(int fd)
 CUpdate::CUpdate(const FilterSettings& settings)
     : QThread(nullptr)
     , filter(settings)
+    , m_backlog(std::make_unique<CaptureBacklog>(kBacklogRows, kBacklogBytes))
 { }
 
 CUpdate::~CUpdate()
@@ -91,6 +104,13 @@ void CUpdate::run()
     m_link_type = pcap_datalink(handle);
     m_nanoseconds = pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_NANO;
     m_from_file = source->is_file();
+    m_may_wait = source->can_wait();
+    m_batching = isSignalConnected(QMetaMethod::fromSignal(&CUpdate::batch_ready));
+    m_lines = isSignalConnected(QMetaMethod::fromSignal(&CUpdate::send_update));
+    if (m_batching) {
+        // A quiet stream hands on the rows in hand before it waits.
+        set_pipe_wait_hook([this] { flush_batch(); });
+    }
 
     if (!link_type_supported(m_link_type)) {
         emit capture_failed(UnsupportedLinkType, link_type_text(m_link_type));
@@ -98,16 +118,26 @@ void CUpdate::run()
         const int fd = pcap_get_selectable_fd(handle);
         const QString store_folder = store != nullptr ? store->folder() : QString();
         QElapsedTimer since_check; // invalid: the first turn checks at once
+        QElapsedTimer since_flush;
+        since_flush.start();
         unsigned turns = 0;
         while (!stop_flag.load()) {
             // The clock is read every few hundred frames only.
+            const bool clock_look = ++turns % kTurnsPerClockLook == 0;
+            if (clock_look && !m_batch.rows.empty() && since_flush.elapsed() >= kBatchAgeMs) {
+                flush_batch();
+                since_flush.restart();
+            }
             if (!since_check.isValid()
-                || (++turns % kTurnsPerClockLook == 0
-                    && since_check.elapsed() >= kCheckIntervalMs)) {
+                || (clock_look && since_check.elapsed() >= kCheckIntervalMs)) {
                 since_check.restart();
                 if (m_from_file)
                     file_position = source->position();
-                const ResourceFloors::Shortage shortage = floors.check(store_folder);
+                // The rows on their way to the table take their room there.
+                const auto pending = static_cast<std::int64_t>(
+                        (m_backlog->rows() + m_batch.rows.size()) * kTableRowBytes
+                        + m_backlog->bytes() + m_batch.bytes);
+                const ResourceFloors::Shortage shortage = floors.check(store_folder, pending);
                 if (shortage != ResourceFloors::Shortage::None) {
                     emit capture_failed(shortage == ResourceFloors::Shortage::Memory ? LowMemory
                                                                                      : LowDisk,
@@ -127,6 +157,8 @@ void CUpdate::run()
                 parse_packet(header, data);
             } else if (result == 0) {
                 turns = kTurnsPerClockLook - 1; // look at the clock next turn
+                flush_batch();
+                since_flush.restart();
                 wait_for_frames(fd);
             } else {
                 // PCAP_ERROR_BREAK is the end of a capture file or stream.
@@ -143,6 +175,9 @@ void CUpdate::run()
         if (m_from_file)
             file_position = source->position();
     }
+    flush_batch();
+    set_pipe_wait_hook({});
+    m_lines.reset();
 
     pcap_handle = nullptr;
     source->finish();
@@ -159,13 +194,25 @@ void CUpdate::run()
 void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
 {
     const int link_type = pcap_handle != nullptr ? m_link_type : DLT_EN10MB;
-    if (std::optional<QString> line = make_record_line(link_type, *header, data)) {
+    // A row whose frame is stored takes its payload from the store: the
+    // line's hex text would only be thrown away.
+    m_hex_left_out = m_batching && store != nullptr && m_lines.has_value() && !*m_lines;
+    if (std::optional<QString> line
+        = make_record_line(link_type, *header, data, m_batching ? &m_segment.header : nullptr,
+                           !m_hex_left_out)) {
         m_header = header;
         m_data = data;
         m_link_type = link_type;
+        if (m_batching) {
+            m_segment.seconds = header->ts.tv_sec;
+            m_segment.nanoseconds = static_cast<std::uint32_t>(
+                    m_nanoseconds ? header->ts.tv_usec : header->ts.tv_usec * 1000);
+            m_has_segment = true;
+        }
         update_table(std::move(*line));
         m_header = nullptr;
         m_data = nullptr;
+        m_has_segment = false;
     }
 }
 
@@ -177,8 +224,27 @@ void CUpdate::update_table(QString qstr)
             || filter.exclude_ip_enabled || filter.exclude_port_enabled;
     if ((m_header == nullptr || any_switch) && !filter_accepts(filter, qstr))
         return;
+    std::size_t bytes = 0;
+    if (m_batching) {
+        bytes = CaptureBacklog::line_bytes(qstr.size());
+        if (!m_backlog->has_room(m_batch.rows.size() + 1, m_batch.bytes + bytes)) {
+            flush_batch();
+            // Room first, then the store: a dropped row leaves no frame.
+            if (!m_backlog->has_room(1, bytes)) {
+                if (!m_may_wait) {
+                    rows_dropped.fetch_add(1, std::memory_order_relaxed);
+                    return;
+                }
+                if (!m_backlog->wait_for_room(1, bytes, stop_flag))
+                    return; // stopped while waiting
+            }
+        }
+    }
+    // The receivers of single lines, if any, take one number per line.
+    const bool lines = m_lines ? *m_lines
+                               : isSignalConnected(QMetaMethod::fromSignal(&CUpdate::send_update));
+    std::int64_t seq = -1;
     if (store != nullptr) {
-        std::int64_t seq = -1;
         if (m_header != nullptr) {
             if (const std::optional<std::int64_t> stored
                 = store->append(m_link_type, *m_header, m_data,
@@ -190,11 +256,53 @@ void CUpdate::update_table(QString qstr)
         }
         // A file waits for the receiver; the stop flag is looked at while
         // waiting. A live source never waits: the kernel would drop frames.
-        while (m_from_file && m_tickets.size() >= kFileBacklog && !stop_flag.load())
+        while (lines && m_from_file && m_tickets.size() >= kFileBacklog && !stop_flag.load())
             QThread::msleep(kBacklogPollMs);
-        m_tickets.push(seq);
+        if (lines)
+            m_tickets.push(seq);
     }
-    emit send_update(std::move(qstr));
+    if (lines)
+        emit send_update(qstr);
+    if (m_batching) {
+        // Not stored after all: the line keeps its payload.
+        if (seq < 0 && m_hex_left_out && m_header != nullptr)
+            qstr = make_record_line(m_link_type, *m_header, m_data).value_or(qstr);
+        CaptureRow row;
+        row.line = std::move(qstr);
+        if (seq >= 0)
+            row.frame = seq;
+        if (m_has_segment)
+            row.segment = m_segment;
+        m_batch.rows.push_back(std::move(row));
+        m_batch.bytes += bytes;
+        if (m_batch.rows.size() >= kBatchRows)
+            flush_batch();
+    }
+}
+
+void CUpdate::flush_batch()
+{
+    if (m_batch.rows.empty())
+        return;
+    if (m_backlog->push(std::move(m_batch)))
+        emit batch_ready();
+    m_batch = CaptureBatch {};
+    m_batch.rows.reserve(kBatchRows);
+}
+
+void CUpdate::set_backlog_limits(std::size_t rows, std::size_t bytes)
+{
+    m_backlog = std::make_unique<CaptureBacklog>(rows, bytes);
+}
+
+std::optional<CaptureBatch> CUpdate::take_batch()
+{
+    return m_backlog->take();
+}
+
+std::size_t CUpdate::discard_backlog()
+{
+    return m_backlog->discard();
 }
 
 std::optional<std::int64_t> CUpdate::take_stored_frame()

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QThread>
 
+#include "capturebatch.h"
 #include "filtersettings.h"
 #include "frametickets.h"
 #include "resourcefloors.h"
@@ -37,6 +38,13 @@ class CaptureStore;
 // before the line is emitted, and the frame's sequence number is queued for
 // take_stored_frame(): the receiver of send_update takes one number per line,
 // in the same order, so line k and number k belong to the same frame.
+//
+// A receiver connected to batch_ready gets the same rows in batches, each
+// row with its line, its frame's number and its segment, through a backlog
+// bounded in rows and bytes: a file or a stream then waits while the
+// backlog is full (a stream's writer is pushed back on), a live adapter
+// drops the rows it has no room for, before storing them, and counts them
+// in rows_dropped. The backlog counts against the memory floor.
 class CUpdate : public QThread
 {
     Q_OBJECT
@@ -77,6 +85,9 @@ public:
     // -1 until the source is open and its capture filter applied, so -1 once
     // finished means the capture never started.
     std::atomic<std::int64_t> frames_read { -1 };
+    // Rows of a live adapter dropped for want of room in the backlog (see
+    // batch_ready): the window was that far behind.
+    std::atomic<std::uint64_t> rows_dropped { 0 };
 
     // The store's number for the frame of the oldest line emitted and not yet
     // taken, or nothing when that line has no stored frame (or no line
@@ -85,6 +96,18 @@ public:
     // few thousand lines, so that a large file does not pile its lines up in
     // memory.
     std::optional<std::int64_t> take_stored_frame();
+
+    // Bounds the backlog of batch_ready's receiver (a few seconds of rows by
+    // default): at most `rows` rows and about `bytes` bytes wait. Call
+    // before start.
+    void set_backlog_limits(std::size_t rows, std::size_t bytes);
+    // The oldest batch of rows in the backlog, or nothing when none waits.
+    // One thread at a time.
+    std::optional<CaptureBatch> take_batch();
+    // Drops the batches in the backlog, as when their frames are gone;
+    // returns how many rows went. Rows the capture holds and has not yet
+    // queued still arrive.
+    std::size_t discard_backlog();
 
 signals:
     // One record line that passed the filter; emitted on the capture thread.
@@ -100,6 +123,11 @@ signals:
     // Failure value, detail libpcap's reason, the link type's name or the
     // store's error.
     void capture_failed(int failure, QString detail);
+    // Rows wait in the backlog where none waited: take them with take_batch
+    // until it gives nothing; it is not emitted again before then. Emitted
+    // on the capture thread. Only while it is connected (at start) are rows
+    // batched.
+    void batch_ready();
 
 public slots:
     // Emits send_update(qstr) once when the line passes this capture's filter
@@ -110,6 +138,9 @@ protected:
     void run() override;
 
 private:
+    // Hands the rows in hand to the backlog.
+    void flush_batch();
+
     // The frame that parse_packet is handing to update_table, if any.
     const struct pcap_pkthdr* m_header = nullptr;
     const u_char* m_data = nullptr;
@@ -117,4 +148,16 @@ private:
     bool m_nanoseconds = false; // the source's timestamps count nanoseconds
     FrameTickets m_tickets; // -1: that line has no stored frame
     bool m_from_file = false;
+    std::unique_ptr<CaptureBacklog> m_backlog;
+    CaptureBatch m_batch; // the rows in hand, not yet queued
+    bool m_batching = false; // batch_ready was connected at start
+    // Whether send_update was connected at start; nothing outside run().
+    std::optional<bool> m_lines;
+    // The line parse_packet hands over has no payload hex: its frame is
+    // to be stored.
+    bool m_hex_left_out = false;
+    bool m_may_wait = true; // the source may wait for the backlog
+    // The segment of the frame that parse_packet is handing over, if any.
+    CapturedSegment m_segment;
+    bool m_has_segment = false;
 };

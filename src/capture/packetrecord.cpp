@@ -563,6 +563,34 @@ std::int8_t window_scale_option(const unsigned char* options, std::uint32_t size
 
 } // namespace
 
+namespace {
+
+// Fills every field: a header reused from an IPv6 frame keeps nothing of
+// it for an IPv4 one (the addresses' last 12 bytes are zero).
+void fill_segment(const TcpPlace& place, TcpSegmentHeader* segment)
+{
+    segment->version = place.packet.version;
+    const std::size_t address_size = segment->version == 4 ? 4 : 16;
+    segment->source.fill(0);
+    segment->destination.fill(0);
+    std::memcpy(segment->source.data(), place.packet.source, address_size);
+    std::memcpy(segment->destination.data(), place.packet.destination, address_size);
+    segment->source_port = read_be16(place.tcp);
+    segment->destination_port = read_be16(place.tcp + 2);
+    segment->seq = read_be32(place.tcp + 4);
+    segment->ack = read_be32(place.tcp + 8);
+    segment->flags = place.tcp[13];
+    segment->window = read_be16(place.tcp + 14);
+    const std::uint32_t tcp_header = (place.tcp[12] >> 4) * 4u;
+    segment->window_scale
+            = window_scale_option(place.tcp + kMinTcpHeader, tcp_header - kMinTcpHeader);
+    segment->payload_offset = place.payload_at;
+    segment->stated = place.stated;
+    segment->captured = place.captured;
+}
+
+} // namespace
+
 std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct pcap_pkthdr& header,
                                                    const unsigned char* data)
 {
@@ -570,35 +598,30 @@ std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct p
     if (!place)
         return std::nullopt;
     TcpSegmentHeader segment;
-    segment.version = place->packet.version;
-    const std::size_t address_size = segment.version == 4 ? 4 : 16;
-    std::memcpy(segment.source.data(), place->packet.source, address_size);
-    std::memcpy(segment.destination.data(), place->packet.destination, address_size);
-    segment.source_port = read_be16(place->tcp);
-    segment.destination_port = read_be16(place->tcp + 2);
-    segment.seq = read_be32(place->tcp + 4);
-    segment.ack = read_be32(place->tcp + 8);
-    segment.flags = place->tcp[13];
-    segment.window = read_be16(place->tcp + 14);
-    const std::uint32_t tcp_header = (place->tcp[12] >> 4) * 4u;
-    segment.window_scale = window_scale_option(place->tcp + kMinTcpHeader, tcp_header - kMinTcpHeader);
-    segment.payload_offset = place->payload_at;
-    segment.stated = place->stated;
-    segment.captured = place->captured;
+    fill_segment(*place, &segment);
     return segment;
 }
 
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data)
 {
+    return make_record_line(link_type, header, data, nullptr);
+}
+
+std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
+                                        const unsigned char* data, TcpSegmentHeader* segment,
+                                        bool payload_hex)
+{
     const std::optional<TcpPlace> place = tcp_place(link_type, header, data);
     if (!place)
         return std::nullopt;
+    if (segment != nullptr)
+        fill_segment(*place, segment);
     const TcpInIp* const packet = &place->packet;
     const unsigned char* const tcp = place->tcp;
     const std::uint32_t payload_at = place->payload_at;
     const std::uint32_t stated = place->stated;
-    const std::uint32_t captured = place->captured;
+    const std::uint32_t captured = payload_hex ? place->captured : 0;
 
     // The time, two IPv6 addresses at their longest, two ports, a length and
     // the separators fit in this many units; the payload's hex follows them.

@@ -21,26 +21,6 @@ std::string bytes_to_hex(const unsigned char* data, int n);
 // of fewer than two characters. The caller sizes out from the text's length.
 void hex_to_bytes(const std::string& text, unsigned char* out);
 
-// The record line of one captured frame, or nothing when the frame is not a
-// whole-enough TCP segment over IPv4 or IPv6. link_type is the pcap DLT_
-// value of the source: Ethernet II (with up to two VLAN tags), Linux cooked
-// capture v1 and v2, raw IP (either version, by its first nibble), and
-// DLT_IPV4 and DLT_IPV6 are decoded; anything else yields nothing. IPv6
-// extension headers (hop-by-hop, routing, destination options,
-// authentication, a fragment at offset 0) are walked to the TCP header; a
-// later fragment or a chain that does not lead to TCP yields nothing.
-//
-// The line has eight "|"-separated fields: local time (HH:MM:SS), "TCP",
-// source address, source port, destination address, destination port, the
-// payload length the headers state, and the hex text of the payload bytes
-// actually captured (fewer when the snapshot cut the frame). IPv4 addresses
-// are dotted decimal, IPv6 addresses RFC 5952 text (as inet_ntop writes
-// them: "::1", "2001:db8::2", "::ffff:192.0.2.1"). An IP length of 0 runs to
-// the end of the frame. Link-layer padding is never payload. Nothing past
-// header.caplen is read.
-std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
-                                        const unsigned char* data);
-
 // What the TCP header of a decoded frame says, and where its payload lies.
 struct TcpSegmentHeader
 {
@@ -81,6 +61,33 @@ struct CapturedSegment
     std::int64_t seconds = 0; // capture time, since the epoch
     std::uint32_t nanoseconds = 0; // within the second
 };
+
+// The record line of one captured frame, or nothing when the frame is not a
+// whole-enough TCP segment over IPv4 or IPv6. link_type is the pcap DLT_
+// value of the source: Ethernet II (with up to two VLAN tags), Linux cooked
+// capture v1 and v2, raw IP (either version, by its first nibble), and
+// DLT_IPV4 and DLT_IPV6 are decoded; anything else yields nothing. IPv6
+// extension headers (hop-by-hop, routing, destination options,
+// authentication, a fragment at offset 0) are walked to the TCP header; a
+// later fragment or a chain that does not lead to TCP yields nothing.
+//
+// The line has eight "|"-separated fields: local time (HH:MM:SS), "TCP",
+// source address, source port, destination address, destination port, the
+// payload length the headers state, and the hex text of the payload bytes
+// actually captured (fewer when the snapshot cut the frame). IPv4 addresses
+// are dotted decimal, IPv6 addresses RFC 5952 text (as inet_ntop writes
+// them: "::1", "2001:db8::2", "::ffff:192.0.2.1"). An IP length of 0 runs to
+// the end of the frame. Link-layer padding is never payload. Nothing past
+// header.caplen is read.
+std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
+                                        const unsigned char* data);
+// The same, and when there is a line, `segment` (unless null) receives the
+// frame's TCP header as decode_tcp_segment gives it, decoded in the same
+// pass. Without payload_hex the eighth field is left empty, for a frame
+// whose bytes are kept elsewhere.
+std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
+                                        const unsigned char* data, TcpSegmentHeader* segment,
+                                        bool payload_hex = true);
 
 // The TCP segment of the frames that make_record_line decodes, or nothing
 // for the others; the payload is the bytes that the line's hex field shows.

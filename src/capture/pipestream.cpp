@@ -3,6 +3,7 @@
 #include "pipestream.h"
 
 #include <cerrno>
+#include <utility>
 
 #include <poll.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@ namespace {
 
 // How long a read waits between looks at the stop flag.
 constexpr int kStopPollMs = 100;
+
+thread_local std::function<void()> t_wait_hook;
 
 struct StreamSource
 {
@@ -31,7 +34,13 @@ ssize_t read_stream(void* cookie, char* buffer, size_t size)
         fds[0].events = POLLIN;
         fds[1].fd = source->side_fd;
         fds[1].events = POLLIN;
-        const int ready = poll(fds, source->side_fd >= 0 ? 2 : 1, kStopPollMs);
+        const nfds_t count = source->side_fd >= 0 ? 2 : 1;
+        int ready = poll(fds, count, 0);
+        if (ready == 0) {
+            if (t_wait_hook)
+                t_wait_hook();
+            ready = poll(fds, count, kStopPollMs);
+        }
         if (ready < 0 && errno != EINTR)
             return -1;
         if (ready <= 0)
@@ -95,4 +104,9 @@ FILE* open_pipe_stream(int fd, const std::atomic<bool>& stop_flag, int side_fd, 
     if (stream == nullptr)
         delete source;
     return stream;
+}
+
+void set_pipe_wait_hook(std::function<void()> hook)
+{
+    t_wait_hook = std::move(hook);
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 // The last bytes that a program wrote to a pipe, at most a limit of them:
@@ -39,3 +40,9 @@ private:
 // the caller's and open while the stream is read.
 FILE* open_pipe_stream(int fd, const std::atomic<bool>& stop_flag, int side_fd = -1,
                        PipeTail* side = nullptr);
+
+// Called by this thread's pipe stream reads when the pipe has nothing to
+// read yet, before they wait for it: the reader can hand on what it holds
+// rather than keep it for as long as the pipe is quiet. Empty: none. For
+// the calling thread only.
+void set_pipe_wait_hook(std::function<void()> hook);

@@ -99,11 +99,12 @@ std::optional<std::int64_t> available_disk(const QString& folder)
     return static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
 }
 
-ResourceFloors::Shortage ResourceFloors::check(const QString& folder) const
+ResourceFloors::Shortage ResourceFloors::check(const QString& folder,
+                                               std::int64_t pending_bytes) const
 {
     const std::int64_t memory_floor = memory_bytes >= 0 ? memory_bytes : default_memory_floor();
     const std::optional<std::int64_t> memory = available_memory();
-    if (memory && *memory < memory_floor)
+    if (memory && *memory - pending_bytes < memory_floor)
         return Shortage::Memory;
     if (!folder.isEmpty()) {
         const std::optional<std::int64_t> disk = available_disk(folder);

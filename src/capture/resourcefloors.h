@@ -22,8 +22,9 @@ struct ResourceFloors
     std::int64_t disk_bytes = std::int64_t(256) << 20;
 
     // Which floor, if any, the machine is under now; `folder` is where the
-    // store writes.
-    Shortage check(const QString& folder) const;
+    // store writes. `pending_bytes` of memory are as good as taken already
+    // (rows on their way to the table, say).
+    Shortage check(const QString& folder, std::int64_t pending_bytes = 0) const;
 };
 
 // Memory the process can still take: the system's available memory, or less

@@ -24,6 +24,7 @@
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "mainwindow.h"
+#include "packetrows.h"
 #include "resourcefloors.h"
 #include "testframes.h"
 
@@ -163,6 +164,7 @@ private slots:
     void saveKeepsNanoseconds();
     void failedSaveKeepsOldFile();
     void storeFollowsTable();
+    void clearWhileReading();
     void refusedStoreSavesNothing();
     void floorStopsCapture_data();
     void floorStopsCapture();
@@ -551,6 +553,55 @@ void TstCaptureFiles::storeFollowsTable()
         QVERIFY(QFileInfo(empty).size() > 0);
     }
     QVERIFY(!QFileInfo::exists(folder));
+}
+
+// "清空" while a file is read: the rows queued before it go with their
+// frames; every row after it has its frame, the file's last ones in order,
+// and a save holds exactly the rows shown. (That rows read after the clear
+// all come is tested with a small backlog in app.packetrows.)
+void TstCaptureFiles::clearWhileReading()
+{
+    constexpr int kFrames = 30000;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString original = dir.filePath(QStringLiteral("many.pcap"));
+    QVector<QByteArray> frames;
+    frames.reserve(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        Ipv4Packet p;
+        p.payload = QByteArray::number(i).rightJustified(8, '0');
+        frames.append(ethernet(ipv4(p)));
+    }
+    QVERIFY(write_capture(original, DLT_EN10MB, frames));
+
+    MainWindow window;
+    QVERIFY(window.open_capture_file(original));
+    QTRY_VERIFY(table_of(window)->rowCount() > 0);
+    QVERIFY2(g_capture_thread != nullptr, "the file was read before the clear");
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pushButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 60000);
+
+    const QTableWidget* table = table_of(window);
+    const PacketRows* rows = PacketRows::of(table);
+    const int shown = table->rowCount();
+    QVERIFY(shown < kFrames);
+    for (int row = 0; row < shown; ++row) {
+        QVERIFY2(rows->frame(row).has_value(), qPrintable(QString::number(row)));
+        const QByteArray payload = QByteArray::fromHex(table->item(row, 7)->text().toLatin1());
+        QCOMPARE(payload.toInt(), kFrames - shown + row);
+    }
+    const QString saved = dir.filePath(QStringLiteral("saved.pcap"));
+    QVERIFY(window.save_capture_file(saved));
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* reader = pcap_open_offline(QFile::encodeName(saved).constData(), errbuf);
+    QVERIFY2(reader != nullptr, errbuf);
+    int in_file = 0;
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    while (pcap_next_ex(reader, &header, &data) == 1)
+        ++in_file;
+    pcap_close(reader);
+    QCOMPARE(in_file, shown);
 }
 
 // Without a folder for the frames, the rows of a file still show, the window

@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
+#include <thread>
+
 #include <pcap/pcap.h>
 
 #include <QTableWidget>
 #include <QtTest>
 
+#include "captureintake.h"
 #include "capturestore.h"
+#include "cupdate.h"
 #include "hexcelldelegate.h"
 #include "memoryrelease.h"
 #include "packetrecord.h"
 #include "packetrows.h"
+#include "paintthrottle.h"
 #include "testframes.h"
 
 using namespace testframes;
@@ -53,6 +58,9 @@ private slots:
     void hexCellPaintsWhatFits();
     void rowsAfterClearOutliveRelease();
     void cellsLeaveInEveryWay();
+    void observerSeesCapturedSegments();
+    void throttledTablePaintsWhileRowsPour();
+    void clearDropsOnlyRowsBeforeIt();
 };
 
 void TstPacketRows::cellsComeFromStore_data()
@@ -180,6 +188,144 @@ void TstPacketRows::cellsLeaveInEveryWay()
     rows->clear();
     memory_release::wait_idle();
     QCOMPARE(table.rowCount(), 0);
+}
+
+// A capture's rows reach the table with the segments decoded on the capture
+// thread: the observer sees each row with the segment of its frame (as the
+// test built it), a line without a frame with none, and every clear.
+void TstPacketRows::observerSeesCapturedSegments()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, &store);
+    struct Seen
+    {
+        int row;
+        bool segment;
+        std::uint16_t port;
+        std::uint32_t seq;
+        std::uint8_t flags;
+        std::int64_t seconds;
+    };
+    std::vector<Seen> seen;
+    int cleared = 0;
+    rows->set_row_observer(
+            [&seen](int row, const CapturedSegment* segment) {
+                const CapturedSegment none;
+                const CapturedSegment& s = segment != nullptr ? *segment : none;
+                seen.push_back({ row, segment != nullptr, s.header.source_port, s.header.seq,
+                                 s.header.flags, s.seconds });
+            },
+            [&cleared] { ++cleared; });
+
+    QVector<QByteArray> frames;
+    for (int i = 0; i < 600; ++i) {
+        Ipv4Packet p;
+        p.src_port = static_cast<std::uint16_t>(2000 + i);
+        p.seq = 7000000u + 3u * static_cast<std::uint32_t>(i);
+        p.tcp_flags = i % 2 == 0 ? 0x18 : 0x11;
+        p.payload = "x";
+        frames.append(ethernet(ipv4(p)));
+    }
+    const QString path = dir.filePath(QStringLiteral("in.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, frames, 1700000000));
+    auto* capture = new CUpdate(FilterSettings {}); // deleted below
+    capture->store = &store;
+    auto* intake = new CaptureIntake(capture, *rows, &store);
+    QSignalSpy finished(intake, &CaptureIntake::finished);
+    capture->adapter_name = QStringLiteral("file://") + path;
+    capture->start();
+    QVERIFY(finished.wait(10000));
+    delete capture;
+
+    rows->append(line_of(frame_with("no frame")), std::nullopt);
+    QCOMPARE(int(seen.size()), 601);
+    for (int i = 0; i < 600; ++i) {
+        QCOMPARE(seen[i].row, i);
+        QVERIFY(seen[i].segment);
+        QCOMPARE(int(seen[i].port), 2000 + i);
+        QCOMPARE(seen[i].seq, 7000000u + 3u * static_cast<std::uint32_t>(i));
+        QCOMPARE(int(seen[i].flags), i % 2 == 0 ? 0x18 : 0x11);
+        QCOMPARE(seen[i].seconds, std::int64_t(1700000000 + i));
+    }
+    QCOMPARE(seen[600].row, 600);
+    QVERIFY(!seen[600].segment);
+    QCOMPARE(cleared, 0);
+    rows->clear();
+    QCOMPARE(cleared, 1);
+}
+
+// Rows taken in slices, with the event loop turning between them, as the
+// window takes a capture's: the table is still painted every interval or so.
+void TstPacketRows::throttledTablePaintsWhileRowsPour()
+{
+    struct Counted : QWidget
+    {
+        int paints = 0;
+        void paintEvent(QPaintEvent*) override { ++paints; }
+    };
+    Counted widget;
+    widget.resize(200, 100);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    auto* throttle = new PaintThrottle(&widget, 20); // a child of the widget
+    widget.paints = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 500) {
+        for (int row = 0; row < 100; ++row)
+            throttle->changed();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(widget.paints >= 3, qPrintable(QString::number(widget.paints)));
+}
+
+// A clear while a file waits on a full backlog, as "清空" does it: the rows
+// queued or held before it never arrive (their frames went with the store),
+// and every frame read after it becomes a row, in order.
+void TstPacketRows::clearDropsOnlyRowsBeforeIt()
+{
+    constexpr int kFrames = 500;
+    constexpr int kRoom = 32;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QTableWidget table(0, 9);
+    auto* rows = new PacketRows(&table, &store);
+    QVector<QByteArray> frames;
+    for (int i = 0; i < kFrames; ++i) {
+        Ipv4Packet p;
+        p.src_port = static_cast<std::uint16_t>(3000 + i);
+        frames.append(ethernet(ipv4(p)));
+    }
+    const QString path = dir.filePath(QStringLiteral("in.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, frames));
+    CUpdate capture { FilterSettings {} };
+    capture.store = &store;
+    capture.set_backlog_limits(kRoom, std::size_t(1) << 20);
+    auto* intake = new CaptureIntake(&capture, *rows, &store); // a child of the capture
+    QSignalSpy finished(intake, &CaptureIntake::finished);
+    capture.adapter_name = QStringLiteral("file://") + path;
+    capture.start();
+    // No event is handled before the clear: kRoom rows are stored and
+    // queued, and the file waits with the next frame until there is room.
+    while (capture.frames_read.load() <= kRoom && !capture.isFinished())
+        std::this_thread::yield();
+    QVERIFY(!capture.isFinished());
+    rows->clear();
+    store.clear();
+    intake->discard();
+
+    QVERIFY(finished.wait(10000));
+    const int read_before = kRoom;
+    QCOMPARE(rows->count(), kFrames - read_before);
+    for (int row = 0; row < rows->count(); ++row) {
+        QCOMPARE(rows->field(row, 3), QString::number(3000 + read_before + row));
+        QVERIFY(rows->frame(row).has_value());
+    }
+    QCOMPARE(store.frame_count(), std::int64_t(kFrames - read_before));
 }
 
 QTEST_MAIN(TstPacketRows)

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "captureobserver.h"
+#include "capturestore.h"
 #include "cupdate.h"
 #include "packetrecord.h"
 #include "testframes.h"
@@ -64,6 +65,8 @@ private slots:
     void liveLoopback_data();
     void liveLoopback();
     void destroyRunningCapture();
+    void backlogBounded_data();
+    void backlogBounded();
 };
 
 void TstCUpdate::captureFile_data()
@@ -384,3 +387,100 @@ void TstCUpdate::destroyRunningCapture()
 
 QTEST_GUILESS_MAIN(TstCUpdate)
 #include "tst_cupdate.moc"
+
+void TstCUpdate::backlogBounded_data()
+{
+    QTest::addColumn<bool>("live");
+    // A file waits for room and loses nothing; a live adapter cannot wait
+    // and drops what finds no room, before storing it.
+    QTest::newRow("file-waits") << false;
+    QTest::newRow("adapter-drops") << true;
+}
+
+void TstCUpdate::backlogBounded()
+{
+    QFETCH(bool, live);
+    QString reason;
+    if (live && !can_capture_on_loopback(&reason))
+        QSKIP(qPrintable(reason));
+    constexpr std::size_t kRoom = 16;
+    constexpr int kFrames = 300;
+    constexpr std::uint32_t kAddress = 0x7F03070B; // 127.3.7.11, this test's own
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QVERIFY(store.isValid());
+    FilterSettings settings;
+    if (live) {
+        settings.capture_filter_on = true;
+        settings.capture_filter = QStringLiteral("tcp and host 127.3.7.11");
+    }
+    CUpdate capture(settings);
+    capture.store = &store;
+    capture.set_backlog_limits(kRoom, std::size_t(1) << 20);
+    QObject context;
+    int told = 0;
+    connect(&capture, &CUpdate::batch_ready, &context, [&told] { ++told; });
+    if (live) {
+        capture.adapter_name = QStringLiteral("lo");
+    } else {
+        QVector<QByteArray> frames;
+        for (int i = 0; i < kFrames; ++i)
+            frames.append(ethernet(tcp("row", static_cast<std::uint16_t>(1000 + i))));
+        const QString path = dir.filePath(QStringLiteral("many.pcap"));
+        QVERIFY(write_capture(path, DLT_EN10MB, frames, 1700000000));
+        capture.adapter_name = QStringLiteral("file://") + path;
+    }
+    capture.start();
+    if (live) {
+        QTRY_VERIFY_WITH_TIMEOUT(capture.pcap_handle != nullptr, 10000);
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(exchange_on_loopback("backlog", "full", kAddress) != 0);
+        QTRY_VERIFY_WITH_TIMEOUT(capture.frames_read.load() > std::int64_t(2 * kRoom), 10000);
+        capture.stop_flag = true;
+    } else {
+        // Nothing taken: the file waits with the backlog full.
+        QTRY_VERIFY_WITH_TIMEOUT(told > 0, 10000);
+        QVERIFY(!capture.wait(200));
+        QVERIFY(capture.frames_read.load() < kFrames);
+    }
+
+    std::vector<CaptureRow> rows;
+    const auto take = [&] {
+        while (std::optional<CaptureBatch> batch = capture.take_batch())
+            std::move(batch->rows.begin(), batch->rows.end(), std::back_inserter(rows));
+    };
+    QVERIFY(QTest::qWaitFor(
+            [&] {
+                const bool finished = capture.isFinished();
+                take();
+                return finished;
+            },
+            10000));
+
+    // Every frame read is a row taken or a row counted as dropped, and only
+    // the rows taken have stored frames.
+    QCOMPARE(std::int64_t(rows.size() + capture.rows_dropped.load()), capture.frames_read.load());
+    QCOMPARE(std::int64_t(rows.size()), store.frame_count());
+    QCOMPARE(capture.rows_dropped.load() > 0, live);
+    if (!live)
+        QCOMPARE(int(rows.size()), kFrames);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const CaptureRow& row = rows[i];
+        QVERIFY(row.frame.has_value() && row.segment.has_value());
+        const std::optional<StoredFrame> frame = store.read_frame(*row.frame);
+        QVERIFY(frame.has_value());
+        // The segment is the stored frame's, as decoded from its bytes.
+        pcap_pkthdr header = header_for(frame->bytes);
+        const std::optional<TcpSegmentHeader> decoded = decode_tcp_segment(
+                DLT_EN10MB, header, reinterpret_cast<const u_char*>(frame->bytes.constData()));
+        QVERIFY(decoded.has_value());
+        QCOMPARE(row.segment->header.source_port, decoded->source_port);
+        QCOMPARE(row.segment->header.seq, decoded->seq);
+        QCOMPARE(row.segment->seconds, frame->seconds);
+        QCOMPARE(row.line.section(QLatin1Char('|'), 3, 3), QString::number(decoded->source_port));
+        if (!live)
+            QCOMPARE(int(decoded->source_port), 1000 + int(i));
+    }
+}

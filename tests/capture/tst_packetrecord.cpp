@@ -671,4 +671,27 @@ void TstPacketRecord::segmentHeader()
     // An address at the front of the field; the rest stays zero for IPv4.
     QCOMPARE(int(segment->source[version == 4 ? 0 : 1]), version == 4 ? 192 : 0x01);
     QCOMPARE(int(segment->source[4]), 0);
+    // Decoded with the line into a header that held another frame's (an
+    // IPv6 one's longer addresses, say): nothing of that is left.
+    TcpSegmentHeader reused;
+    reused.source.fill(0xEE);
+    reused.destination.fill(0xEE);
+    QVERIFY(make_record_line(DLT_EN10MB, header, data, &reused));
+    QCOMPARE(reused.source, segment->source);
+    QCOMPARE(reused.destination, segment->destination);
+    // Decoded in one pass with the line, the header is the same; without its
+    // payload hex the line is the same up to its last field.
+    TcpSegmentHeader with_line;
+    const std::optional<QString> short_line
+            = make_record_line(DLT_EN10MB, header, data, &with_line, false);
+    QVERIFY(short_line.has_value());
+    QCOMPARE(*short_line, line.section(QLatin1Char('|'), 0, 6) + QLatin1Char('|'));
+    QCOMPARE(with_line.seq, seq);
+    QCOMPARE(with_line.ack, ack);
+    QCOMPARE(int(with_line.flags), flags);
+    QCOMPARE(int(with_line.payload_offset), payloadOffset);
+    QCOMPARE(int(with_line.stated), stated);
+    QCOMPARE(int(with_line.captured), captured);
+    QCOMPARE(int(with_line.window_scale), windowScale);
+    QCOMPARE(with_line.source, segment->source);
 }
