@@ -99,6 +99,9 @@ def transfers(port, family):
 
 def stalled(port):
     server = listen(socket.AF_INET, port, 4096)
+    # The server takes the stalled transfer first: the idle client connects
+    # only once the sender has.
+    sender_connected = threading.Event()
 
     def serve():
         s, _ = server.accept()
@@ -112,6 +115,7 @@ def stalled(port):
     def sender():
         s = stream(socket.AF_INET)
         s.connect((host(socket.AF_INET), port))
+        sender_connected.set()
         s.sendall(b"x" * TRANSFER)
         close(s, 30)
 
@@ -120,6 +124,7 @@ def stalled(port):
         s.setsockopt(socket.SOL_SOCKET, socket.SO_KEEPALIVE, 1)
         s.setsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPIDLE, 1)
         s.setsockopt(socket.IPPROTO_TCP, socket.TCP_KEEPINTVL, 1)
+        sender_connected.wait(30)
         s.connect((host(socket.AF_INET), port))
         time.sleep(1.3)  # idle for a probe and its answer
         close(s, 30)
