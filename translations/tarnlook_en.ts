@@ -1040,6 +1040,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <source>该行不是可追踪的TCP分段。</source>
         <translation>The row is not a TCP segment that can be followed.</translation>
     </message>
+    <message>
+        <source>追踪已取消。</source>
+        <translation>The follow was cancelled.</translation>
+    </message>
 </context>
 <context>
     <name>UnsavedRows</name>

@@ -125,6 +125,8 @@ private slots:
     void readsOnlyWhatTheHeadersNeed_data();
     void readsOnlyWhatTheHeadersNeed();
     void chunkAfterAGapIsMarked();
+    void openCountsAndCancels_data();
+    void openCountsAndCancels();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -387,6 +389,38 @@ void TstFollowStream::chunkAfterAGapIsMarked()
     QVERIFY2(comment.contains(QStringLiteral("10.0.0.2:80 → 10.0.0.1:40000, 序列号 5001")),
              qPrintable(comment));
     QVERIFY2(comment.endsWith(QStringLiteral("此前缺少 40 字节 (未捕获)")), qPrintable(comment));
+}
+
+void TstFollowStream::openCountsAndCancels_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("to-the-end") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void TstFollowStream::openCountsAndCancels()
+{
+    QFETCH(bool, cancel);
+    CaptureStore store(m_dir->path());
+    QVERIFY(store.isValid());
+    std::vector<std::int64_t> frames;
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        const QByteArray frame = segment(true, 1 + 10 * i, 0, kPsh | kAck, QByteArray(10, 'p'));
+        const pcap_pkthdr header = header_for(frame);
+        frames.push_back(*store.append(DLT_EN10MB, header,
+                                       reinterpret_cast<const u_char*>(frame.constData())));
+    }
+    frames.push_back(-1); // a row without a frame counts as looked at
+    std::vector<int> rows(frames.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    TcpFollow::Progress progress;
+    progress.cancel = cancel;
+    QString error;
+    const std::unique_ptr<TcpFollow> follow
+            = TcpFollow::open(store, frames, rows, frames.front(), &error, &progress);
+    QCOMPARE(follow != nullptr, !cancel);
+    QCOMPARE(error, cancel ? QStringLiteral("追踪已取消。") : QString());
+    QCOMPARE(progress.frames.load(), cancel ? std::size_t(0) : frames.size());
 }
 
 QTEST_MAIN(TstFollowStream)
