@@ -183,6 +183,14 @@
         <source>该行的帧已不在存储中, 无法追踪其TCP流。</source>
         <translation>The row&apos;s frame is no longer stored; its TCP stream cannot be followed.</translation>
     </message>
+    <message>
+        <source>正在读取该连接的 %1 帧…</source>
+        <translation>Reading the connection&apos;s %1 frames…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 <context>
     <name>HexFileSaver</name>

@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
@@ -13,6 +14,7 @@
 
 #include "capturestore.h"
 #include "cupdate.h"
+#include "followstream.h"
 #include "mainwindow.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
@@ -127,6 +129,9 @@ private slots:
     void chunkAfterAGapIsMarked();
     void openCountsAndCancels_data();
     void openCountsAndCancels();
+    void progressShowsAndCancels_data();
+    void progressShowsAndCancels();
+    void growsWhileTheFileIsRead();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -421,6 +426,85 @@ void TstFollowStream::openCountsAndCancels()
     QCOMPARE(follow != nullptr, !cancel);
     QCOMPARE(error, cancel ? QStringLiteral("追踪已取消。") : QString());
     QCOMPARE(progress.frames.load(), cancel ? std::size_t(0) : frames.size());
+}
+
+void TstFollowStream::progressShowsAndCancels_data()
+{
+    QTest::addColumn<QString>("answer"); // to the progress dialog
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("runs-to-the-end") << "none" << true;
+    QTest::newRow("cancel-button") << "cancel" << false;
+    QTest::newRow("escape-key") << "escape" << false;
+}
+
+// The dialog shows before the follow starts (delay 0), so that it is
+// answered while the follow runs, however fast that is.
+void TstFollowStream::progressShowsAndCancels()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, opened);
+    set_follow_progress_delay(0);
+    const auto restore = qScopeGuard([] { set_follow_progress_delay(400); });
+    struct Answerer : QObject
+    {
+        QString answer;
+        QStringList shown;
+        bool eventFilter(QObject* object, QEvent* event) override
+        {
+            auto* dialog = qobject_cast<QProgressDialog*>(object);
+            if (dialog == nullptr || event->type() != QEvent::Show)
+                return false;
+            shown << QStringLiteral("%1|%2|%3|%4")
+                             .arg(dialog->windowTitle(), dialog->labelText())
+                             .arg(dialog->maximum())
+                             .arg(dialog->isModal());
+            if (answer == QLatin1String("cancel"))
+                QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+            else if (answer == QLatin1String("escape"))
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            return false;
+        }
+    } answerer;
+    answerer.answer = answer;
+    BoxCatcher boxes;
+    qApp->installEventFilter(&answerer);
+    HexWindow* window = m_window->follow_tcp_stream(2);
+    qApp->removeEventFilter(&answerer);
+
+    // The pair's nine rows, the pair reused at the last of them included.
+    QCOMPARE(answerer.shown,
+             QStringList { QStringLiteral("追踪TCP流|正在读取该连接的 9 帧…|9|1") });
+    QCOMPARE(window != nullptr, opened);
+    QCOMPARE(m_window->findChildren<StreamWindow*>().size(), opened ? 1 : 0);
+    QVERIFY(m_window->findChildren<QProgressDialog*>().isEmpty());
+    QCOMPARE(boxes.texts, QStringList());
+    if (opened)
+        QCOMPARE(bytes_of(*qobject_cast<StreamWindow*>(window)), kRequest + kHead + kBody);
+}
+
+// Rows that come after the follow began are read in the background and
+// join the window: the bytes are those the file holds, in order.
+void TstFollowStream::growsWhileTheFileIsRead()
+{
+    QVector<QByteArray> frames;
+    QByteArray sent;
+    for (int i = 0; i < 8000; ++i) {
+        const QByteArray payload = QByteArray::number(i).rightJustified(8, '0');
+        frames.append(segment(true, 1 + static_cast<std::uint32_t>(sent.size()), 0, kPsh | kAck,
+                              payload));
+        sent += payload;
+    }
+    const QString path = m_dir->filePath(QStringLiteral("long.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, frames));
+    m_window = std::make_unique<MainWindow>();
+    auto* table = m_window->findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    QVERIFY(m_window->open_capture_file(path));
+    QTRY_VERIFY(table->rowCount() > 0);
+    auto* window = qobject_cast<StreamWindow*>(m_window->follow_tcp_stream(0));
+    QVERIFY(window != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(window->view()->document()->length(), qint64(sent.size()), 30000);
+    QCOMPARE(bytes_of(*window), sent);
+    QVERIFY(QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 10000));
 }
 
 QTEST_MAIN(TstFollowStream)

@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include "followstream.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
 #include "qhexdocument.h"
@@ -73,6 +74,7 @@ const QStringList kKeys {
     "Home",
     "End",
     "Ctrl+End",
+    "Ctrl+Alt+Shift+T",
     "Delete",
     "Backspace",
     "Insert",
@@ -319,6 +321,8 @@ void TstSoak::randomUse()
     if (qEnvironmentVariableIsSet(kChildVariable)) {
         QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         QApplication::setQuitOnLastWindowClosed(false);
+        // Every follow shows its progress dialog, for the steps to answer.
+        set_follow_progress_delay(0);
         const quint32 seed = quint32(qEnvironmentVariableIntValue("TARNLOOK_SOAK_SEED"));
         Soak soak(seed, QDir::currentPath());
         soak.run(soak_seconds());
