@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QLocale>
 #include <QMenu>
@@ -181,8 +182,8 @@ std::unique_ptr<TcpFollow> follow_in_background(QWidget* parent, const CaptureSt
     std::thread worker([&] {
         follow = TcpFollow::open(store, frames, rows, followed, error, &progress);
         done = true;
-        QMetaObject::invokeMethod(
-                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        // The event queue owns the event: it quits the loop (thread-safe).
+        QCoreApplication::postEvent(&loop, new QEvent(QEvent::Quit));
     });
     // The loop runs only while the follow does: its end posts the quit.
     bool ending = false; // the program's end left the loop
