@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
@@ -24,6 +26,7 @@
 #include <QTimer>
 
 #include "capturestore.h"
+#include "memoryrelease.h"
 #include "packetrows.h"
 #include "streamwindow.h"
 #include "tcpfollow.h"
@@ -39,6 +42,10 @@ constexpr int kProgressInterval = 100; // ms
 // Frames a stream window reads at most at a time: its next look takes the
 // rest.
 constexpr std::size_t kMaxGrowthFrames = 65536;
+// A follow of this many frames or more leaves megabytes of the reading's
+// lists in its thread's heap, where the interface's allocations cannot
+// reuse them: the heaps' free pages are then given back.
+constexpr std::size_t kGiveBackAfterFrames = 65536;
 
 // The frames of these rows, -1 where a row has none.
 std::vector<std::int64_t> frames_of(const PacketRows& rows, const std::vector<int>& numbers,
@@ -241,6 +248,8 @@ HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const Cap
     std::unique_ptr<TcpFollow> follow
             = follow_in_background(parent, *store, frames_of(rows, numbers, 0, numbers.size()),
                                    numbers, *frame, &error, &cancelled);
+    if (numbers.size() >= kGiveBackAfterFrames)
+        memory_release::later([] { malloc_trim(0); });
     if (cancelled)
         return nullptr;
     if (follow == nullptr)
