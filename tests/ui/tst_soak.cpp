@@ -225,6 +225,10 @@ private:
             table->scrollToItem(item);
             QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
                               table->visualItemRect(item).center());
+            if (pick(3) == 0) { // the row's stream, its progress answered or not
+                log(QStringLiteral("%1: follow row %2").arg(step).arg(row));
+                xtest::type_keys(QStringLiteral("Ctrl+Alt+Shift+T"));
+            }
             return;
         }
         default: {
