@@ -4,9 +4,13 @@
 // bytes and the receiver's acknowledgements (one per two segments, as
 // Linux sends them), in order, and with 3% of the segments lost before
 // the capture and sent again a few segments later: the bytes after each
-// hole wait until its copy arrives.
+// hole wait until its copy arrives. Then a connection made to hold the
+// reassembly up: 30,000 one-byte segments at every other position after a
+// byte that never comes, and frames without payload that state 65,495
+// bytes over all of them, 1,000,000 segments in all.
 //
-//   bench_reassembly [segments]   default 750000; TARNLOOK_BENCH_RUNS runs (3)
+//   bench_reassembly [segments] [hostile segments]   default 750000 and
+//   1000000; TARNLOOK_BENCH_RUNS runs (3)
 
 #include <cstdint>
 #include <cstdio>
@@ -87,6 +91,35 @@ std::vector<TcpSegmentIn> transfer(std::uint32_t segments, double loss)
     return out;
 }
 
+// The hostile connection of the header comment, `segments` in all.
+std::vector<TcpSegmentIn> hostile(std::uint32_t segments)
+{
+    constexpr std::uint32_t kWaiting = 30000;
+    std::vector<TcpSegmentIn> out;
+    out.reserve(segments);
+    TcpSegmentIn in;
+    in.syn = true;
+    in.seq = kIsn;
+    out.push_back(in);
+    in.syn = false;
+    in.has_ack = true;
+    in.payload_offset = 54;
+    for (std::uint32_t i = 0; i < kWaiting && out.size() < segments; ++i) {
+        in.frame = static_cast<std::int64_t>(out.size());
+        in.seq = kIsn + 2 + 2 * i;
+        in.captured = in.stated = 1;
+        out.push_back(in);
+    }
+    in.seq = kIsn + 2;
+    in.captured = 0;
+    in.stated = 65535 - 40;
+    while (out.size() < segments) {
+        in.frame = static_cast<std::int64_t>(out.size());
+        out.push_back(in);
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -147,5 +180,33 @@ int main(int argc, char** argv)
                         .arg(segments)
                         .arg(kMss)
                         .arg(sizeof(TcpStreamEvent)));
+
+    const std::uint32_t hostile_segments
+            = argc > 2 ? static_cast<std::uint32_t>(QByteArray(argv[2]).toUInt()) : 1000000;
+    const std::vector<TcpSegmentIn> held_up = hostile(hostile_segments);
+    std::vector<double> ms;
+    std::vector<double> cpu_ms;
+    std::int64_t gaps = 0;
+    for (int run = 0; run < runs; ++run) {
+        TcpReassembly reassembly;
+        QElapsedTimer timer;
+        timer.start();
+        const double cpu = bench::threadCpuSeconds();
+        for (const TcpSegmentIn& segment : held_up)
+            reassembly.add(segment);
+        reassembly.finish();
+        ms.push_back(timer.nsecsElapsed() / 1e6);
+        cpu_ms.push_back((bench::threadCpuSeconds() - cpu) * 1e3);
+        gaps = reassembly.gaps();
+    }
+    bench::Table held({ QStringLiteral("segments"), QStringLiteral("ms (median)"),
+                        QStringLiteral("processor ms (median)"), QStringLiteral("gaps"),
+                        QStringLiteral("load") });
+    held.add({ QString::number(held_up.size()), bench::number(bench::median(ms), 1),
+               bench::number(bench::median(cpu_ms), 1), QString::number(gaps),
+               bench::loadAverage() });
+    held.print(QStringLiteral("TCP reassembly of a connection made to hold it up (30,000 one-byte "
+                              "segments waiting, each later segment stating 65,495 bytes over "
+                              "them)"));
     return 0;
 }

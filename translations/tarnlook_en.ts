@@ -313,6 +313,14 @@
         <source>该行的帧已不在存储中, 无法追踪其TCP流。</source>
         <translation>The row&apos;s frame is no longer stored; its TCP stream cannot be followed.</translation>
     </message>
+    <message>
+        <source>正在读取该连接的 %1 帧…</source>
+        <translation>Reading the connection&apos;s %1 frames…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 <context>
     <name>FollowTls</name>
@@ -1236,6 +1244,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>该行不是可追踪的TCP分段。</source>
         <translation>The row is not a TCP segment that can be followed.</translation>
+    </message>
+    <message>
+        <source>追踪已取消。</source>
+        <translation>The follow was cancelled.</translation>
     </message>
 </context>
 <context>

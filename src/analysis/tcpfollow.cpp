@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
@@ -24,6 +25,8 @@ constexpr std::size_t kMaxFiles = std::size_t(1) << 16;
 // options or extension headers, TCP with its options. A frame whose headers
 // run longer is read whole.
 constexpr int kHead = 256;
+// Frames between two looks at a follow's progress.
+constexpr std::size_t kProgressStep = 256;
 
 QString endpoint_text(int version, const std::array<unsigned char, 16>& address, quint16 port)
 {
@@ -51,6 +54,19 @@ std::optional<TcpSegmentHeader> decode_head(const StoredFrame& head, std::uint32
     return decoded;
 }
 
+// The segment of a stored frame, from its head or, when its headers run
+// longer, from the whole frame.
+std::optional<TcpSegmentHeader> decode_frame(const CaptureStore& store, std::int64_t seq,
+                                             const StoredFrame& head, const StoredFramePlace& place)
+{
+    std::optional<TcpSegmentHeader> decoded = decode_head(head, place.captured);
+    if (!decoded && place.captured > static_cast<std::uint32_t>(head.bytes.size())) {
+        if (const std::optional<StoredFrame> whole = store.read_frame(seq))
+            decoded = decode_head(*whole, place.captured);
+    }
+    return decoded;
+}
+
 } // namespace
 
 TcpFollow::~TcpFollow()
@@ -62,10 +78,10 @@ TcpFollow::~TcpFollow()
 std::unique_ptr<TcpFollow> TcpFollow::open(const CaptureStore& store,
                                            const std::vector<std::int64_t>& frames,
                                            const std::vector<int>& rows, std::int64_t followed,
-                                           QString* error)
+                                           QString* error, Progress* progress)
 {
     std::unique_ptr<TcpFollow> follow(new TcpFollow);
-    if (!follow->read(store, frames, rows, followed, error))
+    if (!follow->read(store, frames, rows, followed, error, progress))
         return nullptr;
     return follow;
 }
@@ -73,9 +89,69 @@ std::unique_ptr<TcpFollow> TcpFollow::open(const CaptureStore& store,
 void TcpFollow::add(const CaptureStore& store, const std::vector<std::int64_t>& frames,
                     const std::vector<int>& rows)
 {
-    m_frames_seen += frames.size();
-    if (!m_ended)
-        read(store, frames, rows, std::nullopt, nullptr);
+    if (m_ended)
+        m_frames_seen += frames.size();
+    else
+        add(read_frames(store, frames, rows));
+}
+
+TcpFollow::Frames TcpFollow::read_frames(const CaptureStore& store,
+                                         const std::vector<std::int64_t>& frames,
+                                         const std::vector<int>& rows,
+                                         const std::atomic<bool>* cancel)
+{
+    Frames result;
+    result.m_count = frames.size();
+    // Rows without a frame of their own, and frames a clear took away, are
+    // left out.
+    std::vector<std::int64_t> kept;
+    std::vector<int> kept_rows;
+    kept.reserve(frames.size());
+    kept_rows.reserve(frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (frames[i] >= 0 && store.contains(frames[i])) {
+            kept.push_back(frames[i]);
+            kept_rows.push_back(i < rows.size() ? rows[i] : -1);
+        }
+    }
+    result.m_frames.reserve(kept.size());
+    std::size_t index = 0;
+    // A read cut short keeps what it read: the frames before stay in order.
+    (void)store.read_frames(
+            kept,
+            [&](const StoredFrame& head, const StoredFramePlace& place) {
+                const std::size_t at = index++;
+                if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+                    return false;
+                if (const std::optional<TcpSegmentHeader> decoded
+                    = decode_frame(store, kept[at], head, place))
+                    result.m_frames.push_back({ *decoded, place.offset, head.seconds,
+                                                head.nanoseconds, place.file, kept_rows[at] });
+                return true;
+            },
+            &result.m_files, kHead);
+    return result;
+}
+
+void TcpFollow::add(Frames frames)
+{
+    m_frames_seen += frames.m_count;
+    if (m_ended)
+        return;
+    // The follow's index of each of the read's files: all of them taken
+    // over, those no segment of the connection lies in too.
+    std::vector<std::size_t> file_of;
+    file_of.reserve(frames.m_files.size());
+    for (const StoreFile& file : frames.m_files)
+        file_of.push_back(static_cast<std::size_t>(file_index(file)));
+    frames.m_files.clear();
+    bool reached = true;
+    for (const Frames::Frame& frame : frames.m_frames) {
+        if (take(frame.segment, file_of[static_cast<std::size_t>(frame.file)], frame.offset,
+                 frame.seconds, frame.nanoseconds, frame.row, false, reached)
+            != Taken::Yes)
+            break;
+    }
 }
 
 void TcpFollow::finish()
@@ -122,9 +198,67 @@ int TcpFollow::file_index(const StoreFile& file)
     return static_cast<int>(m_files.size()) - 1;
 }
 
+TcpFollow::Taken TcpFollow::take(const TcpSegmentHeader& segment, std::size_t file,
+                                 std::int64_t offset, std::int64_t seconds,
+                                 std::int64_t nanoseconds, int row, bool followed, bool& reached)
+{
+    // Until the followed frame is reached, a new connection on the pair (as
+    // split_connections tells them apart) starts the follow anew; after it,
+    // a new connection ends it.
+    const Endpoint source { segment.source, segment.source_port };
+    const auto begin_connection = [&] {
+        m_first = source;
+        m_second = { segment.destination, segment.destination_port };
+        m_version = segment.version;
+        m_first_seq = {};
+        m_known = true;
+    };
+    if (!m_known)
+        begin_connection();
+    TcpSegmentIn in;
+    in.direction = source == m_first ? 0 : 1;
+    in.seq = segment.seq;
+    in.syn = (segment.flags & TcpSegmentHeader::Syn) != 0;
+    in.has_ack = (segment.flags & TcpSegmentHeader::Ack) != 0;
+    std::optional<std::uint32_t>& first_seq = m_first_seq[static_cast<std::size_t>(in.direction)];
+    if (in.syn && !in.has_ack && first_seq && *first_seq != in.seq) {
+        // The pair reused.
+        if (reached) {
+            m_ended = true;
+            return Taken::Ended;
+        }
+        begin_connection();
+        in.direction = 0;
+        m_reassembly = TcpReassembly();
+        m_pieces.clear();
+        m_chunks.clear();
+        m_last_direction = -1;
+    }
+    std::optional<std::uint32_t>& own_first = m_first_seq[static_cast<std::size_t>(in.direction)];
+    if (!own_first)
+        own_first = in.seq;
+    reached = reached || followed;
+
+    if (file >= kMaxFiles)
+        return Taken::TooManyFiles;
+    in.frame = static_cast<std::int64_t>(file) << kOffsetBits | (offset & kOffsetMask);
+    in.seconds = seconds;
+    in.nanoseconds = nanoseconds;
+    in.ack = segment.ack;
+    in.fin = (segment.flags & TcpSegmentHeader::Fin) != 0;
+    in.rst = (segment.flags & TcpSegmentHeader::Rst) != 0;
+    in.payload_offset = segment.payload_offset;
+    in.captured = segment.captured;
+    in.stated = segment.stated;
+    m_reassembly.add(in);
+    m_last_row = row;
+    take_events(row);
+    return Taken::Yes;
+}
+
 bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>& frames,
-                     const std::vector<int>& rows, std::optional<std::int64_t> followed,
-                     QString* error)
+                     const std::vector<int>& rows, std::int64_t followed, QString* error,
+                     Progress* progress)
 {
     // Rows without a frame of their own, and frames a clear took away, are
     // left out.
@@ -138,100 +272,66 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
             kept_rows.push_back(i < rows.size() ? rows[i] : -1);
         }
     }
-    if (followed && !std::binary_search(kept.cbegin(), kept.cend(), *followed)) {
+    if (!std::binary_search(kept.cbegin(), kept.cend(), followed)) {
         if (error != nullptr)
             *error = QCoreApplication::translate("TcpFollow", "该行的帧已不在存储中。");
         return false;
     }
 
-    // One pass: the segments go to the reassembly as they are read. Until
-    // the followed frame is reached, a new connection on the pair (as
-    // split_connections tells them apart) starts the follow anew; after
-    // it, a new connection ends it and the reading.
-    bool reached = !followed;
+    // One pass: the segments go to the reassembly as they are read.
+    bool reached = false;
     bool stopped = false;
+    bool cancelled = false;
     std::vector<StoreFile> files;
     std::vector<int> file_of; // the follow's index of each of the read's files
     std::size_t index = 0;
-    if (followed)
-        m_pieces.reserve(kept.size());
+    m_pieces.reserve(kept.size());
     const bool read = store.read_frames(
             kept,
             [&](const StoredFrame& head, const StoredFramePlace& place) {
                 const std::size_t at = index++;
-                std::optional<TcpSegmentHeader> decoded = decode_head(head, place.captured);
-                if (!decoded && place.captured > static_cast<std::uint32_t>(head.bytes.size())) {
-                    // Headers longer than the head.
-                    if (const std::optional<StoredFrame> whole = store.read_frame(kept[at]))
-                        decoded = decode_head(*whole, place.captured);
-                }
-                if (!decoded)
-                    return true;
-                const Endpoint source { decoded->source, decoded->source_port };
-                const auto begin_connection = [&] {
-                    m_first = source;
-                    m_second = { decoded->destination, decoded->destination_port };
-                    m_version = decoded->version;
-                    m_first_seq = {};
-                    m_known = true;
-                };
-                if (!m_known)
-                    begin_connection();
-                TcpSegmentIn in;
-                in.direction = source == m_first ? 0 : 1;
-                in.seq = decoded->seq;
-                in.syn = (decoded->flags & TcpSegmentHeader::Syn) != 0;
-                in.has_ack = (decoded->flags & TcpSegmentHeader::Ack) != 0;
-                std::optional<std::uint32_t>& first_seq
-                        = m_first_seq[static_cast<std::size_t>(in.direction)];
-                if (in.syn && !in.has_ack && first_seq && *first_seq != in.seq) {
-                    // The pair reused.
-                    if (reached) {
-                        m_ended = true;
-                        stopped = true;
+                if (progress != nullptr && at % kProgressStep == 0) {
+                    // Counted as looked at: the frames left out before.
+                    progress->frames.store(frames.size() * at / kept.size(),
+                                           std::memory_order_relaxed);
+                    if (progress->cancel.load(std::memory_order_relaxed)) {
+                        cancelled = true;
                         return false;
                     }
-                    begin_connection();
-                    in.direction = 0;
-                    m_reassembly = TcpReassembly();
-                    m_pieces.clear();
-                    m_chunks.clear();
-                    m_last_direction = -1;
                 }
-                std::optional<std::uint32_t>& own_first
-                        = m_first_seq[static_cast<std::size_t>(in.direction)];
-                if (!own_first)
-                    own_first = in.seq;
-                if (followed && kept[at] == *followed)
-                    reached = true;
-
+                const std::optional<TcpSegmentHeader> decoded
+                        = decode_frame(store, kept[at], head, place);
+                if (!decoded)
+                    return true;
                 if (file_of.size() < files.size()) {
                     for (std::size_t i = file_of.size(); i < files.size(); ++i)
                         file_of.push_back(file_index(files[i]));
                 }
                 const auto file
                         = static_cast<std::size_t>(file_of[static_cast<std::size_t>(place.file)]);
-                if (file >= kMaxFiles)
+                switch (take(*decoded, file, place.offset, head.seconds, head.nanoseconds,
+                             kept_rows[at], kept[at] == followed, reached)) {
+                case Taken::Yes:
+                    return true;
+                case Taken::Ended:
+                    stopped = true;
                     return false;
-                in.frame = static_cast<std::int64_t>(file) << kOffsetBits
-                        | (place.offset & kOffsetMask);
-                in.seconds = head.seconds;
-                in.nanoseconds = head.nanoseconds;
-                in.ack = decoded->ack;
-                in.fin = (decoded->flags & TcpSegmentHeader::Fin) != 0;
-                in.rst = (decoded->flags & TcpSegmentHeader::Rst) != 0;
-                in.payload_offset = decoded->payload_offset;
-                in.captured = decoded->captured;
-                in.stated = decoded->stated;
-                m_reassembly.add(in);
-                m_last_row = kept_rows[at];
-                take_events(m_last_row);
-                return true;
+                case Taken::TooManyFiles:
+                    return false;
+                }
+                return false;
             },
             &files, kHead);
     // Files the reading opened but no segment of the connection lay in.
     for (std::size_t i = file_of.size(); i < files.size(); ++i)
         file_of.push_back(file_index(files[i]));
+    if (cancelled) {
+        if (error != nullptr)
+            *error = QCoreApplication::translate("TcpFollow", "追踪已取消。");
+        return false;
+    }
+    if (progress != nullptr)
+        progress->frames.store(frames.size(), std::memory_order_relaxed);
     if (!read && !stopped) {
         if (error != nullptr)
             *error = QCoreApplication::translate("TcpFollow", "无法读取存储中的帧: %1")
@@ -243,13 +343,40 @@ bool TcpFollow::read(const CaptureStore& store, const std::vector<std::int64_t>&
             *error = QCoreApplication::translate("TcpFollow", "该行不是可追踪的TCP分段。");
         return false;
     }
-    if (followed) {
-        m_endpoints = { endpoint_text(m_version, m_first.address, m_first.port),
-                        endpoint_text(m_version, m_second.address, m_second.port) };
-        m_frames_seen = frames.size();
-        // The room kept for the frames that carry no bytes given back.
-        if (m_pieces.capacity() > m_pieces.size() + m_pieces.size() / 4)
-            m_pieces.shrink_to_fit();
-    }
+    m_endpoints = { endpoint_text(m_version, m_first.address, m_first.port),
+                    endpoint_text(m_version, m_second.address, m_second.port) };
+    m_frames_seen = frames.size();
+    // The room kept for the frames that carry no bytes given back.
+    if (m_pieces.capacity() > m_pieces.size() + m_pieces.size() / 4)
+        m_pieces.shrink_to_fit();
     return true;
+}
+
+TcpFollow::Frames::~Frames()
+{
+    close_files();
+}
+
+TcpFollow::Frames::Frames(Frames&& other) noexcept
+    : m_frames(std::move(other.m_frames))
+    , m_files(std::exchange(other.m_files, {}))
+    , m_count(other.m_count)
+{ }
+
+TcpFollow::Frames& TcpFollow::Frames::operator=(Frames&& other) noexcept
+{
+    if (this != &other) {
+        close_files();
+        m_frames = std::move(other.m_frames);
+        m_files = std::exchange(other.m_files, {});
+        m_count = other.m_count;
+    }
+    return *this;
+}
+
+void TcpFollow::Frames::close_files()
+{
+    for (const StoreFile& file : m_files)
+        ::close(file.fd);
+    m_files.clear();
 }

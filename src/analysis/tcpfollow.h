@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <QString>
 
 #include "capturestore.h"
+#include "packetrecord.h"
 #include "tcpreassembly.h"
 
 // One followed TCP connection: the segments of its rows read from the
@@ -21,9 +23,23 @@
 //
 // Memory: 16 bytes per piece (a segment's new bytes, or a gap), and a chunk
 // record each time the conversation turns to the other side.
+//
+// A follow is used from one thread at a time. open() may run on any thread
+// and report its progress to another; of add(), the reading of the frames
+// (read_frames()) may run on another thread than the one that uses the
+// follow.
 class TcpFollow
 {
 public:
+    // How far open() has come, for another thread to watch, and its way to
+    // stop it.
+    struct Progress
+    {
+        std::atomic<std::size_t> frames { 0 }; // of those given, looked at so far
+        std::atomic<bool> cancel { false }; // set: open() stops soon, and fails
+    };
+    class Frames;
+
     // The conversation in the order it happened: `length` bytes of
     // files()[file] at `offset`, the next bytes of `direction`; or, for a
     // gap, `length` bytes of that direction that were never captured.
@@ -51,10 +67,12 @@ public:
     // the frames of its address and port pair (store numbers in capture
     // order, with their rows). Null, with the reason in error, when that
     // frame is no longer stored or holds no TCP segment.
+    // With progress, the frames looked at are counted there, and a cancel
+    // makes it fail (with a reason in error too).
     static std::unique_ptr<TcpFollow> open(const CaptureStore& store,
                                            const std::vector<std::int64_t>& frames,
                                            const std::vector<int>& rows, std::int64_t followed,
-                                           QString* error);
+                                           QString* error, Progress* progress = nullptr);
     ~TcpFollow();
     TcpFollow(const TcpFollow&) = delete;
     TcpFollow& operator=(const TcpFollow&) = delete;
@@ -64,6 +82,13 @@ public:
     // connection. Frames no longer stored are left out.
     void add(const CaptureStore& store, const std::vector<std::int64_t>& frames,
              const std::vector<int>& rows);
+    // The same in two halves: read_frames() reads and decodes the frames'
+    // headers, on any thread (the store is all it uses; a set `cancel` stops
+    // it, with what was read so far), and add() of its result puts them in.
+    static Frames read_frames(const CaptureStore& store, const std::vector<std::int64_t>& frames,
+                              const std::vector<int>& rows,
+                              const std::atomic<bool>* cancel = nullptr);
+    void add(Frames frames);
     // Nothing more comes: bytes still waiting for a hole are handed out.
     void finish();
     // Whether a later connection took the pair over: nothing more is added.
@@ -84,9 +109,17 @@ public:
 private:
     TcpFollow() = default;
     // Reads the frames and adds those of the connection of the followed
-    // frame (when given; else of the connection followed so far).
+    // frame.
     bool read(const CaptureStore& store, const std::vector<std::int64_t>& frames,
-              const std::vector<int>& rows, std::optional<std::int64_t> followed, QString* error);
+              const std::vector<int>& rows, std::int64_t followed, QString* error,
+              Progress* progress);
+    enum class Taken { Yes, Ended, TooManyFiles };
+    // Adds a frame's segment, of files()[file] at `offset`, if it belongs to
+    // the connection; `reached` tells whether the followed frame was, and
+    // becomes true with it.
+    Taken take(const TcpSegmentHeader& segment, std::size_t file, std::int64_t offset,
+               std::int64_t seconds, std::int64_t nanoseconds, int row, bool followed,
+               bool& reached);
     int file_index(const StoreFile& file);
     // Keeps the events the reassembly made for the segment of `row`.
     void take_events(int row);
@@ -117,4 +150,38 @@ private:
     std::array<std::optional<std::uint32_t>, 2> m_first_seq;
     bool m_ended = false;
     std::size_t m_frames_seen = 0;
+};
+
+// Frames read for TcpFollow::add(): their decoded headers and the store's
+// files they lie in, held open until added (or closed with this). About
+// 100 bytes per frame.
+class TcpFollow::Frames
+{
+public:
+    Frames() = default;
+    ~Frames();
+    Frames(Frames&& other) noexcept;
+    Frames& operator=(Frames&& other) noexcept;
+    Frames(const Frames&) = delete;
+    Frames& operator=(const Frames&) = delete;
+
+    // The frames asked for (read, gone or not TCP).
+    std::size_t count() const { return m_count; }
+
+private:
+    friend class TcpFollow;
+    struct Frame
+    {
+        TcpSegmentHeader segment;
+        std::int64_t offset; // in m_files[file]
+        std::int64_t seconds;
+        std::int64_t nanoseconds;
+        int file;
+        int row;
+    };
+    void close_files();
+
+    std::vector<Frame> m_frames;
+    std::vector<StoreFile> m_files;
+    std::size_t m_count = 0;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -23,6 +24,53 @@ std::int64_t unwrap(std::int64_t reference, std::uint32_t seq)
 }
 
 } // namespace
+
+void TcpReassembly::Runs::add(std::int64_t from, std::int64_t to)
+{
+    if (from >= to)
+        return;
+    auto it = m_runs.upper_bound(from);
+    if (it != m_runs.begin() && std::prev(it)->second >= from) {
+        --it;
+        from = it->first;
+    }
+    while (it != m_runs.end() && it->first <= to) {
+        to = std::max(to, it->second);
+        it = m_runs.erase(it);
+    }
+    m_runs.emplace_hint(it, from, to);
+}
+
+bool TcpReassembly::Runs::meets(std::int64_t from, std::int64_t to) const
+{
+    const auto it = m_runs.upper_bound(from);
+    if (it != m_runs.begin() && std::prev(it)->second > from)
+        return true;
+    return it != m_runs.end() && it->first < to;
+}
+
+std::int64_t TcpReassembly::Runs::end_before(std::int64_t at) const
+{
+    const auto it = m_runs.lower_bound(at);
+    return it == m_runs.begin() ? -1 : std::prev(it)->second;
+}
+
+void TcpReassembly::Runs::drop_before(std::int64_t at)
+{
+    while (!m_runs.empty() && m_runs.begin()->second <= at)
+        m_runs.erase(m_runs.begin());
+    if (!m_runs.empty() && m_runs.begin()->first < at) {
+        auto first = m_runs.extract(m_runs.begin());
+        first.key() = at;
+        m_runs.insert(std::move(first));
+    }
+}
+
+std::size_t TcpReassembly::waiting(int direction) const
+{
+    const Direction& state = m_directions[direction == 0 ? 0 : 1];
+    return state.captured.size() + state.missing.size();
+}
 
 void TcpReassembly::add(const TcpSegmentIn& segment)
 {
@@ -47,9 +95,13 @@ void TcpReassembly::add(const TcpSegmentIn& segment)
         const std::int64_t acked = unwrap(other.next, segment.ack);
         if (acked > other.next && acked - other.next <= kMaxAckJump) {
             other.acked = std::max(other.acked, acked);
-            const auto after = other.waiting.lower_bound(acked);
-            if (after != other.waiting.begin())
-                skip_to(1 - d, std::min(acked, std::prev(after)->second.end));
+            // The end of the last run that waits from before `acked` on.
+            const auto last_captured = other.captured.lower_bound(acked);
+            std::int64_t end = other.missing.end_before(acked);
+            if (last_captured != other.captured.begin())
+                end = std::max(end, std::prev(last_captured)->second.end);
+            if (end >= 0)
+                skip_to(1 - d, std::min(acked, end));
         }
     }
 
@@ -68,7 +120,7 @@ void TcpReassembly::add(const TcpSegmentIn& segment)
     const std::int64_t stated_end = begin + stated;
     const std::int64_t end = stated_end + (segment.fin ? 1 : 0);
 
-    if (own.waiting.empty() && begin <= own.next) {
+    if (own.captured.empty() && own.missing.empty() && begin <= own.next) {
         // In order, the usual case: nothing to keep.
         if (stated > 0 && begin < own.next)
             ++m_retransmissions;
@@ -87,14 +139,14 @@ void TcpReassembly::add(const TcpSegmentIn& segment)
     }
 
     bool again = stated > 0 && begin < own.next;
-    again |= hold(own, begin, bytes_end,
-                  Held { Held::Bytes, bytes_end, segment.frame, segment.payload_offset });
-    again |= hold(own, bytes_end, stated_end, Held { Held::Missing, stated_end, 0, 0 });
+    again |= hold_bytes(own, begin, bytes_end, segment.frame, segment.payload_offset);
+    again |= hold_missing(own, bytes_end, stated_end);
     if (segment.fin)
-        hold(own, stated_end, end, Held { Held::Fin, end, 0, 0 });
+        hold_fin(own, stated_end);
     if (again && stated > 0)
         ++m_retransmissions;
     drain(d);
+    limit(d);
 }
 
 void TcpReassembly::finish()
@@ -103,101 +155,112 @@ void TcpReassembly::finish()
     for (int d = 0; d < 2; ++d) {
         const Direction& direction = m_directions[d];
         std::int64_t end = direction.acked;
-        if (!direction.waiting.empty())
-            end = std::max(end, std::prev(direction.waiting.end())->second.end);
+        if (!direction.captured.empty())
+            end = std::max(end, std::prev(direction.captured.end())->second.end);
+        if (!direction.missing.empty())
+            end = std::max(end, direction.missing.last_end());
         if (direction.started)
             skip_to(d, end);
     }
 }
 
-bool TcpReassembly::hold(Direction& direction, std::int64_t from, std::int64_t to, const Held& held)
+bool TcpReassembly::hold_bytes(Direction& direction, std::int64_t from, std::int64_t to,
+                               std::int64_t frame, std::uint32_t frame_offset)
 {
-    std::map<std::int64_t, Held>& waiting = direction.waiting;
-    const auto put = [&](std::int64_t first, std::int64_t last) {
-        Held piece = held;
-        piece.end = last;
-        if (piece.kind == Held::Bytes)
-            piece.frame_offset += static_cast<std::uint32_t>(first - from);
-        waiting.emplace(first, piece);
-    };
-
-    bool overlapped = false;
-    std::int64_t at = std::max(from, direction.next);
-    while (at < to) {
-        auto it = waiting.upper_bound(at);
-        if (it != waiting.begin() && std::prev(it)->second.end > at)
-            --it;
-        if (it == waiting.end() || it->first >= to) {
-            put(at, to);
-            break;
-        }
-        if (it->first > at) {
-            put(at, it->first);
-            at = it->first;
-            continue;
-        }
-        // Something waits at `at` already: it stays, unless it is a cut
-        // tail and this is something captured.
-        const std::int64_t stop = std::min(to, it->second.end);
-        if (it->second.kind != Held::Missing || held.kind == Held::Missing) {
-            overlapped |= it->second.kind != Held::Missing;
-            at = stop;
-            continue;
-        }
-        const std::int64_t old_begin = it->first;
-        const Held old = it->second;
-        if (old_begin < at)
-            it->second.end = at;
-        else
-            waiting.erase(it);
-        if (old.end > stop)
-            waiting.emplace(stop, old);
-        put(at, stop);
-        at = stop;
-    }
+    const std::int64_t at = std::max(from, direction.next);
+    if (at >= to)
+        return false;
+    const bool overlapped = direction.covered.meets(at, to);
+    // Each hole costs a look-up; what lies between the holes, nothing.
+    direction.covered.for_each_hole(at, to, [&](std::int64_t first, std::int64_t last) {
+        direction.captured.emplace(
+                first,
+                Held { Held::Bytes, last, frame,
+                       frame_offset + static_cast<std::uint32_t>(first - from) });
+    });
+    direction.covered.add(at, to);
     return overlapped;
 }
 
-void TcpReassembly::hand_out(int direction, std::int64_t from, const Held& held)
+bool TcpReassembly::hold_missing(Direction& direction, std::int64_t from, std::int64_t to)
 {
-    switch (held.kind) {
-    case Held::Bytes:
-        add_bytes(direction, held.frame, held.frame_offset,
-                  static_cast<std::uint32_t>(held.end - from), from);
-        break;
-    case Held::Missing:
-        add_gap(direction, static_cast<std::uint64_t>(held.end - from), from);
-        break;
-    case Held::Fin:
-        break;
-    }
-    m_directions[direction].next = held.end;
+    const std::int64_t at = std::max(from, direction.next);
+    if (at >= to)
+        return false;
+    direction.missing.add(at, to);
+    return direction.covered.meets(at, to);
+}
+
+void TcpReassembly::hold_fin(Direction& direction, std::int64_t at)
+{
+    if (at < direction.next || direction.covered.meets(at, at + 1))
+        return;
+    direction.captured.emplace(at, Held { Held::Fin, at + 1, 0, 0 });
+    direction.covered.add(at, at + 1);
+}
+
+void TcpReassembly::advance(Direction& direction, std::int64_t to)
+{
+    direction.next = to;
+    direction.covered.drop_before(to);
+    direction.missing.drop_before(to);
 }
 
 void TcpReassembly::drain(int direction)
 {
-    std::map<std::int64_t, Held>& waiting = m_directions[direction].waiting;
-    while (!waiting.empty() && waiting.begin()->first == m_directions[direction].next) {
-        const auto first = waiting.begin();
-        hand_out(direction, first->first, first->second);
-        waiting.erase(first);
+    Direction& state = m_directions[direction];
+    for (;;) {
+        if (!state.captured.empty() && state.captured.begin()->first == state.next) {
+            const auto first = state.captured.begin();
+            const Held& held = first->second;
+            if (held.kind == Held::Bytes)
+                add_bytes(direction, held.frame, held.frame_offset,
+                          static_cast<std::uint32_t>(held.end - state.next), state.next);
+            const std::int64_t end = held.end;
+            state.captured.erase(first);
+            advance(state, end);
+        } else if (!state.missing.empty() && state.missing.first_begin() == state.next) {
+            // Missing up to what was captured after it, if that comes first.
+            std::int64_t end = state.missing.first_end();
+            if (!state.captured.empty())
+                end = std::min(end, state.captured.begin()->first);
+            add_gap(direction, static_cast<std::uint64_t>(end - state.next), state.next);
+            advance(state, end);
+        } else {
+            return;
+        }
     }
 }
 
 void TcpReassembly::skip_to(int direction, std::int64_t target)
 {
     Direction& state = m_directions[direction];
-    while (state.next < target) {
-        if (!state.waiting.empty() && state.waiting.begin()->first == state.next) {
-            drain(direction);
-            continue;
-        }
-        const std::int64_t hole_end
-                = state.waiting.empty() ? target : std::min(target, state.waiting.begin()->first);
-        add_gap(direction, static_cast<std::uint64_t>(hole_end - state.next), state.next);
-        state.next = hole_end;
-    }
     drain(direction);
+    while (state.next < target) {
+        std::int64_t hole_end = target;
+        if (!state.captured.empty())
+            hole_end = std::min(hole_end, state.captured.begin()->first);
+        if (!state.missing.empty())
+            hole_end = std::min(hole_end, state.missing.first_begin());
+        add_gap(direction, static_cast<std::uint64_t>(hole_end - state.next), state.next);
+        advance(state, hole_end);
+        drain(direction);
+    }
+}
+
+void TcpReassembly::limit(int direction)
+{
+    Direction& state = m_directions[direction];
+    while (state.captured.size() + state.missing.size() > m_waiting_limit) {
+        // What waits does not begin at `next` (it would have been handed
+        // out): the first hole is before it.
+        std::int64_t first = state.missing.empty() ? state.captured.begin()->first
+                                                   : state.missing.first_begin();
+        if (!state.captured.empty())
+            first = std::min(first, state.captured.begin()->first);
+        ++m_holes_given_up;
+        skip_to(direction, first);
+    }
 }
 
 void TcpReassembly::add_bytes(int direction, std::int64_t frame, std::uint32_t frame_offset,

@@ -15,8 +15,21 @@ class QWidget;
 // runs, the window takes the connection's new rows. Null, having told the
 // user why in a box, when the row cannot be followed (no such row, its
 // frame is no longer stored, it holds no TCP segment).
+//
+// The frames are read on a thread of their own while the interface goes on;
+// a follow that takes longer than a moment shows its progress in a dialog
+// over `parent`, which can cancel it: null then, without a box. The
+// window's new rows are read in the same way.
 HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const CaptureStore* store,
                               int row, const std::function<bool()>& capturing);
+
+// After how long a follow shows its progress (ms; 400 unless set). With 0
+// the dialog shows before the follow starts.
+void set_follow_progress_delay(int ms);
+
+// The store is going: the stream windows over it stop reading it, and no
+// read of theirs is under way when this returns.
+void end_stream_follows(const CaptureStore* store);
 
 // "追踪TCP流" for the table: in its context menu (on the row clicked) and
 // as Ctrl+Alt+Shift+T in `window` (on the current row). `follow` is called

@@ -479,6 +479,8 @@ MainWindow::~MainWindow()
     for (const QPointer<CUpdate>& capture : std::as_const(live_captures()))
         delete capture.data(); // stops and joins a running capture
     live_captures().clear();
+    // Stream windows, deleted after the store, read it on threads of theirs.
+    end_stream_follows(m_store.get());
     // The store's files go on a thread of their own while the rows go here.
     m_store->clear(CaptureStore::Removal::Now);
     if (m_ends_with_process) {

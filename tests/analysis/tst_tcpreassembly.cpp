@@ -93,6 +93,8 @@ private slots:
     void reassemble();
     void conversation_order();
     void waits_until_finish();
+    void waiting_is_bounded_data();
+    void waiting_is_bounded();
     void split_data();
     void split();
 };
@@ -200,6 +202,16 @@ void TstTcpReassembly::reassemble_data()
                              { 0, 1004, "def", "A" },
                              { 1, 5001, "", "A", 1011 } }
                                       << QByteArray("abcdefghi") << QByteArray() << 0 << 0;
+    // Frames that state bytes they do not hold, each spanning runs that
+    // wait: the runs stay, the stated bytes between them are gaps.
+    QTest::newRow("empty-frames-span-waiting")
+            << hs
+                    + Segs { { 0, 1002, "a", "A" },
+                             { 0, 1004, "b", "A" },
+                             { 0, 1006, "c", "A" },
+                             { 0, 1002, "", "A", 0, 10 },
+                             { 0, 1002, "", "A", 0, 10 } }
+            << QByteArray("<1>a<1>b<1>c<5>") << QByteArray() << 4 << 2;
     // As tshark's follow: a RST takes no sequence number, and its data and
     // what comes after it count.
     QTest::newRow("rst-data") << hs
@@ -321,6 +333,60 @@ void TstTcpReassembly::waits_until_finish()
     reassembly.finish();
     QCOMPARE(reassembly.events().size(), count);
     QCOMPARE(reassembly.gaps(), std::int64_t(1));
+}
+
+void TstTcpReassembly::waiting_is_bounded_data()
+{
+    QTest::addColumn<Segs>("segments");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QByteArray>("from_a");
+    QTest::addColumn<int>("gaps");
+    QTest::addColumn<int>("given_up");
+    QTest::addColumn<int>("retransmissions");
+
+    const Segs hs = handshake();
+    const Segs three_runs { { 0, 1003, "b", "A" }, { 0, 1005, "c", "A" }, { 0, 1007, "d", "A" } };
+    QTest::newRow("within-the-limit")
+            << hs + three_runs << 3 << QByteArray("<2>b<1>c<1>d") << 3 << 0 << 0;
+    QTest::newRow("first-hole-given-up")
+            << hs + three_runs << 2 << QByteArray("<2>b<1>c<1>d") << 3 << 1 << 0;
+    // Bytes of a hole that was given up come too late: they count as a
+    // copy of bytes handed out.
+    QTest::newRow("late-bytes-of-a-given-up-hole")
+            << hs + three_runs + Segs { { 0, 1001, "aa", "A" } } << 2 << QByteArray("<2>b<1>c<1>d")
+            << 3 << 1 << 1;
+    QTest::newRow("limit-of-one") << hs + Segs { { 0, 1003, "b", "A" }, { 0, 1006, "c", "A" } } << 1
+                                  << QByteArray("<2>b<2>c") << 2 << 1 << 0;
+    // A cut tail waits as a run of its own.
+    QTest::newRow("cut-tails-count")
+            << hs + Segs { { 0, 1003, "b", "A", 0, 2 }, { 0, 1007, "d", "A" } } << 2
+            << QByteArray("<2>b<1><2>d") << 3 << 1 << 0;
+}
+
+// However the segments come, a direction never holds more runs than its
+// limit: the first hole becomes a gap, counted, and what follows it goes out.
+void TstTcpReassembly::waiting_is_bounded()
+{
+    QFETCH(Segs, segments);
+    QFETCH(int, limit);
+    QFETCH(QByteArray, from_a);
+    QFETCH(int, gaps);
+    QFETCH(int, given_up);
+    QFETCH(int, retransmissions);
+
+    const Capture cap = capture(segments);
+    TcpReassembly reassembly;
+    reassembly.set_waiting_limit(static_cast<std::size_t>(limit));
+    for (const TcpSegmentIn& segment : cap.segments) {
+        reassembly.add(segment);
+        QVERIFY(reassembly.waiting(0) <= static_cast<std::size_t>(limit));
+    }
+    reassembly.finish();
+    QCOMPARE(reassembly.waiting(0), std::size_t(0));
+    QCOMPARE(render(cap, reassembly)[0], from_a);
+    QCOMPARE(reassembly.gaps(), std::int64_t(gaps));
+    QCOMPARE(reassembly.holes_given_up(), std::int64_t(given_up));
+    QCOMPARE(reassembly.retransmissions(), std::int64_t(retransmissions));
 }
 
 void TstTcpReassembly::split_data()

@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
@@ -13,6 +14,7 @@
 
 #include "capturestore.h"
 #include "cupdate.h"
+#include "followstream.h"
 #include "mainwindow.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
@@ -125,6 +127,11 @@ private slots:
     void readsOnlyWhatTheHeadersNeed_data();
     void readsOnlyWhatTheHeadersNeed();
     void chunkAfterAGapIsMarked();
+    void openCountsAndCancels_data();
+    void openCountsAndCancels();
+    void progressShowsAndCancels_data();
+    void progressShowsAndCancels();
+    void growsWhileTheFileIsRead();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -387,6 +394,117 @@ void TstFollowStream::chunkAfterAGapIsMarked()
     QVERIFY2(comment.contains(QStringLiteral("10.0.0.2:80 → 10.0.0.1:40000, 序列号 5001")),
              qPrintable(comment));
     QVERIFY2(comment.endsWith(QStringLiteral("此前缺少 40 字节 (未捕获)")), qPrintable(comment));
+}
+
+void TstFollowStream::openCountsAndCancels_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("to-the-end") << false;
+    QTest::newRow("cancelled") << true;
+}
+
+void TstFollowStream::openCountsAndCancels()
+{
+    QFETCH(bool, cancel);
+    CaptureStore store(m_dir->path());
+    QVERIFY(store.isValid());
+    std::vector<std::int64_t> frames;
+    for (std::uint32_t i = 0; i < 1000; ++i) {
+        const QByteArray frame = segment(true, 1 + 10 * i, 0, kPsh | kAck, QByteArray(10, 'p'));
+        const pcap_pkthdr header = header_for(frame);
+        frames.push_back(*store.append(DLT_EN10MB, header,
+                                       reinterpret_cast<const u_char*>(frame.constData())));
+    }
+    frames.push_back(-1); // a row without a frame counts as looked at
+    std::vector<int> rows(frames.size());
+    std::iota(rows.begin(), rows.end(), 0);
+    TcpFollow::Progress progress;
+    progress.cancel = cancel;
+    QString error;
+    const std::unique_ptr<TcpFollow> follow
+            = TcpFollow::open(store, frames, rows, frames.front(), &error, &progress);
+    QCOMPARE(follow != nullptr, !cancel);
+    QCOMPARE(error, cancel ? QStringLiteral("追踪已取消。") : QString());
+    QCOMPARE(progress.frames.load(), cancel ? std::size_t(0) : frames.size());
+}
+
+void TstFollowStream::progressShowsAndCancels_data()
+{
+    QTest::addColumn<QString>("answer"); // to the progress dialog
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("runs-to-the-end") << "none" << true;
+    QTest::newRow("cancel-button") << "cancel" << false;
+    QTest::newRow("escape-key") << "escape" << false;
+}
+
+// The dialog shows before the follow starts (delay 0), so that it is
+// answered while the follow runs, however fast that is.
+void TstFollowStream::progressShowsAndCancels()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, opened);
+    set_follow_progress_delay(0);
+    const auto restore = qScopeGuard([] { set_follow_progress_delay(400); });
+    struct Answerer : QObject
+    {
+        QString answer;
+        QStringList shown;
+        bool eventFilter(QObject* object, QEvent* event) override
+        {
+            auto* dialog = qobject_cast<QProgressDialog*>(object);
+            if (dialog == nullptr || event->type() != QEvent::Show)
+                return false;
+            shown << QStringLiteral("%1|%2|%3|%4")
+                             .arg(dialog->windowTitle(), dialog->labelText())
+                             .arg(dialog->maximum())
+                             .arg(dialog->isModal());
+            if (answer == QLatin1String("cancel"))
+                QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+            else if (answer == QLatin1String("escape"))
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            return false;
+        }
+    } answerer;
+    answerer.answer = answer;
+    BoxCatcher boxes;
+    qApp->installEventFilter(&answerer);
+    HexWindow* window = m_window->follow_tcp_stream(2);
+    qApp->removeEventFilter(&answerer);
+
+    // The pair's nine rows, the pair reused at the last of them included.
+    QCOMPARE(answerer.shown,
+             QStringList { QStringLiteral("追踪TCP流|正在读取该连接的 9 帧…|9|1") });
+    QCOMPARE(window != nullptr, opened);
+    QCOMPARE(m_window->findChildren<StreamWindow*>().size(), opened ? 1 : 0);
+    QVERIFY(m_window->findChildren<QProgressDialog*>().isEmpty());
+    QCOMPARE(boxes.texts, QStringList());
+    if (opened)
+        QCOMPARE(bytes_of(*qobject_cast<StreamWindow*>(window)), kRequest + kHead + kBody);
+}
+
+// Rows that come after the follow began are read in the background and
+// join the window: the bytes are those the file holds, in order.
+void TstFollowStream::growsWhileTheFileIsRead()
+{
+    QVector<QByteArray> frames;
+    QByteArray sent;
+    for (int i = 0; i < 8000; ++i) {
+        const QByteArray payload = QByteArray::number(i).rightJustified(8, '0');
+        frames.append(segment(true, 1 + static_cast<std::uint32_t>(sent.size()), 0, kPsh | kAck,
+                              payload));
+        sent += payload;
+    }
+    const QString path = m_dir->filePath(QStringLiteral("long.pcap"));
+    QVERIFY(write_capture(path, DLT_EN10MB, frames));
+    m_window = std::make_unique<MainWindow>();
+    auto* table = m_window->findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    QVERIFY(m_window->open_capture_file(path));
+    QTRY_VERIFY(table->rowCount() > 0);
+    auto* window = qobject_cast<StreamWindow*>(m_window->follow_tcp_stream(0));
+    QVERIFY(window != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(window->view()->document()->length(), qint64(sent.size()), 30000);
+    QCOMPARE(bytes_of(*window), sent);
+    QVERIFY(QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 10000));
 }
 
 QTEST_MAIN(TstFollowStream)

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include "followstream.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
 #include "qhexdocument.h"
@@ -77,6 +78,7 @@ const QStringList kKeys {
     "Home",
     "End",
     "Ctrl+End",
+    "Ctrl+Alt+Shift+T",
     "Delete",
     "Backspace",
     "Insert",
@@ -231,6 +233,10 @@ private:
             table->scrollToItem(item);
             QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
                               table->visualItemRect(item).center());
+            if (pick(3) == 0) { // the row's stream, its progress answered or not
+                log(QStringLiteral("%1: follow row %2").arg(step).arg(row));
+                xtest::type_keys(QStringLiteral("Ctrl+Alt+Shift+T"));
+            }
             return;
         }
         default: {
@@ -355,6 +361,8 @@ void TstSoak::randomUse()
     if (qEnvironmentVariableIsSet(kChildVariable)) {
         QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         QApplication::setQuitOnLastWindowClosed(false);
+        // Every follow shows its progress dialog, for the steps to answer.
+        set_follow_progress_delay(0);
         const quint32 seed = quint32(qEnvironmentVariableIntValue("TARNLOOK_SOAK_SEED"));
         Soak soak(seed, QDir::currentPath());
         soak.run(soak_seconds());
