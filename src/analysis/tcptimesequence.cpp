@@ -63,9 +63,11 @@ void TcpTimeSequence::add(const CaptureStore& store, const std::vector<std::int6
 
 void TcpTimeSequence::clear_taken()
 {
+    // Their memory goes too: the first reading of a long connection holds
+    // much of it.
     for (Direction& direction : m_directions) {
-        direction.segments.clear();
-        direction.acks.clear();
+        std::vector<Segment>().swap(direction.segments);
+        std::vector<Ack>().swap(direction.acks);
     }
 }
 

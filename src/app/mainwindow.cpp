@@ -49,6 +49,7 @@
 #include "resourcefloors.h"
 #include "shownrows.h"
 #include "sshcapturesource.h"
+#include "trafficgraphwindow.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -364,6 +365,8 @@ MainWindow::MainWindow(QWidget* parent)
     });
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
     add_follow_action(ui->tableWidget_2, this, [this](int row) { follow_tcp_stream(row); });
+    add_traffic_graph_action(*this, ui->tableWidget_2, *m_rows,
+                             m_store->isValid() ? m_store.get() : nullptr);
     // A hex cell made current from the keyboard shows its payload as a click
     // does. A click makes its cell current on the press and shows it through
     // its own slot on the release: not twice.
