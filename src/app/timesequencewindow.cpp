@@ -26,6 +26,7 @@
 namespace {
 
 constexpr int kGrowInterval = 250; // ms
+constexpr int kTickedBars = 2000; // at most this many shown get ticks
 
 using Points = QVector<QCPGraphData>;
 
@@ -139,6 +140,8 @@ TimeSequenceWindow::TimeSequenceWindow(std::unique_ptr<TcpTimeSequence> sequence
     m_acks->setLineStyle(QCPGraph::lsStepLeft);
     m_window->setLineStyle(QCPGraph::lsStepLeft);
     connect(graph, &GraphPlot::themeApplied, this, &TimeSequenceWindow::recolour);
+    connect(graph->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+            &TimeSequenceWindow::tickBars);
     connect(graph, &GraphPlot::pointClicked, this,
             [this](QCPAbstractPlottable* plottable, int index, double) {
                 choose(plottable, index);
@@ -159,23 +162,38 @@ TimeSequenceWindow::~TimeSequenceWindow() = default;
 void TimeSequenceWindow::recolour()
 {
     const GraphPlot* graph = plot();
-    // Bars with a tick at each end, as tcptrace draws them.
-    QPainterPath tick;
-    tick.moveTo(-3, 0);
-    tick.lineTo(3, 0);
     m_segments->setPen(QPen(graph->seriesColour(0), 1));
     m_retransmissions->setPen(QPen(graph->seriesColour(1), 1.5));
     m_gaps->setPen(QPen(graph->seriesColour(3), 1.5));
     m_gaps->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCrossCircle, 9));
     m_acks->setPen(QPen(graph->seriesColour(2), 1));
     m_window->setPen(QPen(graph->seriesColour(8), 1));
-    for (QCPGraph* bars : { m_segments, m_retransmissions })
-        bars->setScatterStyle(QCPScatterStyle(tick, bars->pen()));
+    m_ticks_known = false; // in the new colours
+    tickBars();
     // Room for the longer direction beside the arrow: some style sheets
     // draw the arrow over the text's end.
     m_choice->setMinimumWidth(0);
     m_choice->setMinimumWidth(m_choice->sizeHint().width()
                               + m_choice->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+}
+
+void TimeSequenceWindow::tickBars()
+{
+    // Bars with a tick at each end, as tcptrace draws them, where they
+    // stand apart: with many bars shown the ticks would only cover them,
+    // and cost a mark per bar to draw.
+    const QCPRange shown = plot()->xAxis->range();
+    const QCPGraphDataContainer& bars = *m_segments->data();
+    const bool ticked = bars.findEnd(shown.upper) - bars.findBegin(shown.lower) < kTickedBars * 3;
+    if (ticked == m_ticked && m_ticks_known)
+        return;
+    m_ticked = ticked;
+    m_ticks_known = true;
+    QPainterPath tick;
+    tick.moveTo(-3, 0);
+    tick.lineTo(3, 0);
+    for (QCPGraph* graph : { m_segments, m_retransmissions })
+        graph->setScatterStyle(ticked ? QCPScatterStyle(tick, graph->pen()) : QCPScatterStyle());
 }
 
 void TimeSequenceWindow::setDirection(int direction)

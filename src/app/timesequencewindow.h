@@ -73,6 +73,7 @@ private:
     };
     void take();
     void recolour();
+    void tickBars();
     void choose(QCPAbstractPlottable* plottable, int index);
 
     std::unique_ptr<TcpTimeSequence> m_sequence;
@@ -81,6 +82,8 @@ private:
     QComboBox* m_choice;
     std::array<Direction, 2> m_directions;
     int m_direction = 0;
+    bool m_ticked = false; // the bars shown have ticks
+    bool m_ticks_known = false; // m_ticked is in the colours of the bars
     QCPGraph* m_segments;
     QCPGraph* m_retransmissions;
     QCPGraph* m_gaps;
