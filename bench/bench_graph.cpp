@@ -2,8 +2,19 @@
 
 // Graphs of a million points.
 //
+//   bench_graph [segments]             the program's two graphs: a capture
+//                                      file of one connection, `segments`
+//                                      (1,000,000) of 100 B and an
+//                                      acknowledgement after every second,
+//                                      a millisecond apart, opened in the
+//                                      window
 //   bench_graph --libraries [points]   QCustomPlot against Qt Charts: one
 //                                      line of `points` (1,000,000) points
+//
+// The program's graphs: the traffic graph ("流量图") and the connection's
+// time sequence ("时间序列图", from its stream window) opened, up to their
+// first draw, and panned by 5 % a frame, everything shown and 1 % of the
+// time shown; the heap the time sequence's window takes.
 //
 // Each library draws the same line (a TCP sender's sequence numbers over
 // time: a rising staircase with noise) in a 1200 x 700 widget, offscreen.
@@ -20,9 +31,15 @@
 #include <vector>
 
 #include <malloc.h>
+#include <pcap/pcap.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QVector>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -32,6 +49,12 @@
 #include <qcustomplot.h>
 
 #include "benchreport.h"
+#include "cupdate.h"
+#include "graphplot.h"
+#include "graphwindow.h"
+#include "hexwindow.h"
+#include "mainwindow.h"
+#include "testframes.h"
 
 namespace {
 
@@ -233,6 +256,191 @@ int libraries(int count)
     return 0;
 }
 
+// One connection from 127.0.0.1:40000 to :8080: its SYN, then segments of
+// 100 B in order, the other side acknowledging every second one, a
+// millisecond apart.
+bool write_connection(const QString& path, int segments)
+{
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, QFile::encodeName(path).constData());
+    if (dumper == nullptr) {
+        pcap_close(dead);
+        return false;
+    }
+    testframes::Ipv4Packet data;
+    data.src[0] = data.dst[0] = 127;
+    data.src[3] = data.dst[3] = 1;
+    data.src[1] = data.src[2] = data.dst[1] = data.dst[2] = 0;
+    data.src_port = 40000;
+    data.dst_port = 8080;
+    data.seq = 1000;
+    data.tcp_flags = 0x02;
+    const QByteArray syn = testframes::ethernet(testframes::ipv4(data));
+    data.tcp_flags = 0x18;
+    data.payload = QByteArray(100, 'x');
+    QByteArray frame = testframes::ethernet(testframes::ipv4(data));
+    testframes::Ipv4Packet ack = data;
+    std::swap(ack.src_port, ack.dst_port);
+    ack.tcp_flags = 0x10;
+    ack.payload.clear();
+    QByteArray ack_frame = testframes::ethernet(testframes::ipv4(ack));
+    constexpr int kSeqAt = 14 + 20 + 4; // of the data's seq, the ack's ack
+    const auto put32 = [](QByteArray& bytes, int at, std::uint32_t value) {
+        for (int k = 0; k < 4; ++k)
+            bytes[at + k] = static_cast<char>(value >> (24 - 8 * k));
+    };
+
+    pcap_pkthdr header {};
+    header.ts.tv_sec = 1700000000;
+    const auto dump = [&](const QByteArray& bytes) {
+        header.caplen = header.len = static_cast<bpf_u_int32>(bytes.size());
+        header.ts.tv_usec += 1000;
+        if (header.ts.tv_usec >= 1000000) {
+            header.ts.tv_usec = 0;
+            ++header.ts.tv_sec;
+        }
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header,
+                  reinterpret_cast<const u_char*>(bytes.constData()));
+    };
+    dump(syn);
+    std::uint32_t seq = 1001;
+    for (int i = 0; i < segments; ++i) {
+        put32(frame, kSeqAt, seq);
+        dump(frame);
+        seq += 100;
+        if (i % 2 == 1) {
+            put32(ack_frame, kSeqAt + 4, seq);
+            dump(ack_frame);
+        }
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return true;
+}
+
+struct Opened
+{
+    std::vector<double> seconds;
+    std::vector<double> processor;
+};
+
+// Triggers the action and times it up to the first draw of the graph window
+// it opens.
+GraphWindow* open_graph(QAction* action, Opened* opened)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const double cpu = bench::threadCpuSeconds();
+    const QList<GraphWindow*> before = action->parent()->findChildren<GraphWindow*>();
+    action->trigger();
+    GraphWindow* window = nullptr;
+    for (GraphWindow* found : action->parent()->findChildren<GraphWindow*>())
+        if (!before.contains(found))
+            window = found;
+    if (window == nullptr || !QTest::qWaitForWindowExposed(window))
+        return nullptr;
+    window->plot()->replot(QCustomPlot::rpImmediateRefresh);
+    opened->seconds.push_back(timer.nsecsElapsed() / 1e9);
+    opened->processor.push_back(bench::threadCpuSeconds() - cpu);
+    return window;
+}
+
+// Frames of a drag: the time axis moved by 5 % of what is shown, drawn.
+// The median and the worst.
+std::pair<double, double> pan_frames(GraphPlot* plot, double share_shown)
+{
+    plot->showAll();
+    plot->replot(QCustomPlot::rpImmediateRefresh);
+    const QCPRange all = plot->xAxis->range();
+    const double span = all.size() * share_shown;
+    std::vector<double> frames;
+    for (int i = 0; i < kPanFrames; ++i) {
+        const double from = all.lower + all.size() * 0.4 + span * 0.05 * i;
+        frames.push_back(seconds_of([&] {
+            plot->xAxis->setRange(from, from + span);
+            plot->replot(QCustomPlot::rpImmediateRefresh);
+        }));
+    }
+    return { bench::median(frames), *std::max_element(frames.cbegin(), frames.cend()) };
+}
+
+// Opens the graph of the action `runs` times, pans the first one; the rows
+// of the table that tell of it.
+void measure_graph(QAction* action, const QString& name, const QString& what, bench::Table* table,
+                   qint64* memory = nullptr)
+{
+    Opened opened;
+    std::pair<double, double> panned_out {};
+    std::pair<double, double> panned_in {};
+    for (int run = 0; run < bench::runs(); ++run) {
+        const qint64 before = heap_in_use();
+        GraphWindow* graph = open_graph(action, &opened);
+        if (graph == nullptr) {
+            std::fprintf(stderr, "%s did not open\n", qPrintable(name));
+            std::exit(1);
+        }
+        if (run == 0) {
+            if (memory != nullptr)
+                *memory = heap_in_use() - before;
+            panned_out = pan_frames(graph->plot(), 1);
+            panned_in = pan_frames(graph->plot(), 0.01);
+        }
+        delete graph;
+    }
+    const QString load = bench::loadAverage();
+    table->add({ QStringLiteral("open \"%1\" of %2, to the first draw").arg(name, what),
+                 QStringLiteral("%1 s (processor time %2 s)")
+                         .arg(bench::number(bench::median(opened.seconds), 3),
+                              bench::number(bench::median(opened.processor), 3)),
+                 load });
+    table->add({ QStringLiteral("pan \"%1\" by 5 %, all shown: median / worst of %2 frames")
+                         .arg(name)
+                         .arg(kPanFrames),
+                 QStringLiteral("%1 / %2").arg(ms(panned_out.first), ms(panned_out.second)),
+                 load });
+    table->add({ QStringLiteral("pan \"%1\" by 5 %, 1 % shown: median / worst").arg(name),
+                 QStringLiteral("%1 / %2").arg(ms(panned_in.first), ms(panned_in.second)), load });
+}
+
+int graphs(int segments)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("connection.pcap"));
+    if (!dir.isValid() || !write_connection(path, segments)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    MainWindow window;
+    window.show();
+    if (!window.open_capture_file(path)
+        || !QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 3600 * 1000)) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+        return 1;
+    }
+    const int rows = window.findChild<QTableWidget*>(QStringLiteral("tableWidget_2"))->rowCount();
+    bench::Table table(
+            { QStringLiteral("measure"), QStringLiteral("figure"), QStringLiteral("load") });
+    measure_graph(window.findChild<QAction*>(QStringLiteral("actionTrafficGraph")),
+                  QStringLiteral("流量图"), QStringLiteral("%1 rows").arg(rows), &table);
+
+    HexWindow* stream = window.follow_tcp_stream(0);
+    if (stream == nullptr)
+        return 1;
+    qint64 memory = 0;
+    measure_graph(stream->findChild<QAction*>(QStringLiteral("actionTimeSequence")),
+                  QStringLiteral("时间序列图"),
+                  QStringLiteral("a connection of %1 segments").arg(segments), &table, &memory);
+    table.add({ QStringLiteral("heap of the \"时间序列图\" window"),
+                QStringLiteral("%1 MiB, %2 B per segment")
+                        .arg(memory >> 20)
+                        .arg(double(memory) / segments, 0, 'f', 1),
+                QStringLiteral("-") });
+    table.print(QStringLiteral("The program's graphs (bench_graph; medians of %1 runs)")
+                        .arg(bench::runs()));
+    delete stream;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -240,6 +448,5 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--libraries") == 0)
         return libraries(argc > 2 ? std::atoi(argv[2]) : 1000000);
-    std::fprintf(stderr, "usage: bench_graph --libraries [points]\n");
-    return 2;
+    return graphs(argc > 1 ? std::atoi(argv[1]) : 1000000);
 }
