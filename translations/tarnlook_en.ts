@@ -238,6 +238,10 @@
         <source>PNG 图片 (*.png);;PDF 文件 (*.pdf)</source>
         <translation>PNG images (*.png);;PDF files (*.pdf)</translation>
     </message>
+    <message>
+        <source>表格已清空, 此图的行已不在其中</source>
+        <translation>The table was cleared: the rows of this graph are no longer in it</translation>
+    </message>
 </context>
 <context>
     <name>HexFileSaver</name>

@@ -62,6 +62,10 @@ GraphWindow::~GraphWindow() = default;
 
 void GraphWindow::showRow(int row)
 {
+    if (m_rows_kept && !m_rows_kept()) {
+        statusBar()->showMessage(tr("表格已清空, 此图的行已不在其中"));
+        return;
+    }
     if (m_table == nullptr || row < 0 || row >= m_table->rowCount())
         return;
     m_chosen = row;

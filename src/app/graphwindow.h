@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include <functional>
+
 #include <QMainWindow>
 #include <QPointer>
 
@@ -34,6 +36,10 @@ public:
     // Makes the row the packet table's current one, as a click on one of
     // its points does; says so in the status bar.
     void showRow(int row);
+    // Tells whether the rows the graph names are still the table's (a
+    // clear renumbers them): when not, a click chooses no row. Always, when
+    // not set.
+    void setRowsKept(std::function<bool()> kept) { m_rows_kept = std::move(kept); }
     // Writes the picture; false, having told the user why, when it could
     // not be written. PDF for a name that ends in ".pdf", else PNG.
     bool savePicture(const QString& path);
@@ -42,6 +48,7 @@ private:
     void askToSavePicture();
 
     QPointer<QTableWidget> m_table;
+    std::function<bool()> m_rows_kept;
     GraphPlot* m_plot;
     QMenu* m_view = nullptr;
     int m_chosen = -1;

@@ -344,7 +344,11 @@ TimeSequenceWindow* open_time_sequence(QMainWindow& window, const PacketRows& ro
         };
     }
     auto* table = qobject_cast<QTableWidget*>(rows.parent()); // the rows are the table's child
-    return new TimeSequenceWindow(std::move(sequence), std::move(grow), table, &window);
+    auto* graph = new TimeSequenceWindow(std::move(sequence), std::move(grow), table, &window);
+    graph->setRowsKept([&rows, generation = pairs.generation()] {
+        return rows.pairs().generation() == generation;
+    });
+    return graph;
 }
 
 } // namespace
@@ -368,7 +372,9 @@ void add_time_sequence_action(QMainWindow& window, const PacketRows& rows,
                              return;
                          }
                          open = open_time_sequence(window, rows, store, row, capturing);
-                         if (open != nullptr)
+                         if (open != nullptr) {
                              open->show();
+                             open->activateWindow();
+                         }
                      });
 }

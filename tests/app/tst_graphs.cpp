@@ -269,6 +269,16 @@ void TstGraphs::timeSequenceChoosesRows()
     QCOMPARE(sequence->chosenRow(), row);
     QCOMPARE(window.findChild<QTableWidget*>(QStringLiteral("tableWidget_2"))->currentRow(), row);
 
+    // Once the table is emptied and filled again, its rows are others: a
+    // click chooses none.
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pushButton")),
+                      Qt::LeftButton); // "清空"
+    QVERIFY(open_and_wait(window, m_file));
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    table->setCurrentCell(row == 0 ? 1 : 0, 0);
+    click_at(plot, key, value);
+    QCOMPARE(table->currentRow(), row == 0 ? 1 : 0);
+
     // The other way: the SYN-ACK alone, and the first sender's acks.
     sequence->setDirection(1);
     QCOMPARE(points_of(sequence->segmentsGraph()), QStringList({ "0.1:0", "0.1:1" }));
