@@ -121,8 +121,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Close) {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* hex = qobject_cast<HexWindow*>(widget);
+            // Guarded: a window's question runs an event loop, which
+            // deletes the windows whose deletion was pending (closed ones).
+            QList<QPointer<HexWindow>> hex_windows;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* hex = qobject_cast<HexWindow*>(widget))
+                    hex_windows.append(hex);
+            for (const QPointer<HexWindow>& hex : std::as_const(hex_windows)) {
                 if (hex != nullptr && hex->isVisible() && !hex->close()) {
                     event->ignore();
                     return true;

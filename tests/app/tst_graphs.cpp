@@ -13,8 +13,11 @@
 #include "mainwindow.h"
 #include "packetrecord.h"
 #include "tcptimesequence.h"
+#include "qhexdocument.h"
+#include "qhexview.h"
 #include "testframes.h"
 #include "timesequencewindow.h"
+#include "xtest.h"
 #include "trafficgraphwindow.h"
 
 // The two graph windows as a user meets them, offscreen: what they draw of
@@ -128,6 +131,7 @@ private slots:
     void timeSequenceChoosesRows_data();
     void timeSequenceChoosesRows();
     void timeSequenceGrows();
+    void closingAfterGraphsWereClosed();
 
 private:
     QTemporaryDir m_dir;
@@ -342,6 +346,33 @@ void TstGraphs::timeSequenceGrows()
     QCOMPARE(window.chosenRow(), 8);
     window.takeNew(); // no more comes
     QCOMPARE(grown, 2);
+}
+
+void TstGraphs::closingAfterGraphsWereClosed()
+{
+    // Graph windows closed, their deletion pending (no event loop ran since),
+    // and a hex window with edits: closing the main window asks about them,
+    // and the question's event loop deletes the graphs meanwhile.
+    MainWindow window;
+    window.show();
+    QVERIFY(open_and_wait(window, m_file));
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pushButton_8")),
+                      Qt::LeftButton); // "HexView"
+    auto* hex = newest<HexWindow>(window);
+    QVERIFY(hex != nullptr);
+    hex->view()->document()->insert(0, QByteArray("edit"));
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget_2"));
+    for (int i = 0; i < 30; ++i)
+        (new TrafficGraphWindow(nullptr, table, &window))->close();
+    int asked = 0;
+    const xtest::ModalAnswerer discard([&asked](QWidget* modal) {
+        ++asked;
+        if (auto* box = qobject_cast<QMessageBox*>(modal);
+            box == nullptr || !xtest::press_role(box, QMessageBox::DestructiveRole))
+            modal->close();
+    });
+    QVERIFY(window.close());
+    QCOMPARE(asked, 1);
 }
 
 QTEST_MAIN(TstGraphs)
