@@ -366,7 +366,9 @@ void add_time_sequence_action(QMainWindow& window, const PacketRows& rows,
     QObject::connect(action, &QAction::triggered, &window,
                      [&window, &rows, store, row, capturing,
                       open = QPointer<TimeSequenceWindow>()]() mutable {
-                         if (open != nullptr) {
+                         // A window closed a moment ago may wait for its
+                         // deletion: another one then.
+                         if (open != nullptr && open->isVisible()) {
                              open->raise();
                              open->activateWindow();
                              return;

@@ -153,13 +153,16 @@ TrafficRows* add_traffic_graph_action(QMainWindow& window, QTableWidget* table,
     menu->addAction(action);
     QObject::connect(action, &QAction::triggered, &window,
                      [&window, table, counts, open = QPointer<TrafficGraphWindow>()]() mutable {
-                         if (open != nullptr) {
+                         // A window closed a moment ago may wait for its
+                         // deletion: another one then.
+                         if (open != nullptr && open->isVisible()) {
                              open->raise();
                              open->activateWindow();
                              return;
                          }
                          open = new TrafficGraphWindow(counts, table, &window);
                          open->show();
+                         open->activateWindow();
                      });
     return counts;
 }

@@ -195,6 +195,11 @@ void TstGraphs::trafficGraphGrowsAndEmpties()
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pushButton")),
                       Qt::LeftButton); // "清空"
     QTRY_COMPARE(graph->packetsGraph()->dataCount(), 0);
+    // Closed, and asked for again before it is deleted: another one shows.
+    graph->close();
+    action->trigger();
+    QVERIFY(newest<TrafficGraphWindow>(window) != graph);
+    QVERIFY(newest<TrafficGraphWindow>(window)->isVisible());
 }
 
 void TstGraphs::graphsFollowTheTheme_data()
