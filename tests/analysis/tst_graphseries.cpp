@@ -44,26 +44,26 @@ namespace {
 
 constexpr quint16 kServerPort = 8080;
 // What tshark is asked of each frame, in this order.
-const char* const kFields[] = {
-    "tcp.stream",
-    "tcp.srcport",
-    "tcp.flags.syn",
-    "tcp.flags.fin",
-    "tcp.flags.ack",
-    "tcp.seq",
-    "tcp.len",
-    "tcp.ack",
-    "tcp.window_size",
-    "tcp.time_relative",
-    "tcp.analysis.retransmission",
-    "tcp.analysis.fast_retransmission",
-    "tcp.analysis.spurious_retransmission",
-    "tcp.analysis.out_of_order",
-    "tcp.analysis.lost_segment",
-};
+const char* const kFields[] = { "tcp.stream",
+                                "tcp.srcport",
+                                "tcp.dstport",
+                                "tcp.flags.syn",
+                                "tcp.flags.fin",
+                                "tcp.flags.ack",
+                                "tcp.seq",
+                                "tcp.len",
+                                "tcp.ack",
+                                "tcp.window_size",
+                                "tcp.time_relative",
+                                "tcp.analysis.retransmission",
+                                "tcp.analysis.fast_retransmission",
+                                "tcp.analysis.spurious_retransmission",
+                                "tcp.analysis.out_of_order",
+                                "tcp.analysis.lost_segment" };
 enum Field {
     kStream,
     kSource,
+    kDestination,
     kSyn,
     kFin,
     kAckFlag,
@@ -76,7 +76,7 @@ enum Field {
     kFast,
     kSpurious,
     kOutOfOrder,
-    kLost,
+    kLost
 };
 constexpr quint16 kReusedPort = 40100;
 
@@ -216,8 +216,6 @@ struct StoredCapture
 {
     std::unique_ptr<CaptureStore> store;
     std::vector<std::int64_t> frames; // of row i
-    std::vector<std::optional<TcpSegmentHeader>> segments;
-    std::vector<pcap_pkthdr> headers;
 };
 
 bool store_capture(const QString& path, const QString& folder, StoredCapture* stored)
@@ -235,8 +233,6 @@ bool store_capture(const QString& path, const QString& folder, StoredCapture* st
         const std::optional<std::int64_t> frame = stored->store->append(link, *header, data);
         fine = frame.has_value();
         stored->frames.push_back(frame.value_or(-1));
-        stored->segments.push_back(decode_tcp_segment(link, *header, data));
-        stored->headers.push_back(*header);
     }
     pcap_close(in);
     return fine;
@@ -496,50 +492,80 @@ void TstGraphSeries::timeSequenceMatchesTshark()
     QTemporaryDir folder;
     StoredCapture stored;
     QVERIFY(folder.isValid() && store_capture(path, folder.path(), &stored));
-
     const QList<QStringList> frames = tsharkFields(path);
     QCOMPARE(frames.size(), int(stored.frames.size()));
-    // The rows of the stream's address and port pair, and of the stream.
+
+    // The rows of the stream, and of its address and port pair (the ports
+    // tell it: every address is a loopback one).
     std::vector<int> of_stream;
     for (int row = 0; row < frames.size(); ++row)
         if (frames[row][kStream].toInt() == stream)
             of_stream.push_back(row);
     QVERIFY(!of_stream.empty());
-    const TcpSegmentHeader& first = *stored.segments[size_t(of_stream.front())];
-    const auto same_pair = [&first](const TcpSegmentHeader& s) {
-        return (s.source == first.source && s.source_port == first.source_port
-                && s.destination == first.destination
-                && s.destination_port == first.destination_port)
-                || (s.source == first.destination && s.source_port == first.destination_port
-                    && s.destination == first.source && s.destination_port == first.source_port);
+    const auto ports = [&frames](int row) {
+        return QSet<QString> { frames[row][kSource], frames[row][kDestination] };
     };
     std::vector<std::int64_t> pair_frames;
     std::vector<int> pair_rows;
     for (int row = 0; row < frames.size(); ++row) {
-        if (same_pair(*stored.segments[size_t(row)])) {
+        if (ports(row) == ports(of_stream.front())) {
             pair_frames.push_back(stored.frames[size_t(row)]);
             pair_rows.push_back(row);
         }
     }
     const int followed_row = of_stream[std::min(of_stream.size() - 1,
                                                 size_t(followed * double(of_stream.size())))];
-    const auto pair_at
-            = std::find(pair_rows.cbegin(), pair_rows.cend(), followed_row) - pair_rows.cbegin();
     const auto given_count = std::max<std::ptrdiff_t>(
-            pair_at + 1, std::ptrdiff_t(given * double(pair_rows.size())));
+            std::find(pair_rows.cbegin(), pair_rows.cend(), followed_row) - pair_rows.cbegin() + 1,
+            std::ptrdiff_t(given * double(pair_rows.size())));
 
-    // What the time sequence holds, gathered as a window takes it.
-    std::array<std::vector<TcpTimeSequence::Segment>, 2> segments;
-    std::array<std::vector<TcpTimeSequence::Ack>, 2> acks;
-    QString error;
+    // Each direction's segments and acknowledgements as text, as tshark
+    // tells them and as the time sequence does, taken as a window takes it.
+    const auto segment = [](int row, double time, qint64 seq, uint length, bool again, bool gap) {
+        return QStringLiteral("row %1 at %2: seq %3 + %4%5%6")
+                .arg(row)
+                .arg(time, 0, 'f', 6)
+                .arg(seq)
+                .arg(length)
+                .arg(again ? " sent before" : "", gap ? " after a gap" : "");
+    };
+    const auto ack = [](int row, double time, qint64 number, qint64 window_end) {
+        return QStringLiteral("row %1 at %2: ack %3 window to %4")
+                .arg(row)
+                .arg(time, 0, 'f', 6)
+                .arg(number)
+                .arg(window_end);
+    };
+    std::array<QStringList, 2> want_segments, want_acks, segments, acks;
+    for (const int row : of_stream) {
+        const QStringList& f = frames[row];
+        const int d = f[kSource] == frames[of_stream.front()][kSource] ? 0 : 1;
+        const uint length = f[kLength].toUInt() + f[kSyn].toUInt() + f[kFin].toUInt();
+        if (length > 0)
+            want_segments[d] << segment(
+                    row, f[kTime].toDouble(), f[kSeq].toLongLong(), length,
+                    !(f[kRetransmission] + f[kFast] + f[kSpurious] + f[kOutOfOrder]).isEmpty(),
+                    !f[kLost].isEmpty());
+        if (f[kAckFlag] == QLatin1String("1"))
+            want_acks[1 - d] << ack(row, f[kTime].toDouble(), f[kAck].toLongLong(),
+                                    f[kAck].toLongLong() + f[kWindow].toLongLong());
+    }
+    bool retransmissions = false;
+    bool gaps = false;
     const auto take = [&](TcpTimeSequence& sequence) {
         for (int d = 0; d < 2; ++d) {
-            segments[d].insert(segments[d].end(), sequence.segments(d).cbegin(),
-                               sequence.segments(d).cend());
-            acks[d].insert(acks[d].end(), sequence.acks(d).cbegin(), sequence.acks(d).cend());
+            for (const TcpTimeSequence::Segment& s : sequence.segments(d)) {
+                segments[d] << segment(s.row, s.time, s.seq, s.length, s.retransmission,
+                                       s.gap_before);
+                retransmissions = retransmissions || s.retransmission;
+                gaps = gaps || s.gap_before;
+            }
+            for (const TcpTimeSequence::Ack& a : sequence.acks(d))
+                acks[d] << ack(a.row, a.time, a.ack, a.window_end);
         }
         sequence.clear_taken();
     };
+    QString error;
     std::unique_ptr<TcpTimeSequence> sequence = TcpTimeSequence::open(
             *stored.store, { pair_frames.cbegin(), pair_frames.cbegin() + given_count },
             { pair_rows.cbegin(), pair_rows.cbegin() + given_count },
@@ -550,68 +576,16 @@ void TstGraphSeries::timeSequenceMatchesTshark()
                   { pair_rows.cbegin() + given_count, pair_rows.cend() });
     take(*sequence);
     QCOMPARE(sequence->ended(), ended);
-
-    // tshark's view of the same, frame by frame.
-    std::array<std::vector<TcpTimeSequence::Segment>, 2> want_segments;
-    std::array<std::vector<TcpTimeSequence::Ack>, 2> want_acks;
-    const QString first_port = frames[of_stream.front()][kSource];
-    for (const int row : of_stream) {
-        const QStringList& f = frames[row];
-        const int d = f[kSource] == first_port ? 0 : 1;
-        const auto length
-                = std::uint32_t(f[kLength].toUInt() + f[kSyn].toUInt() + f[kFin].toUInt());
-        const double time = f[kTime].toDouble();
-        if (length > 0)
-            want_segments[d].push_back(
-                    { time, f[kSeq].toLongLong(), length, row,
-                      !(f[kRetransmission] + f[kFast] + f[kSpurious] + f[kOutOfOrder]).isEmpty(),
-                      !f[kLost].isEmpty() });
-        if (f[kAckFlag] == QLatin1String("1"))
-            want_acks[1 - d].push_back({ time, f[kAck].toLongLong(),
-                                         f[kAck].toLongLong() + f[kWindow].toLongLong(), row });
-    }
-    const auto segment_text = [](const TcpTimeSequence::Segment& s) {
-        return QStringLiteral("row %1 at %2: seq %3 + %4%5%6")
-                .arg(s.row)
-                .arg(s.time, 0, 'f', 6)
-                .arg(s.seq)
-                .arg(s.length)
-                .arg(s.retransmission ? " sent before" : "", s.gap_before ? " after a gap" : "");
-    };
-    const auto ack_text = [](const TcpTimeSequence::Ack& a) {
-        return QStringLiteral("row %1 at %2: ack %3 window to %4")
-                .arg(a.row)
-                .arg(a.time, 0, 'f', 6)
-                .arg(a.ack)
-                .arg(a.window_end);
-    };
-    bool retransmissions = false;
-    bool gaps = false;
     for (int d = 0; d < 2; ++d) {
-        QStringList got, want;
-        for (const auto& s : segments[d])
-            got << segment_text(s);
-        for (const auto& s : want_segments[d])
-            want << segment_text(s);
-        QCOMPARE(got, want);
-        got.clear();
-        want.clear();
-        for (const auto& a : acks[d])
-            got << ack_text(a);
-        for (const auto& a : want_acks[d])
-            want << ack_text(a);
-        QCOMPARE(got, want);
-        for (const auto& s : segments[d]) {
-            retransmissions = retransmissions || s.retransmission;
-            gaps = gaps || s.gap_before;
-        }
+        QCOMPARE(segments[d], want_segments[d]);
+        QCOMPARE(acks[d], want_acks[d]);
     }
     // The traffic had what the comparison is about.
     if (stream == 0) {
         QVERIFY(retransmissions);
         QCOMPARE(gaps, file == QLatin1String("holes.pcap"));
     }
-    QVERIFY(sequence->endpoint(0).endsWith(QLatin1Char(':') + first_port));
+    QVERIFY(sequence->endpoint(0).endsWith(QLatin1Char(':') + frames[of_stream.front()][kSource]));
 }
 
 QTEST_GUILESS_MAIN(TstGraphSeries)
