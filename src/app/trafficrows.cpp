@@ -25,7 +25,6 @@ constexpr std::int64_t kDay = 24 * 3600;
 
 TrafficRows::TrafficRows(QTableWidget* table, const PacketRows& rows, const CaptureStore* store)
     : QObject(table)
-    , m_table(table)
     , m_rows(rows)
     , m_store(store)
 {
@@ -36,12 +35,15 @@ TrafficRows::TrafficRows(QTableWidget* table, const PacketRows& rows, const Capt
         if (!m_timer.isActive())
             m_timer.start(kUpdateInterval);
     });
-    const auto cleared = [this] {
-        if (m_table->rowCount() == 0)
+    // The model is asked, not the table: it empties itself as it goes,
+    // after the table's own destructor ran.
+    const QAbstractItemModel* model = table->model();
+    const auto cleared = [this, model] {
+        if (model->rowCount() == 0)
             clear();
     };
-    connect(table->model(), &QAbstractItemModel::rowsRemoved, this, cleared);
-    connect(table->model(), &QAbstractItemModel::modelReset, this, cleared);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, cleared);
+    connect(model, &QAbstractItemModel::modelReset, this, cleared);
 }
 
 TrafficRows::~TrafficRows() = default;

@@ -41,7 +41,6 @@ signals:
 private:
     void clear();
 
-    QTableWidget* m_table;
     const PacketRows& m_rows;
     const CaptureStore* m_store;
     IoSeries m_series;
