@@ -521,11 +521,14 @@ void TstGraphSeries::timeSequenceMatchesTshark()
 
     // Each direction's segments and acknowledgements as text, as tshark
     // tells them and as the time sequence does, taken as a window takes it.
+    // Sequence numbers modulo 2^32: tshark's relative ones wrap (a segment
+    // sent before the first one captured is 2^32 less a little), the
+    // graph's go below 0.
     const auto segment = [](int row, double time, qint64 seq, uint length, bool again, bool gap) {
         return QStringLiteral("row %1 at %2: seq %3 + %4%5%6")
                 .arg(row)
                 .arg(time, 0, 'f', 6)
-                .arg(seq)
+                .arg(quint32(seq))
                 .arg(length)
                 .arg(again ? " sent before" : "", gap ? " after a gap" : "");
     };
@@ -533,8 +536,8 @@ void TstGraphSeries::timeSequenceMatchesTshark()
         return QStringLiteral("row %1 at %2: ack %3 window to %4")
                 .arg(row)
                 .arg(time, 0, 'f', 6)
-                .arg(number)
-                .arg(window_end);
+                .arg(quint32(number))
+                .arg(quint32(window_end));
     };
     std::array<QStringList, 2> want_segments, want_acks, segments, acks;
     for (const int row : of_stream) {
