@@ -235,8 +235,16 @@ void TstGraphKeys::steps()
         all_y = graph->plot()->yAxis->range();
     }
 
+    // Keys go to the graph, made active again when the window manager
+    // moved on meanwhile (as a person clicks a window to type into it),
+    // unless the steps choose the window themselves.
+    const bool own_window = !steps.contains(QLatin1String("activate:"));
     for (const QString& step : steps.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const bool own = run_graph_step(step, open_graph(window));
+        GraphWindow* graph = open_graph(window);
+        if (own_window && graph != nullptr && step.startsWith(QLatin1String("key:"))
+            && QApplication::activeWindow() != graph)
+            QVERIFY(xtest::activate(graph));
+        const bool own = run_graph_step(step, graph);
         QVERIFY2(own || driver.run(step, &failure), qPrintable(failure));
         QCoreApplication::processEvents();
     }
