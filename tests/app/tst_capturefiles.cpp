@@ -194,9 +194,11 @@ void TstCaptureFiles::fileMenu()
     QVERIFY(action != nullptr);
     QCOMPARE(action->text(), text);
     QCOMPARE(action->shortcut(), shortcut);
+    // "文件", then "统计" with the capture's figures.
     const QList<QAction*> menus = window.menuBar()->actions();
-    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.size(), 2);
     QCOMPARE(menus.first()->text(), QStringLiteral("文件"));
+    QCOMPARE(menus.last()->text(), QStringLiteral("统计"));
     QVERIFY(menus.first()->menu()->actions().contains(const_cast<QAction*>(action)));
 }
 
