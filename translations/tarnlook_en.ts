@@ -358,6 +358,65 @@
     </message>
 </context>
 <context>
+    <name>GraphWindow</name>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>保存图片...</source>
+        <translation>Save Picture...</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>查看</source>
+        <translation>View</translation>
+    </message>
+    <message>
+        <source>放大</source>
+        <translation>Zoom In</translation>
+    </message>
+    <message>
+        <source>缩小</source>
+        <translation>Zoom Out</translation>
+    </message>
+    <message>
+        <source>显示全部</source>
+        <translation>Show All</translation>
+    </message>
+    <message>
+        <source>滚轮缩放 (Ctrl: 只缩放时间), 拖动平移, 方向键平移, Home 显示全部; 单击一个点选中它的行</source>
+        <translation>Wheel zooms (Ctrl: time only), drag or arrow keys pan, Home shows all; click a point to select its row</translation>
+    </message>
+    <message>
+        <source>第 %1 行 (被筛选隐藏)</source>
+        <translation>Row %1 (hidden by the filter)</translation>
+    </message>
+    <message>
+        <source>第 %1 行</source>
+        <translation>Row %1</translation>
+    </message>
+    <message>
+        <source>保存图片</source>
+        <translation>Save Picture</translation>
+    </message>
+    <message>
+        <source>无法写入图片: %1</source>
+        <translation>Cannot write the picture: %1</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png);;PDF 文件 (*.pdf)</source>
+        <translation>PNG images (*.png);;PDF files (*.pdf)</translation>
+    </message>
+    <message>
+        <source>表格已清空, 此图的行已不在其中</source>
+        <translation>The table was cleared: the rows of this graph are no longer in it</translation>
+    </message>
+</context>
+<context>
     <name>HexFileSaver</name>
     <message>
         <source>无法读取偏移 %1 处的数据</source>
@@ -1286,6 +1345,76 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     </message>
 </context>
 <context>
+    <name>TcpTimeSequence</name>
+    <message>
+        <source>该行的帧已不在存储中。</source>
+        <translation>The row&apos;s frame is no longer stored.</translation>
+    </message>
+    <message>
+        <source>无法读取存储中的帧: %1</source>
+        <translation>Cannot read the stored frames: %1</translation>
+    </message>
+    <message>
+        <source>该行不是TCP分段。</source>
+        <translation>The row is not a TCP segment.</translation>
+    </message>
+</context>
+<context>
+    <name>TimeSequenceWindow</name>
+    <message>
+        <source>时间序列图 %1 ⇄ %2 - Tarnlook</source>
+        <translation>Time Sequence %1 ⇄ %2 - Tarnlook</translation>
+    </message>
+    <message>
+        <source>方向</source>
+        <translation>Direction</translation>
+    </message>
+    <message>
+        <source>发送方向:</source>
+        <translation>Sent:</translation>
+    </message>
+    <message>
+        <source>另一方向</source>
+        <translation>Other Direction</translation>
+    </message>
+    <message>
+        <source>时间 (秒, 从连接的第一个分段起)</source>
+        <translation>Time (s, since the connection&apos;s first segment)</translation>
+    </message>
+    <message>
+        <source>相对序列号</source>
+        <translation>Relative sequence number</translation>
+    </message>
+    <message>
+        <source>分段</source>
+        <translation>Segments</translation>
+    </message>
+    <message>
+        <source>重传或乱序</source>
+        <translation>Sent again or out of order</translation>
+    </message>
+    <message>
+        <source>此前未捕获</source>
+        <translation>Bytes before not captured</translation>
+    </message>
+    <message>
+        <source>确认号</source>
+        <translation>Acknowledged</translation>
+    </message>
+    <message>
+        <source>接收窗口</source>
+        <translation>Receive window</translation>
+    </message>
+    <message>
+        <source>时间序列图</source>
+        <translation>Time Sequence</translation>
+    </message>
+    <message>
+        <source>该连接的帧已不在存储中, 无法画出时间序列图。</source>
+        <translation>The connection&apos;s frames are no longer stored: no time sequence can be drawn.</translation>
+    </message>
+</context>
+<context>
     <name>TlsKeyLog</name>
     <message>
         <source>无法读取密钥日志 %1: %2</source>
@@ -1337,6 +1466,69 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source> (读取中...)</source>
         <translation> (reading...)</translation>
+    </message>
+</context>
+<context>
+    <name>TrafficGraphWindow</name>
+    <message>
+        <source>重传</source>
+        <translation>Retransmission</translation>
+    </message>
+    <message>
+        <source>乱序</source>
+        <translation>Out of order</translation>
+    </message>
+    <message>
+        <source>前一段未捕获</source>
+        <translation>Previous segment not captured</translation>
+    </message>
+    <message>
+        <source>重复ACK</source>
+        <translation>Duplicate ACK</translation>
+    </message>
+    <message>
+        <source>零窗口</source>
+        <translation>Zero window</translation>
+    </message>
+    <message>
+        <source>窗口已满</source>
+        <translation>Window full</translation>
+    </message>
+    <message>
+        <source>保活</source>
+        <translation>Keep-alive</translation>
+    </message>
+    <message>
+        <source>重置</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>流量图 - Tarnlook</source>
+        <translation>Traffic Graph - Tarnlook</translation>
+    </message>
+    <message>
+        <source>时间 (秒, 从第一行起)</source>
+        <translation>Time (s, since the first row)</translation>
+    </message>
+    <message>
+        <source>包/秒</source>
+        <translation>Packets/s</translation>
+    </message>
+    <message>
+        <source>字节/秒</source>
+        <translation>Bytes/s</translation>
+    </message>
+    <message>
+        <source>包</source>
+        <translation>Packets</translation>
+    </message>
+    <message>
+        <source>字节</source>
+        <translation>Bytes</translation>
+    </message>
+    <message>
+        <source>流量图</source>
+        <translation>Traffic Graph</translation>
     </message>
 </context>
 <context>

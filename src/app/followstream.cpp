@@ -30,6 +30,7 @@
 #include "packetrows.h"
 #include "streamwindow.h"
 #include "tcpfollow.h"
+#include "timesequencewindow.h"
 
 namespace {
 
@@ -263,6 +264,7 @@ HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const Cap
     }
     auto* window = new StreamWindow(std::move(follow), std::move(grow), parent);
     window->setWindowFlag(Qt::Window);
+    add_time_sequence_action(*window, rows, store, row, capturing);
     window->show();
     return window;
 }

@@ -59,6 +59,8 @@
 #include "statisticsmenu.h"
 #include "tcpanalysis.h"
 #include "tlskeylogs.h"
+#include "trafficgraphwindow.h"
+#include "trafficrows.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -130,8 +132,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Close) {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* hex = qobject_cast<HexWindow*>(widget);
+            // Guarded: a window's question runs an event loop, which
+            // deletes the windows whose deletion was pending (closed ones).
+            QList<QPointer<HexWindow>> hex_windows;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* hex = qobject_cast<HexWindow*>(widget))
+                    hex_windows.append(hex);
+            for (const QPointer<HexWindow>& hex : std::as_const(hex_windows)) {
                 if (hex != nullptr && hex->isVisible() && !hex->close()) {
                     event->ignore();
                     return true;
@@ -365,8 +372,14 @@ MainWindow::MainWindow(QWidget* parent)
                 m_analysis->add(row, segment);
                 m_marks->row_added(row);
                 m_shown->arrived(row);
+                if (m_traffic != nullptr)
+                    m_traffic->add(row, segment, m_analysis->marks(row));
             },
-            [this] { m_analysis->clear(); });
+            [this] {
+                m_analysis->clear();
+                if (m_traffic != nullptr)
+                    m_traffic->clear();
+            });
     auto* marked_only = g_filter_form->findChild<QCheckBox*>(QStringLiteral("markedRowsOnly"));
     if (auto* apply = g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")))
         connect(apply, &QPushButton::clicked, m_shown, [this, marked_only] {
@@ -430,6 +443,7 @@ MainWindow::MainWindow(QWidget* parent)
             load_tls_keylog(path);
     });
     load_startup_keylogs(*this, *m_tls_keys, *m_settings);
+    m_traffic = add_traffic_graph_action(*this, ui->tableWidget_2, *m_rows);
     // A hex cell made current from the keyboard shows its payload as a click
     // does. A click makes its cell current on the press and shows it through
     // its own slot on the release: not twice.

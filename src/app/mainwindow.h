@@ -29,6 +29,7 @@ class QTableWidgetItem;
 class ShownRows;
 class TcpAnalysis;
 class TlsKeyLogs;
+class TrafficRows;
 class UnsavedRows;
 
 namespace Ui {
@@ -146,6 +147,7 @@ private:
     AppSettings* m_settings = nullptr; // a child of this window
     RemoteSources* m_remote = nullptr; // a child of this window
     TlsKeyLogs* m_tls_keys = nullptr; // a child of this window
+    TrafficRows* m_traffic = nullptr; // the traffic graph's counts, a child of the table
     // What the rows' segments tell: connections and marks.
     std::unique_ptr<TcpAnalysis> m_analysis;
     MarksColumn* m_marks = nullptr; // a child of the table

@@ -196,6 +196,7 @@ void TstCaptureFiles::fileMenu()
     QVERIFY(action != nullptr);
     QCOMPARE(action->text(), text);
     QCOMPARE(action->shortcut(), shortcut);
+    // "文件", then "统计" with the capture's figures.
     const QList<QAction*> menus = window.menuBar()->actions();
     QCOMPARE(menus.size(), 2); // then "统计", the figures of the capture
     QCOMPARE(menus.first()->text(), QStringLiteral("文件"));

@@ -258,6 +258,8 @@ void TstCommandLine::signalEndsCleanly()
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), temp.path());
+    // Settings of its own: lists ticked in the user's would refuse the rows.
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), input.filePath(QStringLiteral("config")));
     process.setProcessEnvironment(environment);
     if (live) {
         process.start(QStringLiteral(TARNLOOK_BINARY), { "-i", "lo", "-k" });

@@ -17,10 +17,14 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <qcustomplot.h>
+
 #include "cjktext.h"
 #include "cupdate.h"
 #include "fitwid.h"
+#include "hexwindow.h"
 #include "mainwindow.h"
+#include "testframes.h"
 #include "translation.h"
 
 namespace {
@@ -74,6 +78,12 @@ QStringList visible_texts(QWidget& window)
         }
         if (auto* box = qobject_cast<QMessageBox*>(widget))
             texts << box->text() << box->informativeText() << box->detailedText();
+        if (auto* plot = qobject_cast<QCustomPlot*>(widget)) { // axes and legend
+            for (const QCPAxis* axis : plot->axisRect()->axes())
+                texts.append(axis->label());
+            for (int i = 0; i < plot->plottableCount(); ++i)
+                texts.append(plot->plottable(i)->name());
+        }
     }
     // Menus, menu bars and tool bars show actions.
     for (const QAction* action : window.findChildren<QAction*>())
@@ -129,7 +139,8 @@ void TstEnglishUi::noChineseInEnglish_data()
     const QStringList parts { QStringLiteral("main-window"),     QStringLiteral("filter-form"),
                               QStringLiteral("hex-window"),      QStringLiteral("explanation-box"),
                               QStringLiteral("filter-help-box"), QStringLiteral("open-error-box"),
-                              QStringLiteral("unsaved-rows-box") };
+                              QStringLiteral("unsaved-rows-box"), QStringLiteral("traffic-graph"),
+                              QStringLiteral("time-sequence") };
     // The Chinese locales prove that each part's texts are seen at all; in
     // the error box, whose own texts are English, through Qt's buttons.
     const QVector<QPair<QString, bool>> locales { { QStringLiteral("en_US"), true },
@@ -185,6 +196,28 @@ void TstEnglishUi::noChineseInEnglish()
         combo->setCurrentIndex(combo->count() - 1);
         texts = texts_of_box([&] { click(window, "pushButton_2"); });
         QTRY_COMPARE(g_capture_thread, nullptr);
+    } else if (part == QLatin1String("traffic-graph") || part == QLatin1String("time-sequence")) {
+        // A connection's SYN, in a file opened in the window.
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("syn.pcap"));
+        testframes::Ipv4Packet syn;
+        syn.tcp_flags = 0x02;
+        QVERIFY(testframes::write_capture(file, DLT_EN10MB,
+                                          { testframes::ethernet(testframes::ipv4(syn)) }));
+        QVERIFY(window.open_capture_file(file));
+        QTRY_COMPARE(g_capture_thread, nullptr);
+        QWidget* from = &window;
+        if (part == QLatin1String("time-sequence"))
+            from = window.follow_tcp_stream(0);
+        QVERIFY(from != nullptr);
+        const QString name = part == QLatin1String("traffic-graph")
+                ? QStringLiteral("actionTrafficGraph")
+                : QStringLiteral("actionTimeSequence");
+        const QWidgetList before = from->findChildren<QWidget*>();
+        from->findChild<QAction*>(name)->trigger();
+        for (QWidget* graph : from->findChildren<QWidget*>())
+            if (graph->isWindow() && !before.contains(graph))
+                texts += visible_texts(*graph);
     }
     QVERIFY2(!texts.isEmpty(), "no texts found");
 

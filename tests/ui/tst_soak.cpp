@@ -13,6 +13,8 @@
 #include <QtTest>
 
 #include "followstream.h"
+#include "graphplot.h"
+#include "graphwindow.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
 #include "qhexdocument.h"
@@ -78,7 +80,13 @@ const QStringList kKeys {
     "Home",
     "End",
     "Ctrl+End",
+    "Ctrl+Alt+G",
+    "Ctrl+Alt+S",
     "Ctrl+Alt+Shift+T",
+    "Ctrl+0",
+    "+",
+    "-",
+    "D",
     "Delete",
     "Backspace",
     "Insert",
@@ -166,6 +174,10 @@ private:
             active = nullptr;
         const QString where = active == nullptr ? QStringLiteral("no window")
                                                 : QLatin1String(active->metaObject()->className());
+        if (auto* graph = qobject_cast<GraphWindow*>(active); graph != nullptr && pick(3) == 0) {
+            graphStep(step, graph->plot());
+            return;
+        }
         switch (pick(active == nullptr ? 1 : 8)) {
         case 0: {
             const QList<QWidget*> shown = windows();
@@ -279,6 +291,46 @@ private:
         QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
         if (twice)
             QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+    }
+
+    // The mouse on a graph: the wheel, a drag or a click, somewhere on it.
+    void graphStep(int step, GraphPlot* plot)
+    {
+        const QPoint at(pick(plot->width()), pick(plot->height()));
+        switch (pick(3)) {
+        case 0: {
+            const int delta = pick(2) == 0 ? 120 : -120;
+            log(QStringLiteral("%1: wheel %2 at %3,%4 of a graph")
+                        .arg(step)
+                        .arg(delta)
+                        .arg(at.x())
+                        .arg(at.y()));
+            QWheelEvent wheel(at, plot->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                              pick(2) == 0 ? Qt::NoModifier : Qt::ControlModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(plot, &wheel);
+            return;
+        }
+        case 1: {
+            const QPoint to(pick(plot->width()), pick(plot->height()));
+            log(QStringLiteral("%1: drag a graph from %2,%3 to %4,%5")
+                        .arg(step)
+                        .arg(at.x())
+                        .arg(at.y())
+                        .arg(to.x())
+                        .arg(to.y()));
+            QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, at);
+            QMouseEvent move(QEvent::MouseMove, to, plot->mapToGlobal(to), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(plot, &move);
+            QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, to);
+            return;
+        }
+        default:
+            log(QStringLiteral("%1: click a graph at %2,%3").arg(step).arg(at.x()).arg(at.y()));
+            QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, at);
+            return;
+        }
     }
 
     void answer(QWidget* modal)
