@@ -410,6 +410,7 @@ bool HexWindow::goToOffset(const QString& text, QString* errorOut)
     QString error;
     switch (entry.error) {
     case HexOffsetEntry::None:
+        document->endTyping();
         cursor->moveTo(entry.offset);
         return true;
     case HexOffsetEntry::Malformed:

@@ -276,10 +276,13 @@ void StreamWindow::followTheme()
     if (m_buffer == nullptr || isDark() == m_dark)
         return;
     m_dark = isDark();
-    QHexMetadata* metadata = view()->document()->metadata();
-    metadata->clear();
-    for (const Mark& mark : m_marks)
-        metadata->addRange(mark.begin, mark.end, QColor(), colourOf(mark.colour), mark.comment);
+    // In place: edits have moved the annotations with their bytes, and their
+    // undo puts them back.
+    view()->document()->metadata()->recolor([this](int id, const QHexMetadataRange& range) {
+        const bool ours = id >= 0 && static_cast<std::size_t>(id) < m_marks.size();
+        return ours ? qMakePair(QColor(), colourOf(m_marks[static_cast<std::size_t>(id)].colour))
+                    : qMakePair(range.foreground, range.background);
+    });
 }
 
 void StreamWindow::showEvent(QShowEvent* e)
