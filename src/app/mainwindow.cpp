@@ -298,7 +298,7 @@ MainWindow::MainWindow(QWidget* parent)
     }
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
     installEventFilter(new WindowCloser(this, [this] {
-        if (!settle_unsaved_rows())
+        if (!settle_unsaved_rows(UnsavedRowsLoss::Closing))
             return false;
         // While it is still shown: a window closed by the window manager has
         // lost its native window by the time it is destroyed.
@@ -488,7 +488,8 @@ void MainWindow::on_pushButton_2_clicked()
     launch_capture(adapter, tr("正在侦听网卡->") + ui->comboBox->currentText());
 }
 
-CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
+CUpdate* MainWindow::launch_capture(const QString& source, const QString& title,
+                                    const std::function<void(CUpdate*)>& prepare)
 {
     show_capturing(*ui, true);
     setWindowTitle(title);
@@ -532,6 +533,8 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     connect(capture, &QThread::finished, capture, &QObject::deleteLater);
 
     capture->adapter_name = source;
+    if (prepare)
+        prepare(capture);
     capture->start(QThread::InheritPriority);
     return capture;
 }
@@ -587,38 +590,47 @@ bool MainWindow::open_capture_file(const QString& path)
         return false;
     }
 
+    // The file takes the place of the rows: none of them is lost unasked.
+    if (!settle_unsaved_rows(UnsavedRowsLoss::Opening))
+        return false;
+    on_pushButton_clicked();
+
     const QFileInfo info(path);
     const QString name = info.fileName();
     const QString reading = tr("正在读取文件->") + name;
-    CUpdate* capture = launch_capture(kFileScheme + info.absoluteFilePath(), reading);
-
-    // Progress in the title: rows read and how far into the file.
     const int first_row = m_rows->count();
     const double size = std::max<qint64>(1, info.size());
-    auto* progress = new QTimer(this);
-    progress->setInterval(kProgressIntervalMs);
-    connect(progress, &QTimer::timeout, this, [this, capture, first_row, size, reading] {
-        if (g_capture_thread != capture)
-            return;
-        const qint64 at = capture->file_position.load();
-        const int percent = at < 0 ? 0 : static_cast<int>(100.0 * at / size);
-        setWindowTitle(
-                tr("%1 (%2 行, %3%)").arg(reading).arg(m_rows->count() - first_row).arg(percent));
+    // Connected before the capture starts: a small file is read before
+    // launch_capture returns.
+    launch_capture(kFileScheme + info.absoluteFilePath(), reading, [=](CUpdate* capture) {
+        // Progress in the title: rows read and how far into the file.
+        auto* progress = new QTimer(this);
+        progress->setInterval(kProgressIntervalMs);
+        connect(progress, &QTimer::timeout, this, [this, capture, first_row, size, reading] {
+            if (g_capture_thread != capture)
+                return;
+            const qint64 at = capture->file_position.load();
+            const int percent = at < 0 ? 0 : static_cast<int>(100.0 * at / size);
+            setWindowTitle(tr("%1 (%2 行, %3%)")
+                                   .arg(reading)
+                                   .arg(m_rows->count() - first_row)
+                                   .arg(percent));
+        });
+        connect(capture, &QThread::finished, progress, &QObject::deleteLater);
+        progress->start();
+        // Once read, the title says how much of the file the filters let
+        // through, so that a file that adds no rows says why. After the
+        // stopped state is shown; skipped when the file could not be read at
+        // all or a later capture is already in charge.
+        connect(capture, &QThread::finished, this,
+                [this, read = QPointer<CUpdate>(capture), first_row, name] {
+                    const std::int64_t frames = read ? read->frames_read.load() : -1;
+                    if (frames < 0 || g_capture_thread != nullptr)
+                        return;
+                    const int rows = std::max(0, m_rows->count() - first_row);
+                    setWindowTitle(tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
+                });
     });
-    connect(capture, &QThread::finished, progress, &QObject::deleteLater);
-    progress->start();
-    // Once read, the title says how much of the file the filters let
-    // through, so that a file that adds no rows says why. After the stopped
-    // state is shown; skipped when the file could not be read at all or a
-    // later capture is already in charge.
-    connect(capture, &QThread::finished, this,
-            [this, read = QPointer<CUpdate>(capture), first_row, name] {
-                const std::int64_t frames = read ? read->frames_read.load() : -1;
-                if (frames < 0 || g_capture_thread != nullptr)
-                    return;
-                const int rows = std::max(0, m_rows->count() - first_row);
-                setWindowTitle(tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
-            });
     return true;
 }
 
@@ -673,7 +685,7 @@ int MainWindow::find_row(const QString& pattern, FindKind kind, int from_row, bo
     return m_find->find_now(pattern, kind, from_row, forward);
 }
 
-bool MainWindow::settle_unsaved_rows()
+bool MainWindow::settle_unsaved_rows(UnsavedRowsLoss loss)
 {
     if (CUpdate* capture = g_capture_thread) {
         on_pushButton_7_clicked();
@@ -686,7 +698,7 @@ bool MainWindow::settle_unsaved_rows()
     if (rows == 0 || !m_settings->ask_to_save_rows())
         return true;
     bool never_again = false;
-    switch (ask_about_unsaved_rows(this, rows, &never_again)) {
+    switch (ask_about_unsaved_rows(this, rows, &never_again, loss)) {
     case UnsavedRowsChoice::Cancel:
         return false;
     case UnsavedRowsChoice::Discard:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <QMainWindow>
@@ -21,6 +22,7 @@ class RemoteSources;
 class QTableWidgetItem;
 class ShownRows;
 class UnsavedRows;
+enum class UnsavedRowsLoss;
 
 namespace Ui {
 class MainWindow;
@@ -46,10 +48,13 @@ public:
     // Needs no window: static, so that a hex window opened alone gets it too.
     static void load_theme(int theme);
 
-    // Reads a pcap or pcapng file: its TCP rows go through the decoding,
-    // filter and table of a live capture and are appended. Returns once the
-    // file is open (the rows then arrive as from a capture), true; on
-    // failure shows why and returns false. Refused while a capture runs.
+    // Reads a pcap or pcapng file in place of the rows shown: asks about
+    // captured rows never saved, as closing does, then empties the table and
+    // the store, and the file's TCP rows go through the decoding, filter and
+    // table of a live capture. Returns once the file is open (the rows then
+    // arrive as from a capture), true; false, having shown why and kept the
+    // rows, when the file cannot be read or the user cancels. Refused while
+    // a capture runs.
     bool open_capture_file(const QString& path);
     // Writes the frames of every row (or of the shown ones only), in row
     // order, to a pcap file. Returns true on success; on failure shows why,
@@ -100,14 +105,17 @@ public slots:
 
 private:
     // Starts a capture of `source` (an adapter name or "file://" and a
-    // path) in the capturing state with the given title.
-    CUpdate* launch_capture(const QString& source, const QString& title);
+    // path) in the capturing state with the given title; prepare, if given,
+    // connects to the capture before it starts.
+    CUpdate* launch_capture(const QString& source, const QString& title,
+                            const std::function<void(CUpdate*)>& prepare = {});
     void report_failure(int failure, const QString& detail);
     void show_stopped_state(std::uint64_t dropped);
-    // Before the window closes: stops a running capture, then asks about
-    // captured rows never saved and saves them if so told. False: the window
-    // stays open (the user cancelled, or the save did not happen).
-    bool settle_unsaved_rows();
+    // Before the window closes (or a file replaces the rows): stops a running
+    // capture, then asks about captured rows never saved and saves them if
+    // so told. False: the window stays open, the rows stay (the user
+    // cancelled, or the save did not happen).
+    bool settle_unsaved_rows(UnsavedRowsLoss loss);
 
     Ui::MainWindow* ui;
     // The frames behind the rows, on disk; removed with the window.

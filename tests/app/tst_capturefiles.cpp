@@ -152,6 +152,7 @@ private slots:
     void fileMenu();
     void openGivesCaptureRows_data();
     void openGivesCaptureRows();
+    void openReplacesTheRows();
     void titleCountsFramesAndRows_data();
     void titleCountsFramesAndRows();
     void badFiles_data();
@@ -234,6 +235,39 @@ void TstCaptureFiles::openGivesCaptureRows()
     QCOMPARE(rows_of(window), rows_of(captured));
     QCOMPARE(window.windowTitle(), QStringLiteral("tshark.%1: 5 帧, 显示 4 行").arg(format));
     QVERIFY(window.findChild<QAction*>(QStringLiteral("actionOpen"))->isEnabled());
+}
+
+void TstCaptureFiles::openReplacesTheRows()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString first = dir.filePath(QStringLiteral("first.pcap"));
+    const QString second = dir.filePath(QStringLiteral("second.pcap"));
+    QVERIFY(write_capture(first, DLT_EN10MB, sample_frames(), 1700000000));
+    Ipv4Packet packet;
+    packet.payload = "second";
+    const QVector<QByteArray> frames { ethernet(ipv4(packet)), ethernet(ipv4(packet)) };
+    QVERIFY(write_capture(second, DLT_EN10MB, frames, 1700000100));
+
+    // The oracle: a window that opened the second file alone.
+    MainWindow alone;
+    QVERIFY(open_and_wait(alone, second));
+    MainWindow window;
+    QVERIFY(open_and_wait(window, first));
+    QCOMPARE(table_of(window)->rowCount(), 4);
+    QVERIFY(open_and_wait(window, second));
+    QCOMPARE(rows_of(window), rows_of(alone));
+    QCOMPARE(window.windowTitle(), QStringLiteral("second.pcap: 2 帧, 显示 2 行"));
+    // A save holds that file's frames and no other's.
+    const QString saved = dir.filePath(QStringLiteral("saved.pcap"));
+    QVERIFY(window.save_capture_file(saved));
+    QByteArray payloads;
+    QVERIFY(run(QStringLiteral("tshark"),
+                { QStringLiteral("-r"), saved, QStringLiteral("-T"), QStringLiteral("fields"),
+                  QStringLiteral("-e"), QStringLiteral("tcp.payload") },
+                &payloads));
+    const QByteArray hex = packet.payload.toHex();
+    QCOMPARE(payloads, hex + '\n' + hex + '\n');
 }
 
 void TstCaptureFiles::titleCountsFramesAndRows_data()
@@ -387,8 +421,8 @@ void TstCaptureFiles::saveReadsBack()
     const QString original = dir.filePath(QStringLiteral("in.pcap"));
     QVERIFY(write_capture(original, DLT_EN10MB, sample_frames(), 1700000000));
     MainWindow window;
-    QVERIFY(open_and_wait(window, original));
-    QVERIFY(open_and_wait(window, original)); // appended: eight rows
+    QVERIFY(write_capture(original, DLT_EN10MB, sample_frames() + sample_frames(), 1700000000));
+    QVERIFY(open_and_wait(window, original)); // eight rows
     const QStringList rows = rows_of(window);
     QCOMPARE(rows.size(), 8);
 
@@ -470,10 +504,20 @@ void TstCaptureFiles::saveKeepsNanoseconds()
         return out;
     };
 
+    // Rows of both precisions in one table: a file opened, then another
+    // read as a capture, which adds to the rows.
     MainWindow window;
     QByteArray expected;
     for (const QString& source : sources) {
-        QVERIFY(open_and_wait(window, dir.filePath(source)));
+        if (expected.isEmpty()) {
+            QVERIFY(open_and_wait(window, dir.filePath(source)));
+        } else {
+            window.findChild<QComboBox*>(QStringLiteral("comboBox"))->addItem(source);
+            g_adapter_names.append(QStringLiteral("file://") + dir.filePath(source));
+            QVERIFY(window.select_adapter(g_adapter_names.constLast()));
+            window.start_capture();
+            QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+        }
         expected += epochs(dir.filePath(source));
     }
     QVERIFY(expected.contains(magic == 0xa1b23c4du ? ".924505488" : ".924505000"));
@@ -610,15 +654,19 @@ void TstCaptureFiles::floorStopsCapture()
             = std::numeric_limits<std::int64_t>::max();
     MessageBoxCatcher catcher;
     QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-    QVERIFY(window.open_capture_file(path));
+    // The file again, read as a capture: one that adds to the rows.
+    window.findChild<QComboBox*>(QStringLiteral("comboBox"))->addItem(QStringLiteral("file"));
+    g_adapter_names.append(QStringLiteral("file://") + path);
+    QVERIFY(window.select_adapter(g_adapter_names.constLast()));
+    window.start_capture();
     QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
     QTRY_COMPARE(catcher.texts.size(), 1);
     QVERIFY2(catcher.texts.first().contains(message)
                      && catcher.texts.first().contains(QStringLiteral("4 行")),
              qPrintable(catcher.texts.first()));
+    // Stopped before its first frame: no row added.
     QCOMPARE(table_of(window)->rowCount(), 4);
-    // Stopped before its first frame.
-    QCOMPARE(window.windowTitle(), QStringLiteral("in.pcap: 0 帧, 显示 0 行"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("停止捕获"));
     QVERIFY(window.save_capture_file(dir.filePath(QStringLiteral("kept.pcap"))));
 }
 
