@@ -742,6 +742,7 @@ void MainWindow::show_data_UI(QString line)
         from_file = capture->adapter_name.startsWith(kFileScheme);
     }
     m_rows->append(line, frame);
+    m_shown->rows_appended(); // a narrowed table stays narrowed
     if (!from_file)
         m_unsaved->captured();
 }

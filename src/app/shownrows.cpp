@@ -22,7 +22,13 @@ namespace {
 // How long the counts in the title may lag behind rows that arrive.
 constexpr int kCountsDelayMs = 250;
 
-enum class Verdict : signed char { Unknown = -1, Hidden = 0, Shown = 1 };
+constexpr signed char kUnknown = -1;
+
+bool any_list(const FilterSettings& settings)
+{
+    return settings.include_ip_enabled || settings.include_port_enabled
+            || settings.exclude_ip_enabled || settings.exclude_port_enabled;
+}
 
 } // namespace
 
@@ -48,47 +54,70 @@ ShownRows::ShownRows(QTableWidget* table, const PacketRows& rows, QWidget* windo
         if (narrowed() && !m_counts_timer.isActive())
             m_counts_timer.start(kCountsDelayMs);
     });
-    // Cleared: nothing is hidden any more.
+    // Cleared: nothing is hidden any more, and the lists narrow no more.
     connect(table->model(), &QAbstractItemModel::rowsRemoved, this, [this] {
-        if (m_table->rowCount() > 0 || !narrowed())
+        if (m_table->rowCount() > 0)
             return;
+        m_judged = 0;
+        const bool was_narrowed = narrowed();
         m_hidden = 0;
-        show_counts();
+        stop_narrowing();
+        if (was_narrowed)
+            show_counts();
     });
+}
+
+ShownRows::~ShownRows() = default;
+
+void ShownRows::stop_narrowing()
+{
+    m_verdicts.clear();
+    if (m_lists == nullptr)
+        return;
+    m_lists.reset();
+    emit narrowing_changed();
+}
+
+// The lists look at addresses and ports alone, both ways round: one verdict
+// per address and port pair. Rows not in a pair are judged one by one.
+bool ShownRows::passes(int row)
+{
+    if (m_lists == nullptr)
+        return true;
+    const int pair = m_rows.pairs().pair_of(row);
+    const auto index = static_cast<std::size_t>(pair);
+    if (pair >= 0 && index < m_verdicts.size() && m_verdicts[index] != kUnknown)
+        return m_verdicts[index] == 1;
+    // What the row keeps is a record line with the payload's hex text or
+    // without it: the lists do not look there.
+    const std::string_view text = m_rows.kept_text(row);
+    const bool pass = filter_accepts(*m_lists,
+                                     QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+    if (pair >= 0) {
+        if (index >= m_verdicts.size())
+            m_verdicts.resize(index + 1, kUnknown);
+        m_verdicts[index] = pass ? 1 : 0;
+    }
+    return pass;
 }
 
 int ShownRows::narrow(const FilterSettings& settings)
 {
     const int rows = std::min(m_table->rowCount(), m_rows.count());
-    const bool all = !settings.include_ip_enabled && !settings.include_port_enabled
-            && !settings.exclude_ip_enabled && !settings.exclude_port_enabled;
+    const bool all = !any_list(settings);
+    const bool was_narrowing = narrowing();
+    m_verdicts.clear();
+    m_judged = rows;
+    if (all) {
+        m_lists.reset();
+    } else {
+        m_lists = std::make_unique<FilterSettings>(settings);
+        m_lists->capture_filter_on = false; // rows, not frames
+    }
+    if (was_narrowing != narrowing())
+        emit narrowing_changed();
     if (all && m_hidden == 0)
         return rows;
-
-    // The lists look at addresses and ports alone, both ways round: one
-    // verdict per address and port pair. Rows not in a pair are judged one
-    // by one.
-    const TcpPairIndex& pairs = m_rows.pairs();
-    std::vector<Verdict> verdicts;
-    const auto passes = [&](int row) {
-        if (all)
-            return true;
-        const int pair = pairs.pair_of(row);
-        if (pair >= 0 && static_cast<std::size_t>(pair) < verdicts.size()
-            && verdicts[static_cast<std::size_t>(pair)] != Verdict::Unknown)
-            return verdicts[static_cast<std::size_t>(pair)] == Verdict::Shown;
-        // What the row keeps is a record line with the payload's hex text or
-        // without it: the lists do not look there.
-        const std::string_view text = m_rows.kept_text(row);
-        const bool pass = filter_accepts(
-                settings, QString::fromUtf8(text.data(), static_cast<int>(text.size())));
-        if (pair >= 0) {
-            if (static_cast<std::size_t>(pair) >= verdicts.size())
-                verdicts.resize(static_cast<std::size_t>(pair) + 1, Verdict::Unknown);
-            verdicts[static_cast<std::size_t>(pair)] = pass ? Verdict::Shown : Verdict::Hidden;
-        }
-        return pass;
-    };
 
     // Hiding a row makes a header that paints recompute every section's
     // place, once per row: without its updates the whole costs what one
@@ -107,6 +136,25 @@ int ShownRows::narrow(const FilterSettings& settings)
     m_hidden = hidden;
     show_counts();
     return rows - hidden;
+}
+
+void ShownRows::rows_appended()
+{
+    const int rows = std::min(m_table->rowCount(), m_rows.count());
+    if (m_lists == nullptr) {
+        m_judged = rows;
+        return;
+    }
+    const int hidden_before = m_hidden;
+    for (; m_judged < rows; ++m_judged) {
+        if (!passes(m_judged)) {
+            m_table->setRowHidden(m_judged, true);
+            ++m_hidden;
+        }
+    }
+    // The counts come a moment later, as for rows that are shown.
+    if (m_hidden != hidden_before && !m_counts_timer.isActive())
+        m_counts_timer.start(kCountsDelayMs);
 }
 
 int ShownRows::shown() const

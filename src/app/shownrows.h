@@ -2,7 +2,9 @@
 
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include <QObject>
 #include <QString>
@@ -14,10 +16,11 @@ struct FilterSettings;
 
 // Narrows the packet table to the rows that the include and exclude lists
 // let through: the others are hidden, never removed, and settings that let
-// every row through show them all again. Rows that arrive later are shown,
-// as the capture's own copy of the lists already passed them. While rows
-// are hidden the window's title says how many are shown of how many; the
-// title it had otherwise comes back when all are shown.
+// every row through show them all again. The table stays narrowed: rows
+// that arrive later (rows_appended()) are judged by the same lists, until
+// other lists are applied or the table is cleared. While rows are hidden
+// the window's title says how many are shown of how many; the title it had
+// otherwise comes back when all are shown.
 class ShownRows : public QObject
 {
     Q_OBJECT
@@ -26,21 +29,38 @@ class ShownRows : public QObject
 public:
     // A child of the table; the window's title is kept.
     ShownRows(QTableWidget* table, const PacketRows& rows, QWidget* window);
+    ~ShownRows() override;
 
     // Hides the rows the settings refuse and shows the others; returns how
     // many are shown.
     int narrow(const FilterSettings& settings);
+    // Rows were appended to the table: while it is narrowed, those the
+    // lists refuse are hidden. Cheap: only the new rows are looked at.
+    void rows_appended();
     int shown() const;
     int total() const;
     bool narrowed() const { return m_hidden > 0; }
+    // Whether lists narrow the table (new rows included), rows hidden or not.
+    bool narrowing() const { return m_lists != nullptr; }
+
+signals:
+    // narrowing() changed.
+    void narrowing_changed();
 
 private:
     void show_counts();
+    bool passes(int row);
+    void stop_narrowing();
 
     QTableWidget* m_table;
     const PacketRows& m_rows;
     QWidget* m_window;
     int m_hidden = 0;
+    // The lists in force and what they said of each address and port pair,
+    // while narrowing.
+    std::unique_ptr<FilterSettings> m_lists;
+    std::vector<signed char> m_verdicts; // by pair: -1 not yet known, 0 hidden, 1 shown
+    int m_judged = 0; // the rows before this one were judged
     QString m_counts_title; // the title while narrowed
     QString m_own_title; // the window's title otherwise
     QTimer m_counts_timer; // shows the counts a moment after rows arrive
