@@ -528,7 +528,7 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title,
         if (g_capture_thread != capture)
             return;
         g_capture_thread = nullptr;
-        show_stopped_state(capture->dropped);
+        show_stopped_state(capture->dropped, capture->lines_refused.load());
     });
     connect(capture, &QThread::finished, capture, &QObject::deleteLater);
 
@@ -539,12 +539,15 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title,
     return capture;
 }
 
-void MainWindow::show_stopped_state(std::uint64_t dropped)
+void MainWindow::show_stopped_state(std::uint64_t dropped, std::int64_t refused)
 {
     show_capturing(*ui, false);
     QString title = tr("停止捕获");
     if (dropped > 0)
         title += tr(" (内核丢弃了 %1 个数据包)").arg(dropped);
+    // Rows the lists kept out: not lost traffic, but not shown either.
+    if (refused > 0)
+        title += tr(" (过滤列表滤掉了 %1 行)").arg(refused);
     setWindowTitle(title);
 }
 
@@ -628,7 +631,15 @@ bool MainWindow::open_capture_file(const QString& path)
                     if (frames < 0 || g_capture_thread != nullptr)
                         return;
                     const int rows = std::max(0, m_rows->count() - first_row);
-                    setWindowTitle(tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
+                    const std::int64_t refused = read->lines_refused.load();
+                    setWindowTitle(
+                            refused > 0
+                                    ? tr("%1: %2 帧, 显示 %3 行, 过滤列表滤掉 %4 行")
+                                              .arg(name)
+                                              .arg(frames)
+                                              .arg(rows)
+                                              .arg(refused)
+                                    : tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
                 });
     });
     return true;

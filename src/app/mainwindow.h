@@ -110,7 +110,9 @@ private:
     CUpdate* launch_capture(const QString& source, const QString& title,
                             const std::function<void(CUpdate*)>& prepare = {});
     void report_failure(int failure, const QString& detail);
-    void show_stopped_state(std::uint64_t dropped);
+    // The stopped state, its title naming the frames the kernel dropped and
+    // the lines the include and exclude lists refused, if any.
+    void show_stopped_state(std::uint64_t dropped, std::int64_t refused);
     // Before the window closes (or a file replaces the rows): stops a running
     // capture, then asks about captured rows never saved and saves them if
     // so told. False: the window stays open, the rows stay (the user

@@ -77,6 +77,8 @@ public:
     // -1 until the source is open and its capture filter applied, so -1 once
     // finished means the capture never started.
     std::atomic<std::int64_t> frames_read { -1 };
+    // Record lines the include and exclude lists refused (no row made).
+    std::atomic<std::int64_t> lines_refused { 0 };
 
     // The store's number for the frame of the oldest line emitted and not yet
     // taken, or nothing when that line has no stored frame (or no line

@@ -275,10 +275,12 @@ void TstCaptureFiles::titleCountsFramesAndRows_data()
     QTest::addColumn<bool>("ipsOn");
     QTest::addColumn<QStringList>("ips");
     QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("refused"); // what the titles add for the lines the lists refused
     // Five frames, one of them UDP; the TCP ones go from 192.168.0.1.
-    QTest::newRow("no-filter") << false << QStringList() << 4;
-    QTest::newRow("include-matching-nothing") << true << QStringList { "10.9.9.9" } << 0;
-    QTest::newRow("include-matching-all") << true << QStringList { "192.168.0.1" } << 4;
+    QTest::newRow("no-filter") << false << QStringList() << 4 << "";
+    QTest::newRow("include-matching-nothing")
+            << true << QStringList { "10.9.9.9" } << 0 << ", 过滤列表滤掉 4 行";
+    QTest::newRow("include-matching-all") << true << QStringList { "192.168.0.1" } << 4 << "";
 }
 
 void TstCaptureFiles::titleCountsFramesAndRows()
@@ -286,6 +288,7 @@ void TstCaptureFiles::titleCountsFramesAndRows()
     QFETCH(bool, ipsOn);
     QFETCH(QStringList, ips);
     QFETCH(int, rows);
+    QFETCH(QString, refused);
     const auto restore = qScopeGuard([saved = g_filter_settings] { g_filter_settings = saved; });
     g_filter_settings = FilterSettings();
     g_filter_settings.include_ip_enabled = ipsOn;
@@ -300,7 +303,16 @@ void TstCaptureFiles::titleCountsFramesAndRows()
     QVERIFY(open_and_wait(window, path));
     QCOMPARE(table_of(window)->rowCount(), rows);
     QCOMPARE(window.windowTitle(),
-             QStringLiteral("http.pcap: %1 帧, 显示 %2 行").arg(frames.size()).arg(rows));
+             QStringLiteral("http.pcap: %1 帧, 显示 %2 行").arg(frames.size()).arg(rows) + refused);
+    // Read as a capture, the stopped window says as much.
+    window.findChild<QComboBox*>(QStringLiteral("comboBox"))->addItem(QStringLiteral("file"));
+    g_adapter_names.append(QStringLiteral("file://") + path);
+    QVERIFY(window.select_adapter(g_adapter_names.constLast()));
+    window.start_capture();
+    QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+    QCOMPARE(window.windowTitle(),
+             refused.isEmpty() ? QStringLiteral("停止捕获")
+                               : QStringLiteral("停止捕获 (过滤列表滤掉了 %1 行)").arg(4 - rows));
 }
 
 void TstCaptureFiles::badFiles_data()
