@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDebug>
 #include <QFile>
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -39,6 +41,7 @@
 #include "fitwid.h"
 #include "followstream.h"
 #include "hexwindow.h"
+#include "listnotice.h"
 #include "packetfindbar.h"
 #include "packetrecord.h"
 #include "packetrows.h"
@@ -271,6 +274,31 @@ void tell_refused_capture_filter(QMainWindow& window, const QString& expression)
     window.statusBar()->showMessage(text);
 }
 
+// While lists are in force the status bar says so; a click on it opens the
+// filter form.
+void follow_lists_in_force(QMainWindow& window, const ShownRows& shown,
+                           const std::function<void()>& open_form)
+{
+    // Made when first needed: the status bar comes with it.
+    const auto update = [&window, &shown, open_form] {
+        auto* notice = window.findChild<ListNotice*>();
+        const bool in_force = shown.narrowing() || !lists_summary(g_filter_settings).isEmpty();
+        if (notice == nullptr && !in_force)
+            return;
+        if (notice == nullptr)
+            notice = new ListNotice(window.statusBar(), open_form); // a child of the bar
+        notice->show_state(g_filter_settings, shown.narrowing());
+    };
+    // Once the form's own slots have written the settings.
+    const auto later = [&shown, update] { QTimer::singleShot(0, &shown, update); };
+    for (const QCheckBox* box : g_filter_form->findChildren<QCheckBox*>())
+        QObject::connect(box, &QCheckBox::toggled, &shown, later);
+    for (const QLineEdit* field : g_filter_form->findChildren<QLineEdit*>())
+        QObject::connect(field, &QLineEdit::textChanged, &shown, later);
+    QObject::connect(&shown, &ShownRows::narrowing_changed, &shown, later);
+    update();
+}
+
 QString length_text(int length)
 {
     return MainWindow::tr("长度:") + QString::number(length);
@@ -322,6 +350,7 @@ MainWindow::MainWindow(QWidget* parent)
     if (auto* apply = g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")))
         connect(apply, &QPushButton::clicked, m_shown,
                 [this] { m_shown->narrow(g_filter_settings); });
+    follow_lists_in_force(*this, *m_shown, [this] { on_pushButton_3_clicked(); });
     lay_out_form(*this, *ui);
     restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     if (refused_filter)

@@ -19,6 +19,7 @@
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include "capturehelper.h"
@@ -180,6 +181,8 @@ private slots:
     void rowsKeepArrivalOrderAndView();
     void clearEmptiesTable();
     void filterButtonShowsForm();
+    void listsInForceAreShown_data();
+    void listsInForceAreShown();
     void filterAppliesFromNextCapture();
     void payloadOfClickedHexCell_data();
     void payloadOfClickedHexCell();
@@ -734,6 +737,58 @@ void TstMainWindow::filterButtonShowsForm()
     QCOMPARE(std::count_if(windows.cbegin(), windows.cend(),
                            [](QWidget* w) { return qobject_cast<FitWid*>(w) != nullptr; }),
              1);
+}
+
+void TstMainWindow::listsInForceAreShown_data()
+{
+    QTest::addColumn<QString>("ticked"); // boxes of the form, by name
+    QTest::addColumn<bool>("narrow"); // then "应用到已显示的行", and the boxes unticked
+    QTest::addColumn<QString>("notice"); // empty: none shown
+    QTest::newRow("none") << "" << false << "";
+    QTest::newRow("include-ports") << "checkBox_2" << false << "过滤列表: 包含端口 80|8888";
+    QTest::newRow("two-lists") << "checkBox checkBox_5" << false
+                               << "过滤列表: 包含IP 127.0.1.1|192.168.0.1; 不含端口 443";
+    QTest::newRow("capture-filter-only") << "checkBox_6" << false << "";
+    QTest::newRow("narrowed") << "checkBox_2" << true << "显示的行已按列表缩小";
+}
+
+// While lists are in force, for later captures and files or on the shown
+// rows, the status bar says so, and its notice opens the form.
+void TstMainWindow::listsInForceAreShown()
+{
+    QFETCH(QString, ticked);
+    QFETCH(bool, narrow);
+    QFETCH(QString, notice);
+    const auto restore = keep_filter_settings();
+    g_filter_settings = FilterSettings();
+
+    MainWindow window;
+    window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|80|2.2.2.2|5000|1|41"));
+    window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|81|2.2.2.2|5000|1|41"));
+    const QStringList boxes = ticked.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& name : boxes)
+        testwidgets::click_check_box(g_filter_form->findChild<QCheckBox*>(name));
+    if (narrow) {
+        QTest::mouseClick(
+                g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")),
+                Qt::LeftButton);
+        for (const QString& name : boxes)
+            testwidgets::click_check_box(g_filter_form->findChild<QCheckBox*>(name));
+    }
+    // Made when first needed.
+    const auto shown
+            = [&window] { return window.findChild<QToolButton*>(QStringLiteral("listNotice")); };
+    const auto seen = [&] { return shown() != nullptr && shown()->isVisibleTo(&window); };
+    QTRY_COMPARE(seen(), !notice.isEmpty());
+    if (notice.isEmpty())
+        return;
+    QTRY_COMPARE(shown()->text(), notice);
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QTest::mouseClick(shown(), Qt::LeftButton);
+    QVERIFY(g_filter_form->isVisible());
+    // Cleared, nothing is narrowed any more.
+    QTest::mouseClick(button(window, "pushButton"), Qt::LeftButton);
+    QTRY_COMPARE(seen(), !narrow);
 }
 
 void TstMainWindow::filterAppliesFromNextCapture()
