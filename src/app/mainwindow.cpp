@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTableWidgetItem>
 #include <QTextStream>
@@ -297,6 +298,37 @@ void follow_lists_in_force(QMainWindow& window, const ShownRows& shown,
         QObject::connect(field, &QLineEdit::textChanged, &shown, later);
     QObject::connect(&shown, &ShownRows::narrowing_changed, &shown, later);
     update();
+}
+
+// The filter form opens beside the window, or under its menu bar, never
+// over it (a click meant for "文件" ticked a box). Where the user put it
+// stays, unless that covers the menu bar.
+void place_filter_form(const QMainWindow& window, QWidget& form)
+{
+    if (form.isVisible() || window.screen() == nullptr)
+        return;
+    const QRect menu(window.menuBar()->mapToGlobal(QPoint(0, 0)), window.menuBar()->size());
+    const auto frame_of = [](const QWidget& widget) {
+        const QRect frame = widget.frameGeometry();
+        const QRect inside = widget.geometry();
+        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
+                        frame.right() - inside.right(), frame.bottom() - inside.bottom());
+    };
+    // A form never shown has no frame yet: taken to be the window's, but no
+    // thinner than a usual frame (a maximised window may have none at its
+    // sides). Its position is that of its frame either way.
+    const QMargins known = frame_of(form);
+    const QMargins guess = frame_of(window);
+    const QMargins frame = !known.isNull()
+            ? known
+            : QMargins(std::max(guess.left(), 4), std::max(guess.top(), 24),
+                       std::max(guess.right(), 4), std::max(guess.bottom(), 8));
+    const QSize size = form.size().grownBy(frame);
+    if (form.testAttribute(Qt::WA_Moved) && !QRect(form.pos(), size).intersects(menu))
+        return;
+    const QPoint at = beside_position(window.frameGeometry(), menu, size,
+                                      window.screen()->availableGeometry());
+    form.move(at);
 }
 
 QString length_text(int length)
@@ -789,7 +821,9 @@ void MainWindow::show_data_UI(QString line)
 
 void MainWindow::on_pushButton_3_clicked()
 {
+    place_filter_form(*this, *g_filter_form);
     g_filter_form->show();
+    g_filter_form->raise();
 }
 
 void MainWindow::on_tableWidget_2_itemClicked(QTableWidgetItem* item)

@@ -169,6 +169,8 @@ private slots:
     void windowResizes();
     void openingSize_data();
     void openingSize();
+    void formBesideWindow_data();
+    void formBesideWindow();
     void adaptersListed();
     void captureFileFillsTable();
     void failedOpenIsReported();
@@ -400,6 +402,28 @@ void TstMainWindow::openingSize()
     QFETCH(QSize, expected);
     QCOMPARE(fitted_size(QSize(1213, 849), QSize(892, 451), available, QMargins(8, 40, 8, 8)),
              expected);
+}
+
+void TstMainWindow::formBesideWindow_data()
+{
+    QTest::addColumn<QRect>("owner"); // the main window's frame
+    QTest::addColumn<QPoint>("at"); // the form's frame, 527 x 240
+    QTest::newRow("room-right") << QRect(0, 0, 800, 700) << QPoint(800, 0);
+    QTest::newRow("room-left") << QRect(560, 20, 800, 700) << QPoint(33, 20);
+    QTest::newRow("room-below") << QRect(100, 0, 1000, 500) << QPoint(100, 500);
+    QTest::newRow("right-moved-up") << QRect(0, 600, 800, 100) << QPoint(800, 528);
+    QTest::newRow("maximised") << QRect(0, 0, 1366, 768) << QPoint(839, 524);
+}
+
+void TstMainWindow::formBesideWindow()
+{
+    QFETCH(QRect, owner);
+    QFETCH(QPoint, at);
+    // A 1366 x 768 screen; the menu bar is under the owner's title bar.
+    const QRect menu(owner.left() + 8, owner.top() + 30, owner.width() - 16, 24);
+    const QSize form(527, 240);
+    QCOMPARE(beside_position(owner, menu, form, QRect(0, 0, 1366, 768)), at);
+    QVERIFY(!QRect(at, form).intersects(menu));
 }
 
 void TstMainWindow::adaptersListed()
@@ -731,7 +755,8 @@ void TstMainWindow::filterButtonShowsForm()
     QVERIFY(g_filter_form->isWindow());
     QTest::mouseClick(button(window, "pushButton_3"), Qt::LeftButton);
     QVERIFY(g_filter_form->isVisible());
-    QCOMPARE(g_filter_form->windowTitle(), QStringLiteral("过滤选项,开始抓包前设置有效"));
+    QCOMPARE(g_filter_form->windowTitle(),
+             QStringLiteral("过滤规则 (用于之后的抓包和打开的文件, 也可应用到已显示的行)"));
     QTest::mouseClick(button(window, "pushButton_3"), Qt::LeftButton); // no second form
     const QWidgetList windows = QApplication::topLevelWidgets();
     QCOMPARE(std::count_if(windows.cbegin(), windows.cend(),
