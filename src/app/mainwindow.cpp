@@ -47,6 +47,7 @@
 #include "packetrecord.h"
 #include "packetrows.h"
 #include "pcapfilter.h"
+#include "popupwidth.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
 #include "remotesources.h"
@@ -180,6 +181,11 @@ void lay_out_form(QMainWindow& window, Ui::MainWindow& ui)
     // 1024 x 600. Set here rather than taken from their contents, so that
     // the window's least size stays the same as rows come and go.
     ui.comboBox->setMinimumWidth(200);
+    // Long adapter descriptions whole in the list, the chosen one in the
+    // box's tooltip.
+    fitPopupToEntries(*ui.comboBox);
+    QObject::connect(ui.comboBox, &QComboBox::currentTextChanged, ui.comboBox,
+                     [box = ui.comboBox](const QString& text) { box->setToolTip(text); });
     ui.tableWidget_2->setMinimumSize(300, 150);
     ui.textEdit->setMinimumSize(150, 80);
     ui.textEdit_2->setMinimumSize(150, 80);

@@ -21,6 +21,7 @@
 
 #include "findbarcontrols.h"
 #include "packetrows.h"
+#include "popupwidth.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     m_kind->setObjectName(QStringLiteral("findKind"));
     m_kind->addItems({ tr("负载中的文本"), tr("负载中的十六进制字节"),
                        tr("字段 (地址, 端口, 时间, 长度)") });
+    fitPopupToEntries(*m_kind);
     layout->addWidget(m_kind);
     m_case->setObjectName(QStringLiteral("findCase"));
     layout->addWidget(m_case);

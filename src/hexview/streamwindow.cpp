@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include "popupwidth.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
 #include "qhexmetadata.h"
@@ -58,6 +59,7 @@ StreamWindow::StreamWindow(std::unique_ptr<TcpFollow> follow, std::function<bool
     m_choice->addItem(tr("整个会话"));
     m_choice->addItem(QStringLiteral("%1 → %2").arg(first, second));
     m_choice->addItem(QStringLiteral("%1 → %2").arg(second, first));
+    fitPopupToEntries(*m_choice);
     m_summary->setObjectName(QStringLiteral("streamSummary"));
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* bar = new QToolBar(tr("TCP流"), this);

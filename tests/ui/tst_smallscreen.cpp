@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
+#include <cstring>
+
 #include <pcap/pcap.h>
+
+#include <QAbstractItemView>
+#include <QComboBox>
 
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -28,7 +34,36 @@ QVector<QByteArray> frames()
 {
     testframes::Ipv4Packet packet;
     packet.payload = "a payload to look at";
+    // Long endpoints, for the stream window's choice.
+    const std::uint8_t loopback[4] = { 127, 0, 0, 1 };
+    std::memcpy(packet.src, loopback, 4);
+    std::memcpy(packet.dst, loopback, 4);
+    packet.src_port = 41586;
+    packet.dst_port = 8080;
     return { testframes::ethernet(testframes::ipv4(packet)) };
+}
+
+// Whether every entry of the box's open list is drawn whole: a cut one runs
+// into the list's right edge, where a whole one leaves the row's
+// background.
+bool entries_whole(QComboBox& box, QString* why)
+{
+    QAbstractItemView* view = box.view();
+    const QImage image = view->viewport()->grab().toImage();
+    const double ratio = image.devicePixelRatio();
+    for (int row = 0; row < box.count(); ++row) {
+        const QRect item = view->visualRect(box.model()->index(row, box.modelColumn()));
+        const int x = int((view->viewport()->width() - 3) * ratio);
+        QSet<QRgb> colours;
+        for (int y = int((item.top() + 2) * ratio); y < int((item.bottom() - 1) * ratio); ++y)
+            for (int dx = 0; dx < int(2 * ratio); ++dx)
+                colours.insert(image.pixel(x + dx, y));
+        if (colours.size() > 1) {
+            *why = QStringLiteral("\"%1\" is cut").arg(box.itemText(row));
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -55,9 +90,13 @@ void TstSmallScreen::windows_data()
 {
     QTest::addColumn<QString>("language");
     QTest::addColumn<int>("theme");
-    QTest::addColumn<QString>("window"); // main, hex, stream, form (over a maximised main)
+    // main, hex, stream, form (over a maximised main), or the list of a box
+    // that drops down: the adapters' (comboBox), the find bar's kinds
+    // (findKind), the stream window's choice (streamChoice).
+    QTest::addColumn<QString>("window");
 
-    for (const char* window : { "main", "hex", "stream", "form" })
+    for (const char* window :
+         { "main", "hex", "stream", "form", "comboBox", "findKind", "streamChoice" })
         for (const char* language : { "zh_CN", "en_US" })
             for (const int theme : { 1, 0 })
                 QTest::addRow("%s/%s/%s", window, language, theme == 1 ? "dark" : "light")
@@ -86,6 +125,28 @@ void TstSmallScreen::windows()
     QTRY_VERIFY(g_capture_thread == nullptr);
 
     QMainWindow* shown = &main;
+    if (window == QLatin1String("comboBox") || window == QLatin1String("findKind")
+        || window == QLatin1String("streamChoice")) {
+        QWidget* owner = &main;
+        if (window == QLatin1String("findKind")) {
+            xtest::type_keys(QStringLiteral("Ctrl+F"));
+        } else if (window == QLatin1String("streamChoice")) {
+            owner = main.follow_tcp_stream(0);
+            QVERIFY(owner != nullptr && xtest::activate(owner));
+        }
+        auto* box = owner->findChild<QComboBox*>(window);
+        QVERIFY(box != nullptr);
+        QTRY_VERIFY(box->isVisible());
+        box->showPopup();
+        // Drawn into an image of its own: whether it is exposed yet does
+        // not matter.
+        QTRY_VERIFY(box->view()->isVisible());
+        QString why;
+        QVERIFY2(entries_whole(*box, &why), qPrintable(why));
+        box->hidePopup();
+        qDeleteAll(main.findChildren<HexWindow*>());
+        return;
+    }
     if (window == QLatin1String("hex")) {
         QTest::mouseClick(main.findChild<QPushButton*>(QStringLiteral("pushButton_8")),
                           Qt::LeftButton);
