@@ -108,6 +108,35 @@ QString capture_file_filter()
     return MainWindow::tr("捕获文件 (*.pcap *.pcapng *.cap *.dmp);;所有文件 (*)");
 }
 
+// Keeps a word-wrapped label as high as its lines need at the width it is
+// given; a child of the label.
+class LinesFollowWidth : public QObject
+{
+public:
+    explicit LinesFollowWidth(QLabel* label)
+        : QObject(label)
+        , m_label(label)
+    {
+        // One line until it has a width: a word-wrapped label's own hint is
+        // several lines high, whatever room it gets.
+        label->setFixedHeight(label->fontMetrics().height() + 2 * label->margin());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize && m_label->width() > 0) {
+            const int lines = m_label->heightForWidth(m_label->width());
+            if (lines > 0 && lines != m_label->height())
+                m_label->setFixedHeight(lines);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QLabel* m_label;
+};
+
 // Closing the main window closes every hex window first, those over files
 // too (parentless, opened from a hex window's File menu): one whose user
 // keeps unsaved changes (Cancel) keeps the main window, and the program,
@@ -504,10 +533,16 @@ void MainWindow::end_with_process()
 void MainWindow::show_notice(const QString& text)
 {
     // A widget of the bar, not a message: hovering a menu entry does not
-    // wipe it out for good. One line, whole in the tooltip where cut.
+    // wipe it out for good. Wrapped where the window is too narrow for it
+    // (the bar grows a line), whole in the tooltip too.
     auto* notice = new QLabel(text, statusBar());
+    notice->setObjectName(QStringLiteral("notice"));
     notice->setToolTip(text);
+    notice->setWordWrap(true);
     notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // As wide as the bar gives it, as high as its lines need there: the
+    // bar's layout asks for no height for a width of its own.
+    notice->installEventFilter(new LinesFollowWidth(notice));
     notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(notice, 1);
 }

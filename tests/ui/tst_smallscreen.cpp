@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLabel>
 
 #include <QMenuBar>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include "fitwid.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
+#include "privileges.h"
 #include "streamwindow.h"
 #include "testframes.h"
 #include "translation.h"
@@ -92,11 +94,12 @@ void TstSmallScreen::windows_data()
     QTest::addColumn<int>("theme");
     // main, hex, stream, form (over a maximised main), or the list of a box
     // that drops down: the adapters' (comboBox), the find bar's kinds
-    // (findKind), the stream window's choice (streamChoice).
+    // (findKind), the stream window's choice (streamChoice); or a notice in
+    // the status bar (the one a window run as root shows).
     QTest::addColumn<QString>("window");
 
     for (const char* window :
-         { "main", "hex", "stream", "form", "comboBox", "findKind", "streamChoice" })
+         { "main", "hex", "stream", "form", "comboBox", "findKind", "streamChoice", "notice" })
         for (const char* language : { "zh_CN", "en_US" })
             for (const int theme : { 1, 0 })
                 QTest::addRow("%s/%s/%s", window, language, theme == 1 ? "dark" : "light")
@@ -125,6 +128,26 @@ void TstSmallScreen::windows()
     QTRY_VERIFY(g_capture_thread == nullptr);
 
     QMainWindow* shown = &main;
+    if (window == QLatin1String("notice")) {
+        const QString text = privileges::warning();
+        main.show_notice(text);
+        auto* label = main.statusBar()->findChild<QLabel*>(QStringLiteral("notice"));
+        QVERIFY(label != nullptr);
+        QTRY_VERIFY(label->isVisible());
+        // Every word in sight: on one line, or on as many as it needs.
+        const QRect room = label->contentsRect();
+        const QFontMetrics metrics(label->font());
+        const auto whole = [&] {
+            return label->wordWrap()
+                    ? metrics.boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, text)
+                                    .height()
+                            <= label->contentsRect().height()
+                    : metrics.horizontalAdvance(text) <= room.width();
+        };
+        QTRY_VERIFY(whole());
+        QVERIFY(screen.contains(global_rect(*label)));
+        return;
+    }
     if (window == QLatin1String("comboBox") || window == QLatin1String("findKind")
         || window == QLatin1String("streamChoice")) {
         QWidget* owner = &main;
