@@ -50,6 +50,7 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     layout->addWidget(new QLabel(tr("查找:"), this));
     m_edit->setObjectName(QStringLiteral("findPattern"));
     layout->addWidget(m_edit, 1);
+    givePatternRoom(*m_edit);
     // In the order of PacketFindKind.
     m_kind->setObjectName(QStringLiteral("findKind"));
     m_kind->addItems({ tr("负载中的文本"), tr("负载中的十六进制字节"),

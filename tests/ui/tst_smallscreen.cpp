@@ -7,6 +7,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 
 #include <QMenuBar>
 #include <QPushButton>
@@ -95,11 +96,12 @@ void TstSmallScreen::windows_data()
     // main, hex, stream, form (over a maximised main), or the list of a box
     // that drops down: the adapters' (comboBox), the find bar's kinds
     // (findKind), the stream window's choice (streamChoice); or a notice in
-    // the status bar (the one a window run as root shows).
+    // the status bar (the one a window run as root shows); or the find bar's
+    // pattern field in a window at its least width (findPattern).
     QTest::addColumn<QString>("window");
 
-    for (const char* window :
-         { "main", "hex", "stream", "form", "comboBox", "findKind", "streamChoice", "notice" })
+    for (const char* window : { "main", "hex", "stream", "form", "comboBox", "findKind",
+                                "streamChoice", "notice", "findPattern" })
         for (const char* language : { "zh_CN", "en_US" })
             for (const int theme : { 1, 0 })
                 QTest::addRow("%s/%s/%s", window, language, theme == 1 ? "dark" : "light")
@@ -128,6 +130,18 @@ void TstSmallScreen::windows()
     QTRY_VERIFY(g_capture_thread == nullptr);
 
     QMainWindow* shown = &main;
+    if (window == QLatin1String("findPattern")) {
+        xtest::type_keys(QStringLiteral("Ctrl+F"));
+        auto* pattern = main.findChild<QLineEdit*>(QStringLiteral("findPattern"));
+        QVERIFY(pattern != nullptr);
+        QTRY_VERIFY(pattern->isVisible());
+        main.resize(main.minimumSizeHint());
+        QTRY_COMPARE(main.width(), main.minimumSizeHint().width());
+        // About 20 characters, and the window still on the screen.
+        QTRY_VERIFY(pattern->width() >= 18 * pattern->fontMetrics().averageCharWidth());
+        QVERIFY(main.frameGeometry().width() <= screen.width());
+        return;
+    }
     if (window == QLatin1String("notice")) {
         const QString text = privileges::warning();
         main.show_notice(text);
