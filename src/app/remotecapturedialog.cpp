@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -21,6 +22,7 @@
 namespace {
 
 constexpr int kDefaultPort = 22;
+constexpr int kStatusLines = 4;
 
 } // namespace
 
@@ -62,11 +64,33 @@ RemoteCaptureDialog::RemoteCaptureDialog(QWidget* parent)
     form->addRow(tr("用户:"), m_user);
     form->addRow(tr("网卡:"), interface_row);
     form->addRow(QString(), m_sudo);
+    m_status->setMinimumWidth(420);
+    // Room for a few lines of what ssh said, from the start: the dialog
+    // keeps its size, and its fields and buttons their places, whatever
+    // the status says (a longer one scrolls).
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* status_area = new QScrollArea(this);
+    status_area->setObjectName(QStringLiteral("statusArea"));
+    // Part of the dialog, not a box of its own, in any theme.
+    status_area->setStyleSheet(
+            QStringLiteral("#statusArea { border: none; background: transparent; }"));
+    status_area->viewport()->setAutoFillBackground(false);
+    m_status->setAutoFillBackground(false);
+    status_area->setFrameShape(QFrame::NoFrame);
+    status_area->setFocusPolicy(Qt::NoFocus); // Tab goes from field to button as before
+    status_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    status_area->setWidgetResizable(true);
+    status_area->setWidget(m_status);
+    // As high as the label makes that many lines, in this style.
+    m_status->ensurePolished();
+    m_status->setText(QString(kStatusLines - 1, QLatin1Char('\n')));
+    status_area->setFixedHeight(m_status->heightForWidth(m_status->minimumWidth())
+                                + 2 * status_area->frameWidth());
+    m_status->clear();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(m_status);
+    layout->addWidget(status_area);
     layout->addWidget(m_buttons);
-    m_status->setMinimumWidth(420);
 
     connect(m_buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -9,10 +9,12 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <QDialogButtonBox>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -20,6 +22,7 @@
 #include "hexwindow.h"
 #include "mainwindow.h"
 #include "privileges.h"
+#include "remotecapturedialog.h"
 #include "streamwindow.h"
 #include "testframes.h"
 #include "translation.h"
@@ -97,11 +100,12 @@ void TstSmallScreen::windows_data()
     // that drops down: the adapters' (comboBox), the find bar's kinds
     // (findKind), the stream window's choice (streamChoice); or a notice in
     // the status bar (the one a window run as root shows); or the find bar's
-    // pattern field in a window at its least width (findPattern).
+    // pattern field in a window at its least width (findPattern); or the
+    // remote dialog showing an error (remoteDialog).
     QTest::addColumn<QString>("window");
 
     for (const char* window : { "main", "hex", "stream", "form", "comboBox", "findKind",
-                                "streamChoice", "notice", "findPattern" })
+                                "streamChoice", "notice", "findPattern", "remoteDialog" })
         for (const char* language : { "zh_CN", "en_US" })
             for (const int theme : { 1, 0 })
                 QTest::addRow("%s/%s/%s", window, language, theme == 1 ? "dark" : "light")
@@ -130,6 +134,34 @@ void TstSmallScreen::windows()
     QTRY_VERIFY(g_capture_thread == nullptr);
 
     QMainWindow* shown = &main;
+    if (window == QLatin1String("remoteDialog")) {
+        // A refused connection, on this machine: the error comes at once.
+        RemoteCaptureDialog dialog(&main);
+        QVERIFY(xtest::activate(&dialog));
+        dialog.findChild<QLineEdit*>(QStringLiteral("host"))->setText(QStringLiteral("127.0.0.1"));
+        dialog.findChild<QSpinBox*>(QStringLiteral("port"))->setValue(1);
+        auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        auto* interface = dialog.findChild<QComboBox*>(QStringLiteral("interface"));
+        auto* status = dialog.findChild<QLabel*>(QStringLiteral("status"));
+        const auto places = [&] {
+            return QStringList { QString::number(dialog.width()), QString::number(dialog.height()),
+                                 QString::number(ok->mapTo(&dialog, QPoint()).y()),
+                                 QString::number(interface->width()),
+                                 QString::number(interface->height()) };
+        };
+        const QStringList before = places();
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("list")),
+                              Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QLatin1String("127.0.0.1")), 20000);
+            QCOMPARE(places(), before);
+            // Every line of it in sight.
+            const QRect shown = status->visibleRegion().boundingRect();
+            QVERIFY2(shown.height() >= status->heightForWidth(status->width()),
+                     qPrintable(status->text()));
+        }
+        return;
+    }
     if (window == QLatin1String("findPattern")) {
         xtest::type_keys(QStringLiteral("Ctrl+F"));
         auto* pattern = main.findChild<QLineEdit*>(QStringLiteral("findPattern"));
