@@ -778,6 +778,14 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <source>%1: %2 帧, 显示 %3 行, 过滤列表滤掉 %4 行</source>
         <translation>%1: %2 frames, %3 rows shown, %4 kept out by the filter lists</translation>
     </message>
+    <message>
+        <source>远程抓包</source>
+        <translation>Remote capture</translation>
+    </message>
+    <message>
+        <source>抓包已停止</source>
+        <translation>Capture stopped</translation>
+    </message>
 </context>
 <context>
     <name>PacketFindBar</name>

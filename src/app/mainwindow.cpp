@@ -609,11 +609,13 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title,
     connect(capture, &CUpdate::send_update, this, &MainWindow::show_data_UI);
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
-        // A remote source says itself what failed there.
-        QMessageBox::warning(this, tr("err"),
-                             capture->adapter_name.startsWith(SshCaptureSource::kScheme)
-                                     ? reason
-                                     : tr("open pcap fail") + QLatin1Char('\n') + reason);
+        // A remote source says itself what failed there; the adapter's own
+        // failure keeps the window's first box, "err".
+        if (capture->adapter_name.startsWith(SshCaptureSource::kScheme))
+            QMessageBox::warning(this, tr("远程抓包"), reason);
+        else
+            QMessageBox::warning(this, tr("err"),
+                                 tr("open pcap fail") + QLatin1Char('\n') + reason);
     });
     connect(capture, &CUpdate::open_denied, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
@@ -655,7 +657,8 @@ void MainWindow::show_stopped_state(std::uint64_t dropped, std::int64_t refused)
 
 void MainWindow::report_failure(int failure, const QString& detail)
 {
-    QMessageBox::warning(this, tr("err"), capture_failure_text(failure, detail, m_rows->count()));
+    QMessageBox::warning(this, tr("抓包已停止"),
+                         capture_failure_text(failure, detail, m_rows->count()));
 }
 
 bool MainWindow::select_adapter(const QString& name)
@@ -680,16 +683,17 @@ void MainWindow::start_capture()
 bool MainWindow::open_capture_file(const QString& path)
 {
     if (g_capture_thread != nullptr) {
-        QMessageBox::warning(this, tr("err"), tr("正在捕获,请先停止再打开文件。"));
+        QMessageBox::warning(this, tr("打开捕获文件"), tr("正在捕获,请先停止再打开文件。"));
         return false;
     }
     int link_type = 0;
     if (const std::optional<QString> problem = capture_file_problem(path, &link_type)) {
-        QMessageBox::warning(this, tr("err"), tr("打开文件失败: %1\n%2").arg(path, *problem));
+        QMessageBox::warning(this, tr("打开捕获文件"),
+                             tr("打开文件失败: %1\n%2").arg(path, *problem));
         return false;
     }
     if (!link_type_supported(link_type)) {
-        QMessageBox::warning(this, tr("err"),
+        QMessageBox::warning(this, tr("打开捕获文件"),
                              tr("打开文件失败: %1\n不支持这个文件的链路类型: %2")
                                      .arg(path, link_type_text(link_type)));
         return false;
@@ -766,7 +770,7 @@ bool MainWindow::save_capture_file(const QString& path, bool shown_only)
     // frame by design and are left out as before.)
     const std::size_t missing = rows - frames.size();
     if (missing > 0 && !m_store->errorString().isEmpty()) {
-        QMessageBox::warning(this, tr("err"),
+        QMessageBox::warning(this, tr("保存捕获文件"),
                              tr("保存文件失败: %1\n%2 行的帧没有保存下来, 无法写入文件。%3")
                                      .arg(path)
                                      .arg(missing)
@@ -785,7 +789,7 @@ bool MainWindow::save_capture_file(const QString& path, bool shown_only)
     });
     progress.reset();
     if (!saved) {
-        QMessageBox::warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
+        QMessageBox::warning(this, tr("保存捕获文件"), tr("保存文件失败: %1\n%2").arg(path, error));
         return false;
     }
     if (!shown_only) // the hidden rows are still to be saved

@@ -27,6 +27,7 @@
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "mainwindow.h"
+#include "resourcefloors.h"
 #include "testframes.h"
 #include "testwidgets.h"
 #include "windowplacement.h"
@@ -176,6 +177,8 @@ private slots:
     void failedOpenIsReported();
     void deniedCaptureSaysHow();
     void rejectedCaptureFilterIsReported();
+    void boxTitles_data();
+    void boxTitles();
     void startWithoutAdapter();
     void liveCaptureAndStop();
     void showDataAppendsRows_data();
@@ -574,6 +577,51 @@ void TstMainWindow::rejectedCaptureFilterIsReported()
     QTRY_COMPARE(g_capture_thread, nullptr);
     verify_state(window, State::Idle); // nothing was captured
     QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
+}
+
+void TstMainWindow::boxTitles_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("title");
+    // The window's first boxes say "err" (failedOpenIsReported); later ones
+    // say what they are about.
+    QTest::newRow("file-not-a-capture") << "open" << "打开捕获文件";
+    QTest::newRow("save-fails") << "save" << "保存捕获文件";
+    QTest::newRow("capture-stops-itself") << "floor" << "抓包已停止";
+}
+
+void TstMainWindow::boxTitles()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, title);
+    const auto floors = qScopeGuard([saved = g_resource_floors] { g_resource_floors = saved; });
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString capture = dir.filePath(QStringLiteral("one.pcap"));
+    QVERIFY(write_capture(capture, DLT_EN10MB, { ethernet(ipv4(Ipv4Packet())) }));
+    const QString text = dir.filePath(QStringLiteral("notes.txt"));
+    QFile notes(text);
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("no capture\n") > 0);
+    notes.close();
+
+    MainWindow window;
+    MessageBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    if (what == QLatin1String("open")) {
+        QVERIFY(!window.open_capture_file(text));
+    } else if (what == QLatin1String("save")) {
+        window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|1|2.2.2.2|2|1|41"));
+        QVERIFY(!window.save_capture_file(dir.filePath(QStringLiteral("no/such/folder.pcap"))));
+    } else {
+        g_resource_floors.memory_bytes = std::numeric_limits<std::int64_t>::max();
+        child<QComboBox>(window, "comboBox")
+                ->setCurrentIndex(add_adapter(window, QStringLiteral("source"),
+                                              QStringLiteral("file://") + capture));
+        QTest::mouseClick(button(window, "pushButton_2"), Qt::LeftButton);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(catcher.seen, 1, 10000);
+    QCOMPARE(catcher.title, title);
+    QTRY_COMPARE(g_capture_thread, nullptr);
 }
 
 void TstMainWindow::startWithoutAdapter()
