@@ -786,6 +786,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <source>抓包已停止</source>
         <translation>Capture stopped</translation>
     </message>
+    <message>
+        <source>已保存 %1 个数据包到 %2</source>
+        <translation>Saved %1 packets to %2</translation>
+    </message>
 </context>
 <context>
     <name>PacketFindBar</name>

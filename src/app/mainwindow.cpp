@@ -78,6 +78,8 @@ constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
 constexpr int kHexColumn = 7;
 constexpr int kProgressIntervalMs = 250;
+// How long the status bar says that a save is done.
+constexpr int kSavedNoticeMs = 30000;
 // How long closing waits for a stopped capture to hand over its last rows.
 constexpr int kStopWaitMs = 3000;
 // The share of extra window height that goes to the packet table; the
@@ -369,6 +371,19 @@ void place_filter_form(const QMainWindow& window, QWidget& form)
 QString length_text(int length)
 {
     return MainWindow::tr("长度:") + QString::number(length);
+}
+
+// After "清空": nothing of the rows that went is shown any more. The title
+// is the window's own again unless a capture runs (its title names no row),
+// the payload views are as at the start.
+void show_emptied(QMainWindow& window, Ui::MainWindow& ui)
+{
+    if (g_capture_thread == nullptr)
+        window.setWindowTitle(MainWindow::tr("Tarnlook -- 网卡流量捕获"));
+    ui.textEdit->setPlainText(MainWindow::tr("默认显示UTF8数据"));
+    ui.textEdit_2->setPlainText(QStringLiteral("16"));
+    ui.label_2->setText(MainWindow::tr("长度:"));
+    ui.label_3->setText(MainWindow::tr("长度:"));
 }
 
 } // namespace
@@ -794,6 +809,9 @@ bool MainWindow::save_capture_file(const QString& path, bool shown_only)
     }
     if (!shown_only) // the hidden rows are still to be saved
         m_unsaved->saved(mark);
+    // A save of many rows takes a while: say that it is done, and where.
+    statusBar()->showMessage(tr("已保存 %1 个数据包到 %2").arg(frames.size()).arg(path),
+                             kSavedNoticeMs);
     return true;
 }
 
@@ -847,6 +865,7 @@ void MainWindow::on_pushButton_clicked()
     m_rows->clear();
     m_store->clear();
     m_unsaved->cleared();
+    show_emptied(*this, *ui);
 }
 
 void MainWindow::show_data_UI(QString line)

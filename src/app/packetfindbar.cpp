@@ -91,6 +91,11 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     connect(table->model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
             &PacketFindBar::cancel);
     connect(table->model(), &QAbstractItemModel::modelAboutToBeReset, this, &PacketFindBar::cancel);
+    // Emptied: what the bar said was of rows that are gone.
+    connect(table->model(), &QAbstractItemModel::rowsRemoved, this, [this] {
+        if (m_table->rowCount() == 0)
+            m_message->clear();
+    });
 
     m_timer->setInterval(0);
     connect(m_timer, &QTimer::timeout, this, &PacketFindBar::run_steps);

@@ -171,8 +171,17 @@ void ShownRows::show_counts()
 {
     m_counts_timer.stop();
     if (!narrowed()) {
+        const bool was_narrowed = !m_counts_title.isEmpty();
         m_counts_title.clear();
         m_window->setWindowTitle(m_own_title);
+        // The row the user was on stays in sight among all the others, once
+        // the table has laid them out (its scroll range is still that of
+        // the shown rows until it does).
+        const QModelIndex current = m_table->currentIndex();
+        if (was_narrowed && current.isValid()) {
+            m_table->doItemsLayout();
+            m_table->scrollTo(current, QAbstractItemView::PositionAtCenter);
+        }
         return;
     }
     const QLocale locale;

@@ -20,7 +20,7 @@ struct FilterSettings;
 // that arrive later (rows_appended()) are judged by the same lists, until
 // other lists are applied or the table is cleared. While rows are hidden
 // the window's title says how many are shown of how many; the title it had
-// otherwise comes back when all are shown.
+// otherwise comes back when all are shown, the current row in sight.
 class ShownRows : public QObject
 {
     Q_OBJECT

@@ -440,6 +440,9 @@ void TstCaptureFiles::saveReadsBack()
 
     const QString saved = dir.filePath(QStringLiteral("saved.pcap"));
     QVERIFY(window.save_capture_file(saved));
+    // Done, and where.
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QStringLiteral("已保存 8 个数据包到 %1").arg(saved));
 
     // tshark agrees frame by frame: time, addresses, ports, payload.
     QByteArray fields;

@@ -27,6 +27,7 @@
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "mainwindow.h"
+#include "packetfindbar.h"
 #include "resourcefloors.h"
 #include "testframes.h"
 #include "testwidgets.h"
@@ -780,13 +781,28 @@ void TstMainWindow::clearEmptiesTable()
 
     for (int i = 0; i < 1000; ++i)
         window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|%1|2.2.2.2|80|1|41").arg(i));
-    child<QTextEdit>(window, "textEdit_2")->setPlainText(QStringLiteral("4142"));
+    // What was shown of the rows: a file's counts in the title, a row's
+    // payload, the find bar's last word.
+    window.setWindowTitle(QStringLiteral("http.pcap: 1000 帧, 显示 1000 行"));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      table->visualRect(table->model()->index(0, 7)).center());
+    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("41"));
+    auto* find = window.findChild<PacketFindBar*>();
+    find->activate();
+    find->find_next(); // its pattern is empty: the bar says so
+    QVERIFY(!find->message().isEmpty());
     QTest::mouseClick(clear, Qt::LeftButton);
     QCOMPARE(table->rowCount(), 0);
     QCOMPARE(table->columnCount(), 9);
     QCOMPARE(table->horizontalHeaderItem(7)->text(), QStringLiteral("数据-Hex"));
-    // Nothing but the table is reset.
-    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("4142"));
+    // None of it stays: all is as at the start.
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tarnlook -- 网卡流量捕获"));
+    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("16"));
+    QCOMPARE(child<QTextEdit>(window, "textEdit")->toPlainText(),
+             QStringLiteral("默认显示UTF8数据"));
+    QCOMPARE(child<QLabel>(window, "label_2")->text(), QStringLiteral("长度:"));
+    QCOMPARE(child<QLabel>(window, "label_3")->text(), QStringLiteral("长度:"));
+    QCOMPARE(find->message(), QString());
 
     window.show_data_UI(QStringLiteral("00:00:01|TCP|1.1.1.1|7|2.2.2.2|80|0|"));
     QCOMPARE(table->rowCount(), 1);

@@ -105,6 +105,7 @@ private slots:
     void narrowAndWiden_data();
     void narrowAndWiden();
     void titleCountsInLocale();
+    void widenedKeepsCurrentRowInSight();
     void newRowsStayNarrowed_data();
     void newRowsStayNarrowed();
     void saveShownRows();
@@ -319,7 +320,8 @@ void TstPacketFind::narrowAndWiden()
 }
 
 // Thousands are grouped as the locale groups them; the counts follow rows
-// that arrive, and a clear ends the narrowing.
+// that arrive, and a clear ends the narrowing (the title then names no
+// file: its rows are gone).
 void TstPacketFind::titleCountsInLocale()
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -330,11 +332,31 @@ void TstPacketFind::titleCountsInLocale()
     QTemporaryDir dir;
     MainWindow window;
     QVERIFY(open_frames(window, dir, frames_of(payloads, 4)));
-    const QString title = window.windowTitle();
     narrow(include_ports({ QStringLiteral("8002") }));
     QCOMPARE(window.windowTitle(), QStringLiteral("显示 2,500 / 10,000 行"));
     window.findChild<QPushButton*>(QStringLiteral("pushButton"))->click(); // 清空
-    QCOMPARE(window.windowTitle(), title);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tarnlook -- 网卡流量捕获"));
+}
+
+void TstPacketFind::widenedKeepsCurrentRowInSight()
+{
+    QList<QByteArray> payloads;
+    for (int i = 0; i < 2000; ++i)
+        payloads.append(QByteArray::number(i));
+    QTemporaryDir dir;
+    MainWindow window;
+    window.resize(1000, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(open_frames(window, dir, frames_of(payloads, 4)));
+    QTableWidget* table = table_of(window);
+    narrow(include_ports({ QStringLiteral("8002") }));
+    const int row = 1998; // the last row of port 8002
+    table->setCurrentCell(row, 3);
+    table->scrollToItem(table->item(row, 3));
+    QVERIFY(table->viewport()->rect().intersects(table->visualItemRect(table->item(row, 3))));
+    narrow(FilterSettings());
+    QVERIFY(table->viewport()->rect().contains(table->visualItemRect(table->item(row, 3))));
 }
 
 void TstPacketFind::newRowsStayNarrowed_data()
