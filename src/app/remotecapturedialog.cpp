@@ -104,8 +104,14 @@ RemoteCaptureDialog::RemoteCaptureDialog(QWidget* parent)
     update_state();
 }
 
-// The listing's ssh, if still running, is killed with its QProcess.
-RemoteCaptureDialog::~RemoteCaptureDialog() = default;
+// The listing's ssh, if still running, is killed with its QProcess; what
+// that process says as it ends must reach no part of the dialog, which is
+// half gone by then.
+RemoteCaptureDialog::~RemoteCaptureDialog()
+{
+    if (m_ssh != nullptr)
+        m_ssh->disconnect(this);
+}
 
 QString RemoteCaptureDialog::source() const
 {

@@ -6,8 +6,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "cupdate.h"
@@ -66,6 +68,7 @@ private slots:
     void dialogMakesSource();
     void listsRemoteInterfaces_data();
     void listsRemoteInterfaces();
+    void closedWhileListing();
     void lastItemAsksAndCaptures();
 };
 
@@ -152,6 +155,32 @@ void TstRemoteCapture::listsRemoteInterfaces()
         QVERIFY2(status.startsWith(SshCaptureSource::problem_text(problem, QString())),
                  qPrintable(status));
     }
+}
+
+// A dialog closed while ssh still lists: the listing ends with it, and
+// reports to no dialog. The host never answers: ssh waits on a proxy that
+// reads and says nothing, and that ends with ssh.
+void TstRemoteCapture::closedWhileListing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("ssh_config"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write("Host *\n    ProxyCommand cat >/dev/null\n") > 0);
+    file.close();
+    const QByteArray saved = qgetenv("TARNLOOK_SSH_CONFIG");
+    const auto restore = qScopeGuard([saved] { qputenv("TARNLOOK_SSH_CONFIG", saved); });
+    qputenv("TARNLOOK_SSH_CONFIG", QFile::encodeName(config));
+
+    auto dialog = std::make_unique<RemoteCaptureDialog>();
+    fill(*dialog, QStringLiteral("silent.example"), 22, QString(), QString(), false);
+    auto* list = child<QPushButton>(*dialog, "list");
+    QTest::mouseClick(list, Qt::LeftButton);
+    QVERIFY(!list->isEnabled()); // listing
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("Destroyed while process")));
+    dialog.reset();
 }
 
 // "远程抓包..." asks where; the answer becomes an item of the list and the
