@@ -6,10 +6,9 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-
-#include <QDialogButtonBox>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -72,19 +71,70 @@ bool entries_whole(QComboBox& box, QString* why)
     return true;
 }
 
+// Rows of what is looked at, each in both languages and themes.
+void add_rows(std::initializer_list<const char*> whats)
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<int>("theme");
+    for (const char* what : whats)
+        for (const char* language : { "zh_CN", "en_US" })
+            for (const int theme : { 1, 0 })
+                QTest::addRow("%s/%s/%s", what, language, theme == 1 ? "dark" : "light")
+                        << QString::fromLatin1(what) << QString::fromLatin1(language) << theme;
+}
+
+// A row's process: the language, the theme and a main window showing a
+// file of one row, on the small screen.
+struct SmallScreen
+{
+    uisteps::Driver driver;
+    MainWindow main;
+    QRect screen;
+
+    bool open(bool maximised = false)
+    {
+        QFETCH(QString, language);
+        QFETCH(int, theme);
+        install_translation(*qApp, QLocale(language));
+        MainWindow::load_theme(theme);
+        if (maximised)
+            main.showMaximized();
+        const QString file = driver.path(QStringLiteral("one.pcap"));
+        screen = main.screen()->availableGeometry();
+        return screen.height() <= 600 // else TARNLOOK_XVFB_SCREEN is not set
+                && testframes::write_capture(file, DLT_EN10MB, frames()) && xtest::activate(&main)
+                && main.open_capture_file(file)
+                && QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 10000)
+                && (!maximised || QTest::qWaitFor([this] { return main.isMaximized(); }));
+    }
+    ~SmallScreen() { qDeleteAll(main.findChildren<HexWindow*>()); }
+};
+
 } // namespace
 
 // What a person meets on a small screen (1024 x 600, run-on-xvfb with
-// TARNLOOK_XVFB_SCREEN), in both languages and themes: every window and
-// its status bar in sight, the filter form clear of the menu bar.
+// TARNLOOK_XVFB_SCREEN), in both languages and themes, each row in a
+// process of its own.
 class TstSmallScreen : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void windows_data();
-    void windows();
+    void windowsFit_data() { add_rows({ "main", "hex", "stream" }); }
+    void windowsFit();
+    void formClearOfMenuBar_data() { add_rows({ "form" }); }
+    void formClearOfMenuBar();
+    // The adapters, the find bar's kinds, the stream window's directions.
+    void listsShowWholeEntries_data() { add_rows({ "comboBox", "findKind", "streamChoice" }); }
+    void listsShowWholeEntries();
+    void noticeShowsEveryWord_data() { add_rows({ "notice" }); }
+    void noticeShowsEveryWord();
+    void patternKeepsRoom_data() { add_rows({ "findPattern" }); }
+    void patternKeepsRoom();
+    void remoteDialogKeepsItsSize_data() { add_rows({ "remoteDialog" }); }
+    void remoteDialogKeepsItsSize();
 };
 
 void TstSmallScreen::initTestCase()
@@ -92,183 +142,159 @@ void TstSmallScreen::initTestCase()
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
 }
 
-void TstSmallScreen::windows_data()
-{
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<int>("theme");
-    // main, hex, stream, form (over a maximised main), or the list of a box
-    // that drops down: the adapters' (comboBox), the find bar's kinds
-    // (findKind), the stream window's choice (streamChoice); or a notice in
-    // the status bar (the one a window run as root shows); or the find bar's
-    // pattern field in a window at its least width (findPattern); or the
-    // remote dialog showing an error (remoteDialog).
-    QTest::addColumn<QString>("window");
-
-    for (const char* window : { "main", "hex", "stream", "form", "comboBox", "findKind",
-                                "streamChoice", "notice", "findPattern", "remoteDialog" })
-        for (const char* language : { "zh_CN", "en_US" })
-            for (const int theme : { 1, 0 })
-                QTest::addRow("%s/%s/%s", window, language, theme == 1 ? "dark" : "light")
-                        << QString::fromLatin1(language) << theme << QString::fromLatin1(window);
-}
-
-void TstSmallScreen::windows()
+// Each window, frame and status bar included, on the screen.
+void TstSmallScreen::windowsFit()
 {
     XTEST_ROW_IN_OWN_PROCESS();
-    QFETCH(QString, language);
-    QFETCH(int, theme);
-    QFETCH(QString, window);
-
-    install_translation(*qApp, QLocale(language));
-    uisteps::Driver driver;
-    const QString file = driver.path(QStringLiteral("one.pcap"));
-    QVERIFY(testframes::write_capture(file, DLT_EN10MB, frames()));
-    MainWindow main;
-    MainWindow::load_theme(theme);
-    if (window == QLatin1String("form"))
-        main.showMaximized();
-    QVERIFY(xtest::activate(&main));
-    const QRect screen = main.screen()->availableGeometry();
-    QVERIFY2(screen.height() <= 600, "not a small screen: set TARNLOOK_XVFB_SCREEN");
-    QVERIFY(main.open_capture_file(file));
-    QTRY_VERIFY(g_capture_thread == nullptr);
-
-    QMainWindow* shown = &main;
-    if (window == QLatin1String("remoteDialog")) {
-        // A refused connection, on this machine: the error comes at once.
-        RemoteCaptureDialog dialog(&main);
-        QVERIFY(xtest::activate(&dialog));
-        dialog.findChild<QLineEdit*>(QStringLiteral("host"))->setText(QStringLiteral("127.0.0.1"));
-        dialog.findChild<QSpinBox*>(QStringLiteral("port"))->setValue(1);
-        auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
-        auto* interface = dialog.findChild<QComboBox*>(QStringLiteral("interface"));
-        auto* status = dialog.findChild<QLabel*>(QStringLiteral("status"));
-        const auto places = [&] {
-            return QStringList { QString::number(dialog.width()), QString::number(dialog.height()),
-                                 QString::number(ok->mapTo(&dialog, QPoint()).y()),
-                                 QString::number(interface->width()),
-                                 QString::number(interface->height()) };
-        };
-        const QStringList before = places();
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("list")),
-                              Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QLatin1String("127.0.0.1")), 20000);
-            QCOMPARE(places(), before);
-            // Every line of it in sight.
-            const QRect shown = status->visibleRegion().boundingRect();
-            QVERIFY2(shown.height() >= status->heightForWidth(status->width()),
-                     qPrintable(status->text()));
-        }
-        return;
-    }
-    if (window == QLatin1String("findPattern")) {
-        xtest::type_keys(QStringLiteral("Ctrl+F"));
-        auto* pattern = main.findChild<QLineEdit*>(QStringLiteral("findPattern"));
-        QVERIFY(pattern != nullptr);
-        QTRY_VERIFY(pattern->isVisible());
-        main.resize(main.minimumSizeHint());
-        QTRY_COMPARE(main.width(), main.minimumSizeHint().width());
-        // About 20 characters, and the window still on the screen.
-        QTRY_VERIFY(pattern->width() >= 18 * pattern->fontMetrics().averageCharWidth());
-        QVERIFY(main.frameGeometry().width() <= screen.width());
-        return;
-    }
-    if (window == QLatin1String("notice")) {
-        const QString text = privileges::warning();
-        main.show_notice(text);
-        auto* label = main.statusBar()->findChild<QLabel*>(QStringLiteral("notice"));
-        QVERIFY(label != nullptr);
-        QTRY_VERIFY(label->isVisible());
-        // Every word in sight: on one line, or on as many as it needs.
-        const QRect room = label->contentsRect();
-        const QFontMetrics metrics(label->font());
-        const auto whole = [&] {
-            return label->wordWrap()
-                    ? metrics.boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, text)
-                                    .height()
-                            <= label->contentsRect().height()
-                    : metrics.horizontalAdvance(text) <= room.width();
-        };
-        QTRY_VERIFY(whole());
-        QVERIFY(screen.contains(global_rect(*label)));
-        return;
-    }
-    if (window == QLatin1String("comboBox") || window == QLatin1String("findKind")
-        || window == QLatin1String("streamChoice")) {
-        QWidget* owner = &main;
-        if (window == QLatin1String("findKind")) {
-            xtest::type_keys(QStringLiteral("Ctrl+F"));
-        } else if (window == QLatin1String("streamChoice")) {
-            owner = main.follow_tcp_stream(0);
-            QVERIFY(owner != nullptr && xtest::activate(owner));
-        }
-        auto* box = owner->findChild<QComboBox*>(window);
-        QVERIFY(box != nullptr);
-        QTRY_VERIFY(box->isVisible());
-        box->showPopup();
-        // Drawn into an image of its own: whether it is exposed yet does
-        // not matter.
-        QTRY_VERIFY(box->view()->isVisible());
-        QString why;
-        QVERIFY2(entries_whole(*box, &why), qPrintable(why));
-        box->hidePopup();
-        qDeleteAll(main.findChildren<HexWindow*>());
-        return;
-    }
+    QFETCH(QString, what);
+    const QString& window = what;
+    SmallScreen small;
+    QVERIFY(small.open());
+    QMainWindow* shown = &small.main;
     if (window == QLatin1String("hex")) {
-        QTest::mouseClick(main.findChild<QPushButton*>(QStringLiteral("pushButton_8")),
+        QTest::mouseClick(small.main.findChild<QPushButton*>(QStringLiteral("pushButton_8")),
                           Qt::LeftButton);
-        QTRY_VERIFY(main.findChild<HexWindow*>() != nullptr);
-        shown = main.findChild<HexWindow*>();
+        QTRY_VERIFY((shown = small.main.findChild<HexWindow*>()) != nullptr);
     } else if (window == QLatin1String("stream")) {
-        shown = main.follow_tcp_stream(0);
-        QVERIFY(shown != nullptr);
-    } else if (window == QLatin1String("form")) {
-        // Beside the window, or under its menu bar: never over it, the first
-        // time or the next, after "确认" hid it. What the screen shows
-        // where the menu bar is must be the menu bar: the window manager's
-        // frame of the form counts too, whatever Qt knows of it.
-        QTRY_VERIFY(main.isMaximized());
-        QMenuBar* bar = main.menuBar();
-        const QRect menu = global_rect(*bar);
-        const auto menu_in_sight = [&] {
-            const QImage shown
-                    = main.screen()
-                              ->grabWindow(0, menu.x(), menu.y(), menu.width(), menu.height())
-                              .toImage()
-                              .convertToFormat(QImage::Format_RGB32);
-            return shown == bar->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        };
-        QVERIFY(menu_in_sight());
-        for (int time = 0; time < 2; ++time) {
-            QTest::mouseClick(main.findChild<QPushButton*>(QStringLiteral("pushButton_3")),
-                              Qt::LeftButton);
-            QVERIFY(QTest::qWaitForWindowExposed(g_filter_form));
-            QVERIFY2(!g_filter_form->geometry().intersects(menu) && menu_in_sight(),
-                     qPrintable(QStringLiteral("form at %1, %2; menu bar down to %3")
-                                        .arg(g_filter_form->x())
-                                        .arg(g_filter_form->y())
-                                        .arg(menu.bottom())));
-            QVERIFY(screen.contains(g_filter_form->geometry()));
-            QTest::mouseClick(
-                    g_filter_form->findChild<QPushButton*>(QStringLiteral("pushButton_2")),
-                    Qt::LeftButton);
-            QTRY_VERIFY(!g_filter_form->isVisible());
-        }
-        return;
+        QVERIFY((shown = small.main.follow_tcp_stream(0)) != nullptr);
     }
     QVERIFY(QTest::qWaitForWindowExposed(shown));
-    // The window manager has framed it by now.
-    QTRY_VERIFY(shown->frameGeometry() != shown->geometry());
-    QVERIFY2(screen.contains(shown->frameGeometry()),
+    QTRY_VERIFY(shown->frameGeometry() != shown->geometry()); // framed by now
+    const QRect frame = shown->frameGeometry();
+    QVERIFY2(small.screen.contains(frame),
              qPrintable(QStringLiteral("%1 x %2 at %3, %4")
-                                .arg(shown->frameGeometry().width())
-                                .arg(shown->frameGeometry().height())
-                                .arg(shown->frameGeometry().x())
-                                .arg(shown->frameGeometry().y())));
-    QVERIFY(screen.contains(global_rect(*shown->statusBar())));
-    qDeleteAll(main.findChildren<HexWindow*>());
+                                .arg(frame.width())
+                                .arg(frame.height())
+                                .arg(frame.x())
+                                .arg(frame.y())));
+    QVERIFY(small.screen.contains(global_rect(*shown->statusBar())));
+}
+
+// The filter form over a maximised window, the first time and after "确认"
+// hid it: what the screen shows where the menu bar is must be the menu
+// bar, the window manager's frame of the form included, whatever Qt knows
+// of that frame.
+void TstSmallScreen::formClearOfMenuBar()
+{
+    XTEST_ROW_IN_OWN_PROCESS();
+    SmallScreen small;
+    QVERIFY(small.open(true));
+    QMenuBar* bar = small.main.menuBar();
+    const QRect menu = global_rect(*bar);
+    const auto menu_in_sight = [&] {
+        const QImage shown
+                = small.main.screen()
+                          ->grabWindow(0, menu.x(), menu.y(), menu.width(), menu.height())
+                          .toImage()
+                          .convertToFormat(QImage::Format_RGB32);
+        return shown == bar->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    QVERIFY(menu_in_sight());
+    for (int time = 0; time < 2; ++time) {
+        QTest::mouseClick(small.main.findChild<QPushButton*>(QStringLiteral("pushButton_3")),
+                          Qt::LeftButton);
+        QVERIFY(QTest::qWaitForWindowExposed(g_filter_form));
+        QVERIFY(!g_filter_form->geometry().intersects(menu) && menu_in_sight());
+        QVERIFY(small.screen.contains(g_filter_form->geometry()));
+        QTest::mouseClick(g_filter_form->findChild<QPushButton*>(QStringLiteral("pushButton_2")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(!g_filter_form->isVisible());
+    }
+}
+
+void TstSmallScreen::listsShowWholeEntries()
+{
+    XTEST_ROW_IN_OWN_PROCESS();
+    QFETCH(QString, what);
+    const QString& box = what;
+    SmallScreen small;
+    QVERIFY(small.open());
+    QWidget* owner = &small.main;
+    if (box == QLatin1String("findKind"))
+        xtest::type_keys(QStringLiteral("Ctrl+F"));
+    else if (box == QLatin1String("streamChoice"))
+        QVERIFY((owner = small.main.follow_tcp_stream(0)) != nullptr && xtest::activate(owner));
+    auto* combo = owner->findChild<QComboBox*>(box);
+    QVERIFY(combo != nullptr);
+    QTRY_VERIFY(combo->isVisible());
+    combo->showPopup();
+    // Drawn into an image of its own: whether it is exposed does not matter.
+    QTRY_VERIFY(combo->view()->isVisible());
+    QString why;
+    QVERIFY2(entries_whole(*combo, &why), qPrintable(why));
+    combo->hidePopup();
+}
+
+// The notice of a window run as root, on one line or on as many as it
+// needs, every word in sight.
+void TstSmallScreen::noticeShowsEveryWord()
+{
+    XTEST_ROW_IN_OWN_PROCESS();
+    SmallScreen small;
+    QVERIFY(small.open());
+    const QString text = privileges::warning();
+    small.main.show_notice(text);
+    auto* label = small.main.statusBar()->findChild<QLabel*>(QStringLiteral("notice"));
+    QVERIFY(label != nullptr);
+    QTRY_VERIFY(label->isVisible());
+    const QFontMetrics metrics(label->font());
+    const auto whole = [&] {
+        const QRect room = label->contentsRect();
+        return label->wordWrap()
+                ? metrics.boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, text)
+                                .height()
+                        <= room.height()
+                : metrics.horizontalAdvance(text) <= room.width();
+    };
+    QTRY_VERIFY(whole());
+    QVERIFY(small.screen.contains(global_rect(*label)));
+}
+
+// About 20 characters for the find pattern in a window at its least width,
+// and the window still on the screen.
+void TstSmallScreen::patternKeepsRoom()
+{
+    XTEST_ROW_IN_OWN_PROCESS();
+    SmallScreen small;
+    QVERIFY(small.open());
+    xtest::type_keys(QStringLiteral("Ctrl+F"));
+    auto* pattern = small.main.findChild<QLineEdit*>(QStringLiteral("findPattern"));
+    QVERIFY(pattern != nullptr);
+    QTRY_VERIFY(pattern->isVisible());
+    small.main.resize(small.main.minimumSizeHint());
+    QTRY_COMPARE(small.main.width(), small.main.minimumSizeHint().width());
+    QTRY_VERIFY(pattern->width() >= 18 * pattern->fontMetrics().averageCharWidth());
+    QVERIFY(small.main.frameGeometry().width() <= small.screen.width());
+}
+
+// The remote dialog showing ssh's error, twice: its size, OK's place and
+// the interface box stay, and every line of the error is in sight. The
+// connection is refused on this machine: the error comes at once.
+void TstSmallScreen::remoteDialogKeepsItsSize()
+{
+    XTEST_ROW_IN_OWN_PROCESS();
+    SmallScreen small;
+    QVERIFY(small.open());
+    RemoteCaptureDialog dialog(&small.main);
+    QVERIFY(xtest::activate(&dialog));
+    dialog.findChild<QLineEdit*>(QStringLiteral("host"))->setText(QStringLiteral("127.0.0.1"));
+    dialog.findChild<QSpinBox*>(QStringLiteral("port"))->setValue(1);
+    auto* ok = dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    auto* interface = dialog.findChild<QComboBox*>(QStringLiteral("interface"));
+    auto* status = dialog.findChild<QLabel*>(QStringLiteral("status"));
+    const auto places = [&] {
+        return QList<QRect> { dialog.rect(), QRect(ok->mapTo(&dialog, QPoint()), ok->size()),
+                              interface->geometry() };
+    };
+    const QList<QRect> before = places();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("list")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QLatin1String("127.0.0.1")), 20000);
+        QCOMPARE(places(), before);
+        QVERIFY2(status->visibleRegion().boundingRect().height()
+                         >= status->heightForWidth(status->width()),
+                 qPrintable(status->text()));
+    }
 }
 
 QTEST_MAIN(TstSmallScreen)
