@@ -138,14 +138,23 @@ void QHexMetadata::restoreCut(const QHexMetadataCut& cut)
 {
     if (cut.generation != m_generation || cut.ids.isEmpty())
         return;
+    // Back where they were before the removal, in the order they had then:
+    // the index's order stands; those the removal emptied come back to it.
+    QVector<int> back;
     for (int i = 0; i < cut.ids.size(); ++i) {
         const int id = cut.ids.at(i);
-        if (id < m_ranges.size()) {
-            m_ranges[id].begin = cut.before.at(i).begin;
-            m_ranges[id].end = cut.before.at(i).end;
-        }
+        if (id >= m_ranges.size())
+            continue;
+        QHexMetadataRange& range = m_ranges[id];
+        const bool covered = firstByte(range) < range.end;
+        range.begin = cut.before.at(i).begin;
+        range.end = cut.before.at(i).end;
+        if (!covered && firstByte(range) < range.end)
+            back.append(id);
     }
     rangesMoved(std::max<qint64>(0, cut.before.constFirst().begin));
+    for (const int id : std::as_const(back))
+        m_index.add(id);
 }
 
 void QHexMetadata::recolor(const RangeColours& colours)
@@ -163,10 +172,7 @@ void QHexMetadata::recolor(const RangeColours& colours)
 
 void QHexMetadata::rangesMoved(qint64 offset)
 {
-    m_index.clear();
-    for (int id = 0; id < m_ranges.size(); ++id)
-        if (firstByte(m_ranges.at(id)) < m_ranges.at(id).end)
-            m_index.add(id);
+    m_index.shifted([](const QHexMetadataRange& range) { return firstByte(range) < range.end; });
     forgetItems();
     emit metadataChanged(static_cast<quint64>(std::max<qint64>(0, offset) / m_lineWidth));
 }

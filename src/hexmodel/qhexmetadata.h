@@ -137,7 +137,8 @@ private:
     const QList<QHexMetadataItem>& itemsOf(quint64 line) const;
     void signalRange(const QHexMetadataRange& range);
     void forgetItems();
-    // After ranges moved: the index anew, no line made, one signal.
+    // After ranges moved in their order: the index follows, no line made,
+    // one signal.
     void rangesMoved(qint64 offset);
 
     quint8 m_lineWidth = 16;
