@@ -17,7 +17,8 @@
 //  - copy puts the selected bytes read as UTF-8 up to the first zero byte on
 //    the clipboard, or, with hex, upper-case pairs separated by spaces; the
 //    first also puts the exact bytes beside that text, which a paste takes
-//    as they are, before the text.
+//    as they are, before the text; a selection more than the clipboard may
+//    take (its span counted in 64 bits) is neither copied nor cut.
 // The input's first byte sizes the initial content, which follows it; then
 // each operation is one byte followed by its arguments. Missing bytes read
 // as zero.
@@ -35,6 +36,7 @@
 #include <QGuiApplication>
 #include <QString>
 
+#include "hexclipboardlimit.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
@@ -405,7 +407,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 doc.cut(hex);
             else
                 doc.copy(hex);
-            if (model.hasSelection()) {
+            // Counted modulo 2^64 as the offsets are, at most INT64_MAX.
+            const quint64 wrapped
+                    = static_cast<quint64>(offsetOf(model.selectionEnd(), model.width))
+                    - static_cast<quint64>(model.startOffset()) + 1;
+            const auto span = static_cast<qint64>(qMin<quint64>(wrapped, LLONG_MAX));
+            if (model.hasSelection() && HexClipboardLimit::current().allows(span, hex)) {
                 model.clipboard = clipboardTextOf(model.selectedBytes(), hex);
                 model.rawClipboard = hex ? std::nullopt : std::optional(model.selectedBytes());
                 if (op % 20 == 7) {

@@ -41,12 +41,10 @@ QClipboard* clipboard()
             : nullptr;
 }
 
-// Whether the selection fits on the clipboard: counted in 64 bits, since a
-// selection may span more bytes than an int holds.
+// Whether the selection fits on the clipboard.
 bool selectionFitsClipboard(const QHexCursor& cursor, bool hex)
 {
-    const qint64 length = cursor.selectionEnd().offset() - cursor.selectionStart().offset() + 1;
-    return HexClipboardLimit::current().allows(length, hex);
+    return HexClipboardLimit::current().allows(selectionSpan(cursor), hex);
 }
 
 } // namespace

@@ -392,8 +392,7 @@ bool HexWindow::fitsClipboard(bool hex, const QString& title)
     const QHexCursor* cursor = m_view->document()->cursor();
     if (!cursor->hasSelection())
         return true;
-    // In 64 bits: a selection may span more bytes than an int holds.
-    const qint64 length = cursor->selectionEnd().offset() - cursor->selectionStart().offset() + 1;
+    const qint64 length = selectionSpan(*cursor);
     const HexClipboardLimit limit = HexClipboardLimit::current();
     if (limit.allows(length, hex))
         return true;
