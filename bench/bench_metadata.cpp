@@ -3,8 +3,9 @@
 // The annotations of a followed stream: a range per chunk of the
 // conversation (750,000 chunks of 1448 bytes, about 1 GiB), coloured by
 // direction, with or without a comment each. What adding them costs, what a
-// line's lookup costs among them, the memory they take (a process per
-// measurement) and the paint of a view page over such a document.
+// line's lookup costs among them, what an edit of the bytes under them
+// costs (they move), the memory they take (a process per measurement) and
+// the paint of a view page over such a document.
 //
 //   bench_metadata [CHUNKS]             TARNLOOK_BENCH_RUNS runs of each (3),
 //                                       of 750000 chunks unless given
@@ -115,6 +116,32 @@ double lookupTime(int chunks, bool pages)
             items += metadata.lineItems(l).size();
     const double ns = double(timer.nsecsElapsed()) / (starts.size() * step);
     return items >= int(starts.size()) * step ? ns : -1; // every line has one item or two
+}
+
+// Milliseconds per edit of the bytes under the chunks: one byte inserted in
+// the middle (the ranges after it move), or removed there and the removal
+// undone (the cut range shrinks and comes back), as each key typed or
+// deleted in a stream window moves them.
+double editTime(int chunks, bool removal)
+{
+    QHexMetadata metadata;
+    metadata.setLineWidth(16);
+    addChunks(&metadata, inOrder(chunks), {});
+    metadata.hasMetadata(0);
+    const qint64 middle = chunks / 2 * kChunkBytes + 7;
+    constexpr int kEdits = 20;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < kEdits; ++i) {
+        if (removal) {
+            const QHexMetadataCut cut = metadata.removeBytes(middle, 1);
+            metadata.insertBytes(middle, 1);
+            metadata.restoreCut(cut);
+        } else {
+            metadata.insertBytes(middle, 1);
+        }
+    }
+    return timer.nsecsElapsed() / 1e6 / kEdits;
 }
 
 int memoryOnce(int count, bool comments)
@@ -242,6 +269,17 @@ int main(int argc, char* argv[])
                                   .arg(kLookups),
                   QString::number(chunks), QStringLiteral("—"),
                   bench::number(bench::median(times), 0), before });
+    }
+    for (const bool removal : { false, true }) {
+        const QString before = load();
+        std::vector<double> times;
+        for (int i = 0; i < runs(); ++i)
+            times.push_back(editTime(chunks, removal));
+        add.add({ removal ? QStringLiteral("a byte removed inside a range and put back (undo), "
+                                           "ms per edit")
+                          : QStringLiteral("a byte inserted in the middle, ms per edit"),
+                  QString::number(chunks), bench::number(bench::median(times), 2),
+                  QStringLiteral("—"), before });
     }
     add.print(QStringLiteral("Annotations: chunk ranges of %1 B at 16 bytes per line, median of %2")
                       .arg(kChunkBytes)

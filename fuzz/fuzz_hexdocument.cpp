@@ -8,12 +8,17 @@
 //    a remove past the end cuts, negative offsets change nothing, edits
 //    beyond one array's reach (2^31 - 1 bytes) change nothing;
 //  - every edit is one undo step, undo gives back exactly the earlier bytes;
-//  - cut is copy plus removeSelection; paste is removeSelection, then an
-//    insert (InsertMode) or replace (OverwriteMode) of the clipboard text's
-//    UTF-8 bytes (hex: QByteArray::fromHex) at the cursor position's offset,
-//    or at the end when that lies past it;
+//  - cut is copy plus removeSelection, the caret then where the selection
+//    began (at the end when that lies past it); paste is removeSelection,
+//    then an insert (InsertMode) or replace (OverwriteMode) of the clipboard
+//    text's UTF-8 bytes (hex: QByteArray::fromHex) at the cursor position's
+//    offset, or at the end when that lies past it, the caret then after
+//    the pasted bytes (at most at the end);
 //  - copy puts the selected bytes read as UTF-8 up to the first zero byte on
-//    the clipboard, or, with hex, upper-case pairs separated by spaces.
+//    the clipboard, or, with hex, upper-case pairs separated by spaces; the
+//    first also puts the exact bytes beside that text, which a paste takes
+//    as they are, before the text; a selection more than the clipboard may
+//    take (its span counted in 64 bits) is neither copied nor cut.
 // The input's first byte sizes the initial content, which follows it; then
 // each operation is one byte followed by its arguments. Missing bytes read
 // as zero.
@@ -23,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include <QByteArray>
@@ -30,6 +36,7 @@
 #include <QGuiApplication>
 #include <QString>
 
+#include "hexclipboardlimit.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
@@ -184,6 +191,8 @@ public:
     // Counted like the document's documentChanged.
     int changes = 0;
     QString clipboard;
+    // The exact bytes a copy put beside the text, if any.
+    std::optional<QByteArray> rawClipboard;
 
 private:
     std::vector<QByteArray> m_states;
@@ -398,10 +407,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 doc.cut(hex);
             else
                 doc.copy(hex);
-            if (model.hasSelection()) {
+            // Counted modulo 2^64 as the offsets are, at most INT64_MAX.
+            const quint64 wrapped
+                    = static_cast<quint64>(offsetOf(model.selectionEnd(), model.width))
+                    - static_cast<quint64>(model.startOffset()) + 1;
+            const auto span = static_cast<qint64>(qMin<quint64>(wrapped, LLONG_MAX));
+            if (model.hasSelection() && HexClipboardLimit::current().allows(span, hex)) {
                 model.clipboard = clipboardTextOf(model.selectedBytes(), hex);
-                if (op % 20 == 7)
+                model.rawClipboard = hex ? std::nullopt : std::optional(model.selectedBytes());
+                if (op % 20 == 7) {
+                    const qint64 start = model.startOffset();
                     removeSelection(model);
+                    model.moveTo(qMin(start, qint64(model.bytes().size())));
+                }
             }
             break;
         }
@@ -414,17 +432,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (at > length + 65536 && at <= INT_MAX)
                 break;
             doc.paste(hex);
-            QByteArray bytes = model.clipboard.toUtf8();
+            QByteArray bytes = model.rawClipboard.value_or(model.clipboard.toUtf8());
             if (bytes.isEmpty())
                 break;
             removeSelection(model);
-            if (hex)
+            if (hex && !model.rawClipboard)
                 bytes = QByteArray::fromHex(bytes);
             const qint64 offset = qMin(model.positionOffset(), qint64(model.bytes().size()));
             if (model.mode == InsertMode)
                 model.insert(offset, bytes);
             else
                 model.replace(offset, bytes);
+            model.moveTo(qMin(offset + bytes.size(), qint64(model.bytes().size())));
             ++model.changes;
             break;
         }
@@ -491,6 +510,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     = asHex ? QString::fromLatin1(bytes.toHex(' ')) : QString::fromUtf8(bytes);
             board->setText(text);
             model.clipboard = text;
+            model.rawClipboard.reset();
             break;
         }
         default: {

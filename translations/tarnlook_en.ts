@@ -271,10 +271,6 @@
         <translation>443</translation>
     </message>
     <message>
-        <source>过滤选项,开始抓包前设置有效</source>
-        <translation>Filter options, set before starting a capture</translation>
-    </message>
-    <message>
         <source>多组数据以 | 分割，开始抓包前设置，否则无效。标志暂无功能</source>
         <translation>Separate several entries with |. Set them before starting a capture, or they have no effect. The data flag does nothing yet.</translation>
     </message>
@@ -297,6 +293,10 @@
     <message>
         <source>只显示有标记的行</source>
         <translation>Show only marked rows</translation>
+    </message>
+    <message>
+        <source>过滤规则 (用于之后的抓包和打开的文件, 也可应用到已显示的行)</source>
+        <translation>Filter rules: for later captures and files, and the rows shown</translation>
     </message>
 </context>
 <context>
@@ -680,6 +680,45 @@ Save it as a file?</translation>
     </message>
 </context>
 <context>
+    <name>ListNotice</name>
+    <message>
+        <source>过滤列表: %1</source>
+        <translation>Lists: %1</translation>
+    </message>
+    <message>
+        <source>之后的抓包和打开的文件只显示这些列表放过的行: %1</source>
+        <translation>Captures and files from now on show only the rows these lists let through: %1</translation>
+    </message>
+    <message>
+        <source>显示的行已按列表缩小</source>
+        <translation>Table narrowed by the lists</translation>
+    </message>
+    <message>
+        <source>表格只显示“应用到已显示的行”时的列表放过的行, 新来的行也一样。</source>
+        <translation>The table shows only the rows that the lists of &quot;Apply to the rows shown&quot; let through, new rows too.</translation>
+    </message>
+    <message>
+        <source>点击打开“过滤规则”。</source>
+        <translation>Click to open &quot;Filters&quot;.</translation>
+    </message>
+    <message>
+        <source>包含IP</source>
+        <translation>Include IPs</translation>
+    </message>
+    <message>
+        <source>包含端口</source>
+        <translation>Include ports</translation>
+    </message>
+    <message>
+        <source>不含IP</source>
+        <translation>Exclude IPs</translation>
+    </message>
+    <message>
+        <source>不含端口</source>
+        <translation>Exclude ports</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>MainWindow</source>
@@ -990,6 +1029,26 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>TCP会话...</source>
         <translation>TCP Conversations...</translation>
+    </message>
+    <message>
+        <source> (过滤列表滤掉了 %1 行)</source>
+        <translation> (the filter lists kept out %1 rows)</translation>
+    </message>
+    <message>
+        <source>%1: %2 帧, 显示 %3 行, 过滤列表滤掉 %4 行</source>
+        <translation>%1: %2 frames, %3 rows shown, %4 kept out by the filter lists</translation>
+    </message>
+    <message>
+        <source>远程抓包</source>
+        <translation>Remote capture</translation>
+    </message>
+    <message>
+        <source>抓包已停止</source>
+        <translation>Capture stopped</translation>
+    </message>
+    <message>
+        <source>已保存 %1 个数据包到 %2</source>
+        <translation>Saved %1 packets to %2</translation>
     </message>
 </context>
 <context>
@@ -1560,6 +1619,10 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>不再询问</source>
         <translation>Don&apos;t ask again</translation>
+    </message>
+    <message>
+        <source>打开文件前要保存吗? 打开的文件会取代它们, 不保存的话, 它们会丢失。</source>
+        <translation>Save them before opening the file? The file replaces them; unsaved, they are lost.</translation>
     </message>
 </context>
 </TS>

@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -46,10 +47,12 @@
 #include "followtls.h"
 #include "hexwindow.h"
 #include "markscolumn.h"
+#include "listnotice.h"
 #include "packetfindbar.h"
 #include "packetrecord.h"
 #include "packetrows.h"
 #include "pcapfilter.h"
+#include "popupwidth.h"
 #include "qhexdocument.h"
 #include "qmemorybuffer.h"
 #include "remotesources.h"
@@ -85,6 +88,8 @@ constexpr int kDarkTheme = 1;
 constexpr int kLightTheme = 2;
 constexpr int kHexColumn = 7;
 constexpr int kProgressIntervalMs = 250;
+// How long the status bar says that a save is done.
+constexpr int kSavedNoticeMs = 30000;
 // How long closing waits for a stopped capture to hand over its last rows.
 constexpr int kStopWaitMs = 3000;
 // The share of extra window height that goes to the packet table; the
@@ -114,6 +119,35 @@ QString capture_file_filter()
 {
     return MainWindow::tr("捕获文件 (*.pcap *.pcapng *.cap *.dmp);;所有文件 (*)");
 }
+
+// Keeps a word-wrapped label as high as its lines need at the width it is
+// given; a child of the label.
+class LinesFollowWidth : public QObject
+{
+public:
+    explicit LinesFollowWidth(QLabel* label)
+        : QObject(label)
+        , m_label(label)
+    {
+        // One line until it has a width: a word-wrapped label's own hint is
+        // several lines high, whatever room it gets.
+        label->setFixedHeight(label->fontMetrics().height() + 2 * label->margin());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize && m_label->width() > 0) {
+            const int lines = m_label->heightForWidth(m_label->width());
+            if (lines > 0 && lines != m_label->height())
+                m_label->setFixedHeight(lines);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QLabel* m_label;
+};
 
 // Closing the main window closes every hex window first, those over files
 // too (parentless, opened from a hex window's File menu): one whose user
@@ -193,6 +227,11 @@ void lay_out_form(QMainWindow& window, Ui::MainWindow& ui)
     // 1024 x 600. Set here rather than taken from their contents, so that
     // the window's least size stays the same as rows come and go.
     ui.comboBox->setMinimumWidth(200);
+    // Long adapter descriptions whole in the list, the chosen one in the
+    // box's tooltip.
+    fitPopupToEntries(*ui.comboBox);
+    QObject::connect(ui.comboBox, &QComboBox::currentTextChanged, ui.comboBox,
+                     [box = ui.comboBox](const QString& text) { box->setToolTip(text); });
     ui.tableWidget_2->setMinimumSize(300, 150);
     ui.textEdit->setMinimumSize(150, 80);
     ui.textEdit_2->setMinimumSize(150, 80);
@@ -314,9 +353,78 @@ void load_startup_keylogs(QMainWindow& window, TlsKeyLogs& keys, const AppSettin
     tell_malformed_key_lines(window, keys.malformed_lines() - before);
 }
 
+// While lists are in force the status bar says so; a click on it opens the
+// filter form.
+void follow_lists_in_force(QMainWindow& window, const ShownRows& shown,
+                           const std::function<void()>& open_form)
+{
+    // Made when first needed: the status bar comes with it.
+    const auto update = [&window, &shown, open_form] {
+        auto* notice = window.findChild<ListNotice*>();
+        const bool in_force = shown.narrowing() || !lists_summary(g_filter_settings).isEmpty();
+        if (notice == nullptr && !in_force)
+            return;
+        if (notice == nullptr)
+            notice = new ListNotice(window.statusBar(), open_form); // a child of the bar
+        notice->show_state(g_filter_settings, shown.narrowing());
+    };
+    // Once the form's own slots have written the settings.
+    const auto later = [&shown, update] { QTimer::singleShot(0, &shown, update); };
+    for (const QCheckBox* box : g_filter_form->findChildren<QCheckBox*>())
+        QObject::connect(box, &QCheckBox::toggled, &shown, later);
+    for (const QLineEdit* field : g_filter_form->findChildren<QLineEdit*>())
+        QObject::connect(field, &QLineEdit::textChanged, &shown, later);
+    QObject::connect(&shown, &ShownRows::narrowing_changed, &shown, later);
+    update();
+}
+
+// The filter form opens beside the window, or under its menu bar, never
+// over it (a click meant for "文件" ticked a box). Where the user put it
+// stays, unless that covers the menu bar.
+void place_filter_form(const QMainWindow& window, QWidget& form)
+{
+    if (form.isVisible() || window.screen() == nullptr)
+        return;
+    const QRect menu(window.menuBar()->mapToGlobal(QPoint(0, 0)), window.menuBar()->size());
+    const auto frame_of = [](const QWidget& widget) {
+        const QRect frame = widget.frameGeometry();
+        const QRect inside = widget.geometry();
+        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
+                        frame.right() - inside.right(), frame.bottom() - inside.bottom());
+    };
+    // A form never shown has no frame yet: taken to be the window's, but no
+    // thinner than a usual frame (a maximised window may have none at its
+    // sides). Its position is that of its frame either way.
+    const QMargins known = frame_of(form);
+    const QMargins guess = frame_of(window);
+    const QMargins frame = !known.isNull()
+            ? known
+            : QMargins(std::max(guess.left(), 4), std::max(guess.top(), 24),
+                       std::max(guess.right(), 4), std::max(guess.bottom(), 8));
+    const QSize size = form.size().grownBy(frame);
+    if (form.testAttribute(Qt::WA_Moved) && !QRect(form.pos(), size).intersects(menu))
+        return;
+    const QPoint at = beside_position(window.frameGeometry(), menu, size,
+                                      window.screen()->availableGeometry());
+    form.move(at);
+}
+
 QString length_text(int length)
 {
     return MainWindow::tr("长度:") + QString::number(length);
+}
+
+// After "清空": nothing of the rows that went is shown any more. The title
+// is the window's own again unless a capture runs (its title names no row),
+// the payload views are as at the start.
+void show_emptied(QMainWindow& window, Ui::MainWindow& ui)
+{
+    if (g_capture_thread == nullptr)
+        window.setWindowTitle(MainWindow::tr("Tarnlook -- 网卡流量捕获"));
+    ui.textEdit->setPlainText(MainWindow::tr("默认显示UTF8数据"));
+    ui.textEdit_2->setPlainText(QStringLiteral("16"));
+    ui.label_2->setText(MainWindow::tr("长度:"));
+    ui.label_3->setText(MainWindow::tr("长度:"));
 }
 
 } // namespace
@@ -344,7 +452,7 @@ MainWindow::MainWindow(QWidget* parent)
     }
     setWindowTitle(tr("Tarnlook -- 网卡流量捕获"));
     installEventFilter(new WindowCloser(this, [this] {
-        if (!settle_unsaved_rows())
+        if (!settle_unsaved_rows(UnsavedRowsLoss::Closing))
             return false;
         // While it is still shown: a window closed by the window manager has
         // lost its native window by the time it is destroyed.
@@ -388,6 +496,7 @@ MainWindow::MainWindow(QWidget* parent)
                 keep = [this](int row) { return m_analysis->marks(row) != 0; };
             m_shown->narrow(g_filter_settings, keep);
         });
+    follow_lists_in_force(*this, *m_shown, [this] { on_pushButton_3_clicked(); });
     lay_out_form(*this, *ui);
     restore_placement(*this, *ui->tableWidget_2->horizontalHeader(), *settings);
     if (refused_filter)
@@ -522,10 +631,16 @@ void MainWindow::end_with_process()
 void MainWindow::show_notice(const QString& text)
 {
     // A widget of the bar, not a message: hovering a menu entry does not
-    // wipe it out for good. One line, whole in the tooltip where cut.
+    // wipe it out for good. Wrapped where the window is too narrow for it
+    // (the bar grows a line), whole in the tooltip too.
     auto* notice = new QLabel(text, statusBar());
+    notice->setObjectName(QStringLiteral("notice"));
     notice->setToolTip(text);
+    notice->setWordWrap(true);
     notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // As wide as the bar gives it, as high as its lines need there: the
+    // bar's layout asks for no height for a width of its own.
+    notice->installEventFilter(new LinesFollowWidth(notice));
     notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(notice, 1);
 }
@@ -573,7 +688,8 @@ void MainWindow::on_pushButton_2_clicked()
     launch_capture(adapter, tr("正在侦听网卡->") + ui->comboBox->currentText());
 }
 
-CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
+CUpdate* MainWindow::launch_capture(const QString& source, const QString& title,
+                                    const std::function<void(CUpdate*)>& prepare)
 {
     show_capturing(*ui, true);
     setWindowTitle(title);
@@ -598,11 +714,12 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
     });
     connect(capture, &CUpdate::open_failed, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
-        // A remote source says itself what failed there.
-        show_plain_warning(this, tr("err"),
-                           capture->adapter_name.startsWith(SshCaptureSource::kScheme)
-                                   ? reason
-                                   : tr("open pcap fail") + QLatin1Char('\n') + reason);
+        // A remote source says itself what failed there; the adapter's own
+        // failure keeps the window's first box, "err".
+        if (capture->adapter_name.startsWith(SshCaptureSource::kScheme))
+            show_plain_warning(this, tr("远程抓包"), reason);
+        else
+            show_plain_warning(this, tr("err"), tr("open pcap fail") + QLatin1Char('\n') + reason);
     });
     connect(capture, &CUpdate::open_denied, this, [this, capture](const QString& reason) {
         show_not_started(*this, *ui, capture);
@@ -620,16 +737,20 @@ CUpdate* MainWindow::launch_capture(const QString& source, const QString& title)
         if (g_capture_thread != capture)
             return;
         g_capture_thread = nullptr;
-        show_stopped_state(capture->dropped, capture->rows_dropped.load());
+        show_stopped_state(capture->dropped, capture->rows_dropped.load(),
+                           capture->lines_refused.load());
     });
     connect(intake, &CaptureIntake::finished, capture, &QObject::deleteLater);
 
     capture->adapter_name = source;
+    if (prepare)
+        prepare(capture);
     capture->start(QThread::InheritPriority);
     return capture;
 }
 
-void MainWindow::show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped)
+void MainWindow::show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped,
+                                    std::int64_t refused)
 {
     show_capturing(*ui, false);
     QString title = tr("停止捕获");
@@ -637,12 +758,16 @@ void MainWindow::show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dr
         title += tr(" (内核丢弃了 %1 个数据包)").arg(dropped);
     if (rows_dropped > 0)
         title += tr(" (表格来不及显示, 丢弃了 %1 行)").arg(rows_dropped);
+    // Rows the lists kept out: not lost traffic, but not shown either.
+    if (refused > 0)
+        title += tr(" (过滤列表滤掉了 %1 行)").arg(refused);
     setWindowTitle(title);
 }
 
 void MainWindow::report_failure(int failure, const QString& detail)
 {
-    show_plain_warning(this, tr("err"), capture_failure_text(failure, detail, m_rows->count()));
+    show_plain_warning(this, tr("抓包已停止"),
+                       capture_failure_text(failure, detail, m_rows->count()));
 }
 
 bool MainWindow::select_adapter(const QString& name)
@@ -667,54 +792,71 @@ void MainWindow::start_capture()
 bool MainWindow::open_capture_file(const QString& path)
 {
     if (g_capture_thread != nullptr) {
-        QMessageBox::warning(this, tr("err"), tr("正在捕获,请先停止再打开文件。"));
+        QMessageBox::warning(this, tr("打开捕获文件"), tr("正在捕获,请先停止再打开文件。"));
         return false;
     }
     int link_type = 0;
     if (const std::optional<QString> problem = capture_file_problem(path, &link_type)) {
-        show_plain_warning(this, tr("err"), tr("打开文件失败: %1\n%2").arg(path, *problem));
+        show_plain_warning(this, tr("打开捕获文件"), tr("打开文件失败: %1\n%2").arg(path, *problem));
         return false;
     }
     if (!link_type_supported(link_type)) {
-        show_plain_warning(this, tr("err"),
+        show_plain_warning(this, tr("打开捕获文件"),
                            tr("打开文件失败: %1\n不支持这个文件的链路类型: %2")
                                    .arg(path, link_type_text(link_type)));
         return false;
     }
 
+    // The file takes the place of the rows: none of them is lost unasked.
+    if (!settle_unsaved_rows(UnsavedRowsLoss::Opening))
+        return false;
+    on_pushButton_clicked();
+
     const QFileInfo info(path);
     const QString name = info.fileName();
     const QString reading = tr("正在读取文件->") + name;
-    CUpdate* capture = launch_capture(kFileScheme + info.absoluteFilePath(), reading);
-
-    // Progress in the title: rows read and how far into the file.
     const int first_row = m_rows->count();
     const double size = std::max<qint64>(1, info.size());
-    auto* progress = new QTimer(this);
-    progress->setInterval(kProgressIntervalMs);
-    connect(progress, &QTimer::timeout, this, [this, capture, first_row, size, reading] {
-        if (g_capture_thread != capture)
-            return;
-        const qint64 at = capture->file_position.load();
-        const int percent = at < 0 ? 0 : static_cast<int>(100.0 * at / size);
-        setWindowTitle(
-                tr("%1 (%2 行, %3%)").arg(reading).arg(m_rows->count() - first_row).arg(percent));
+    // Connected before the capture starts: a small file is read before
+    // launch_capture returns.
+    launch_capture(kFileScheme + info.absoluteFilePath(), reading, [=](CUpdate* capture) {
+        CaptureIntake* const intake = CaptureIntake::of(capture);
+        // Progress in the title: rows read and how far into the file.
+        auto* progress = new QTimer(this);
+        progress->setInterval(kProgressIntervalMs);
+        connect(progress, &QTimer::timeout, this, [this, capture, first_row, size, reading] {
+            if (g_capture_thread != capture)
+                return;
+            const qint64 at = capture->file_position.load();
+            const int percent = at < 0 ? 0 : static_cast<int>(100.0 * at / size);
+            setWindowTitle(tr("%1 (%2 行, %3%)")
+                                   .arg(reading)
+                                   .arg(m_rows->count() - first_row)
+                                   .arg(percent));
+        });
+        connect(intake, &CaptureIntake::finished, progress, &QObject::deleteLater);
+        progress->start();
+        // Once read, the title says how much of the file the filters let
+        // through, so that a file that adds no rows says why. After the
+        // stopped state is shown; skipped when the file could not be read at
+        // all or a later capture is already in charge.
+        connect(intake, &CaptureIntake::finished, this,
+                [this, read = QPointer<CUpdate>(capture), first_row, name] {
+                    const std::int64_t frames = read ? read->frames_read.load() : -1;
+                    if (frames < 0 || g_capture_thread != nullptr)
+                        return;
+                    const int rows = std::max(0, m_rows->count() - first_row);
+                    const std::int64_t refused = read->lines_refused.load();
+                    setWindowTitle(
+                            refused > 0
+                                    ? tr("%1: %2 帧, 显示 %3 行, 过滤列表滤掉 %4 行")
+                                              .arg(name)
+                                              .arg(frames)
+                                              .arg(rows)
+                                              .arg(refused)
+                                    : tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
+                });
     });
-    CaptureIntake* const intake = CaptureIntake::of(capture);
-    connect(intake, &CaptureIntake::finished, progress, &QObject::deleteLater);
-    progress->start();
-    // Once read, the title says how much of the file the filters let
-    // through, so that a file that adds no rows says why. After the stopped
-    // state is shown; skipped when the file could not be read at all or a
-    // later capture is already in charge.
-    connect(intake, &CaptureIntake::finished, this,
-            [this, read = QPointer<CUpdate>(capture), first_row, name] {
-                const std::int64_t frames = read ? read->frames_read.load() : -1;
-                if (frames < 0 || g_capture_thread != nullptr)
-                    return;
-                const int rows = std::max(0, m_rows->count() - first_row);
-                setWindowTitle(tr("%1: %2 帧, 显示 %3 行").arg(name).arg(frames).arg(rows));
-            });
     return true;
 }
 
@@ -737,7 +879,7 @@ bool MainWindow::save_capture_file(const QString& path, bool shown_only)
     // frame by design and are left out as before.)
     const std::size_t missing = rows - frames.size();
     if (missing > 0 && !m_store->errorString().isEmpty()) {
-        show_plain_warning(this, tr("err"),
+        show_plain_warning(this, tr("保存捕获文件"),
                            tr("保存文件失败: %1\n%2 行的帧没有保存下来, 无法写入文件。%3")
                                    .arg(path)
                                    .arg(missing)
@@ -756,11 +898,14 @@ bool MainWindow::save_capture_file(const QString& path, bool shown_only)
     });
     progress.reset();
     if (!saved) {
-        show_plain_warning(this, tr("err"), tr("保存文件失败: %1\n%2").arg(path, error));
+        show_plain_warning(this, tr("保存捕获文件"), tr("保存文件失败: %1\n%2").arg(path, error));
         return false;
     }
     if (!shown_only) // the hidden rows are still to be saved
         m_unsaved->saved(mark);
+    // A save of many rows takes a while: say that it is done, and where.
+    statusBar()->showMessage(tr("已保存 %1 个数据包到 %2").arg(frames.size()).arg(path),
+                             kSavedNoticeMs);
     return true;
 }
 
@@ -769,7 +914,7 @@ int MainWindow::find_row(const QString& pattern, FindKind kind, int from_row, bo
     return m_find->find_now(pattern, kind, from_row, forward);
 }
 
-bool MainWindow::settle_unsaved_rows()
+bool MainWindow::settle_unsaved_rows(UnsavedRowsLoss loss)
 {
     if (CUpdate* capture = g_capture_thread) {
         on_pushButton_7_clicked();
@@ -783,7 +928,7 @@ bool MainWindow::settle_unsaved_rows()
     if (rows == 0 || !m_settings->ask_to_save_rows())
         return true;
     bool never_again = false;
-    switch (ask_about_unsaved_rows(this, rows, &never_again)) {
+    switch (ask_about_unsaved_rows(this, rows, &never_again, loss)) {
     case UnsavedRowsChoice::Cancel:
         return false;
     case UnsavedRowsChoice::Discard:
@@ -818,6 +963,7 @@ void MainWindow::on_pushButton_clicked()
     if (CaptureIntake* intake = CaptureIntake::of(g_capture_thread))
         intake->discard();
     m_unsaved->cleared();
+    show_emptied(*this, *ui);
 }
 
 void MainWindow::show_data_UI(QString line)
@@ -839,7 +985,9 @@ void MainWindow::show_data_UI(QString line)
 
 void MainWindow::on_pushButton_3_clicked()
 {
+    place_filter_form(*this, *g_filter_form);
     g_filter_form->show();
+    g_filter_form->raise();
 }
 
 void MainWindow::on_tableWidget_2_itemClicked(QTableWidgetItem* item)

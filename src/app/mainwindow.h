@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -31,6 +32,7 @@ class TcpAnalysis;
 class TlsKeyLogs;
 class TrafficRows;
 class UnsavedRows;
+enum class UnsavedRowsLoss;
 
 namespace Ui {
 class MainWindow;
@@ -56,10 +58,13 @@ public:
     // Needs no window: static, so that a hex window opened alone gets it too.
     static void load_theme(int theme);
 
-    // Reads a pcap or pcapng file: its TCP rows go through the decoding,
-    // filter and table of a live capture and are appended. Returns once the
-    // file is open (the rows then arrive as from a capture), true; on
-    // failure shows why and returns false. Refused while a capture runs.
+    // Reads a pcap or pcapng file in place of the rows shown: asks about
+    // captured rows never saved, as closing does, then empties the table and
+    // the store, and the file's TCP rows go through the decoding, filter and
+    // table of a live capture. Returns once the file is open (the rows then
+    // arrive as from a capture), true; false, having shown why and kept the
+    // rows, when the file cannot be read or the user cancels. Refused while
+    // a capture runs.
     bool open_capture_file(const QString& path);
     // Writes the frames of every row (or of the shown ones only), in row
     // order, to a pcap file. Returns true on success; on failure shows why,
@@ -123,20 +128,25 @@ public slots:
 
 private:
     // Starts a capture of `source` (an adapter name or "file://" and a
-    // path) in the capturing state with the given title.
-    CUpdate* launch_capture(const QString& source, const QString& title);
+    // path) in the capturing state with the given title; prepare, if given,
+    // connects to the capture before it starts.
+    CUpdate* launch_capture(const QString& source, const QString& title,
+                            const std::function<void(CUpdate*)>& prepare = {});
     void report_failure(int failure, const QString& detail);
-    // dropped: frames the kernel dropped; rows_dropped: rows the capture
-    // had no room for on their way to the table.
-    void show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped = 0);
+    // The stopped state, its title naming the frames the kernel dropped,
+    // the rows the capture had no room for on their way to the table, and
+    // the lines the include and exclude lists refused, if any.
+    void show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped = 0,
+                            std::int64_t refused = 0);
     // The segment of a stored frame, for a row that came without its own.
     std::optional<CapturedSegment> stored_segment(std::int64_t frame) const;
     QByteArray stored_payload(int row) const;
     void show_conversations();
-    // Before the window closes: stops a running capture, then asks about
-    // captured rows never saved and saves them if so told. False: the window
-    // stays open (the user cancelled, or the save did not happen).
-    bool settle_unsaved_rows();
+    // Before the window closes (or a file replaces the rows): stops a running
+    // capture, then asks about captured rows never saved and saves them if
+    // so told. False: the window stays open, the rows stay (the user
+    // cancelled, or the save did not happen).
+    bool settle_unsaved_rows(UnsavedRowsLoss loss);
 
     Ui::MainWindow* ui;
     // The frames behind the rows, on disk; removed with the window.

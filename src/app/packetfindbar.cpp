@@ -21,6 +21,7 @@
 
 #include "findbarcontrols.h"
 #include "packetrows.h"
+#include "popupwidth.h"
 
 namespace {
 
@@ -49,10 +50,12 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     layout->addWidget(new QLabel(tr("查找:"), this));
     m_edit->setObjectName(QStringLiteral("findPattern"));
     layout->addWidget(m_edit, 1);
+    givePatternRoom(*m_edit);
     // In the order of PacketFindKind.
     m_kind->setObjectName(QStringLiteral("findKind"));
     m_kind->addItems({ tr("负载中的文本"), tr("负载中的十六进制字节"),
                        tr("字段 (地址, 端口, 时间, 长度, 备注)") });
+    fitPopupToEntries(*m_kind);
     layout->addWidget(m_kind);
     m_case->setObjectName(QStringLiteral("findCase"));
     layout->addWidget(m_case);
@@ -88,6 +91,11 @@ PacketFindBar::PacketFindBar(QTableWidget* table, const PacketRows& rows, const 
     connect(table->model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
             &PacketFindBar::cancel);
     connect(table->model(), &QAbstractItemModel::modelAboutToBeReset, this, &PacketFindBar::cancel);
+    // Emptied: what the bar said was of rows that are gone.
+    connect(table->model(), &QAbstractItemModel::rowsRemoved, this, [this] {
+        if (m_table->rowCount() == 0)
+            m_message->clear();
+    });
 
     m_timer->setInterval(0);
     connect(m_timer, &QTimer::timeout, this, &PacketFindBar::run_steps);

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -25,6 +26,7 @@ constexpr int kDefaultPort = 22;
 // list takes a few KiB; anything past this is a host that would flood the
 // dialog.
 constexpr int kMaxListingBytes = 64 * 1024;
+constexpr int kStatusLines = 4;
 
 } // namespace
 
@@ -69,11 +71,33 @@ RemoteCaptureDialog::RemoteCaptureDialog(QWidget* parent)
     form->addRow(tr("用户:"), m_user);
     form->addRow(tr("网卡:"), interface_row);
     form->addRow(QString(), m_sudo);
+    m_status->setMinimumWidth(420);
+    // Room for a few lines of what ssh said, from the start: the dialog
+    // keeps its size, and its fields and buttons their places, whatever
+    // the status says (a longer one scrolls).
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* status_area = new QScrollArea(this);
+    status_area->setObjectName(QStringLiteral("statusArea"));
+    // Part of the dialog, not a box of its own, in any theme.
+    status_area->setStyleSheet(
+            QStringLiteral("#statusArea { border: none; background: transparent; }"));
+    status_area->viewport()->setAutoFillBackground(false);
+    m_status->setAutoFillBackground(false);
+    status_area->setFrameShape(QFrame::NoFrame);
+    status_area->setFocusPolicy(Qt::NoFocus); // Tab goes from field to button as before
+    status_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    status_area->setWidgetResizable(true);
+    status_area->setWidget(m_status);
+    // As high as the label makes that many lines, in this style.
+    m_status->ensurePolished();
+    m_status->setText(QString(kStatusLines - 1, QLatin1Char('\n')));
+    status_area->setFixedHeight(m_status->heightForWidth(m_status->minimumWidth())
+                                + 2 * status_area->frameWidth());
+    m_status->clear();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(m_status);
+    layout->addWidget(status_area);
     layout->addWidget(m_buttons);
-    m_status->setMinimumWidth(420);
 
     connect(m_buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -87,8 +111,14 @@ RemoteCaptureDialog::RemoteCaptureDialog(QWidget* parent)
     update_state();
 }
 
-// The listing's ssh, if still running, is killed with its QProcess.
-RemoteCaptureDialog::~RemoteCaptureDialog() = default;
+// The listing's ssh, if still running, is killed with its QProcess; what
+// that process says as it ends must reach no part of the dialog, which is
+// half gone by then.
+RemoteCaptureDialog::~RemoteCaptureDialog()
+{
+    if (m_ssh != nullptr)
+        m_ssh->disconnect(this);
+}
 
 QString RemoteCaptureDialog::source() const
 {

@@ -23,7 +23,13 @@ namespace {
 // How long the counts in the title may lag behind rows that arrive.
 constexpr int kCountsDelayMs = 250;
 
-enum class Verdict : signed char { Unknown = -1, Hidden = 0, Shown = 1 };
+constexpr signed char kUnknown = -1;
+
+bool any_list(const FilterSettings& settings)
+{
+    return settings.include_ip_enabled || settings.include_port_enabled
+            || settings.exclude_ip_enabled || settings.exclude_port_enabled;
+}
 
 } // namespace
 
@@ -49,51 +55,74 @@ ShownRows::ShownRows(QTableWidget* table, const PacketRows& rows, QWidget* windo
         if (narrowed() && !m_counts_timer.isActive())
             m_counts_timer.start(kCountsDelayMs);
     });
-    // Cleared: nothing is hidden any more.
+    // Cleared: nothing is hidden any more, and the lists narrow no more.
     connect(table->model(), &QAbstractItemModel::rowsRemoved, this, [this] {
         if (m_table->rowCount() > 0)
             return;
-        m_keep = nullptr; // of rows that are gone
-        if (!narrowed())
-            return;
+        m_judged = 0;
+        const bool was_narrowed = narrowed();
         m_hidden = 0;
-        show_counts();
+        stop_narrowing(); // the rows a choice kept are gone too
+        if (was_narrowed)
+            show_counts();
     });
+}
+
+ShownRows::~ShownRows() = default;
+
+void ShownRows::stop_narrowing()
+{
+    m_verdicts.clear();
+    if (!narrowing())
+        return;
+    m_lists.reset();
+    m_keep = nullptr;
+    emit narrowing_changed();
+}
+
+// The lists look at addresses and ports alone, both ways round: one verdict
+// per address and port pair. Rows not in a pair are judged one by one.
+bool ShownRows::passes(int row)
+{
+    if (m_keep && !m_keep(row))
+        return false;
+    if (m_lists == nullptr)
+        return true;
+    const int pair = m_rows.pairs().pair_of(row);
+    const auto index = static_cast<std::size_t>(pair);
+    if (pair >= 0 && index < m_verdicts.size() && m_verdicts[index] != kUnknown)
+        return m_verdicts[index] == 1;
+    // What the row keeps is a record line with the payload's hex text or
+    // without it: the lists do not look there.
+    const std::string_view text = m_rows.kept_text(row);
+    const bool pass = filter_accepts(*m_lists,
+                                     QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+    if (pair >= 0) {
+        if (index >= m_verdicts.size())
+            m_verdicts.resize(index + 1, kUnknown);
+        m_verdicts[index] = pass ? 1 : 0;
+    }
+    return pass;
 }
 
 int ShownRows::narrow(const FilterSettings& settings, std::function<bool(int row)> keep)
 {
-    m_keep = std::move(keep);
     const int rows = std::min(m_table->rowCount(), m_rows.count());
-    const bool all = !settings.include_ip_enabled && !settings.include_port_enabled
-            && !settings.exclude_ip_enabled && !settings.exclude_port_enabled;
+    const bool all = !any_list(settings);
+    const bool was_narrowing = narrowing();
+    m_verdicts.clear();
+    m_judged = rows;
+    m_keep = std::move(keep);
+    if (all) {
+        m_lists.reset();
+    } else {
+        m_lists = std::make_unique<FilterSettings>(settings);
+        m_lists->capture_filter_on = false; // rows, not frames
+    }
+    if (was_narrowing != narrowing())
+        emit narrowing_changed();
     if (all && !m_keep && m_hidden == 0)
         return rows;
-
-    // The lists look at addresses and ports alone, both ways round: one
-    // verdict per address and port pair. Rows not in a pair are judged one
-    // by one.
-    const TcpPairIndex& pairs = m_rows.pairs();
-    std::vector<Verdict> verdicts;
-    const auto passes = [&](int row) {
-        if (all)
-            return true;
-        const int pair = pairs.pair_of(row);
-        if (pair >= 0 && static_cast<std::size_t>(pair) < verdicts.size()
-            && verdicts[static_cast<std::size_t>(pair)] != Verdict::Unknown)
-            return verdicts[static_cast<std::size_t>(pair)] == Verdict::Shown;
-        // What the row keeps is a record line with the payload's hex text or
-        // without it: the lists do not look there.
-        const std::string_view text = m_rows.kept_text(row);
-        const bool pass = filter_accepts(
-                settings, QString::fromUtf8(text.data(), static_cast<int>(text.size())));
-        if (pair >= 0) {
-            if (static_cast<std::size_t>(pair) >= verdicts.size())
-                verdicts.resize(static_cast<std::size_t>(pair) + 1, Verdict::Unknown);
-            verdicts[static_cast<std::size_t>(pair)] = pass ? Verdict::Shown : Verdict::Hidden;
-        }
-        return pass;
-    };
 
     // Hiding a row makes a header that paints recompute every section's
     // place, once per row: without its updates the whole costs what one
@@ -103,7 +132,7 @@ int ShownRows::narrow(const FilterSettings& settings, std::function<bool(int row
     header->setUpdatesEnabled(false);
     int hidden = 0;
     for (int row = 0; row < rows; ++row) {
-        const bool pass = (!m_keep || m_keep(row)) && passes(row);
+        const bool pass = passes(row);
         if (m_table->isRowHidden(row) == pass)
             m_table->setRowHidden(row, !pass);
         hidden += pass ? 0 : 1;
@@ -116,11 +145,16 @@ int ShownRows::narrow(const FilterSettings& settings, std::function<bool(int row
 
 void ShownRows::arrived(int row)
 {
-    if (!m_keep || row < 0 || row >= m_table->rowCount() || m_table->isRowHidden(row)
-        || m_keep(row))
+    if (!narrowing() || row < m_judged || row >= m_table->rowCount() || row >= m_rows.count()) {
+        m_judged = std::max(m_judged, row + 1);
+        return;
+    }
+    m_judged = row + 1;
+    if (passes(row))
         return;
     m_table->setRowHidden(row, true);
     ++m_hidden;
+    // The counts come a moment later, as for rows that are shown.
     if (!m_counts_timer.isActive())
         m_counts_timer.start(kCountsDelayMs);
 }
@@ -139,8 +173,17 @@ void ShownRows::show_counts()
 {
     m_counts_timer.stop();
     if (!narrowed()) {
+        const bool was_narrowed = !m_counts_title.isEmpty();
         m_counts_title.clear();
         m_window->setWindowTitle(m_own_title);
+        // The row the user was on stays in sight among all the others, once
+        // the table has laid them out (its scroll range is still that of
+        // the shown rows until it does).
+        const QModelIndex current = m_table->currentIndex();
+        if (was_narrowed && current.isValid()) {
+            m_table->doItemsLayout();
+            m_table->scrollTo(current, QAbstractItemView::PositionAtCenter);
+        }
         return;
     }
     const QLocale locale;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include <QObject>
 #include <QString>
@@ -15,12 +17,13 @@ struct FilterSettings;
 
 // Narrows the packet table to the rows that the include and exclude lists
 // let through: the others are hidden, never removed, and settings that let
-// every row through show them all again. Rows that arrive later are shown,
-// as the capture's own copy of the lists already passed them, unless the
-// narrowing also keeps only some rows of its own choice (a connection's,
-// the marked ones), which it applies to them too. While rows
-// are hidden the window's title says how many are shown of how many; the
-// title it had otherwise comes back when all are shown.
+// every row through show them all again. The narrowing may also keep only
+// some rows of its caller's choice (a connection's, the marked ones). The
+// table stays narrowed: rows that arrive later (arrived()) are judged by
+// the same lists and choice, until others are applied or the table is
+// cleared. While rows are hidden
+// the window's title says how many are shown of how many; the title it had
+// otherwise comes back when all are shown, the current row in sight.
 class ShownRows : public QObject
 {
     Q_OBJECT
@@ -29,26 +32,40 @@ class ShownRows : public QObject
 public:
     // A child of the table; the window's title is kept.
     ShownRows(QTableWidget* table, const PacketRows& rows, QWidget* window);
+    ~ShownRows() override;
 
     // Hides the rows the settings refuse, and those `keep` refuses (null:
-    // none, such as rows of other connections or unmarked ones), and shows
-    // the others; returns how many are shown. While `keep` is in force it
-    // hides the rows it refuses as they arrive, too.
+    // none), and shows the others; returns how many are shown.
     int narrow(const FilterSettings& settings, std::function<bool(int row)> keep = nullptr);
-    // A row arrived and the analysis took it: hidden when `keep` refuses it.
+    // Row `row` was appended (and the analysis took it): while the table is
+    // narrowed it is hidden when the lists or the choice refuse it.
     void arrived(int row);
     int shown() const;
     int total() const;
     bool narrowed() const { return m_hidden > 0; }
+    // Whether lists or a choice narrow the table (new rows included), rows
+    // hidden or not.
+    bool narrowing() const { return m_lists != nullptr || m_keep != nullptr; }
+
+signals:
+    // narrowing() changed.
+    void narrowing_changed();
 
 private:
     void show_counts();
+    bool passes(int row);
+    void stop_narrowing();
 
     QTableWidget* m_table;
     const PacketRows& m_rows;
     QWidget* m_window;
     int m_hidden = 0;
-    std::function<bool(int)> m_keep;
+    // The lists in force and what they said of each address and port pair,
+    // while narrowing.
+    std::unique_ptr<FilterSettings> m_lists;
+    std::function<bool(int)> m_keep; // the caller's choice, if any
+    std::vector<signed char> m_verdicts; // by pair: -1 not yet known, 0 hidden, 1 shown
+    int m_judged = 0; // the rows before this one were judged
     QString m_counts_title; // the title while narrowed
     QString m_own_title; // the window's title otherwise
     QTimer m_counts_timer; // shows the counts a moment after rows arrive

@@ -14,13 +14,17 @@ void UnsavedRows::saved(std::uint64_t mark)
     m_kept = std::max(m_kept, std::min(mark, m_captured));
 }
 
-UnsavedRowsChoice ask_about_unsaved_rows(QWidget* parent, std::uint64_t rows, bool* never_again)
+UnsavedRowsChoice ask_about_unsaved_rows(QWidget* parent, std::uint64_t rows, bool* never_again,
+                                         UnsavedRowsLoss loss)
 {
     QMessageBox box(
             QMessageBox::Warning, UnsavedRows::tr("未保存的数据包"),
             UnsavedRows::tr("有 %1 行捕获的数据包还没有保存。").arg(static_cast<qulonglong>(rows)),
             QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
-    box.setInformativeText(UnsavedRows::tr("关闭前要保存吗? 不保存的话, 它们会丢失。"));
+    box.setInformativeText(loss == UnsavedRowsLoss::Opening
+                                   ? UnsavedRows::tr("打开文件前要保存吗? 打开的文件会取代它们, "
+                                                     "不保存的话, 它们会丢失。")
+                                   : UnsavedRows::tr("关闭前要保存吗? 不保存的话, 它们会丢失。"));
     box.button(QMessageBox::Save)->setText(UnsavedRows::tr("保存..."));
     box.button(QMessageBox::Discard)->setText(UnsavedRows::tr("不保存"));
     box.button(QMessageBox::Cancel)->setText(UnsavedRows::tr("取消"));

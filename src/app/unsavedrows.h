@@ -35,9 +35,12 @@ private:
 
 // What the user chose when asked about unsaved rows.
 enum class UnsavedRowsChoice { Save, Discard, Cancel };
+// What would lose them: closing the window, or opening a file in its place.
+enum class UnsavedRowsLoss { Closing, Opening };
 
 // Asks, over `parent`, whether to save `rows` unsaved rows before the window
-// closes: "保存...", "不保存" or "取消" (also Escape, and a box that goes
-// without an answer). `never_again` tells whether the user ticked
-// "不再询问".
-UnsavedRowsChoice ask_about_unsaved_rows(QWidget* parent, std::uint64_t rows, bool* never_again);
+// closes (or a file replaces them): "保存...", "不保存" or "取消" (also
+// Escape, and a box that goes without an answer). `never_again` tells
+// whether the user ticked "不再询问".
+UnsavedRowsChoice ask_about_unsaved_rows(QWidget* parent, std::uint64_t rows, bool* never_again,
+                                         UnsavedRowsLoss loss = UnsavedRowsLoss::Closing);

@@ -16,6 +16,8 @@ namespace {
 // What the window manager's title bar and borders take, guessed: before the
 // window is shown nobody knows.
 const QMargins kFrameAllowance(8, 40, 8, 8);
+// Between a window put under another's menu bar and that bar, in pixels.
+constexpr int kClearance = 4;
 
 } // namespace
 
@@ -23,6 +25,31 @@ QSize fitted_size(QSize wanted, QSize minimum, const QRect& available, const QMa
 {
     const QSize room = available.marginsRemoved(frame).size();
     return wanted.boundedTo(room).expandedTo(minimum);
+}
+
+QPoint beside_position(const QRect& owner, const QRect& keep_clear, QSize size,
+                       const QRect& available)
+{
+    // Level with the owner's top, moved up as far as needed to fit.
+    const int top = std::max(available.top(),
+                             std::min(owner.top(), available.bottom() + 1 - size.height()));
+    if (owner.right() + size.width() <= available.right())
+        return { owner.right() + 1, top };
+    if (owner.left() - size.width() >= available.left())
+        return { owner.left() - size.width(), top };
+    const int left = std::max(available.left(),
+                              std::min(owner.left(), available.right() + 1 - size.width()));
+    if (owner.bottom() + size.height() <= available.bottom())
+        return { left, owner.bottom() + 1 };
+    // Inside the owner, in its bottom right corner, over what it shows
+    // least (not its buttons at the top), but a few pixels under the menu
+    // bar at the highest (room for a frame guessed a little wrong) even
+    // where that leaves its bottom off the screen.
+    const int right = std::min(owner.right(), available.right());
+    const int bottom = std::min(owner.bottom(), available.bottom());
+    return { std::max(available.left(), right + 1 - size.width()),
+             std::max(keep_clear.bottom() + 1 + kClearance,
+                      bottom + 1 - size.height() - kClearance) };
 }
 
 void restore_placement(QMainWindow& window, QHeaderView& header, const AppSettings& settings)

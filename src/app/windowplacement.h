@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMargins>
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 
@@ -15,6 +16,16 @@ class QMainWindow;
 // `available`, its frame taking `frame` around it: `wanted` where that fits,
 // else as much as fits in each direction, but never less than `minimum`.
 QSize fitted_size(QSize wanted, QSize minimum, const QRect& available, const QMargins& frame);
+
+// Where a tool window whose frame has `size` goes by the window whose frame
+// is `owner`, on a screen whose free area is `available`: beside it (right,
+// then left), else below it, with its top level with the owner's or just
+// under it, as far as the screen allows; where none of these has room (a
+// maximised owner), inside the owner's bottom right corner, and at the
+// highest a few pixels under `keep_clear` (the owner's menu bar): never
+// over it.
+QPoint beside_position(const QRect& owner, const QRect& keep_clear, QSize size,
+                       const QRect& available);
 
 // Before the window is first shown: gives it its remembered size (else its
 // size hint) fitted into its screen, maximised if it was, and the table

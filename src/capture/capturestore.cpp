@@ -632,7 +632,9 @@ void CaptureStore::clear(Removal removal)
         const std::lock_guard<std::mutex> lock(m_mutex);
         old.swap(m_segments);
         m_first_seq.store(m_next_seq.load(std::memory_order_relaxed), std::memory_order_release);
-        m_error.clear();
+        // A store without a folder stays unable to keep frames, and says so.
+        if (isValid())
+            m_error.clear();
     }
     finish_reaper();
     m_reaper_now = removal == Removal::Now;

@@ -117,6 +117,8 @@ public:
     };
     // Forgets every frame and deletes their files (on a thread of their
     // own: a large file takes a while to go); appends go on into a new file.
+    // The error of a failed write goes too; that of a store without a folder
+    // stays.
     void clear(Removal removal = Removal::Soon);
     // Whether the frame with this number is kept.
     bool contains(std::int64_t seq) const;

@@ -222,8 +222,12 @@ void CUpdate::update_table(QString qstr)
     // there is nothing else to look at in it.
     const bool any_switch = filter.include_ip_enabled || filter.include_port_enabled
             || filter.exclude_ip_enabled || filter.exclude_port_enabled;
-    if ((m_header == nullptr || any_switch) && !filter_accepts(filter, qstr))
+    if ((m_header == nullptr || any_switch) && !filter_accepts(filter, qstr)) {
+        // This thread alone writes it.
+        lines_refused.store(lines_refused.load(std::memory_order_relaxed) + 1,
+                            std::memory_order_relaxed);
         return;
+    }
     std::size_t bytes = 0;
     if (m_batching) {
         bytes = CaptureBacklog::line_bytes(qstr.size());

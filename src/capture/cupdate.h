@@ -88,6 +88,8 @@ public:
     // Rows of a live adapter dropped for want of room in the backlog (see
     // batch_ready): the window was that far behind.
     std::atomic<std::uint64_t> rows_dropped { 0 };
+    // Record lines the include and exclude lists refused (no row made).
+    std::atomic<std::int64_t> lines_refused { 0 };
 
     // The store's number for the frame of the oldest line emitted and not yet
     // taken, or nothing when that line has no stored frame (or no line

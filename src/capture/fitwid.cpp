@@ -30,7 +30,9 @@ FitWid::FitWid(QWidget* parent)
     , ui(new Ui::FitWid)
 {
     ui->setupUi(this);
-    setWindowTitle(tr("过滤选项,开始抓包前设置有效"));
+    // The lists apply to the captures and files to come, and to the rows
+    // shown when the user says so.
+    setWindowTitle(tr("过滤规则 (用于之后的抓包和打开的文件, 也可应用到已显示的行)"));
     // Owned by their fields.
     new ListFieldMarker(ui->lineEdit, ListKind::Addresses);
     new ListFieldMarker(ui->lineEdit_2, ListKind::Ports);

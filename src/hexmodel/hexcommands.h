@@ -5,16 +5,35 @@
 #include <QByteArray>
 #include <QUndoCommand>
 
+#include "qhexmetadata.h"
+
 class QHexBuffer;
 
 // An edit of a document's buffer, pushed onto its undo stack. redo() applies
 // it (the stack calls it on push), undo() restores exactly the bytes and the
 // length the buffer had before, whatever the edit's bounds were (bytes that
-// a growing buffer gained at its end meanwhile aside). Commands never merge.
+// a growing buffer gained at its end meanwhile aside).
+//
+// With annotations given, an insert or a remove moves them with the bytes
+// (QHexMetadata::insertBytes, removeBytes), and undo() puts them back as
+// they were; an overwrite leaves them.
+//
+// Only typing merges: a command made for one typed key merges with the
+// typed command before it of the same run when it continues it: an insert
+// or overwrite right after the bytes that one wrote, or an overwrite inside
+// them (the second hex digit of a byte). The merged command is one undo
+// step that writes them all.
 class HexCommand : public QUndoCommand
 {
 public:
     explicit HexCommand(QHexBuffer* buffer, QUndoCommand* parent = nullptr);
+
+    // The annotations that move with the bytes; none unless set (not owned).
+    void setMetadata(QHexMetadata* metadata) { m_metadata = metadata; }
+    // Marks the command as one typed key of typing run `run` (see above).
+    void setTypingRun(quint64 run);
+    int id() const override;
+    bool mergeWith(const QUndoCommand* other) override;
 
 protected:
     QHexBuffer* m_buffer; // not owned
@@ -26,6 +45,13 @@ protected:
     // right before the offset: undo() takes out exactly that, so that bytes a
     // growing buffer gained at its end since the edit stay.
     qint64 m_grown = 0;
+    // The bytes an overwrite replaced, saved by its redo().
+    QByteArray m_olddata;
+    QHexMetadata* m_metadata = nullptr;
+    // Where a remove cut annotations, for its undo.
+    QHexMetadataCut m_cut;
+    bool m_typed = false;
+    quint64 m_run = 0;
 };
 
 // Inserts data at offset.
@@ -56,7 +82,4 @@ public:
                    QUndoCommand* parent = nullptr);
     void undo() override;
     void redo() override;
-
-private:
-    QByteArray m_olddata;
 };

@@ -3,6 +3,7 @@
 #include "hexrangeindex.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "qhexmetadata.h"
 
@@ -30,6 +31,48 @@ void HexRangeIndex::add(int id)
     m_order.append(id);
     if (inOrder)
         appendNode(m_sorted++);
+}
+
+void HexRangeIndex::shifted(const std::function<bool(const QHexMetadataRange&)>& covers)
+{
+    // Those that leave, from the ordered part and from the late ones alike.
+    int sorted = 0;
+    int kept = 0;
+    for (int position = 0; position < m_order.size(); ++position) {
+        const int id = m_order.at(position);
+        if (!covers(m_ranges.at(id)))
+            continue;
+        m_order[kept++] = id;
+        if (position < m_sorted)
+            ++sorted;
+    }
+    m_order.resize(kept);
+    m_sorted = sorted;
+    m_maxEnd.resize(m_sorted);
+    // Level by level from the leaves: a node takes its own end and its
+    // children's largest. A child past the ordered part is no node; what
+    // of its subtree is inside lies down its left side.
+    constexpr qint64 kNone = std::numeric_limits<qint64>::min();
+    const auto subtree = [this](qint64 node, int level) {
+        while (node >= m_sorted) {
+            if (level == 0)
+                return kNone;
+            node -= Q_INT64_C(1) << --level;
+        }
+        return m_maxEnd.at(static_cast<int>(node));
+    };
+    for (int level = 0; (Q_INT64_C(1) << level) - 1 < m_sorted; ++level) {
+        const qint64 step = Q_INT64_C(2) << level;
+        for (qint64 node = (Q_INT64_C(1) << level) - 1; node < m_sorted; node += step) {
+            qint64 maxEnd = m_ranges.at(m_order.at(static_cast<int>(node))).end;
+            if (level > 0) {
+                const qint64 half = Q_INT64_C(1) << (level - 1);
+                maxEnd = std::max({ maxEnd, subtree(node - half, level - 1),
+                                    subtree(node + half, level - 1) });
+            }
+            m_maxEnd[static_cast<int>(node)] = maxEnd;
+        }
+    }
 }
 
 void HexRangeIndex::clear()
@@ -81,11 +124,10 @@ void HexRangeIndex::restoreOrder() const
 {
     if (m_sorted == m_order.size())
         return;
-    const auto before = [this](int a, int b) {
-        const qint64 beginA = m_ranges.at(a).begin;
-        const qint64 beginB = m_ranges.at(b).begin;
-        return beginA < beginB || (beginA == beginB && a < b);
-    };
+    // By begin alone: ranges that begin alike may lie in any order (moved
+    // ranges come to share a begin), and the merge keeps the ordered part's.
+    const auto before
+            = [this](int a, int b) { return m_ranges.at(a).begin < m_ranges.at(b).begin; };
     std::sort(m_order.begin() + m_sorted, m_order.end(), before);
     std::inplace_merge(m_order.begin(), m_order.begin() + m_sorted, m_order.end(), before);
     m_maxEnd.resize(m_order.size());

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include <functional>
+
 #include <QVector>
 
 struct QHexMetadataRange;
@@ -23,13 +25,18 @@ class HexRangeIndex
 
 public:
     // Reads begin and end from the vector, which must outlive the index and
-    // keep every range added, unchanged, until clear().
+    // keep every range added, unchanged but by shifted(), until clear().
     explicit HexRangeIndex(const QVector<QHexMetadataRange>& ranges);
 
     // Takes in the range at position id of the vector. Ranges whose begin is
     // not below their end cover no byte and should be left out.
     void add(int id);
     void clear();
+    // The ranges' begins and ends were moved by a map that keeps their order
+    // (bytes inserted or removed): the order stands, the ranges that
+    // `covers` no longer holds for leave, and the largest ends are taken
+    // anew. O(n), where adding every range again would cost O(n log n).
+    void shifted(const std::function<bool(const QHexMetadataRange&)>& covers);
     // The positions of the ranges that share a byte with [from, to), in
     // increasing order.
     QVector<int> overlapping(qint64 from, qint64 to) const;
@@ -41,7 +48,7 @@ private:
 
     const QVector<QHexMetadataRange>& m_ranges;
     // Mutable: a query restores the order that out-of-order additions broke.
-    mutable QVector<int> m_order; // positions in m_ranges, by begin then position
+    mutable QVector<int> m_order; // positions in m_ranges, by begin
     mutable QVector<qint64> m_maxEnd; // per node of the tree over m_order
     mutable int m_sorted = 0; // m_order[0, m_sorted) is in order and in the tree
 };

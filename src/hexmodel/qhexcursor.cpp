@@ -2,6 +2,9 @@
 
 #include "qhexcursor.h"
 
+#include <algorithm>
+#include <limits>
+
 QHexCursor::QHexCursor(QObject* parent)
     : QObject(parent)
 { }
@@ -105,4 +108,14 @@ void QHexCursor::setLineWidth(quint8 width)
     m_lineWidth = width;
     m_position.lineWidth = width;
     m_anchor.lineWidth = width;
+}
+
+qint64 selectionSpan(const QHexCursor& cursor)
+{
+    // Offsets count modulo 2^64 (QHexPosition::offset): so does their
+    // difference.
+    const quint64 span = static_cast<quint64>(cursor.selectionEnd().offset())
+            - static_cast<quint64>(cursor.selectionStart().offset()) + 1;
+    constexpr auto kMost = static_cast<quint64>(std::numeric_limits<qint64>::max());
+    return static_cast<qint64>(std::min(span, kMost));
 }

@@ -93,3 +93,8 @@ private:
     QHexPosition m_position { 0, 0, 16, 1 };
     QHexPosition m_anchor { 0, 0, 16, 1 };
 };
+
+// The bytes from the selection's start to its end, both included, counted
+// in 64 bits: a selection may span more than an int holds. Positions so far
+// apart that their offsets wrap give the largest count, never an overflow.
+qint64 selectionSpan(const QHexCursor& cursor);

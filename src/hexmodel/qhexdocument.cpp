@@ -19,11 +19,12 @@
 
 namespace {
 
-// Pushes the command, which runs it; the stack owns it from then on. When
-// running it throws (an allocation that failed), the stack never took it
-// and it is deleted here.
-void pushCommand(QUndoStack& stack, std::unique_ptr<QUndoCommand> command)
+// Pushes the command, which runs it; the stack owns it from then on (or
+// deletes it, merged into the one before). When running it throws (an
+// allocation that failed), the stack never took it and it is deleted here.
+void pushCommand(QUndoStack& stack, QHexMetadata* metadata, std::unique_ptr<HexCommand> command)
 {
+    command->setMetadata(metadata);
     stack.push(command.get());
     static_cast<void>(command.release());
 }
@@ -40,12 +41,10 @@ QClipboard* clipboard()
             : nullptr;
 }
 
-// Whether the selection fits on the clipboard: counted in 64 bits, since a
-// selection may span more bytes than an int holds.
+// Whether the selection fits on the clipboard.
 bool selectionFitsClipboard(const QHexCursor& cursor, bool hex)
 {
-    const qint64 length = cursor.selectionEnd().offset() - cursor.selectionStart().offset() + 1;
-    return HexClipboardLimit::current().allows(length, hex);
+    return HexClipboardLimit::current().allows(selectionSpan(cursor), hex);
 }
 
 } // namespace
@@ -157,14 +156,37 @@ void QHexDocument::removeSelection()
     m_cursor->clearSelection();
 }
 
+void QHexDocument::typeByte(qint64 offset, uchar byte, bool insert)
+{
+    if (!m_lasttyped.isValid() || m_lasttyped.elapsed() >= m_typingpause)
+        ++m_typingrun;
+    const QByteArray data(1, static_cast<char>(byte));
+    std::unique_ptr<HexCommand> command;
+    if (insert)
+        command = std::make_unique<InsertCommand>(m_buffer, offset, data);
+    else
+        command = std::make_unique<ReplaceCommand>(m_buffer, offset, data);
+    command->setTypingRun(m_typingrun);
+    pushCommand(m_undostack, m_metadata, std::move(command));
+    m_lasttyped.start();
+    emit documentChanged();
+}
+
+void QHexDocument::endTyping()
+{
+    ++m_typingrun;
+}
+
 void QHexDocument::undo()
 {
+    ++m_typingrun;
     m_undostack.undo();
     emit documentChanged();
 }
 
 void QHexDocument::redo()
 {
+    ++m_typingrun;
     m_undostack.redo();
     emit documentChanged();
 }
@@ -174,7 +196,10 @@ void QHexDocument::cut(bool hex)
     if (!m_cursor->hasSelection() || !selectionFitsClipboard(*m_cursor, hex))
         return;
     copy(hex);
+    const qint64 start = m_cursor->selectionStart().offset();
     removeSelection();
+    // Where the bytes were, not past the end of what is left.
+    m_cursor->moveTo(qMin(start, m_buffer->length()));
 }
 
 void QHexDocument::copy(bool hex)
@@ -218,6 +243,9 @@ void QHexDocument::paste(bool hex)
         insert(offset, data);
     else
         replace(offset, data);
+    // After what was pasted, as in every editor: a second paste follows the
+    // first. Never past the end (a store that took no bytes).
+    m_cursor->moveTo(qMin(offset + data.length(), m_buffer->length()));
 }
 
 void QHexDocument::insert(qint64 offset, uchar b)
@@ -232,19 +260,22 @@ void QHexDocument::replace(qint64 offset, uchar b)
 
 void QHexDocument::insert(qint64 offset, QByteArray data)
 {
-    pushCommand(m_undostack, std::make_unique<InsertCommand>(m_buffer, offset, data));
+    ++m_typingrun;
+    pushCommand(m_undostack, m_metadata, std::make_unique<InsertCommand>(m_buffer, offset, data));
     emit documentChanged();
 }
 
 void QHexDocument::replace(qint64 offset, QByteArray data)
 {
-    pushCommand(m_undostack, std::make_unique<ReplaceCommand>(m_buffer, offset, data));
+    ++m_typingrun;
+    pushCommand(m_undostack, m_metadata, std::make_unique<ReplaceCommand>(m_buffer, offset, data));
     emit documentChanged();
 }
 
 void QHexDocument::remove(qint64 offset, int len)
 {
-    pushCommand(m_undostack, std::make_unique<RemoveCommand>(m_buffer, offset, len));
+    ++m_typingrun;
+    pushCommand(m_undostack, m_metadata, std::make_unique<RemoveCommand>(m_buffer, offset, len));
     emit documentChanged();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QUndoStack>
@@ -16,8 +17,11 @@ class QIODevice;
 // annotations and an undo stack of edits, with the layout settings the
 // renderer reads (base address, bytes per line, area spacing).
 //
-// Every edit is one undo step and emits documentChanged. Apart from
-// removeSelection, which collapses the selection, no edit moves the cursor.
+// Every edit is one undo step and emits documentChanged, but typing, which
+// merges (typeByte). Apart from removeSelection, which collapses the
+// selection, cut, which leaves the caret where the cut bytes were, and
+// paste, which leaves it after the pasted bytes, no edit moves the cursor.
+// Inserts and removals move the annotations with the bytes they mark.
 // Offsets from cursor positions are line * lineWidth + column.
 class QHexDocument : public QObject
 {
@@ -69,11 +73,22 @@ public:
     // signal) without a selection.
     void removeSelection();
 
+    // The byte of one typed key at offset, inserted or overwriting. Typing
+    // that goes on where the last typed key wrote (the next byte, or the
+    // second digit of the same one) merges into one undo step with it, until
+    // endTyping() (the caret was moved), another edit, an undo or redo, or a
+    // pause of typingPause() ms or more between two keys (1000 unless set).
+    void typeByte(qint64 offset, uchar byte, bool insert);
+    void endTyping();
+    int typingPause() const { return m_typingpause; }
+    void setTypingPause(int ms) { m_typingpause = ms; }
+
 public slots:
     // Emit documentChanged, also when there is nothing to undo or redo.
     void undo();
     void redo();
-    // The selection to the clipboard (and out of the document), as its bytes
+    // The selection to the clipboard (and out of the document, the caret
+    // going where it began), as its bytes
     // read as UTF-8 up to the first zero byte, with the exact bytes beside it
     // as application/octet-stream, or, with hex, as upper-case pairs
     // separated by spaces. Nothing without a selection, and nothing when the
@@ -84,7 +99,8 @@ public slots:
     // (application/octet-stream) when it holds some, else its text as UTF-8
     // or, with hex, the bytes its hex digits stand for, at the position (at
     // the end when the position lies past it); inserted or overwritten by the
-    // cursor's mode. Nothing when the clipboard is empty.
+    // cursor's mode. The caret then stands on the byte after the pasted ones.
+    // Nothing when the clipboard is empty.
     void paste(bool hex = false);
     void insert(qint64 offset, uchar b);
     void replace(qint64 offset, uchar b);
@@ -116,4 +132,8 @@ private:
     quint8 m_areaspacing = 1;
     quint8 m_bytesperline = 16;
     QString m_errorstring;
+    // Typed keys of the same run merge; see typeByte.
+    quint64 m_typingrun = 0;
+    QElapsedTimer m_lasttyped;
+    int m_typingpause = 1000;
 };

@@ -86,8 +86,100 @@ void QHexMetadata::setComment(quint64 line, int start, int length, const QString
     addItem(line, start, length, QColor(), QColor(), comment);
 }
 
+void QHexMetadata::insertBytes(qint64 offset, qint64 length)
+{
+    if (length <= 0)
+        return;
+    bool moved = false;
+    for (QHexMetadataRange& range : m_ranges) {
+        if (range.begin >= offset) {
+            range.begin += length;
+            range.end += length;
+            moved = true;
+        } else if (range.end > offset) {
+            range.end += length;
+            moved = true;
+        }
+    }
+    if (moved)
+        rangesMoved(offset);
+}
+
+QHexMetadataCut QHexMetadata::removeBytes(qint64 offset, qint64 length)
+{
+    QHexMetadataCut cut;
+    cut.generation = m_generation;
+    if (length <= 0)
+        return cut;
+    const qint64 to = offset + length;
+    // Offsets in the removed bytes go to where they were; those after, down.
+    const auto moved = [offset, to, length](qint64 at) {
+        return at < offset ? at : (at < to ? offset : at - length);
+    };
+    bool changed = false;
+    for (int id = 0; id < m_ranges.size(); ++id) {
+        QHexMetadataRange& range = m_ranges[id];
+        if (range.end <= offset)
+            continue;
+        if (range.begin < to) { // shares a byte with the removed ones
+            cut.ids.append(id);
+            cut.before.append(range);
+        }
+        range.begin = moved(range.begin);
+        range.end = moved(range.end);
+        changed = true;
+    }
+    if (changed)
+        rangesMoved(offset);
+    return cut;
+}
+
+void QHexMetadata::restoreCut(const QHexMetadataCut& cut)
+{
+    if (cut.generation != m_generation || cut.ids.isEmpty())
+        return;
+    // Back where they were before the removal, in the order they had then:
+    // the index's order stands; those the removal emptied come back to it.
+    QVector<int> back;
+    for (int i = 0; i < cut.ids.size(); ++i) {
+        const int id = cut.ids.at(i);
+        if (id >= m_ranges.size())
+            continue;
+        QHexMetadataRange& range = m_ranges[id];
+        const bool covered = firstByte(range) < range.end;
+        range.begin = cut.before.at(i).begin;
+        range.end = cut.before.at(i).end;
+        if (!covered && firstByte(range) < range.end)
+            back.append(id);
+    }
+    rangesMoved(std::max<qint64>(0, cut.before.constFirst().begin));
+    for (const int id : std::as_const(back))
+        m_index.add(id);
+}
+
+void QHexMetadata::recolor(const RangeColours& colours)
+{
+    forgetItems();
+    for (int id = 0; id < m_ranges.size(); ++id) {
+        QHexMetadataRange& range = m_ranges[id];
+        const QPair<QColor, QColor> pair = colours(id, range);
+        range.foreground = pair.first;
+        range.background = pair.second;
+        if (firstByte(range) < range.end)
+            emit metadataChanged(static_cast<quint64>(firstByte(range) / m_lineWidth));
+    }
+}
+
+void QHexMetadata::rangesMoved(qint64 offset)
+{
+    m_index.shifted([](const QHexMetadataRange& range) { return firstByte(range) < range.end; });
+    forgetItems();
+    emit metadataChanged(static_cast<quint64>(std::max<qint64>(0, offset) / m_lineWidth));
+}
+
 void QHexMetadata::clear()
 {
+    ++m_generation;
     m_index.clear();
     m_ranges.clear();
     m_clearedBefore.clear();

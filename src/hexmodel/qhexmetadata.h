@@ -2,12 +2,14 @@
 
 #pragma once
 
+#include <functional>
 #include <unordered_map>
 
 #include <QColor>
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QVector>
 
@@ -33,6 +35,15 @@ struct QHexMetadataRange
     QColor foreground;
     QColor background;
     QString comment;
+};
+
+// Where the ranges that a removal of bytes cut lay before it, so that its
+// undo puts them back (see QHexMetadata::removeBytes).
+struct QHexMetadataCut
+{
+    quint64 generation = 0; // of the ranges it belongs to
+    QVector<int> ids; // positions among the ranges
+    QVector<QHexMetadataRange> before; // each as it was, colours included
 };
 
 // Annotations of a document's bytes, kept as absolute ranges. A line's items
@@ -81,6 +92,30 @@ public:
     void setBackground(quint64 line, int start, int length, const QColor& background);
     void setComment(quint64 line, int start, int length, const QString& comment);
 
+    // Edits move the ranges with the bytes they mark. Bytes [offset, offset +
+    // length) were inserted: every range from offset on moves up by length,
+    // and one that offset lies inside (begin < offset < end) grows by it;
+    // one that ends at offset does not. Emits metadataChanged for offset's
+    // line when a range changed.
+    void insertBytes(qint64 offset, qint64 length);
+    // Bytes [offset, offset + length) were removed: ranges after them move
+    // down by length, ranges they cut shrink, to nothing when wholly inside
+    // (such a range stays, empty, in its place among the ranges). Returns
+    // where the cut ranges were, for restoreCut. Emits as insertBytes does.
+    QHexMetadataCut removeBytes(qint64 offset, qint64 length);
+    // Undoes a removal once its bytes are back and insertBytes has moved the
+    // others: the cut ranges are as they were. Nothing when the ranges were
+    // cleared since.
+    void restoreCut(const QHexMetadataCut& cut);
+
+    // Every range added, in that order, where edits have moved it.
+    const QVector<QHexMetadataRange>& ranges() const { return m_ranges; }
+    // Gives range i the colours `colours(i, range)` returns (foreground,
+    // background), keeping where it is: a new theme, say. Emits
+    // metadataChanged for the first line of each range that covers a byte.
+    using RangeColours = std::function<QPair<QColor, QColor>(int, const QHexMetadataRange&)>;
+    void recolor(const RangeColours& colours);
+
     // Forgets every annotation; emits metadataCleared once.
     void clear();
     // Drops the line's items (the ranges stay, so a new line width brings
@@ -102,9 +137,13 @@ private:
     const QList<QHexMetadataItem>& itemsOf(quint64 line) const;
     void signalRange(const QHexMetadataRange& range);
     void forgetItems();
+    // After ranges moved in their order: the index follows, no line made,
+    // one signal.
+    void rangesMoved(qint64 offset);
 
     quint8 m_lineWidth = 16;
     QVector<QHexMetadataRange> m_ranges; // every range added, in that order
+    quint64 m_generation = 0; // counts the clears
     HexRangeIndex m_index { m_ranges }; // the ranges that cover a byte
     // Lines emptied by clearLine: ranges before this position stay off them
     // until the line width changes.

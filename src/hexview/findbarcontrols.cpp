@@ -5,7 +5,10 @@
 #include <QBoxLayout>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 
 namespace {
@@ -58,4 +61,22 @@ FindBarControls addFindBarControls(QWidget* bar, QBoxLayout* layout, const QStri
     controls.close = addButton(bar, layout, QStringLiteral("findClose"), QStringLiteral("×"),
                                QCoreApplication::translate("FindBarControls", "关闭 (Esc)"));
     return controls;
+}
+
+void givePatternRoom(QLineEdit& pattern)
+{
+    constexpr int kCharacters = 20;
+    // As QLineEdit measures its own hint: characters of the average width,
+    // and the frame and margins around them.
+    QStyleOptionFrame option;
+    option.initFrom(&pattern);
+    const QSize text(pattern.fontMetrics().averageCharWidth() * kCharacters,
+                     pattern.fontMetrics().height());
+    const QMargins margins = pattern.textMargins();
+    pattern.setMinimumWidth(
+            pattern.style()
+                    ->sizeFromContents(
+                            QStyle::CT_LineEdit, &option,
+                            text.grownBy(QMargins(margins.left(), 0, margins.right(), 0)), &pattern)
+                    .width());
 }

@@ -7,6 +7,7 @@
 
 class QBoxLayout;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QToolButton;
 class QWidget;
@@ -34,3 +35,7 @@ QString findWrapNotice(bool forward);
 // widest of `notices`, so that none is cut and the bar does not jump as
 // they change.
 FindBarControls addFindBarControls(QWidget* bar, QBoxLayout* layout, const QStringList& notices);
+
+// Gives a find bar's pattern field room for about 20 characters of its
+// font, however narrow the window: a usable least width.
+void givePatternRoom(QLineEdit& pattern);

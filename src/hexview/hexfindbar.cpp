@@ -53,6 +53,7 @@ HexFindBar::HexFindBar(QHexView* view, QWidget* parent)
     m_edit->setObjectName(QStringLiteral("findPattern"));
     m_edit->setPlaceholderText(tr("文本 (UTF-8)"));
     layout->addWidget(m_edit, 1);
+    givePatternRoom(*m_edit);
     m_hex->setObjectName(QStringLiteral("findHex"));
     layout->addWidget(m_hex);
 

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QToolBar>
 
@@ -51,6 +52,24 @@ bool caretInHexColumn(const QHexView& view)
 {
     const QList<QHexRenderer*> renderers = view.findChildren<QHexRenderer*>();
     return !renderers.isEmpty() && renderers.last()->selectedArea() == QHexRenderer::HexArea;
+}
+
+// What the window manager's title bar and borders take, guessed: before a
+// window is first shown nobody knows.
+const QMargins kFrameAllowance(8, 40, 8, 8);
+
+// Makes the window fit the free area of its screen (without panels), its
+// frame included, but no smaller than its least size: on a screen of 1024 x
+// 600 the status bar stays in sight.
+void fitIntoScreen(QWidget& window)
+{
+    const QScreen* screen = window.screen();
+    if (screen == nullptr)
+        return;
+    const QSize room = screen->availableGeometry().marginsRemoved(kFrameAllowance).size();
+    const QSize fitted = window.size().boundedTo(room).expandedTo(window.minimumSize());
+    if (fitted != window.size())
+        window.resize(fitted);
 }
 
 // Bytes in MiB with one decimal, for messages.
@@ -373,8 +392,7 @@ bool HexWindow::fitsClipboard(bool hex, const QString& title)
     const QHexCursor* cursor = m_view->document()->cursor();
     if (!cursor->hasSelection())
         return true;
-    // In 64 bits: a selection may span more bytes than an int holds.
-    const qint64 length = cursor->selectionEnd().offset() - cursor->selectionStart().offset() + 1;
+    const qint64 length = selectionSpan(*cursor);
     const HexClipboardLimit limit = HexClipboardLimit::current();
     if (limit.allows(length, hex))
         return true;
@@ -410,6 +428,7 @@ bool HexWindow::goToOffset(const QString& text, QString* errorOut)
     QString error;
     switch (entry.error) {
     case HexOffsetEntry::None:
+        document->endTyping();
         cursor->moveTo(entry.offset);
         return true;
     case HexOffsetEntry::Malformed:
@@ -560,5 +579,10 @@ QMessageBox::StandardButton HexWindow::askToKeepEdits()
 void HexWindow::showEvent(QShowEvent* e)
 {
     m_discarded = false;
+    // Before the window system maps it: at the size it will keep.
+    if (!m_fitted) {
+        m_fitted = true;
+        fitIntoScreen(*this);
+    }
     QMainWindow::showEvent(e);
 }

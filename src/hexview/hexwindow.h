@@ -117,6 +117,8 @@ private:
     bool m_readonly = false;
     // The user chose to discard the edits on the last close.
     bool m_discarded = false;
+    // Fitted into its screen, once, when first shown.
+    bool m_fitted = false;
 
     QAction* m_save = nullptr;
     QAction* m_undo = nullptr;

@@ -5,7 +5,6 @@
 #include <climits>
 #include <optional>
 
-#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -277,6 +276,9 @@ void QHexView::keyPressEvent(QKeyEvent* e)
 
     QHexCursor* cursor = m_document->cursor();
     bool handled = handleNavigationKey(cursor, e);
+    // A caret moved by hand ends a typing step.
+    if (handled)
+        m_document->endTyping();
     if (!handled && !m_readonly)
         handled = handleCommandKey(cursor, e);
     if (!handled)
@@ -328,6 +330,7 @@ bool QHexView::handleCommandKey(QHexCursor* cursor, QKeyEvent* e)
             }
             return true;
         case Qt::Key_Insert:
+            m_document->endTyping();
             cursor->switchInsertionMode();
             return true;
         default:
@@ -382,10 +385,10 @@ bool QHexView::handleTextKey(QHexCursor* cursor, QKeyEvent* e)
         if (!replacesSelection && !m_document->atEnd()
             && (secondDigit || cursor->insertionMode() == OverwriteMode)) {
             const uchar byte = hexWithDigit(m_document->at(offset), *value, !secondDigit);
-            m_document->replace(offset, byte);
+            m_document->typeByte(offset, byte, false);
         } else {
             // A new byte whose first digit is the one typed.
-            m_document->insert(offset, static_cast<uchar>(*value << 4));
+            m_document->typeByte(offset, static_cast<uchar>(*value << 4), true);
         }
         stepForward(false);
         return true;
@@ -395,12 +398,11 @@ bool QHexView::handleTextKey(QHexCursor* cursor, QKeyEvent* e)
         return false;
     const bool replacesSelection = makeRoomForTyping(*m_document);
     const qint64 offset = cursor->position().offset();
-    if (!replacesSelection && !m_document->atEnd() && cursor->insertionMode() == OverwriteMode)
-        m_document->replace(offset, key);
-    else
-        m_document->insert(offset, key);
-    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), false, 1);
-    QCoreApplication::sendEvent(this, &right);
+    const bool overwrite = !replacesSelection && !m_document->atEnd()
+            && cursor->insertionMode() == OverwriteMode;
+    m_document->typeByte(offset, key, !overwrite);
+    // One byte on, as the key Right would: the typing goes on from there.
+    stepForward(false);
     return true;
 }
 
@@ -460,6 +462,7 @@ void QHexView::mousePressEvent(QMouseEvent* e)
     if (!m_renderer->positionAt(point, firstVisibleLine(), &position))
         return; // the header, the address column or a gap
     m_renderer->selectAreaAt(point);
+    m_document->endTyping();
     if (m_renderer->isEditableArea(m_renderer->selectedArea()))
         m_document->cursor()->moveTo(position);
     e->accept();

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include "popupwidth.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
 #include "qhexmetadata.h"
@@ -58,6 +59,7 @@ StreamWindow::StreamWindow(std::unique_ptr<TcpFollow> follow, std::function<bool
     m_choice->addItem(tr("整个会话"));
     m_choice->addItem(QStringLiteral("%1 → %2").arg(first, second));
     m_choice->addItem(QStringLiteral("%1 → %2").arg(second, first));
+    fitPopupToEntries(*m_choice);
     m_summary->setObjectName(QStringLiteral("streamSummary"));
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* bar = new QToolBar(tr("TCP流"), this);
@@ -276,10 +278,13 @@ void StreamWindow::followTheme()
     if (m_buffer == nullptr || isDark() == m_dark)
         return;
     m_dark = isDark();
-    QHexMetadata* metadata = view()->document()->metadata();
-    metadata->clear();
-    for (const Mark& mark : m_marks)
-        metadata->addRange(mark.begin, mark.end, QColor(), colourOf(mark.colour), mark.comment);
+    // In place: edits have moved the annotations with their bytes, and their
+    // undo puts them back.
+    view()->document()->metadata()->recolor([this](int id, const QHexMetadataRange& range) {
+        const bool ours = id >= 0 && static_cast<std::size_t>(id) < m_marks.size();
+        return ours ? qMakePair(QColor(), colourOf(m_marks[static_cast<std::size_t>(id)].colour))
+                    : qMakePair(range.foreground, range.background);
+    });
 }
 
 void StreamWindow::showEvent(QShowEvent* e)

@@ -584,9 +584,13 @@ void TstGraphSeries::timeSequenceMatchesTshark()
         QCOMPARE(acks[d], want_acks[d]);
     }
     // The traffic had what the comparison is about.
+    // (The kernel now and then sends a run of new segments after the one
+    // that follows them, which tshark marks as a lost segment and then out
+    // of order: a gap in the other captures is no fault of theirs.)
     if (stream == 0) {
         QVERIFY(retransmissions);
-        QCOMPARE(gaps, file == QLatin1String("holes.pcap"));
+        if (file == QLatin1String("holes.pcap"))
+            QVERIFY(gaps);
     }
     QVERIFY(sequence->endpoint(0).endsWith(QLatin1Char(':') + frames[of_stream.front()][kSource]));
 }

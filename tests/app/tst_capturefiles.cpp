@@ -153,6 +153,7 @@ private slots:
     void fileMenu();
     void openGivesCaptureRows_data();
     void openGivesCaptureRows();
+    void openReplacesTheRows();
     void titleCountsFramesAndRows_data();
     void titleCountsFramesAndRows();
     void badFiles_data();
@@ -240,15 +241,50 @@ void TstCaptureFiles::openGivesCaptureRows()
     QVERIFY(window.findChild<QAction*>(QStringLiteral("actionOpen"))->isEnabled());
 }
 
+void TstCaptureFiles::openReplacesTheRows()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString first = dir.filePath(QStringLiteral("first.pcap"));
+    const QString second = dir.filePath(QStringLiteral("second.pcap"));
+    QVERIFY(write_capture(first, DLT_EN10MB, sample_frames(), 1700000000));
+    Ipv4Packet packet;
+    packet.payload = "second";
+    const QVector<QByteArray> frames { ethernet(ipv4(packet)), ethernet(ipv4(packet)) };
+    QVERIFY(write_capture(second, DLT_EN10MB, frames, 1700000100));
+
+    // The oracle: a window that opened the second file alone.
+    MainWindow alone;
+    QVERIFY(open_and_wait(alone, second));
+    MainWindow window;
+    QVERIFY(open_and_wait(window, first));
+    QCOMPARE(table_of(window)->rowCount(), 4);
+    QVERIFY(open_and_wait(window, second));
+    QCOMPARE(rows_of(window), rows_of(alone));
+    QCOMPARE(window.windowTitle(), QStringLiteral("second.pcap: 2 帧, 显示 2 行"));
+    // A save holds that file's frames and no other's.
+    const QString saved = dir.filePath(QStringLiteral("saved.pcap"));
+    QVERIFY(window.save_capture_file(saved));
+    QByteArray payloads;
+    QVERIFY(run(QStringLiteral("tshark"),
+                { QStringLiteral("-r"), saved, QStringLiteral("-T"), QStringLiteral("fields"),
+                  QStringLiteral("-e"), QStringLiteral("tcp.payload") },
+                &payloads));
+    const QByteArray hex = packet.payload.toHex();
+    QCOMPARE(payloads, hex + '\n' + hex + '\n');
+}
+
 void TstCaptureFiles::titleCountsFramesAndRows_data()
 {
     QTest::addColumn<bool>("ipsOn");
     QTest::addColumn<QStringList>("ips");
     QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("refused"); // what the titles add for the lines the lists refused
     // Five frames, one of them UDP; the TCP ones go from 192.168.0.1.
-    QTest::newRow("no-filter") << false << QStringList() << 4;
-    QTest::newRow("include-matching-nothing") << true << QStringList { "10.9.9.9" } << 0;
-    QTest::newRow("include-matching-all") << true << QStringList { "192.168.0.1" } << 4;
+    QTest::newRow("no-filter") << false << QStringList() << 4 << "";
+    QTest::newRow("include-matching-nothing")
+            << true << QStringList { "10.9.9.9" } << 0 << ", 过滤列表滤掉 4 行";
+    QTest::newRow("include-matching-all") << true << QStringList { "192.168.0.1" } << 4 << "";
 }
 
 void TstCaptureFiles::titleCountsFramesAndRows()
@@ -256,6 +292,7 @@ void TstCaptureFiles::titleCountsFramesAndRows()
     QFETCH(bool, ipsOn);
     QFETCH(QStringList, ips);
     QFETCH(int, rows);
+    QFETCH(QString, refused);
     const auto restore = qScopeGuard([saved = g_filter_settings] { g_filter_settings = saved; });
     g_filter_settings = FilterSettings();
     g_filter_settings.include_ip_enabled = ipsOn;
@@ -270,7 +307,16 @@ void TstCaptureFiles::titleCountsFramesAndRows()
     QVERIFY(open_and_wait(window, path));
     QCOMPARE(table_of(window)->rowCount(), rows);
     QCOMPARE(window.windowTitle(),
-             QStringLiteral("http.pcap: %1 帧, 显示 %2 行").arg(frames.size()).arg(rows));
+             QStringLiteral("http.pcap: %1 帧, 显示 %2 行").arg(frames.size()).arg(rows) + refused);
+    // Read as a capture, the stopped window says as much.
+    window.findChild<QComboBox*>(QStringLiteral("comboBox"))->addItem(QStringLiteral("file"));
+    g_adapter_names.append(QStringLiteral("file://") + path);
+    QVERIFY(window.select_adapter(g_adapter_names.constLast()));
+    window.start_capture();
+    QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+    QCOMPARE(window.windowTitle(),
+             refused.isEmpty() ? QStringLiteral("停止捕获")
+                               : QStringLiteral("停止捕获 (过滤列表滤掉了 %1 行)").arg(4 - rows));
 }
 
 void TstCaptureFiles::badFiles_data()
@@ -391,13 +437,16 @@ void TstCaptureFiles::saveReadsBack()
     const QString original = dir.filePath(QStringLiteral("in.pcap"));
     QVERIFY(write_capture(original, DLT_EN10MB, sample_frames(), 1700000000));
     MainWindow window;
-    QVERIFY(open_and_wait(window, original));
-    QVERIFY(open_and_wait(window, original)); // appended: eight rows
+    QVERIFY(write_capture(original, DLT_EN10MB, sample_frames() + sample_frames(), 1700000000));
+    QVERIFY(open_and_wait(window, original)); // eight rows
     const QStringList rows = rows_of(window);
     QCOMPARE(rows.size(), 8);
 
     const QString saved = dir.filePath(QStringLiteral("saved.pcap"));
     QVERIFY(window.save_capture_file(saved));
+    // Done, and where.
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QStringLiteral("已保存 8 个数据包到 %1").arg(saved));
 
     // tshark agrees frame by frame: time, addresses, ports, payload.
     QByteArray fields;
@@ -474,10 +523,20 @@ void TstCaptureFiles::saveKeepsNanoseconds()
         return out;
     };
 
+    // Rows of both precisions in one table: a file opened, then another
+    // read as a capture, which adds to the rows.
     MainWindow window;
     QByteArray expected;
     for (const QString& source : sources) {
-        QVERIFY(open_and_wait(window, dir.filePath(source)));
+        if (expected.isEmpty()) {
+            QVERIFY(open_and_wait(window, dir.filePath(source)));
+        } else {
+            window.findChild<QComboBox*>(QStringLiteral("comboBox"))->addItem(source);
+            g_adapter_names.append(QStringLiteral("file://") + dir.filePath(source));
+            QVERIFY(window.select_adapter(g_adapter_names.constLast()));
+            window.start_capture();
+            QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
+        }
         expected += epochs(dir.filePath(source));
     }
     QVERIFY(expected.contains(magic == 0xa1b23c4du ? ".924505488" : ".924505000"));
@@ -663,15 +722,19 @@ void TstCaptureFiles::floorStopsCapture()
             = std::numeric_limits<std::int64_t>::max();
     MessageBoxCatcher catcher;
     QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-    QVERIFY(window.open_capture_file(path));
+    // The file again, read as a capture: one that adds to the rows.
+    window.findChild<QComboBox*>(QStringLiteral("comboBox"))->addItem(QStringLiteral("file"));
+    g_adapter_names.append(QStringLiteral("file://") + path);
+    QVERIFY(window.select_adapter(g_adapter_names.constLast()));
+    window.start_capture();
     QTRY_COMPARE_WITH_TIMEOUT(g_capture_thread, nullptr, 10000);
     QTRY_COMPARE(catcher.texts.size(), 1);
     QVERIFY2(catcher.texts.first().contains(message)
                      && catcher.texts.first().contains(QStringLiteral("4 行")),
              qPrintable(catcher.texts.first()));
+    // Stopped before its first frame: no row added.
     QCOMPARE(table_of(window)->rowCount(), 4);
-    // Stopped before its first frame.
-    QCOMPARE(window.windowTitle(), QStringLiteral("in.pcap: 0 帧, 显示 0 行"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("停止捕获"));
     QVERIFY(window.save_capture_file(dir.filePath(QStringLiteral("kept.pcap"))));
 }
 

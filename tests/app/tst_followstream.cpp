@@ -124,6 +124,7 @@ private slots:
     void refusesWhatCannotBeFollowed();
     void growsWithoutMovingTheView();
     void coloursFollowTheTheme();
+    void marksMoveWithTheBytes();
     void readsOnlyWhatTheHeadersNeed_data();
     void readsOnlyWhatTheHeadersNeed();
     void chunkAfterAGapIsMarked();
@@ -307,6 +308,41 @@ void TstFollowStream::coloursFollowTheTheme()
     }
     MainWindow::load_theme(0);
     QVERIFY(!window->view()->document()->isModified());
+}
+
+void TstFollowStream::marksMoveWithTheBytes()
+{
+    auto* window = qobject_cast<StreamWindow*>(m_window->follow_tcp_stream(2));
+    QVERIFY(window != nullptr);
+    QHexDocument* document = window->view()->document();
+    const int width = document->bytesPerLine();
+    // Where the server's chunk begins, by its comment, and the colour there.
+    const auto server_chunk = [&] {
+        for (int offset = 0; offset < document->length(); ++offset)
+            if (document->metadata()->comments(offset / width, offset % width).contains(
+                        QStringLiteral("序列号 5001")))
+                return offset;
+        return -1;
+    };
+    const auto dark_at = [&](int offset) {
+        for (const QHexMetadataItem& item : document->metadata()->lineItems(offset / width))
+            if (item.background.isValid() && item.start <= offset % width
+                && offset % width < item.start + item.length)
+                return item.background.lightness() < 128;
+        return false;
+    };
+    document->insert(2, QByteArray("ab")); // inside the request
+    document->remove(0, 1);
+    QCOMPARE(server_chunk(), kRequest.size() + 1);
+    // Another theme colours the marks where the edits moved them.
+    MainWindow::load_theme(1);
+    QTRY_VERIFY(dark_at(kRequest.size() + 1));
+    QCOMPARE(server_chunk(), kRequest.size() + 1);
+    document->undo();
+    document->undo();
+    QCOMPARE(server_chunk(), kRequest.size());
+    MainWindow::load_theme(0);
+    QTRY_VERIFY(!dark_at(0));
 }
 
 void TstFollowStream::readsOnlyWhatTheHeadersNeed_data()

@@ -19,6 +19,7 @@
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include "capturehelper.h"
@@ -26,6 +27,8 @@
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "mainwindow.h"
+#include "packetfindbar.h"
+#include "resourcefloors.h"
 #include "testframes.h"
 #include "testwidgets.h"
 #include "windowplacement.h"
@@ -168,11 +171,15 @@ private slots:
     void windowResizes();
     void openingSize_data();
     void openingSize();
+    void formBesideWindow_data();
+    void formBesideWindow();
     void adaptersListed();
     void captureFileFillsTable();
     void failedOpenIsReported();
     void deniedCaptureSaysHow();
     void rejectedCaptureFilterIsReported();
+    void boxTitles_data();
+    void boxTitles();
     void startWithoutAdapter();
     void liveCaptureAndStop();
     void showDataAppendsRows_data();
@@ -180,6 +187,8 @@ private slots:
     void rowsKeepArrivalOrderAndView();
     void clearEmptiesTable();
     void filterButtonShowsForm();
+    void listsInForceAreShown_data();
+    void listsInForceAreShown();
     void filterAppliesFromNextCapture();
     void payloadOfClickedHexCell_data();
     void payloadOfClickedHexCell();
@@ -399,6 +408,28 @@ void TstMainWindow::openingSize()
              expected);
 }
 
+void TstMainWindow::formBesideWindow_data()
+{
+    QTest::addColumn<QRect>("owner"); // the main window's frame
+    QTest::addColumn<QPoint>("at"); // the form's frame, 527 x 240
+    QTest::newRow("room-right") << QRect(0, 0, 800, 700) << QPoint(800, 0);
+    QTest::newRow("room-left") << QRect(560, 20, 800, 700) << QPoint(33, 20);
+    QTest::newRow("room-below") << QRect(100, 0, 1000, 500) << QPoint(100, 500);
+    QTest::newRow("right-moved-up") << QRect(0, 600, 800, 100) << QPoint(800, 528);
+    QTest::newRow("maximised") << QRect(0, 0, 1366, 768) << QPoint(839, 524);
+}
+
+void TstMainWindow::formBesideWindow()
+{
+    QFETCH(QRect, owner);
+    QFETCH(QPoint, at);
+    // A 1366 x 768 screen; the menu bar is under the owner's title bar.
+    const QRect menu(owner.left() + 8, owner.top() + 30, owner.width() - 16, 24);
+    const QSize form(527, 240);
+    QCOMPARE(beside_position(owner, menu, form, QRect(0, 0, 1366, 768)), at);
+    QVERIFY(!QRect(at, form).intersects(menu));
+}
+
 void TstMainWindow::adaptersListed()
 {
     // The independent count: libpcap's own listing.
@@ -548,6 +579,51 @@ void TstMainWindow::rejectedCaptureFilterIsReported()
     QTRY_COMPARE(g_capture_thread, nullptr);
     verify_state(window, State::Idle); // nothing was captured
     QCOMPARE(child<QTableWidget>(window, "tableWidget_2")->rowCount(), 0);
+}
+
+void TstMainWindow::boxTitles_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("title");
+    // The window's first boxes say "err" (failedOpenIsReported); later ones
+    // say what they are about.
+    QTest::newRow("file-not-a-capture") << "open" << "打开捕获文件";
+    QTest::newRow("save-fails") << "save" << "保存捕获文件";
+    QTest::newRow("capture-stops-itself") << "floor" << "抓包已停止";
+}
+
+void TstMainWindow::boxTitles()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, title);
+    const auto floors = qScopeGuard([saved = g_resource_floors] { g_resource_floors = saved; });
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString capture = dir.filePath(QStringLiteral("one.pcap"));
+    QVERIFY(write_capture(capture, DLT_EN10MB, { ethernet(ipv4(Ipv4Packet())) }));
+    const QString text = dir.filePath(QStringLiteral("notes.txt"));
+    QFile notes(text);
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("no capture\n") > 0);
+    notes.close();
+
+    MainWindow window;
+    MessageBoxCatcher catcher;
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    if (what == QLatin1String("open")) {
+        QVERIFY(!window.open_capture_file(text));
+    } else if (what == QLatin1String("save")) {
+        window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|1|2.2.2.2|2|1|41"));
+        QVERIFY(!window.save_capture_file(dir.filePath(QStringLiteral("no/such/folder.pcap"))));
+    } else {
+        g_resource_floors.memory_bytes = std::numeric_limits<std::int64_t>::max();
+        child<QComboBox>(window, "comboBox")
+                ->setCurrentIndex(add_adapter(window, QStringLiteral("source"),
+                                              QStringLiteral("file://") + capture));
+        QTest::mouseClick(button(window, "pushButton_2"), Qt::LeftButton);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(catcher.seen, 1, 10000);
+    QCOMPARE(catcher.title, title);
+    QTRY_COMPARE(g_capture_thread, nullptr);
 }
 
 void TstMainWindow::startWithoutAdapter()
@@ -706,13 +782,28 @@ void TstMainWindow::clearEmptiesTable()
 
     for (int i = 0; i < 1000; ++i)
         window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|%1|2.2.2.2|80|1|41").arg(i));
-    child<QTextEdit>(window, "textEdit_2")->setPlainText(QStringLiteral("4142"));
+    // What was shown of the rows: a file's counts in the title, a row's
+    // payload, the find bar's last word.
+    window.setWindowTitle(QStringLiteral("http.pcap: 1000 帧, 显示 1000 行"));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      table->visualRect(table->model()->index(0, 7)).center());
+    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("41"));
+    auto* find = window.findChild<PacketFindBar*>();
+    find->activate();
+    find->find_next(); // its pattern is empty: the bar says so
+    QVERIFY(!find->message().isEmpty());
     QTest::mouseClick(clear, Qt::LeftButton);
     QCOMPARE(table->rowCount(), 0);
     QCOMPARE(table->columnCount(), 9);
     QCOMPARE(table->horizontalHeaderItem(7)->text(), QStringLiteral("数据-Hex"));
-    // Nothing but the table is reset.
-    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("4142"));
+    // None of it stays: all is as at the start.
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tarnlook -- 网卡流量捕获"));
+    QCOMPARE(child<QTextEdit>(window, "textEdit_2")->toPlainText(), QStringLiteral("16"));
+    QCOMPARE(child<QTextEdit>(window, "textEdit")->toPlainText(),
+             QStringLiteral("默认显示UTF8数据"));
+    QCOMPARE(child<QLabel>(window, "label_2")->text(), QStringLiteral("长度:"));
+    QCOMPARE(child<QLabel>(window, "label_3")->text(), QStringLiteral("长度:"));
+    QCOMPARE(find->message(), QString());
 
     window.show_data_UI(QStringLiteral("00:00:01|TCP|1.1.1.1|7|2.2.2.2|80|0|"));
     QCOMPARE(table->rowCount(), 1);
@@ -729,12 +820,65 @@ void TstMainWindow::filterButtonShowsForm()
     QVERIFY(g_filter_form->isWindow());
     QTest::mouseClick(button(window, "pushButton_3"), Qt::LeftButton);
     QVERIFY(g_filter_form->isVisible());
-    QCOMPARE(g_filter_form->windowTitle(), QStringLiteral("过滤选项,开始抓包前设置有效"));
+    QCOMPARE(g_filter_form->windowTitle(),
+             QStringLiteral("过滤规则 (用于之后的抓包和打开的文件, 也可应用到已显示的行)"));
     QTest::mouseClick(button(window, "pushButton_3"), Qt::LeftButton); // no second form
     const QWidgetList windows = QApplication::topLevelWidgets();
     QCOMPARE(std::count_if(windows.cbegin(), windows.cend(),
                            [](QWidget* w) { return qobject_cast<FitWid*>(w) != nullptr; }),
              1);
+}
+
+void TstMainWindow::listsInForceAreShown_data()
+{
+    QTest::addColumn<QString>("ticked"); // boxes of the form, by name
+    QTest::addColumn<bool>("narrow"); // then "应用到已显示的行", and the boxes unticked
+    QTest::addColumn<QString>("notice"); // empty: none shown
+    QTest::newRow("none") << "" << false << "";
+    QTest::newRow("include-ports") << "checkBox_2" << false << "过滤列表: 包含端口 80|8888";
+    QTest::newRow("two-lists") << "checkBox checkBox_5" << false
+                               << "过滤列表: 包含IP 127.0.1.1|192.168.0.1; 不含端口 443";
+    QTest::newRow("capture-filter-only") << "checkBox_6" << false << "";
+    QTest::newRow("narrowed") << "checkBox_2" << true << "显示的行已按列表缩小";
+}
+
+// While lists are in force, for later captures and files or on the shown
+// rows, the status bar says so, and its notice opens the form.
+void TstMainWindow::listsInForceAreShown()
+{
+    QFETCH(QString, ticked);
+    QFETCH(bool, narrow);
+    QFETCH(QString, notice);
+    const auto restore = keep_filter_settings();
+    g_filter_settings = FilterSettings();
+
+    MainWindow window;
+    window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|80|2.2.2.2|5000|1|41"));
+    window.show_data_UI(QStringLiteral("00:00:00|TCP|1.1.1.1|81|2.2.2.2|5000|1|41"));
+    const QStringList boxes = ticked.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& name : boxes)
+        testwidgets::click_check_box(g_filter_form->findChild<QCheckBox*>(name));
+    if (narrow) {
+        QTest::mouseClick(
+                g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")),
+                Qt::LeftButton);
+        for (const QString& name : boxes)
+            testwidgets::click_check_box(g_filter_form->findChild<QCheckBox*>(name));
+    }
+    // Made when first needed.
+    const auto shown
+            = [&window] { return window.findChild<QToolButton*>(QStringLiteral("listNotice")); };
+    const auto seen = [&] { return shown() != nullptr && shown()->isVisibleTo(&window); };
+    QTRY_COMPARE(seen(), !notice.isEmpty());
+    if (notice.isEmpty())
+        return;
+    QTRY_COMPARE(shown()->text(), notice);
+    QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QTest::mouseClick(shown(), Qt::LeftButton);
+    QVERIFY(g_filter_form->isVisible());
+    // Cleared, nothing is narrowed any more.
+    QTest::mouseClick(button(window, "pushButton"), Qt::LeftButton);
+    QTRY_COMPARE(seen(), !narrow);
 }
 
 void TstMainWindow::filterAppliesFromNextCapture()

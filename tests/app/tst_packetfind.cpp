@@ -105,6 +105,9 @@ private slots:
     void narrowAndWiden_data();
     void narrowAndWiden();
     void titleCountsInLocale();
+    void widenedKeepsCurrentRowInSight();
+    void newRowsStayNarrowed_data();
+    void newRowsStayNarrowed();
     void saveShownRows();
 };
 
@@ -317,7 +320,8 @@ void TstPacketFind::narrowAndWiden()
 }
 
 // Thousands are grouped as the locale groups them; the counts follow rows
-// that arrive, and a clear ends the narrowing.
+// that arrive, and a clear ends the narrowing (the title then names no
+// file: its rows are gone).
 void TstPacketFind::titleCountsInLocale()
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -328,11 +332,74 @@ void TstPacketFind::titleCountsInLocale()
     QTemporaryDir dir;
     MainWindow window;
     QVERIFY(open_frames(window, dir, frames_of(payloads, 4)));
-    const QString title = window.windowTitle();
     narrow(include_ports({ QStringLiteral("8002") }));
     QCOMPARE(window.windowTitle(), QStringLiteral("显示 2,500 / 10,000 行"));
     window.findChild<QPushButton*>(QStringLiteral("pushButton"))->click(); // 清空
-    QCOMPARE(window.windowTitle(), title);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Tarnlook -- 网卡流量捕获"));
+}
+
+void TstPacketFind::widenedKeepsCurrentRowInSight()
+{
+    QList<QByteArray> payloads;
+    for (int i = 0; i < 2000; ++i)
+        payloads.append(QByteArray::number(i));
+    QTemporaryDir dir;
+    MainWindow window;
+    window.resize(1000, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(open_frames(window, dir, frames_of(payloads, 4)));
+    QTableWidget* table = table_of(window);
+    narrow(include_ports({ QStringLiteral("8002") }));
+    const int row = 1998; // the last row of port 8002
+    table->setCurrentCell(row, 3);
+    table->scrollToItem(table->item(row, 3));
+    QVERIFY(table->viewport()->rect().intersects(table->visualItemRect(table->item(row, 3))));
+    narrow(FilterSettings());
+    QVERIFY(table->viewport()->rect().contains(table->visualItemRect(table->item(row, 3))));
+}
+
+void TstPacketFind::newRowsStayNarrowed_data()
+{
+    QTest::addColumn<FilterSettings>("settings"); // applied, then the form's lists go off
+    QTest::addColumn<QList<int>>("shown"); // of the four rows and the four that arrive
+    FilterSettings exclude;
+    exclude.exclude_ip_enabled = true;
+    exclude.exclude_ips = QStringList { QStringLiteral("192.168.0.2") };
+    QTest::newRow("include-port") << include_ports({ QStringLiteral("8001") })
+                                  << QList<int> { 1, 5 };
+    QTest::newRow("exclude-address") << exclude << QList<int> { 0, 2, 3, 4, 6, 7 };
+    QTest::newRow("none-at-first") << include_ports({ QStringLiteral("8004") }) << QList<int> {};
+    QTest::newRow("widened") << FilterSettings() << QList<int> { 0, 1, 2, 3, 4, 5, 6, 7 };
+}
+
+// Rows that arrive after "应用到已显示的行" are judged by the same lists,
+// whatever lists the capture had, and counted in the title.
+void TstPacketFind::newRowsStayNarrowed()
+{
+    QFETCH(FilterSettings, settings);
+    QFETCH(QList<int>, shown);
+    const auto restore = qScopeGuard([] { g_filter_settings = FilterSettings(); });
+
+    QTemporaryDir dir;
+    MainWindow window;
+    QVERIFY(open_frames(window, dir, frames_of(kPayloads)));
+    const QString title = window.windowTitle();
+    narrow(settings);
+    g_filter_settings = FilterSettings();
+    // The same four rows again, as a capture without lists hands them in.
+    for (int i = 0; i < kPayloads.size(); ++i)
+        window.show_data_UI(QStringLiteral("00:00:0%1|TCP|192.168.0.%2|%3|10.0.0.5|51000|%4|%5")
+                                    .arg(i)
+                                    .arg(1 + i)
+                                    .arg(8000 + i)
+                                    .arg(kPayloads.at(i).size())
+                                    .arg(QString::fromLatin1(kPayloads.at(i).toHex().toUpper())));
+    QTableWidget* table = table_of(window);
+    QCOMPARE(table->rowCount(), 2 * kPayloads.size());
+    QCOMPARE(shown_rows(*table), shown);
+    const QString counts = QStringLiteral("显示 %1 / 8 行").arg(shown.size());
+    QTRY_COMPARE(window.windowTitle(), shown.size() < 8 ? counts : title);
 }
 
 // Only the shown rows' frames go to the file, in order; tshark reads them.

@@ -7,8 +7,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "capturemessages.h"
@@ -92,6 +94,7 @@ private slots:
     void listingOfAHostileHost_data();
     void listingOfAHostileHost();
     void boxesShowWhatTheyWereGiven();
+    void closedWhileListing();
     void lastItemAsksAndCaptures();
 };
 
@@ -281,6 +284,32 @@ void TstRemoteCapture::boxesShowWhatTheyWereGiven()
                     capture_failure_text(CUpdate::ReadError, said, 7));
     QVERIFY2(inert(box.text()), qPrintable(box.text()));
     QVERIFY(box.sizeHint().height() < 600);
+}
+
+// A dialog closed while ssh still lists: the listing ends with it, and
+// reports to no dialog. The host never answers: ssh waits on a proxy that
+// reads and says nothing, and that ends with ssh.
+void TstRemoteCapture::closedWhileListing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath(QStringLiteral("ssh_config"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write("Host *\n    ProxyCommand cat >/dev/null\n") > 0);
+    file.close();
+    const QByteArray saved = qgetenv("TARNLOOK_SSH_CONFIG");
+    const auto restore = qScopeGuard([saved] { qputenv("TARNLOOK_SSH_CONFIG", saved); });
+    qputenv("TARNLOOK_SSH_CONFIG", QFile::encodeName(config));
+
+    auto dialog = std::make_unique<RemoteCaptureDialog>();
+    fill(*dialog, QStringLiteral("silent.example"), 22, QString(), QString(), false);
+    auto* list = child<QPushButton>(*dialog, "list");
+    QTest::mouseClick(list, Qt::LeftButton);
+    QVERIFY(!list->isEnabled()); // listing
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("Destroyed while process")));
+    dialog.reset();
 }
 
 // "远程抓包..." asks where; the answer becomes an item of the list and the

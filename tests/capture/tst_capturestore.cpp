@@ -414,6 +414,10 @@ void TstCaptureStore::parentMustBeOwn()
     QVERIFY(QDir(own).isEmpty()); // nothing made through the link
     const QByteArray frame = tcp_frame("x", 1);
     QVERIFY(append(store, DLT_EN10MB, frame, 1) < 0);
+    // Emptied, it still has no folder, and still says why.
+    const QString why = store.errorString();
+    store.clear();
+    QCOMPARE(store.errorString(), why);
     QCOMPARE(CaptureStore::remove_stale_folders(parent), 0);
 }
 

@@ -150,7 +150,8 @@ void TstFitWid::form()
 
     FitWid form;
     QCOMPARE(form.objectName(), QStringLiteral("FitWid"));
-    QCOMPARE(form.windowTitle(), QStringLiteral("过滤选项,开始抓包前设置有效"));
+    QCOMPARE(form.windowTitle(),
+             QStringLiteral("过滤规则 (用于之后的抓包和打开的文件, 也可应用到已显示的行)"));
     QCOMPARE(form.size(), QSize(517, 200));
     QVERIFY(form.isWindow());
 

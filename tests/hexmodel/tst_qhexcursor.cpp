@@ -152,21 +152,25 @@ void TstQHexCursor::farPositionsWrap_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<qint64>("offset");
     QTest::addColumn<int>("lengthFromOne"); // selected from offset 1, low 32 bits
+    QTest::addColumn<qint64>("spanFromOne"); // the same in 64 bits, at most the largest
     const qint64 min = std::numeric_limits<qint64>::min();
     const qint64 max = std::numeric_limits<qint64>::max();
-    QTest::newRow("wraps-past-max") << (quint64(1) << 59) - 1 << 16 << min << 0;
-    QTest::newRow("wraps-below-min") << (quint64(1) << 59) << -2 << max - 1 << -2;
-    QTest::newRow("last-line") << std::numeric_limits<quint64>::max() << 3 << qint64(-13) << -13;
+    QTest::newRow("wraps-past-max") << (quint64(1) << 59) - 1 << 16 << min << 0 << max;
+    QTest::newRow("wraps-below-min") << (quint64(1) << 59) << -2 << max - 1 << -2 << max - 1;
+    QTest::newRow("last-line") << std::numeric_limits<quint64>::max() << 3 << qint64(-13) << -13
+                               << max;
 }
 
 // Positions far outside any document (the cursor does not clamp) give offsets
-// modulo 2^64 and selection lengths in 32 bits, never an overflow.
+// modulo 2^64, selection lengths in 32 bits and spans up to the largest 64-bit
+// count, never an overflow.
 void TstQHexCursor::farPositionsWrap()
 {
     QFETCH(quint64, line);
     QFETCH(int, column);
     QFETCH(qint64, offset);
     QFETCH(int, lengthFromOne);
+    QFETCH(qint64, spanFromOne);
 
     const QHexPosition pos { line, column, 16, 1 };
     QCOMPARE(pos.offset(), offset);
@@ -177,6 +181,7 @@ void TstQHexCursor::farPositionsWrap()
     QCOMPARE(cursor.selectionStart().offset(), qint64(1));
     QCOMPARE(cursor.selectionEnd().offset(), offset);
     QCOMPARE(cursor.selectionLength(), lengthFromOne);
+    QCOMPARE(selectionSpan(cursor), spanFromOne);
 }
 
 void TstQHexCursor::everyMoveEmitsOnce()

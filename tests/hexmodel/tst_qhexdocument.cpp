@@ -116,6 +116,7 @@ private slots:
     void clipboard();
     void pasteOverSelectionToTheEnd_data();
     void pasteOverSelectionToTheEnd();
+    void annotationsFollowBytesAtRandom();
     void clipboardWithoutSelection();
     void oversizedSelectionStaysOffTheClipboard_data();
     void oversizedSelectionStaysOffTheClipboard();
@@ -340,19 +341,26 @@ void TstQHexDocument::clipboard_data()
     QTest::addColumn<QByteArray>("bytesAfter");
     QTest::addColumn<QString>("clipboardAfter");
 
+    QTest::addColumn<qint64>("caretAfter"); // where the bytes cut were, after those pasted
+
     // ABCDEFGH with offsets 2 to 4 selected, the position on offset 4.
-    QTest::newRow("copy") << "copy" << false << "" << QByteArray("ABCDEFGH") << "CDE";
-    QTest::newRow("copy-hex") << "copy-hex" << false << "" << QByteArray("ABCDEFGH") << "43 44 45";
-    QTest::newRow("cut") << "cut" << false << "" << QByteArray("ABFGH") << "CDE";
-    QTest::newRow("cut-hex") << "cut-hex" << false << "" << QByteArray("ABFGH") << "43 44 45";
-    QTest::newRow("paste-insert") << "paste" << true << "XY" << QByteArray("ABFGXYH") << "XY";
-    QTest::newRow("paste-overwrite") << "paste" << false << "XY" << QByteArray("ABFGXY") << "XY";
+    QTest::newRow("copy") << "copy" << false << "" << QByteArray("ABCDEFGH") << "CDE" << 4LL;
+    QTest::newRow("copy-hex") << "copy-hex" << false << "" << QByteArray("ABCDEFGH") << "43 44 45"
+                              << 4LL;
+    QTest::newRow("cut") << "cut" << false << "" << QByteArray("ABFGH") << "CDE" << 2LL;
+    QTest::newRow("cut-hex") << "cut-hex" << false << "" << QByteArray("ABFGH") << "43 44 45"
+                             << 2LL;
+    QTest::newRow("paste-insert") << "paste" << true << "XY" << QByteArray("ABFGXYH") << "XY"
+                                  << 6LL;
+    QTest::newRow("paste-overwrite")
+            << "paste" << false << "XY" << QByteArray("ABFGXY") << "XY" << 6LL;
     QTest::newRow("paste-hex-insert")
-            << "paste-hex" << true << "58 5a" << QByteArray("ABFGXZH") << "58 5a";
+            << "paste-hex" << true << "58 5a" << QByteArray("ABFGXZH") << "58 5a" << 6LL;
     QTest::newRow("paste-utf8") << "paste" << true << QString::fromUtf8("\xE4\xBD\xA0")
                                 << QByteArray("ABFG\xE4\xBD\xA0H")
-                                << QString::fromUtf8("\xE4\xBD\xA0");
-    QTest::newRow("paste-empty-clipboard") << "paste" << true << "" << QByteArray("ABCDEFGH") << "";
+                                << QString::fromUtf8("\xE4\xBD\xA0") << 7LL;
+    QTest::newRow("paste-empty-clipboard")
+            << "paste" << true << "" << QByteArray("ABCDEFGH") << "" << 4LL;
 }
 
 void TstQHexDocument::clipboard()
@@ -362,6 +370,7 @@ void TstQHexDocument::clipboard()
     QFETCH(QString, clipboardBefore);
     QFETCH(QByteArray, bytesAfter);
     QFETCH(QString, clipboardAfter);
+    QFETCH(qint64, caretAfter);
 
     QClipboard* board = QGuiApplication::clipboard();
     board->setText(clipboardBefore);
@@ -382,6 +391,7 @@ void TstQHexDocument::clipboard()
 
     QCOMPARE(all(*document), bytesAfter);
     QCOMPARE(board->text(), clipboardAfter);
+    QCOMPARE(document->cursor()->position().offset(), caretAfter);
     if (action.startsWith(QLatin1String("cut")))
         QCOMPARE(changed.size(), 1);
     if (bytesAfter != "ABCDEFGH") {
@@ -419,6 +429,91 @@ void TstQHexDocument::pasteOverSelectionToTheEnd()
     document->undo();
     document->undo();
     QCOMPARE(all(*document), QByteArray("ABCDEFGH"));
+}
+
+void TstQHexDocument::annotationsFollowBytesAtRandom()
+{
+    // Every byte carries the set of annotations it belongs to: removed bytes
+    // take theirs along, and an inserted byte joins the annotations of both
+    // its neighbours (it lands inside them). Each annotation must cover
+    // exactly its bytes, after every edit, undo and redo; there are enough
+    // of them for the index's tree to have a few levels.
+    constexpr int kAnnotations = 40;
+    using Marks = QVector<quint64>; // bit i: annotation i
+    struct State
+    {
+        QByteArray bytes;
+        Marks marks;
+    };
+    const auto applyMarked = [](State state, const Edit& edit) {
+        const int size = state.bytes.size();
+        if (edit.kind == 'd') {
+            if (edit.offset >= 0 && edit.offset < size && edit.length > 0)
+                state.marks.remove(int(edit.offset), qMin(edit.length, size - int(edit.offset)));
+        } else if (edit.kind == 'i' && edit.offset >= 0 && edit.offset <= size) {
+            const int at = int(edit.offset);
+            const quint64 inside = at > 0 && at < size ? state.marks[at - 1] & state.marks[at] : 0;
+            state.marks.insert(at, edit.data.size(), inside);
+        } else if (edit.kind == 'r' && edit.offset >= 0 && edit.offset <= size) {
+            const qint64 grown = edit.offset + edit.data.size() - size;
+            if (grown > 0)
+                state.marks.append(Marks(int(grown), 0));
+        } else {
+            return state; // padded or refused: no byte of it is checked
+        }
+        apply(state.bytes, edit);
+        return state;
+    };
+
+    QRandomGenerator random(20261208);
+    const QByteArray start = QByteArray("0123456789abcdefghijklmnopqrstuv").repeated(2);
+    const auto document = memory_document(start);
+    QHexMetadata* metadata = document->metadata();
+    State first { start, Marks(start.size(), 0) };
+    for (int i = 0; i < kAnnotations; ++i) {
+        const int begin = random.bounded(start.size() - 2);
+        const int end = qMin(begin + 1 + random.bounded(random.bounded(2) == 0 ? 4 : 30),
+                             int(start.size())); // over bytes there are
+        metadata->addRange(begin, end, QColor(), QColor(), QString::number(i));
+        for (int at = begin; at < end; ++at)
+            first.marks[at] |= quint64(1) << i;
+    }
+    QVector<State> states { first };
+    int current = 0;
+    for (int step = 0; step < 1500; ++step) {
+        const int action = random.bounded(10);
+        if (action < 2) {
+            document->undo();
+            current = qMax(0, current - 1);
+        } else if (action < 3) {
+            document->redo();
+            current = qMin(int(states.size()) - 1, current + 1);
+        } else {
+            const int size = states.at(current).bytes.size();
+            Edit edit { "ird"[random.bounded(3)], random.bounded(0, size + 1),
+                        QByteArray(random.bounded(1, 4), 'z'), random.bounded(1, 5) };
+            if (edit.kind != 'd' && size > 96)
+                edit.kind = 'd'; // stays short enough to read at once
+            const State next = applyMarked(states.at(current), edit);
+            apply(*document, edit);
+            states.resize(++current);
+            states.append(next);
+        }
+        const State& state = states.at(current);
+        QCOMPARE(all(*document), state.bytes);
+        for (int at = 0; at < state.bytes.size(); ++at) {
+            quint64 found = 0;
+            const QString comments = metadata->comments(quint64(at / 16), at % 16);
+            for (const QString& number : comments.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                found |= quint64(1) << number.toInt();
+            QVERIFY2(found == state.marks[at],
+                     qPrintable(QStringLiteral("step %1, byte %2: %3 instead of %4")
+                                        .arg(step)
+                                        .arg(at)
+                                        .arg(found, 0, 2)
+                                        .arg(state.marks[at], 0, 2)));
+        }
+    }
 }
 
 void TstQHexDocument::clipboardWithoutSelection()

@@ -311,7 +311,7 @@ void TstHexEditorWindow::editCommandsActOnce_data()
     QTest::addColumn<QString>("bytes");
 
     // Before each: "ABCD" typed over as "XYCD" in four undo steps (one per
-    // digit), two of them undone; B and C selected; "xy" on the clipboard;
+    // digit, each typing step ended), two of them undone; B and C selected; "xy" on the clipboard;
     // insert mode. A second undo, redo or paste would show in the bytes.
     const QKeySequence menu;
     const QKeySequence redoKey(QStringLiteral("Ctrl+Shift+Z"));
@@ -336,7 +336,10 @@ void TstHexEditorWindow::editCommandsActOnce()
     const auto window = payloadWindow("ABCD");
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     QHexDocument* document = window->view()->document();
-    QTest::keyClicks(window->view(), QStringLiteral("5859"));
+    for (const char digit : { '5', '8', '5', '9' }) {
+        QTest::keyClick(window->view(), digit);
+        document->endTyping();
+    }
     document->undo();
     document->undo();
     document->cursor()->moveTo(qint64(1));

@@ -62,6 +62,8 @@ private slots:
     void typing_data();
     void typing();
     void typingPastTheEndAppends();
+    void typingMergesIntoOneStep_data();
+    void typingMergesIntoOneStep();
     void unhandledKeysReachTheScrollArea_data();
     void unhandledKeysReachTheScrollArea();
     void deleteKeys_data();
@@ -219,7 +221,7 @@ void TstHexViewKeys::typing()
     QCOMPARE(editor.position(), position);
     QVERIFY(!editor.cursor()->hasSelection());
 
-    // Every byte typed is an undo step of its own.
+    // However the typing was merged, undo takes all of it back.
     while (editor.document->canUndo())
         editor.press(QKeySequence::Undo);
     QCOMPARE(editor.bytes(), bytes);
@@ -240,6 +242,70 @@ void TstHexViewKeys::typingPastTheEndAppends()
     QTest::keyClicks(&editor.view, QStringLiteral("d"));
     QCOMPARE(editor.bytes(), QByteArray("ABd"));
     QCOMPARE(editor.position(), QStringLiteral("0:3:1"));
+}
+
+void TstHexViewKeys::typingMergesIntoOneStep_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("keys"); // "<" Left, ">" Right, "^" Insert
+    QTest::addColumn<int>("pause"); // ms between keys that ends a step
+    QTest::addColumn<QByteArray>("result");
+    QTest::addColumn<int>("steps"); // undo steps that take it back
+
+    const int usual = 1000;
+    const auto row
+            = [](const char* name, const QByteArray& bytes, Column column, InsertionMode mode,
+                 const char* keys, int pause, const QByteArray& result, int steps) {
+                  QTest::newRow(name) << bytes << int(column) << int(mode)
+                                      << QString::fromLatin1(keys) << pause << result << steps;
+              };
+    // From offset 0, first digit.
+    row("hex-insert", "WXYZ", Hex, InsertMode, "414243", usual, "ABCWXYZ", 1);
+    row("hex-overwrite", "WXYZ", Hex, OverwriteMode, "414243", usual, "ABCZ", 1);
+    row("hex-overwrite-past-end", "W", Hex, OverwriteMode, "414243", usual, "ABC", 1);
+    row("text-insert", "wxyz", Text, InsertMode, "abc", usual, "abcwxyz", 1);
+    row("text-overwrite-past-end", "wx", Text, OverwriteMode, "abc", usual, "abc", 1);
+    row("caret-move-ends-step", "WXYZ", Hex, OverwriteMode, "41<>42", usual, "ABYZ", 2);
+    row("insert-key-ends-step", "WXYZ", Hex, OverwriteMode, "41^42", usual, "ABXYZ", 2);
+    row("pause-ends-step", "WXYZ", Hex, OverwriteMode, "4142", 0, "ABYZ", 4);
+}
+
+void TstHexViewKeys::typingMergesIntoOneStep()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, column);
+    QFETCH(int, mode);
+    QFETCH(QString, keys);
+    QFETCH(int, pause);
+    QFETCH(QByteArray, result);
+    QFETCH(int, steps);
+
+    Editor editor(bytes, Column(column));
+    editor.document->setTypingPause(pause);
+    editor.cursor()->setInsertionMode(InsertionMode(mode));
+    place(editor.cursor(), QString(), QStringLiteral("0:0:1"));
+    for (const QChar key : keys) {
+        if (key == QLatin1Char('<'))
+            QTest::keyClick(&editor.view, Qt::Key_Left);
+        else if (key == QLatin1Char('>'))
+            QTest::keyClick(&editor.view, Qt::Key_Right);
+        else if (key == QLatin1Char('^'))
+            QTest::keyClick(&editor.view, Qt::Key_Insert);
+        else
+            QTest::keyClicks(&editor.view, key);
+    }
+    QCOMPARE(editor.bytes(), result);
+    for (int step = 1; step < steps; ++step)
+        editor.press(QKeySequence::Undo);
+    QVERIFY2(editor.bytes() != bytes, "taken back in fewer steps");
+    editor.press(QKeySequence::Undo);
+    QCOMPARE(editor.bytes(), bytes);
+    QVERIFY(!editor.document->canUndo());
+    editor.press(QKeySequence::Redo);
+    if (steps == 1)
+        QCOMPARE(editor.bytes(), result);
 }
 
 void TstHexViewKeys::unhandledKeysReachTheScrollArea_data()

@@ -5,6 +5,7 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include "hexstatusbar.h"
 #include "hexwindow.h"
 #include "mainwindow.h"
 #include "qhexcursor.h"
@@ -75,8 +76,11 @@ void TstHexWindowKeys::actions_data()
         QString checks;
     };
     const QList<Row> rows {
-        // Each hex digit typed is an edit of its own, undone on its own.
+        // Typing is one undo step, until the caret is moved by hand.
         { "undo-by-shortcut", "file", "text:5a;key:Ctrl+Z;key:Ctrl+Z", kBytes, "open" },
+        { "typing-undone-at-once", "file", "text:414243;key:Ctrl+Z", kBytes, "open" },
+        { "caret-move-ends-typing", "file", "text:5a;key:Left;key:Right;text:5a;key:Ctrl+Z",
+          kEdited, "open" },
         { "undo-by-menu", "file", "text:5a;menu:actionUndo;menu:actionUndo", kBytes, "open" },
         { "redo-by-shortcut", "file",
           "text:5a;key:Ctrl+Z;key:Ctrl+Z;key:Ctrl+Shift+Z;key:Ctrl+Shift+Z", kEdited, "open" },
@@ -89,6 +93,13 @@ void TstHexWindowKeys::actions_data()
         { "paste-by-shortcut", "file", "clipboard:5A5A;key:Ctrl+V", "ZZ" + kBytes.mid(2), "" },
         { "paste-by-menu", "file", "clipboard:5A5A;menu:actionPaste", "ZZ" + kBytes.mid(2), "" },
         { "paste-then-undo", "file", "clipboard:5A5A;key:Ctrl+V;key:Ctrl+Z", kBytes, "" },
+        // A paste leaves the caret after what it pasted.
+        { "paste-twice-overwrite", "file", "clipboard:5A5A;key:Ctrl+V;key:Ctrl+V",
+          "ZZZZ" + kBytes.mid(4), "offset=4" },
+        { "paste-twice-insert", "file",
+          "key:Insert;clipboard:5A;key:Ctrl+V;clipboard:59;key:Ctrl+V", "ZY" + kBytes, "offset=2" },
+        { "cut-all-leaves-caret-at-start", "file", "key:Ctrl+End;key:Ctrl+A;key:Ctrl+X", "",
+          "offset=0|status-offset=0" },
         { "copy-by-shortcut", "file", "key:Ctrl+A;key:Ctrl+C", kBytes, clipboard },
         { "copy-by-menu", "file", "key:Ctrl+A;menu:actionCopy", kBytes, clipboard },
         { "copy-hex-by-shortcut", "file", "key:Ctrl+A;key:Ctrl+Shift+C", kBytes, clipboard },
@@ -208,6 +219,9 @@ void TstHexWindowKeys::actions()
             QVERIFY(window->isWindowModified());
         } else if (name == QLatin1String("windows")) {
             QTRY_COMPARE(visible_hex_windows(), value.toInt());
+        } else if (name == QLatin1String("status-offset")) {
+            QCOMPARE(window->hexStatusBar()->offsetText(),
+                     HexStatusBar::tr("偏移: 0x%1 (%2)").arg(value.toInt(), 0, 16).arg(value));
         } else if (name == QLatin1String("offset")) {
             QCOMPARE(window->view()->document()->cursor()->position().offset(), value.toLongLong());
         } else if (name == QLatin1String("selected")) {

@@ -6,8 +6,11 @@
 #include <QDirIterator>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRandomGenerator>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTableWidget>
 #include <QtTest>
@@ -19,11 +22,13 @@
 #include "mainwindow.h"
 #include "qhexdocument.h"
 #include "qhexview.h"
+#include "remotecapturedialog.h"
 #include "testframes.h"
 #include "xtest.h"
 
 // Random use of the whole program for a while: keys, clicks, menus, opening
-// and saving files, captures on lo, hex edits and closed windows, in an
+// and saving files, captures on lo, hex edits, the find bar, followed
+// streams, the remote dialog and closed windows, in both themes, in an
 // order drawn from a seed. A crash, a sanitizer's report or a hang fails
 // the test, which then prints the seed and the last steps; the same seed in
 // TARNLOOK_SOAK_SEED draws the same steps again.
@@ -153,6 +158,68 @@ private:
         m_window->select_adapter(QStringLiteral("lo")); // never any other adapter
         m_window->findChild<QComboBox*>(QStringLiteral("comboBox"))->setEnabled(false);
         (void)xtest::activate(m_window.get());
+        // Every other window starts in the other theme.
+        if (++m_windows % 2 == 0) {
+            log(QStringLiteral("   the other theme"));
+            QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("pushButton_9")),
+                              Qt::LeftButton);
+        }
+    }
+
+    // Ctrl+F and a pattern, then a search or a way out of the bar.
+    void findStep(int step)
+    {
+        static const QStringList patterns { "soak", "reply", "127.0.0.1", "73 6F", "zz", "" };
+        static const QStringList ends { "Return", "Shift+Return", "F3", "Shift+F3", "Escape" };
+        const QString pattern = patterns.at(pick(patterns.size()));
+        const QString end = ends.at(pick(ends.size()));
+        log(QStringLiteral("%1: find \"%2\" then %3").arg(step).arg(pattern, end));
+        xtest::type_keys(QStringLiteral("Ctrl+F"));
+        if (QWidget* focus = QApplication::focusWidget())
+            QTest::keyClicks(focus, pattern);
+        xtest::type_keys(end);
+    }
+
+    // A row of the table made current, then followed with the shortcut; an
+    // empty table gets the folder's capture file first, as "打开..." would
+    // open it.
+    void followStep(int step, QWidget* active)
+    {
+        auto* table = active->findChild<QTableWidget*>();
+        if (table == nullptr || active != m_window.get())
+            return;
+        if (table->rowCount() == 0 && g_capture_thread == nullptr) {
+            log(QStringLiteral("%1: open capture.pcap to follow").arg(step));
+            if (!m_window->open_capture_file(
+                        QDir(m_folder).filePath(QStringLiteral("capture.pcap"))))
+                return;
+            static_cast<void>(QTest::qWaitFor([] { return g_capture_thread == nullptr; }, 5000));
+        }
+        if (m_window == nullptr || table->rowCount() == 0)
+            return;
+        const int row = pick(table->rowCount());
+        log(QStringLiteral("%1: follow row %2").arg(step).arg(row));
+        table->setCurrentCell(row, pick(table->columnCount()));
+        table->setFocus();
+        xtest::type_keys(QStringLiteral("Ctrl+Alt+Shift+T"));
+    }
+
+    // "远程抓包..." chosen with the keys, as a person reaches it; the dialog
+    // is answered with this machine and a port nothing listens on, so that
+    // nothing leaves 127.0.0.1. Then back to lo.
+    void remoteStep(int step)
+    {
+        auto* combo = m_window->findChild<QComboBox*>(QStringLiteral("comboBox"));
+        if (!m_window->isActiveWindow() || combo == nullptr)
+            return;
+        log(QStringLiteral("%1: remote capture dialog").arg(step));
+        combo->setEnabled(true);
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_End);
+        if (m_window != nullptr) {
+            m_window->select_adapter(QStringLiteral("lo"));
+            combo->setEnabled(false);
+        }
     }
 
     QList<QWidget*> windows() const
@@ -178,7 +245,7 @@ private:
             graphStep(step, graph->plot());
             return;
         }
-        switch (pick(active == nullptr ? 1 : 8)) {
+        switch (pick(active == nullptr ? 1 : 11)) {
         case 0: {
             const QList<QWidget*> shown = windows();
             if (shown.isEmpty())
@@ -251,6 +318,16 @@ private:
             }
             return;
         }
+        case 8:
+            findStep(step);
+            return;
+        case 9:
+            followStep(step, active);
+            return;
+        case 10:
+            if (active == m_window.get() && pick(2) == 0)
+                remoteStep(step);
+            return;
         default: {
             if (pick(2) == 0) {
                 log(QStringLiteral("%1: close %2").arg(step).arg(where));
@@ -374,6 +451,25 @@ private:
             xtest::answer_file_dialog(dialog, path);
             return;
         }
+        if (auto* remote = qobject_cast<RemoteCaptureDialog*>(modal)) {
+            // This machine, a port nothing listens on: ssh is refused at once.
+            remote->findChild<QLineEdit*>(QStringLiteral("host"))
+                    ->setText(QStringLiteral("127.0.0.1"));
+            remote->findChild<QSpinBox*>(QStringLiteral("port"))->setValue(1);
+            remote->findChild<QComboBox*>(QStringLiteral("interface"))
+                    ->setEditText(QStringLiteral("lo"));
+            const int choice = pick(3);
+            log(QStringLiteral("   remote dialog: %1")
+                        .arg(QStringList { "list", "ok", "cancel" }.at(choice)));
+            if (choice == 0)
+                QTest::mouseClick(remote->findChild<QPushButton*>(QStringLiteral("list")),
+                                  Qt::LeftButton); // answered again later: rejected
+            else if (choice == 1)
+                remote->accept();
+            else
+                remote->reject();
+            return;
+        }
         if (auto* input = qobject_cast<QInputDialog*>(modal)) {
             static const QStringList texts { "0x10", "5", "+3", "zz", "99999999" };
             const QString text = texts.at(pick(texts.size()));
@@ -394,6 +490,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     bool m_capture = false;
     int m_saved = 0;
+    int m_windows = 0; // main windows made
     QPointer<QWidget> m_last;
     xtest::ModalAnswerer m_answerer;
 };
