@@ -23,6 +23,7 @@
 
 #include "capturestore.h"
 #include "ioseries.h"
+#include "loopnamespace.h"
 #include "looprecorder.h"
 #include "packetrecord.h"
 #include "tcptimesequence.h"
@@ -285,29 +286,14 @@ void TstGraphSeries::initTestCase()
     if (m_tshark.isEmpty())
         QSKIP("tshark is needed (scripts/install-deps test installs it)");
     QVERIFY(m_dir.isValid());
-    // Threads and processes started from here on share the namespace.
-    if (unshare(CLONE_NEWNET) != 0)
-        QSKIP(qPrintable(QStringLiteral("a network namespace of its own is needed (root or "
-                                        "CAP_SYS_ADMIN): ")
-                         + QString::fromLocal8Bit(strerror(errno))));
-    // Up, with an Ethernet's MTU and without segmentation offloads, so
-    // that the capture sees segments of the size a network carries, not
-    // the 64 KiB blocks of lo.
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq lo {};
-    std::strcpy(lo.ifr_name, "lo");
-    bool up = ioctl(fd, SIOCGIFFLAGS, &lo) == 0;
-    lo.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &lo) == 0;
-    lo.ifr_mtu = 1500;
-    up = up && ioctl(fd, SIOCSIFMTU, &lo) == 0;
-    for (const std::uint32_t command : { ETHTOOL_STSO, ETHTOOL_SGSO }) {
-        ethtool_value off { command, 0 };
-        lo.ifr_data = reinterpret_cast<char*>(&off);
-        up = up && ioctl(fd, SIOCETHTOOL, &lo) == 0;
-    }
-    close(fd);
-    QVERIFY2(up, "lo of the new namespace comes up, as set");
+    // With an Ethernet's MTU and without segmentation offloads, so that the
+    // capture sees segments of the size a network carries, not the 64 KiB
+    // blocks of lo.
+    bool refused = false;
+    const QString lo = loopnamespace::enter({ 1500, false }, &refused);
+    if (refused)
+        QSKIP(qPrintable(lo));
+    QVERIFY2(lo.isEmpty(), qPrintable(lo));
     // Dropped on the way in, after the capture has seen them, so that the
     // capture holds the segments sent again too. Not SYNs: their loss costs
     // a second each.

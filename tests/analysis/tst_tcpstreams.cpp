@@ -28,9 +28,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "loopnamespace.h"
 #include "looprecorder.h"
 #include "packetrecord.h"
+#include "streamchunks.h"
 #include "tcpreassembly.h"
+
+using namespace streamchunks;
 
 // The reassembled streams of real TCP traffic against tshark's "Follow TCP
 // stream" and against what the applications sent. The test makes its
@@ -442,43 +446,6 @@ int write_upstream_capture(const QString& from, const QString& to)
     return out != nullptr ? left : -1;
 }
 
-// One direction's bytes of a list of chunks.
-QByteArray bytes_of(const QVector<QPair<int, QByteArray>>& chunks, int direction)
-{
-    QByteArray bytes;
-    for (const auto& chunk : chunks)
-        if (chunk.first == direction)
-            bytes += chunk.second;
-    return bytes;
-}
-
-// Consecutive chunks of one direction as one.
-QVector<QPair<int, QByteArray>> merged(const QVector<QPair<int, QByteArray>>& chunks)
-{
-    QVector<QPair<int, QByteArray>> result;
-    for (const auto& chunk : chunks) {
-        if (chunk.second.isEmpty())
-            continue;
-        if (!result.isEmpty() && result.last().first == chunk.first)
-            result.last().second += chunk.second;
-        else
-            result.append(chunk);
-    }
-    return result;
-}
-
-// Where two byte strings first differ, for a failure message.
-QString difference(const QByteArray& ours, const QByteArray& theirs)
-{
-    qsizetype at = 0;
-    while (at < ours.size() && at < theirs.size() && ours.at(at) == theirs.at(at))
-        ++at;
-    return QStringLiteral("%1 bytes against %2, first difference at %3")
-            .arg(ours.size())
-            .arg(theirs.size())
-            .arg(at);
-}
-
 // tshark's reading of one stream: its two nodes, the chunks as it prints
 // them, and its first frame.
 struct TsharkStream
@@ -536,19 +503,11 @@ void TstTcpStreams::initTestCase()
     if (m_tshark.isEmpty())
         QSKIP("tshark is needed (scripts/install-deps test installs it)");
     QVERIFY(m_dir.isValid());
-    // Threads and processes started from here on share the namespace.
-    if (unshare(CLONE_NEWNET) != 0)
-        QSKIP(qPrintable(QStringLiteral("a network namespace of its own is needed (root or "
-                                        "CAP_SYS_ADMIN): ")
-                         + QString::fromLocal8Bit(strerror(errno))));
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq lo {};
-    std::strcpy(lo.ifr_name, "lo");
-    bool up = ioctl(fd, SIOCGIFFLAGS, &lo) == 0;
-    lo.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &lo) == 0;
-    close(fd);
-    QVERIFY2(up, "lo of the new namespace comes up");
+    bool refused = false;
+    const QString lo = loopnamespace::enter({}, &refused);
+    if (refused)
+        QSKIP(qPrintable(lo));
+    QVERIFY2(lo.isEmpty(), qPrintable(lo));
 
     QString skip;
     makeCaptures(false, &skip);

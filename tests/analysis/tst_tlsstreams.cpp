@@ -17,12 +17,15 @@
 #include "capturestore.h"
 #include "looprecorder.h"
 #include "packetrecord.h"
+#include "streamchunks.h"
 #include "tcpfollow.h"
 #include "tcpreassembly.h"
 #include "tlscipher.h"
 #include "tlskeylog.h"
 #include "tlsstream.h"
 #include "tlstraffic.h"
+
+using namespace streamchunks;
 
 // The plaintext of real TLS traffic against tshark's "Follow TLS stream"
 // and against what the applications sent. The test makes its captures
@@ -166,32 +169,6 @@ std::unique_ptr<Capture> read_capture(const QString& path, const QString& folder
     return capture;
 }
 
-// Consecutive chunks of one direction as one.
-QVector<QPair<int, QByteArray>> merged(const QVector<QPair<int, QByteArray>>& chunks)
-{
-    QVector<QPair<int, QByteArray>> result;
-    for (const auto& chunk : chunks) {
-        if (chunk.second.isEmpty())
-            continue;
-        if (!result.isEmpty() && result.last().first == chunk.first)
-            result.last().second += chunk.second;
-        else
-            result.append(chunk);
-    }
-    return result;
-}
-
-QString difference(const QByteArray& ours, const QByteArray& theirs)
-{
-    qsizetype at = 0;
-    while (at < ours.size() && at < theirs.size() && ours.at(at) == theirs.at(at))
-        ++at;
-    return QStringLiteral("%1 bytes against %2, first difference at %3")
-            .arg(ours.size())
-            .arg(theirs.size())
-            .arg(at);
-}
-
 // tshark's reading of one stream: the sender of its first node, and its
 // chunks (0: that node's).
 struct TsharkStream
@@ -203,11 +180,14 @@ struct TsharkStream
 
 std::vector<TsharkStream> tshark_streams(const QString& capture, const QString& keys, int count)
 {
-    QStringList arguments { QStringLiteral("-r"), capture,
-                            QStringLiteral("-o"), QStringLiteral("tls.keylog_file:") + keys,
-                            QStringLiteral("-T"), QStringLiteral("fields"),
-                            QStringLiteral("-e"), QStringLiteral("frame.number"),
-                            QStringLiteral("-e"), QStringLiteral("tcp.stream") };
+    QStringList arguments {
+        QStringLiteral("-r"), capture,
+        QStringLiteral("-o"), QStringLiteral("tls.keylog_file:") + keys,
+        QStringLiteral("-o"), QStringLiteral("tcp.reassemble_out_of_order:TRUE"),
+        QStringLiteral("-T"), QStringLiteral("fields"),
+        QStringLiteral("-e"), QStringLiteral("frame.number"),
+        QStringLiteral("-e"), QStringLiteral("tcp.stream")
+    };
     for (int i = 0; i < count; ++i)
         arguments << QStringLiteral("-z") << QStringLiteral("follow,tls,raw,%1").arg(i);
     const QString output = capture + QStringLiteral(".tshark");
@@ -248,15 +228,6 @@ std::vector<TsharkStream> tshark_streams(const QString& capture, const QString& 
         }
     }
     return streams;
-}
-
-QByteArray bytes_of(const QVector<QPair<int, QByteArray>>& chunks, int direction)
-{
-    QByteArray bytes;
-    for (const auto& chunk : chunks)
-        if (chunk.first == direction)
-            bytes += chunk.second;
-    return bytes;
 }
 
 QByteArray read_file(const QString& path)

@@ -20,6 +20,7 @@
 #include "capturehelper.h"
 #include "capturestore.h"
 #include "cupdate.h"
+#include "loopnamespace.h"
 #include "tcpfollow.h"
 #include "testframes.h"
 #include "testsshserver.h"
@@ -153,20 +154,11 @@ private:
 void TstWholeFrames::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    // Threads and processes started from here on share the namespace.
-    if (unshare(CLONE_NEWNET) != 0)
-        QSKIP(qPrintable(QStringLiteral("a network namespace of its own is needed (root or "
-                                        "CAP_SYS_ADMIN): ")
-                         + QString::fromLocal8Bit(strerror(errno))));
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq lo {};
-    std::strcpy(lo.ifr_name, "lo");
-    lo.ifr_mtu = kLoopbackMtu;
-    bool up = ioctl(fd, SIOCSIFMTU, &lo) == 0 && ioctl(fd, SIOCGIFFLAGS, &lo) == 0;
-    lo.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &lo) == 0;
-    close(fd);
-    QVERIFY2(up, "lo of the new namespace comes up with an MTU of 65536");
+    bool refused = false;
+    const QString lo = loopnamespace::enter({ kLoopbackMtu }, &refused);
+    if (refused)
+        QSKIP(qPrintable(lo));
+    QVERIFY2(lo.isEmpty(), qPrintable(lo));
     QString reason;
     if (!testframes::can_capture_on_loopback(&reason))
         QSKIP(qPrintable(reason));

@@ -25,6 +25,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "loopnamespace.h"
+
 namespace tlstraffic {
 
 constexpr int kPort = 443;
@@ -45,24 +47,8 @@ inline QString missing_tools()
 // network namespace of its own, with lo up at an MTU of 1500.
 inline bool enter_namespace(QString* why)
 {
-    if (unshare(CLONE_NEWNET) != 0) {
-        *why = QStringLiteral("a network namespace of its own is needed (root or "
-                              "CAP_SYS_ADMIN): ")
-                + QString::fromLocal8Bit(strerror(errno));
-        return false;
-    }
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq lo {};
-    std::strcpy(lo.ifr_name, "lo");
-    bool up = ioctl(fd, SIOCGIFFLAGS, &lo) == 0;
-    lo.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &lo) == 0;
-    lo.ifr_mtu = 1500;
-    up = up && ioctl(fd, SIOCSIFMTU, &lo) == 0;
-    close(fd);
-    if (!up)
-        *why = QStringLiteral("lo of the new namespace does not come up");
-    return up;
+    *why = loopnamespace::enter({ 1500 });
+    return why->isEmpty();
 }
 
 // Runs a program to its end; false, with what it wrote, when it fails.
