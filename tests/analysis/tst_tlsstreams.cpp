@@ -180,6 +180,9 @@ struct TsharkStream
 
 std::vector<TsharkStream> tshark_streams(const QString& capture, const QString& keys, int count)
 {
+    // Out-of-order segments reassembled: without it, tshark hands TLS the
+    // bytes after a segment sent again before those in front of it arrive,
+    // and loses the records of the rest of the stream.
     QStringList arguments {
         QStringLiteral("-r"), capture,
         QStringLiteral("-o"), QStringLiteral("tls.keylog_file:") + keys,
