@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>CaptureAnalysis</name>
+    <message>
+        <source>TCP会话...</source>
+        <translation>TCP Conversations...</translation>
+    </message>
+</context>
+<context>
     <name>CaptureFilterRow</name>
     <message>
         <source>捕获过滤表达式有误：%1</source>
@@ -1025,10 +1032,6 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     <message>
         <source>TLS密钥日志</source>
         <translation>TLS Key Log</translation>
-    </message>
-    <message>
-        <source>TCP会话...</source>
-        <translation>TCP Conversations...</translation>
     </message>
     <message>
         <source> (过滤列表滤掉了 %1 行)</source>

@@ -4,10 +4,16 @@
 
 #include <utility>
 
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMainWindow>
 #include <QStatusBar>
 #include <QStringList>
+#include <QTimer>
 
 #include "filtersettings.h"
+#include "fitwid.h"
+#include "shownrows.h"
 
 namespace {
 
@@ -72,4 +78,27 @@ QString lists_summary(const FilterSettings& settings)
         if (list.on)
             named.append(list.name + QLatin1Char(' ') + list.entries.join(QLatin1Char('|')));
     return named.join(QStringLiteral("; "));
+}
+
+void follow_lists_in_force(QMainWindow& window, const ShownRows& shown,
+                           const std::function<void()>& open_form)
+{
+    // Made when first needed: the status bar comes with it.
+    const auto update = [&window, &shown, open_form] {
+        auto* notice = window.findChild<ListNotice*>();
+        const bool in_force = shown.narrowing() || !lists_summary(g_filter_settings).isEmpty();
+        if (notice == nullptr && !in_force)
+            return;
+        if (notice == nullptr)
+            notice = new ListNotice(window.statusBar(), open_form); // a child of the bar
+        notice->show_state(g_filter_settings, shown.narrowing());
+    };
+    // Once the form's own slots have written the settings.
+    const auto later = [&shown, update] { QTimer::singleShot(0, &shown, update); };
+    for (const QCheckBox* box : g_filter_form->findChildren<QCheckBox*>())
+        QObject::connect(box, &QCheckBox::toggled, &shown, later);
+    for (const QLineEdit* field : g_filter_form->findChildren<QLineEdit*>())
+        QObject::connect(field, &QLineEdit::textChanged, &shown, later);
+    QObject::connect(&shown, &ShownRows::narrowing_changed, &shown, later);
+    update();
 }

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QToolButton>
 
+class QMainWindow;
 class QStatusBar;
+class ShownRows;
 struct FilterSettings;
 
 // The sign in the main window's status bar that include or exclude lists
@@ -31,3 +33,10 @@ public:
 // The ticked lists as the form names them, "包含端口 8080|8081; 不含IP
 // 10.0.0.1"; empty when none is ticked.
 QString lists_summary(const FilterSettings& settings);
+
+// While lists are in force (those ticked in the filter form, or a
+// narrowing of `shown`), the window's status bar shows a ListNotice that
+// says so; a click on it runs open_form. Follows the form's boxes and
+// fields and the narrowing from now on.
+void follow_lists_in_force(QMainWindow& window, const ShownRows& shown,
+                           const std::function<void()>& open_form);

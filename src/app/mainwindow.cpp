@@ -34,20 +34,19 @@
 
 #include "anchorlayout.h"
 #include "appsettings.h"
+#include "captureanalysis.h"
 #include "capturefile.h"
 #include "captureintake.h"
 #include "capturemessages.h"
 #include "capturestore.h"
-#include "conversationsmodel.h"
-#include "conversationswindow.h"
 #include "cupdate.h"
 #include "filtersettings.h"
 #include "fitwid.h"
 #include "followstream.h"
 #include "followtls.h"
 #include "hexwindow.h"
-#include "markscolumn.h"
 #include "listnotice.h"
+#include "markscolumn.h"
 #include "packetfindbar.h"
 #include "packetrecord.h"
 #include "packetrows.h"
@@ -59,11 +58,7 @@
 #include "resourcefloors.h"
 #include "shownrows.h"
 #include "sshcapturesource.h"
-#include "statisticsmenu.h"
-#include "tcpanalysis.h"
 #include "tlskeylogs.h"
-#include "trafficgraphwindow.h"
-#include "trafficrows.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -353,62 +348,6 @@ void load_startup_keylogs(QMainWindow& window, TlsKeyLogs& keys, const AppSettin
     tell_malformed_key_lines(window, keys.malformed_lines() - before);
 }
 
-// While lists are in force the status bar says so; a click on it opens the
-// filter form.
-void follow_lists_in_force(QMainWindow& window, const ShownRows& shown,
-                           const std::function<void()>& open_form)
-{
-    // Made when first needed: the status bar comes with it.
-    const auto update = [&window, &shown, open_form] {
-        auto* notice = window.findChild<ListNotice*>();
-        const bool in_force = shown.narrowing() || !lists_summary(g_filter_settings).isEmpty();
-        if (notice == nullptr && !in_force)
-            return;
-        if (notice == nullptr)
-            notice = new ListNotice(window.statusBar(), open_form); // a child of the bar
-        notice->show_state(g_filter_settings, shown.narrowing());
-    };
-    // Once the form's own slots have written the settings.
-    const auto later = [&shown, update] { QTimer::singleShot(0, &shown, update); };
-    for (const QCheckBox* box : g_filter_form->findChildren<QCheckBox*>())
-        QObject::connect(box, &QCheckBox::toggled, &shown, later);
-    for (const QLineEdit* field : g_filter_form->findChildren<QLineEdit*>())
-        QObject::connect(field, &QLineEdit::textChanged, &shown, later);
-    QObject::connect(&shown, &ShownRows::narrowing_changed, &shown, later);
-    update();
-}
-
-// The filter form opens beside the window, or under its menu bar, never
-// over it (a click meant for "文件" ticked a box). Where the user put it
-// stays, unless that covers the menu bar.
-void place_filter_form(const QMainWindow& window, QWidget& form)
-{
-    if (form.isVisible() || window.screen() == nullptr)
-        return;
-    const QRect menu(window.menuBar()->mapToGlobal(QPoint(0, 0)), window.menuBar()->size());
-    const auto frame_of = [](const QWidget& widget) {
-        const QRect frame = widget.frameGeometry();
-        const QRect inside = widget.geometry();
-        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
-                        frame.right() - inside.right(), frame.bottom() - inside.bottom());
-    };
-    // A form never shown has no frame yet: taken to be the window's, but no
-    // thinner than a usual frame (a maximised window may have none at its
-    // sides). Its position is that of its frame either way.
-    const QMargins known = frame_of(form);
-    const QMargins guess = frame_of(window);
-    const QMargins frame = !known.isNull()
-            ? known
-            : QMargins(std::max(guess.left(), 4), std::max(guess.top(), 24),
-                       std::max(guess.right(), 4), std::max(guess.bottom(), 8));
-    const QSize size = form.size().grownBy(frame);
-    if (form.testAttribute(Qt::WA_Moved) && !QRect(form.pos(), size).intersects(menu))
-        return;
-    const QPoint at = beside_position(window.frameGeometry(), menu, size,
-                                      window.screen()->availableGeometry());
-    form.move(at);
-}
-
 QString length_text(int length)
 {
     return MainWindow::tr("长度:") + QString::number(length);
@@ -438,9 +377,6 @@ MainWindow::MainWindow(QWidget* parent)
     CaptureStore::remove_stale_folders();
     m_store = std::make_unique<CaptureStore>();
     m_rows = new PacketRows(ui->tableWidget_2, m_store->isValid() ? m_store.get() : nullptr);
-    m_analysis = std::make_unique<TcpAnalysis>([this](int row) { return stored_payload(row); });
-    m_marks = new MarksColumn(ui->tableWidget_2, *m_analysis);
-    m_conversations = new ConversationsModel(*m_analysis, this);
     m_unsaved = std::make_unique<UnsavedRows>();
     auto* settings = new AppSettings(this); // a child of this window
     m_settings = settings;
@@ -472,22 +408,11 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_find, &PacketFindBar::found, this, [this](int row) {
         on_tableWidget_2_itemClicked(ui->tableWidget_2->item(row, kHexColumn));
     });
-    m_find->set_remarks([this](int row) { return MarksColumn::text(m_analysis->marks(row)); });
     m_shown = new ShownRows(ui->tableWidget_2, *m_rows, this);
-    // Every row's segment, as it arrives, goes to the analysis once.
-    m_rows->set_row_observer(
-            [this](int row, const CapturedSegment* segment) {
-                m_analysis->add(row, segment);
-                m_marks->row_added(row);
-                m_shown->arrived(row);
-                if (m_traffic != nullptr)
-                    m_traffic->add(row, segment, m_analysis->marks(row));
-            },
-            [this] {
-                m_analysis->clear();
-                if (m_traffic != nullptr)
-                    m_traffic->clear();
-            });
+    m_analysis = new CaptureAnalysis(*this, *ui->tableWidget_2, *m_rows,
+                                     m_store->isValid() ? m_store.get() : nullptr, *m_shown,
+                                     [this](int row) { follow_tcp_stream(row); });
+    m_find->set_remarks([this](int row) { return MarksColumn::text(m_analysis->marks(row)); });
     auto* marked_only = g_filter_form->findChild<QCheckBox*>(QStringLiteral("markedRowsOnly"));
     if (auto* apply = g_filter_form->findChild<QPushButton*>(QStringLiteral("applyToShownRows")))
         connect(apply, &QPushButton::clicked, m_shown, [this, marked_only] {
@@ -502,9 +427,8 @@ MainWindow::MainWindow(QWidget* parent)
     if (refused_filter)
         tell_refused_capture_filter(*this, *refused_filter);
     if (!m_store->isValid())
-        statusBar()->showMessage(
-                tr("捕获的帧无处保存, 行的负载无法查看, 也无法保存到文件: %1")
-                        .arg(m_store->errorString()));
+        statusBar()->showMessage(tr("捕获的帧无处保存, 行的负载无法查看, 也无法保存到文件: %1")
+                                         .arg(m_store->errorString()));
     ui->textEdit->setPlainText(tr("默认显示UTF8数据"));
     ui->textEdit_2->setPlainText(QStringLiteral("16"));
     // A payload is one long line without word breaks; looking for them
@@ -538,10 +462,6 @@ MainWindow::MainWindow(QWidget* parent)
             save_capture_file(path, *shown_only);
     });
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
-    QAction* conversations = statistics_menu(*this)->addAction(tr("TCP会话..."));
-    conversations->setObjectName(QStringLiteral("actionConversations"));
-    conversations->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C));
-    connect(conversations, &QAction::triggered, this, &MainWindow::show_conversations);
     add_follow_action(ui->tableWidget_2, this, [this](int row) { follow_tcp_stream(row); });
     add_follow_tls_action(ui->tableWidget_2, this, [this](int row) { follow_tls_stream(row); });
     m_tls_keys = new TlsKeyLogs(this);
@@ -552,7 +472,6 @@ MainWindow::MainWindow(QWidget* parent)
             load_tls_keylog(path);
     });
     load_startup_keylogs(*this, *m_tls_keys, *m_settings);
-    m_traffic = add_traffic_graph_action(*this, ui->tableWidget_2, *m_rows);
     // A hex cell made current from the keyboard shows its payload as a click
     // does. A click makes its cell current on the press and shows it through
     // its own slot on the release: not twice.
@@ -593,9 +512,6 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
-    // Before the analysis it shows.
-    delete m_conversations_window;
-    delete m_conversations;
     // Still shown when a quit signal ended the program.
     save_placement(*this, *ui->tableWidget_2->horizontalHeader(), *m_settings);
     g_capture_thread = nullptr;
@@ -797,7 +713,8 @@ bool MainWindow::open_capture_file(const QString& path)
     }
     int link_type = 0;
     if (const std::optional<QString> problem = capture_file_problem(path, &link_type)) {
-        show_plain_warning(this, tr("打开捕获文件"), tr("打开文件失败: %1\n%2").arg(path, *problem));
+        show_plain_warning(this, tr("打开捕获文件"),
+                           tr("打开文件失败: %1\n%2").arg(path, *problem));
         return false;
     }
     if (!link_type_supported(link_type)) {
@@ -977,7 +894,9 @@ void MainWindow::show_data_UI(QString line)
     }
     // A line comes without its segment: the analysis takes it from the
     // stored frame.
-    const std::optional<CapturedSegment> segment = frame ? stored_segment(*frame) : std::nullopt;
+    const std::optional<StoredFrame> stored = frame ? m_store->read_frame(*frame) : std::nullopt;
+    const std::optional<CapturedSegment> segment
+            = stored ? decode_stored_segment(*stored) : std::nullopt;
     m_rows->append(line, frame, segment ? &*segment : nullptr);
     if (!from_file)
         m_unsaved->captured();
@@ -1032,8 +951,9 @@ HexWindow* MainWindow::follow_tcp_stream(int row)
 
 HexWindow* MainWindow::follow_tls_stream(int row)
 {
-    return open_tls_stream_window(this, *m_rows, m_store->isValid() ? m_store.get() : nullptr,
-                                  row, [] { return g_capture_thread != nullptr; }, *m_tls_keys);
+    return open_tls_stream_window(
+            this, *m_rows, m_store->isValid() ? m_store.get() : nullptr, row,
+            [] { return g_capture_thread != nullptr; }, *m_tls_keys);
 }
 
 bool MainWindow::load_tls_keylog(const QString& path)
@@ -1087,89 +1007,7 @@ void MainWindow::on_pushButton_10_clicked()
                              QMessageBox::Ok);
 }
 
-std::optional<CapturedSegment> MainWindow::stored_segment(std::int64_t frame) const
-{
-    const std::optional<StoredFrame> stored = m_store->read_frame(frame);
-    if (!stored)
-        return std::nullopt;
-    pcap_pkthdr header {};
-    header.ts.tv_sec = stored->seconds;
-    header.ts.tv_usec = stored->microseconds;
-    header.caplen = static_cast<bpf_u_int32>(stored->bytes.size());
-    header.len = stored->wire_length;
-    const std::optional<TcpSegmentHeader> tcp
-            = decode_tcp_segment(stored->link_type, header,
-                                 reinterpret_cast<const unsigned char*>(stored->bytes.constData()));
-    if (!tcp)
-        return std::nullopt;
-    return CapturedSegment { *tcp, stored->seconds,
-                             static_cast<std::uint32_t>(stored->nanoseconds) };
-}
-
-QByteArray MainWindow::stored_payload(int row) const
-{
-    const std::optional<std::int64_t> frame = m_rows->frame(row);
-    const std::optional<StoredFrame> stored = frame ? m_store->read_frame(*frame) : std::nullopt;
-    if (!stored)
-        return {};
-    pcap_pkthdr header {};
-    header.caplen = static_cast<bpf_u_int32>(stored->bytes.size());
-    header.len = stored->wire_length;
-    const std::optional<TcpSegmentHeader> tcp
-            = decode_tcp_segment(stored->link_type, header,
-                                 reinterpret_cast<const unsigned char*>(stored->bytes.constData()));
-    if (!tcp || tcp->payload_offset > header.caplen)
-        return {};
-    return stored->bytes.mid(static_cast<int>(tcp->payload_offset),
-                             static_cast<int>(tcp->captured));
-}
-
 QAbstractItemModel* MainWindow::tcp_conversations()
 {
-    return m_conversations;
-}
-
-void MainWindow::show_conversations()
-{
-    if (m_conversations_window == nullptr) {
-        m_conversations_window = new ConversationsWindow(m_conversations, this);
-        m_conversations_window->setWindowFlag(Qt::Window);
-        connect(m_conversations_window, &ConversationsWindow::follow, this, [this](int connection) {
-            if (connection >= 0 && connection < m_analysis->connection_count())
-                follow_tcp_stream(m_analysis->conversation(connection).first_row);
-        });
-        connect(m_conversations_window, &ConversationsWindow::narrow, this,
-                [this](const QVector<int>& connections) {
-                    std::vector<bool> kept(
-                            static_cast<std::size_t>(m_analysis->connection_count()));
-                    for (const int connection : connections)
-                        if (connection >= 0 && connection < int(kept.size()))
-                            kept[static_cast<std::size_t>(connection)] = true;
-                    const std::uint64_t generation = m_analysis->generation();
-                    m_shown->narrow(FilterSettings(), [this, kept, generation](int row) {
-                        const int connection = m_analysis->connection_of(row);
-                        return m_analysis->generation() == generation && connection >= 0
-                                && connection < int(kept.size())
-                                && kept[static_cast<std::size_t>(connection)];
-                    });
-                });
-        connect(m_conversations_window, &ConversationsWindow::show_all, this,
-                [this] { m_shown->narrow(FilterSettings()); });
-        // Whole on the screen, in its middle.
-        if (const QScreen* screen = this->screen()) {
-            const QRect free = screen->availableGeometry();
-            m_conversations_window->resize(fitted_size(m_conversations_window->sizeHint(),
-                                                       m_conversations_window->minimumSizeHint(),
-                                                       free, QMargins(8, 40, 8, 8)));
-            QRect frame = m_conversations_window->geometry();
-            frame.moveCenter(free.center());
-            m_conversations_window->move(frame.topLeft());
-        }
-    }
-    m_conversations->refresh(); // the rows of the last moment too
-    if (m_conversations_window->isVisible()) {
-        m_conversations_window->raise();
-        m_conversations_window->activateWindow();
-    }
-    m_conversations_window->show();
+    return m_analysis->conversations();
 }

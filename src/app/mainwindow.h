@@ -15,22 +15,17 @@
 #include "packetsearch.h"
 
 class AppSettings;
-struct CapturedSegment;
+class CaptureAnalysis;
 class CaptureStore;
-class ConversationsModel;
-class ConversationsWindow;
 class CUpdate;
 class HexWindow;
-class MarksColumn;
 class PacketFindBar;
 class PacketRows;
 class RemoteSources;
 class QAbstractItemModel;
 class QTableWidgetItem;
 class ShownRows;
-class TcpAnalysis;
 class TlsKeyLogs;
-class TrafficRows;
 class UnsavedRows;
 enum class UnsavedRowsLoss;
 
@@ -138,10 +133,6 @@ private:
     // the lines the include and exclude lists refused, if any.
     void show_stopped_state(std::uint64_t dropped, std::uint64_t rows_dropped = 0,
                             std::int64_t refused = 0);
-    // The segment of a stored frame, for a row that came without its own.
-    std::optional<CapturedSegment> stored_segment(std::int64_t frame) const;
-    QByteArray stored_payload(int row) const;
-    void show_conversations();
     // Before the window closes (or a file replaces the rows): stops a running
     // capture, then asks about captured rows never saved and saves them if
     // so told. False: the window stays open, the rows stay (the user
@@ -157,12 +148,9 @@ private:
     AppSettings* m_settings = nullptr; // a child of this window
     RemoteSources* m_remote = nullptr; // a child of this window
     TlsKeyLogs* m_tls_keys = nullptr; // a child of this window
-    TrafficRows* m_traffic = nullptr; // the traffic graph's counts, a child of the table
-    // What the rows' segments tell: connections and marks.
-    std::unique_ptr<TcpAnalysis> m_analysis;
-    MarksColumn* m_marks = nullptr; // a child of the table
-    ConversationsModel* m_conversations = nullptr; // a child of this window
-    QPointer<ConversationsWindow> m_conversations_window; // a child of this window, once shown
+    // What the rows' segments tell: connections, marks, conversations and
+    // the traffic graph's counts; a child of this window.
+    CaptureAnalysis* m_analysis = nullptr;
     std::unique_ptr<UnsavedRows> m_unsaved;
     bool m_ends_with_process = false;
 };

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QScreen>
 
 #include "appsettings.h"
@@ -83,4 +84,35 @@ void save_placement(const QMainWindow& window, const QHeaderView& header, AppSet
     for (int column = 0; column < header.count(); ++column)
         widths.append(header.sectionSize(column));
     settings.set_column_widths(widths);
+}
+
+// The filter form opens beside the window, or under its menu bar, never
+// over it (a click meant for "文件" ticked a box). Where the user put it
+// stays, unless that covers the menu bar.
+void place_filter_form(const QMainWindow& window, QWidget& form)
+{
+    if (form.isVisible() || window.screen() == nullptr)
+        return;
+    const QRect menu(window.menuBar()->mapToGlobal(QPoint(0, 0)), window.menuBar()->size());
+    const auto frame_of = [](const QWidget& widget) {
+        const QRect frame = widget.frameGeometry();
+        const QRect inside = widget.geometry();
+        return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
+                        frame.right() - inside.right(), frame.bottom() - inside.bottom());
+    };
+    // A form never shown has no frame yet: taken to be the window's, but no
+    // thinner than a usual frame (a maximised window may have none at its
+    // sides). Its position is that of its frame either way.
+    const QMargins known = frame_of(form);
+    const QMargins guess = frame_of(window);
+    const QMargins frame = !known.isNull()
+            ? known
+            : QMargins(std::max(guess.left(), 4), std::max(guess.top(), 24),
+                       std::max(guess.right(), 4), std::max(guess.bottom(), 8));
+    const QSize size = form.size().grownBy(frame);
+    if (form.testAttribute(Qt::WA_Moved) && !QRect(form.pos(), size).intersects(menu))
+        return;
+    const QPoint at = beside_position(window.frameGeometry(), menu, size,
+                                      window.screen()->availableGeometry());
+    form.move(at);
 }

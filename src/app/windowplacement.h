@@ -10,6 +10,7 @@
 class AppSettings;
 class QHeaderView;
 class QMainWindow;
+class QWidget;
 
 // The size at which a window whose contents want `wanted` (its frame not
 // included) opens on a screen whose free area (without panels) is
@@ -36,3 +37,8 @@ void restore_placement(QMainWindow& window, QHeaderView& header, const AppSettin
 // the column widths; does nothing for a window not shown (never, or no
 // longer: remember it as it closes).
 void save_placement(const QMainWindow& window, const QHeaderView& header, AppSettings& settings);
+
+// The filter form opens beside the window, or under its menu bar, never
+// over it. Where the user put it stays, unless that covers the menu bar.
+// Does nothing while the form is shown.
+void place_filter_form(const QMainWindow& window, QWidget& form);

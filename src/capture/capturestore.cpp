@@ -490,7 +490,8 @@ bool CaptureStore::read_frames(const std::vector<std::int64_t>& seqs,
                                const std::function<bool(const StoredFrame&)>& visit) const
 {
     return read_frames(
-            seqs, [&visit](const StoredFrame& frame, const StoredFramePlace&) { return visit(frame); },
+            seqs,
+            [&visit](const StoredFrame& frame, const StoredFramePlace&) { return visit(frame); },
             nullptr);
 }
 
@@ -761,4 +762,28 @@ int CaptureStore::remove_stale_folders(const QString& parent)
             ++removed;
     }
     return removed;
+}
+
+std::optional<CapturedSegment> decode_stored_segment(const StoredFrame& frame)
+{
+    pcap_pkthdr header {};
+    header.ts.tv_sec = frame.seconds;
+    header.ts.tv_usec = frame.microseconds;
+    header.caplen = static_cast<bpf_u_int32>(frame.bytes.size());
+    header.len = frame.wire_length;
+    const std::optional<TcpSegmentHeader> tcp
+            = decode_tcp_segment(frame.link_type, header,
+                                 reinterpret_cast<const unsigned char*>(frame.bytes.constData()));
+    if (!tcp)
+        return std::nullopt;
+    return CapturedSegment { *tcp, frame.seconds, static_cast<std::uint32_t>(frame.nanoseconds) };
+}
+
+QByteArray stored_payload(const StoredFrame& frame)
+{
+    const std::optional<CapturedSegment> segment = decode_stored_segment(frame);
+    if (!segment || segment->header.payload_offset > std::size_t(frame.bytes.size()))
+        return {};
+    return frame.bytes.mid(static_cast<int>(segment->header.payload_offset),
+                           static_cast<int>(segment->header.captured));
 }

@@ -15,6 +15,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "packetrecord.h"
+
 struct pcap_pkthdr;
 
 // One frame as it was captured: its pcap header fields and its bytes.
@@ -27,6 +29,12 @@ struct StoredFrame
     std::uint32_t wire_length = 0; // the frame's length on the network
     QByteArray bytes; // the captured bytes (wire_length or fewer)
 };
+
+// The TCP segment a stored frame holds, with its capture time; nothing when
+// the frame is no TCP segment the rows decode.
+std::optional<CapturedSegment> decode_stored_segment(const StoredFrame& frame);
+// The captured payload bytes of that segment (empty when there is none).
+QByteArray stored_payload(const StoredFrame& frame);
 
 // Where a frame's bytes lie in the store: in which file of a read_frames()
 // call's, and at what offset.
