@@ -258,6 +258,9 @@ private slots:
 private:
     void makeCaptures(const QString& run, QString* skip);
     QString path(const QString& name) const { return m_dir.filePath(name); }
+    // Whether these are the bytes openssl s_server -WWW sends for one of
+    // the bodies it serves.
+    bool served(const QByteArray& response) const;
     const Capture& capture(const QString& run);
 
     QTemporaryDir m_dir;
@@ -426,6 +429,18 @@ const Capture& TstTlsStreams::capture(const QString& run)
     return *kept;
 }
 
+bool TstTlsStreams::served(const QByteArray& response) const
+{
+    const QByteArray head = "HTTP/1.0 200 ok\r\nContent-type: text/plain\r\n\r\n";
+    if (!response.startsWith(head))
+        return false;
+    const QByteArray body = response.mid(head.size());
+    for (const char* name : { "0.bin", "1k.bin", "100k.bin", "1m.bin" })
+        if (body == read_file(path(QString::fromLatin1(name))))
+            return true;
+    return false;
+}
+
 void TstTlsStreams::bytesMatchTshark_data()
 {
     QTest::addColumn<QString>("run");
@@ -474,9 +489,17 @@ void TstTlsStreams::bytesMatchTshark()
         for (int direction = 0; direction < 2; ++direction) {
             const QByteArray a = bytes_of(mine, direction);
             const QByteArray b = bytes_of(stream->chunks, direction);
-            if (a != b)
+            if (a != b && !inOrder && b.size() < a.size() && a.startsWith(b) && served(a)) {
+                // tshark's reassembly gave up on the stream after a segment
+                // sent again, at a record's end: its server's own bytes
+                // tell instead.
+                qCWarning(lcTls).noquote()
+                        << name << "direction" << direction << ": tshark stops at" << b.size()
+                        << "of" << a.size() << "bytes, which are what the server sent";
+            } else if (a != b) {
                 failures << name + QStringLiteral(", direction %1: ").arg(direction)
                                 + difference(a, b);
+            }
             bytes += a.size();
         }
         if (inOrder && merged(mine) != merged(stream->chunks))
