@@ -486,13 +486,17 @@ void TstTlsStreams::bytesMatchTshark()
         if (flip)
             for (auto& chunk : mine)
                 chunk.first = 1 - chunk.first;
+        bool tshark_stopped = false;
         for (int direction = 0; direction < 2; ++direction) {
             const QByteArray a = bytes_of(mine, direction);
             const QByteArray b = bytes_of(stream->chunks, direction);
-            if (a != b && !inOrder && b.size() < a.size() && a.startsWith(b) && served(a)) {
+            if (a != b && b.size() < a.size() && a.startsWith(b) && served(a)) {
                 // tshark's reassembly gave up on the stream after a segment
-                // sent again, at a record's end: its server's own bytes
-                // tell instead.
+                // sent again (lo also drops what the capture saw when its
+                // queue is full, on a busy machine), at a record's end: the
+                // server's own bytes tell instead, and the order cannot be
+                // compared.
+                tshark_stopped = true;
                 qCWarning(lcTls).noquote()
                         << name << "direction" << direction << ": tshark stops at" << b.size()
                         << "of" << a.size() << "bytes, which are what the server sent";
@@ -502,7 +506,7 @@ void TstTlsStreams::bytesMatchTshark()
             }
             bytes += a.size();
         }
-        if (inOrder && merged(mine) != merged(stream->chunks))
+        if (inOrder && !tshark_stopped && merged(mine) != merged(stream->chunks))
             failures << name + QStringLiteral(": the chunks are not in tshark's order");
         const TlsStream::Counts& counts = connection->tls->counts();
         if (counts.failed + counts.missing + counts.no_key != 0)
