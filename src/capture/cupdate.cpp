@@ -314,7 +314,6 @@ void CUpdate::queue_row(std::string_view line, const QString* qline)
     const std::int64_t seq = store_frame(lines);
     if (lines)
         emit send_update(as_qstring());
-    CaptureRow row;
     const std::size_t at = m_batch.text.size();
     if (seq < 0 && m_hex_left_out && m_header != nullptr) {
         // Not stored after all: the line keeps its payload.
@@ -324,13 +323,13 @@ void CUpdate::queue_row(std::string_view line, const QString* qline)
             line = std::string_view(out, *size);
     }
     m_batch.text.append(line);
+    CaptureRow& row = m_batch.rows.emplace_back(); // made in place: a row is some 100 bytes
     row.line_at = static_cast<std::uint32_t>(at);
     row.line_size = static_cast<std::uint32_t>(m_batch.text.size() - at);
     if (seq >= 0)
         row.frame = seq;
     if (m_has_segment)
         row.segment = m_segment;
-    m_batch.rows.push_back(row);
     m_batch.bytes += bytes;
     if (m_batch.rows.size() >= kBatchRows)
         flush_batch();
