@@ -7,7 +7,7 @@
 // the machine may be shared.
 //
 //   bench_store [rows]                  default 1000000, all tables
-//   bench_store --file [rows]           the file against tcpdump and tshark only
+//   bench_store --file [rows]           the file against tcpdump -w only
 //   bench_store --case MODE PAYLOAD ROWS  one case, one line of figures
 //   bench_store --decode FILE           decode and store FILE, no window
 //   bench_store --write FILE [ROWS]     write the benchmark's file (default
@@ -369,6 +369,14 @@ int main(int argc, char* argv[])
             add(QStringLiteral("Tarnlook before: decode, filter and store (capture thread)"), base);
         add(QStringLiteral("Tarnlook: decode, filter and store (capture thread, no window)"), ours);
         add(QStringLiteral("tcpdump -r FILE -w OUT (whole process)"), dump);
+        if (fileOnly) {
+            peers.print(QStringLiteral("A file of %1 frames of 100 payload bytes, one core each "
+                                       "(median of %2 runs on core %3)")
+                                .arg(rows)
+                                .arg(kFileRuns)
+                                .arg(kBenchCore));
+            return 0;
+        }
         const double nn = bench::timeCommand(QStringLiteral("tcpdump"),
                                              { QStringLiteral("-r"), in, QStringLiteral("-nn") });
         peers.add({ QStringLiteral("tcpdump -r FILE -nn"), QString::number(nn, 'f', 2),
@@ -389,8 +397,6 @@ int main(int argc, char* argv[])
                             .arg(kFileRuns)
                             .arg(kBenchCore));
     }
-    if (fileOnly)
-        return 0;
     {
         bench::Table clicks({ QStringLiteral("payload"), QStringLiteral("click to shown, ms"),
                               QStringLiteral("load") });
