@@ -7,8 +7,12 @@
 // the machine may be shared.
 //
 //   bench_store [rows]                  default 1000000, all tables
+//   bench_store --file [rows]           the file against tcpdump -w only
 //   bench_store --case MODE PAYLOAD ROWS  one case, one line of figures
 //   bench_store --decode FILE           decode and store FILE, no window
+//   bench_store --write FILE [ROWS]     write the benchmark's file (default
+//                                       1000000 frames of 100 B), for a
+//                                       profiler's run of --decode
 //   bench_store --click PAYLOAD         a click on one row's hex cell
 //
 // TARNLOOK_BENCH_BASELINE=PATH: the bench_store of another build (the code
@@ -23,6 +27,7 @@
 #include <ctime>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <pcap/pcap.h>
@@ -175,7 +180,23 @@ const QString kBenchCore = QString::number(std::max(1, QThread::idealThreadCount
 // Decode and store on the capture thread alone, no window: frames/s. The
 // rows are handed over in batches as to the window, and taken on the
 // capture thread itself as they come.
-double decodeAndStore(const QString& path, int* lines)
+// User and system seconds of this process (who: RUSAGE_SELF) or of its
+// children that have ended (RUSAGE_CHILDREN).
+struct CpuSeconds
+{
+    double user = 0;
+    double system = 0;
+};
+
+CpuSeconds cpuSeconds(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    return { usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
+             usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6 };
+}
+
+double decodeAndStore(const QString& path, int* lines, CpuSeconds* cpu)
 {
     QTemporaryDir dir;
     CaptureStore store(dir.path());
@@ -191,11 +212,17 @@ double decodeAndStore(const QString& path, int* lines)
             Qt::DirectConnection);
     capture.adapter_name = QStringLiteral("file://") + path;
     QElapsedTimer timer;
+    // This thread only waits meanwhile: the process's time is the capture
+    // thread's.
+    const CpuSeconds before = cpuSeconds(RUSAGE_SELF);
     timer.start();
     capture.start();
     capture.wait();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const CpuSeconds after = cpuSeconds(RUSAGE_SELF);
     *lines = count;
-    return timer.nsecsElapsed() / 1e9;
+    *cpu = { after.user - before.user, after.system - before.system };
+    return seconds;
 }
 
 // A click on the hex cell of a row with a payload of `size` bytes: seconds
@@ -231,15 +258,31 @@ QStringList runChild(const QString& self, const QStringList& arguments)
     return QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
 }
 
+// Wall and processor seconds of one run.
+struct RunTime
+{
+    double wall = 0;
+    CpuSeconds cpu;
+};
+
 // The capture thread's seconds for decoding and storing `path`, in a process
 // of `program` (a bench_store) of its own, on the bench core.
-double decodeSeconds(const QString& program, const QString& path)
+RunTime decodeSeconds(const QString& program, const QString& path)
 {
-    // "N lines in S s"
-    return runChild(QStringLiteral("taskset"),
-                    { QStringLiteral("-c"), kBenchCore, program, QStringLiteral("--decode"), path })
-            .value(3)
-            .toDouble();
+    // "N lines in S s, user U s, system Y s"
+    const QStringList f = runChild(
+            QStringLiteral("taskset"),
+            { QStringLiteral("-c"), kBenchCore, program, QStringLiteral("--decode"), path });
+    return { f.value(3).toDouble(), { f.value(6).toDouble(), f.value(9).toDouble() } };
+}
+
+// A whole process's wall and processor seconds.
+RunTime commandSeconds(const QString& program, const QStringList& arguments)
+{
+    const CpuSeconds before = cpuSeconds(RUSAGE_CHILDREN);
+    const double wall = bench::timeCommand(program, arguments);
+    const CpuSeconds after = cpuSeconds(RUSAGE_CHILDREN);
+    return { wall, { after.user - before.user, after.system - before.system } };
 }
 
 } // namespace
@@ -251,10 +294,14 @@ int main(int argc, char* argv[])
     const QStringList args = app.arguments();
     if (args.size() == 3 && args.at(1) == QLatin1String("--decode")) {
         int lines = 0;
-        const double seconds = decodeAndStore(args.at(2), &lines);
-        std::printf("%d lines in %.3f s\n", lines, seconds);
+        CpuSeconds cpu;
+        const double seconds = decodeAndStore(args.at(2), &lines, &cpu);
+        std::printf("%d lines in %.3f s, user %.3f s, system %.3f s\n", lines, seconds, cpu.user,
+                    cpu.system);
         return 0;
     }
+    if (args.size() >= 3 && args.at(1) == QLatin1String("--write"))
+        return writeFile(args.at(2), 100, args.size() > 3 ? args.at(3).toInt() : 1000000) ? 0 : 1;
     if (args.size() == 3 && args.at(1) == QLatin1String("--click")) {
         std::printf("%.1f ms\n", clickTime(args.at(2).toInt()) * 1000);
         return 0;
@@ -262,7 +309,10 @@ int main(int argc, char* argv[])
     if (args.size() == 5 && args.at(1) == QLatin1String("--case"))
         return runCase(args.at(2), args.at(3).toInt(), args.at(4).toInt());
 
-    const int rows = args.size() > 1 ? args.at(1).toInt() : 1000000;
+    // "--file": the file's road against the peer tools only.
+    QStringList rest = args.mid(1);
+    const bool fileOnly = rest.removeAll(QStringLiteral("--file")) > 0;
+    const int rows = !rest.isEmpty() ? rest.at(0).toInt() : 1000000;
     // Another build's bench_store, measured in turn with this one: "before".
     const QString baseline = qEnvironmentVariable("TARNLOOK_BENCH_BASELINE");
 
@@ -273,16 +323,18 @@ int main(int argc, char* argv[])
         writeFile(in, 100, rows);
         const QString out = dir.filePath(QStringLiteral("out.pcap"));
         bench::Table peers({ QStringLiteral("what"), QStringLiteral("s"),
-                             QStringLiteral("frames/s"), QStringLiteral("load") });
+                             QStringLiteral("frames/s"), QStringLiteral("user s"),
+                             QStringLiteral("system s"), QStringLiteral("against tcpdump -w"),
+                             QStringLiteral("load") });
         // Each on the same single core, in turn, after the previous run's
         // writes have reached the disk: the median of kFileRuns runs each.
         const auto settle = [] {
             ::sync();
             QThread::sleep(1);
         };
-        std::vector<double> ours;
-        std::vector<double> base;
-        std::vector<double> dump;
+        std::vector<RunTime> ours;
+        std::vector<RunTime> base;
+        std::vector<RunTime> dump;
         for (int run = 0; run < kFileRuns; ++run) {
             settle();
             ours.push_back(decodeSeconds(app.applicationFilePath(), in));
@@ -291,25 +343,44 @@ int main(int argc, char* argv[])
                 base.push_back(decodeSeconds(baseline, in));
             }
             settle();
-            dump.push_back(bench::timeCommand(QStringLiteral("taskset"),
-                                              { QStringLiteral("-c"), kBenchCore,
-                                                QStringLiteral("tcpdump"), QStringLiteral("-r"), in,
-                                                QStringLiteral("-w"), out }));
+            dump.push_back(
+                    commandSeconds(QStringLiteral("taskset"),
+                                   { QStringLiteral("-c"), kBenchCore, QStringLiteral("tcpdump"),
+                                     QStringLiteral("-r"), in, QStringLiteral("-w"), out }));
             QFile::remove(out);
         }
-        const auto add = [&peers, rows](const QString& what, const std::vector<double>& times) {
-            const double seconds = bench::median(times);
+        const auto median = [](const std::vector<RunTime>& runs, double RunTime::*wall,
+                               double CpuSeconds::*part) {
+            std::vector<double> values;
+            for (const RunTime& run : runs)
+                values.push_back(part != nullptr ? run.cpu.*part : run.*wall);
+            return bench::median(values);
+        };
+        const double dumpSeconds = median(dump, &RunTime::wall, nullptr);
+        const auto add = [&](const QString& what, const std::vector<RunTime>& runs) {
+            const double seconds = median(runs, &RunTime::wall, nullptr);
             peers.add({ what, QString::number(seconds, 'f', 3),
-                        QString::number(rows / seconds, 'f', 0), load() });
+                        QString::number(rows / seconds, 'f', 0),
+                        QString::number(median(runs, nullptr, &CpuSeconds::user), 'f', 3),
+                        QString::number(median(runs, nullptr, &CpuSeconds::system), 'f', 3),
+                        QStringLiteral("%1×").arg(dumpSeconds / seconds, 0, 'f', 2), load() });
         };
         if (!baseline.isEmpty())
             add(QStringLiteral("Tarnlook before: decode, filter and store (capture thread)"), base);
         add(QStringLiteral("Tarnlook: decode, filter and store (capture thread, no window)"), ours);
         add(QStringLiteral("tcpdump -r FILE -w OUT (whole process)"), dump);
+        if (fileOnly) {
+            peers.print(QStringLiteral("A file of %1 frames of 100 payload bytes, one core each "
+                                       "(median of %2 runs on core %3)")
+                                .arg(rows)
+                                .arg(kFileRuns)
+                                .arg(kBenchCore));
+            return 0;
+        }
         const double nn = bench::timeCommand(QStringLiteral("tcpdump"),
                                              { QStringLiteral("-r"), in, QStringLiteral("-nn") });
         peers.add({ QStringLiteral("tcpdump -r FILE -nn"), QString::number(nn, 'f', 2),
-                    QString::number(rows / nn, 'f', 0), load() });
+                    QString::number(rows / nn, 'f', 0), QString(), QString(), QString(), load() });
         const double fields = bench::timeCommand(
                 QStringLiteral("tshark"),
                 { QStringLiteral("-r"), in, QStringLiteral("-T"), QStringLiteral("fields"),
@@ -319,7 +390,7 @@ int main(int argc, char* argv[])
                   QStringLiteral("tcp.dstport"), QStringLiteral("-e"), QStringLiteral("tcp.len") });
         peers.add({ QStringLiteral("tshark -r FILE -T fields (6 fields)"),
                     QString::number(fields, 'f', 2), QString::number(rows / fields, 'f', 0),
-                    load() });
+                    QString(), QString(), QString(), load() });
         peers.print(QStringLiteral("A file of %1 frames of 100 payload bytes, one core each "
                                    "(Tarnlook and tcpdump -w: median of %2 runs on core %3)")
                             .arg(rows)

@@ -108,7 +108,7 @@ bool CaptureIntake::take_slice(qint64 budget_ns)
         // Queued before a clear: its frame went with the store.
         if (row.frame && (m_store == nullptr || !m_store->contains(*row.frame)))
             continue;
-        m_rows.append(row.line, row.frame, row.segment ? &*row.segment : nullptr);
+        m_rows.append(m_batch->line(row), row.frame, row.segment ? &*row.segment : nullptr);
         ++taken;
         if (++looked == kRowsPerClockLook) {
             looked = 0;

@@ -45,6 +45,20 @@ std::optional<std::pair<int, int>> field_span(const char* text, int size, int in
 
 // How many of the line's first eight fields it has, and where the eighth
 // starts (the line's length when it has fewer).
+std::pair<int, int> count_fields(std::string_view line)
+{
+    int fields = 1;
+    std::size_t from = 0;
+    while (fields < kRecordFields) {
+        const std::size_t bar = line.find('|', from);
+        if (bar == std::string_view::npos)
+            return { fields, static_cast<int>(line.size()) };
+        ++fields;
+        from = bar + 1;
+    }
+    return { fields, static_cast<int>(from) };
+}
+
 std::pair<int, int> count_fields(const QString& line)
 {
     int fields = 1;
@@ -94,16 +108,17 @@ const PacketRows* PacketRows::of(const QTableWidget* table)
     return registry().value(table);
 }
 
-const char* PacketRows::keep(const QByteArray& text)
+const char* PacketRows::keep(std::string_view text)
 {
-    const auto size = static_cast<std::size_t>(text.size()) + 1; // and its zero
+    const std::size_t size = text.size() + 1; // and its zero
     if (m_chunks.empty() || m_chunk_used + size > m_chunk_size) {
         m_chunk_size = std::max(kChunkBytes, size);
         m_chunks.emplace_back(new char[m_chunk_size]);
         m_chunk_used = 0;
     }
     char* at = m_chunks.back().get() + m_chunk_used;
-    std::memcpy(at, text.constData(), size); // QByteArray ends in a zero
+    std::memcpy(at, text.data(), text.size());
+    at[text.size()] = '\0';
     m_chunk_used += size;
     return at;
 }
@@ -118,13 +133,21 @@ void PacketRows::set_row_observer(std::function<void(int, const CapturedSegment*
 void PacketRows::append(const QString& line, std::optional<std::int64_t> frame,
                         const CapturedSegment* segment)
 {
+    const QByteArray text = line.toUtf8();
+    append(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), frame,
+           segment);
+}
+
+void PacketRows::append(std::string_view line, std::optional<std::int64_t> frame,
+                        const CapturedSegment* segment)
+{
     const auto [fields, hex_at] = count_fields(line);
     // With a stored frame the hex text comes from the frame's bytes; the row
     // keeps the short fields only. A line that arrives after a clear may
     // name a frame that went with it: it keeps its text.
     const bool stored = frame.has_value() && fields == kRecordFields && m_store != nullptr
             && m_store->contains(*frame);
-    const QByteArray text = (stored ? line.left(hex_at) : line).toUtf8();
+    const std::string_view text = stored ? line.substr(0, static_cast<std::size_t>(hex_at)) : line;
     m_rows.push_back({ keep(text), stored ? *frame : -1 });
     index_pair(text);
 
@@ -146,14 +169,14 @@ void PacketRows::append(const QString& line, std::optional<std::int64_t> frame,
         m_appended(row, segment);
 }
 
-void PacketRows::index_pair(const QByteArray& text)
+void PacketRows::index_pair(std::string_view text)
 {
     // Fields 2 to 5: source address and port, destination address and port.
     std::string_view fields[4];
     for (int i = 0; i < 4; ++i) {
-        if (const auto span = field_span(text.constData(), text.size(), i + 2))
-            fields[i] = std::string_view(text.constData() + span->first,
-                                         static_cast<std::size_t>(span->second));
+        if (const auto span = field_span(text.data(), static_cast<int>(text.size()), i + 2))
+            fields[i] = text.substr(static_cast<std::size_t>(span->first),
+                                    static_cast<std::size_t>(span->second));
     }
     m_pairs.add(fields[0], fields[1], fields[2], fields[3]);
 }

@@ -42,6 +42,9 @@ public:
     // to the observer only, not kept.
     void append(const QString& line, std::optional<std::int64_t> frame,
                 const CapturedSegment* segment = nullptr);
+    // The same with the line in UTF-8, as a capture's batch holds it.
+    void append(std::string_view line, std::optional<std::int64_t> frame,
+                const CapturedSegment* segment = nullptr);
     // Who looks at every row as it comes (the analysis of the rows):
     // appended is called after each row is appended, with its number and
     // segment (null for none), cleared after every clear. Either may be
@@ -81,8 +84,8 @@ private:
         std::int64_t frame; // -1: none; the text is the whole line
     };
 
-    const char* keep(const QByteArray& text);
-    void index_pair(const QByteArray& text);
+    const char* keep(std::string_view text);
+    void index_pair(std::string_view text);
     // Hands the rows' texts to the release thread; none are left.
     void release_texts(HeapPages pages);
     QString stored_hex(int row) const;

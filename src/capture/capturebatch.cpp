@@ -16,10 +16,10 @@ CaptureBacklog::CaptureBacklog(std::size_t max_rows, std::size_t max_bytes)
     , m_max_bytes(max_bytes)
 { }
 
-std::size_t CaptureBacklog::line_bytes(int characters)
+std::size_t CaptureBacklog::line_bytes(std::size_t size)
 {
-    // The text in UTF-16, the string's header and the row's own fields.
-    return 2 * static_cast<std::size_t>(characters) + 32 + sizeof(CaptureRow);
+    // The line in the batch's text and the row's own fields.
+    return size + sizeof(CaptureRow);
 }
 
 bool CaptureBacklog::fits(std::size_t rows, std::size_t bytes) const

@@ -9,29 +9,39 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
-
-#include <QString>
 
 #include "packetrecord.h"
 
 // One accepted frame on its way to the packet table.
 struct CaptureRow
 {
-    // The record line; for a row with a stored frame its payload field is
-    // empty, as the frame's bytes give it.
-    QString line;
+    // Where its record line lies in the batch's text (see CaptureBatch::line).
+    std::uint32_t line_at = 0;
+    std::uint32_t line_size = 0;
     std::optional<std::int64_t> frame; // the store's number for its frame
     // Its TCP segment, decoded with the line; none for a line handed in
     // without a frame.
     std::optional<CapturedSegment> segment;
 };
 
-// Rows handed from the capture thread to the window at once.
+// Rows handed from the capture thread to the window at once. Their record
+// lines share one text: no row costs an allocation of its own.
 struct CaptureBatch
 {
     std::vector<CaptureRow> rows;
-    std::size_t bytes = 0; // what the rows' lines take, roughly
+    // The rows' lines, in UTF-8, one after another. For a row with a stored
+    // frame the line's payload field is empty, as the frame's bytes give it.
+    std::string text;
+    std::size_t bytes = 0; // what the rows and their lines take, roughly
+
+    // A row's record line, valid while the batch's text is unchanged.
+    std::string_view line(const CaptureRow& row) const
+    {
+        return std::string_view(text).substr(row.line_at, row.line_size);
+    }
 };
 
 // The rows between a capture thread and the window, bounded in rows and
@@ -44,8 +54,8 @@ public:
     CaptureBacklog(const CaptureBacklog&) = delete;
     CaptureBacklog& operator=(const CaptureBacklog&) = delete;
 
-    // What a row's line of `characters` takes in the backlog, roughly.
-    static std::size_t line_bytes(int characters);
+    // What a row whose line has `size` bytes takes in the backlog, roughly.
+    static std::size_t line_bytes(std::size_t size);
 
     // Producer: whether the producer may hold `rows` more rows of `bytes`
     // besides what is queued. A first row always fits an empty backlog,

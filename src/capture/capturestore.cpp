@@ -11,7 +11,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pcap/pcap.h>
-#include <stdio_ext.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -41,7 +40,7 @@ constexpr char kLockName[] = ".lock";
 // makes none, and each level holds a descriptor open.
 constexpr int kMaxDepth = 16;
 constexpr int kMaxNameTries = 100;
-// The dump file's buffer: far fewer writes than stdio's default of a block,
+// The records' write buffer: far fewer writes than stdio's default of a block,
 // and small enough to be still in the cache when the kernel copies it (a
 // buffer of a megabyte made the copies up to five times slower).
 constexpr std::size_t kWriteBuffer = 1 << 16;
@@ -249,15 +248,84 @@ struct CaptureStore::Segment
     int dir_fd = -1; // the store's folder, which outlives every segment
     QByteArray name; // of the file in the folder; empty: nothing to remove
     pcap_t* dead = nullptr;
+    // Wrote the file's header; null once the file takes no more records.
     pcap_dumper_t* dumper = nullptr;
-    std::unique_ptr<char[]> buffer; // the dump file's, while it is open
+    int write_fd = -1; // the dumper's file, written past stdio
+    // The records not yet written, as pcap_dump writes them: a frame costs
+    // a copy here rather than two trips through stdio.
+    std::unique_ptr<char[]> buffer;
+    std::size_t buffered = 0;
+    int write_error = 0; // errno of the first failed write
     int read_fd = -1;
     std::int64_t flushed_end = 0; // what the file holds for certain
     std::int64_t end = 0; // where the next record goes
     std::vector<std::int64_t> offsets; // of each record, in sequence order
 
+    // Writes what the buffer holds; false (and write_error set) when the
+    // file did not take all of it.
+    bool flush()
+    {
+        if (buffered > 0 && write_error == 0) {
+            if (!write_all(buffer.get(), buffered))
+                write_error = errno != 0 ? errno : EIO;
+            buffered = 0;
+        }
+        flushed_end = end;
+        return write_error == 0;
+    }
+
+    // Queues a record: the pcap record header in this machine's byte order,
+    // as pcap_dump writes it, then the captured bytes.
+    bool put(const struct pcap_pkthdr& header, const unsigned char* data)
+    {
+        const std::uint32_t fields[4] = {
+            static_cast<std::uint32_t>(header.ts.tv_sec),
+            static_cast<std::uint32_t>(header.ts.tv_usec),
+            header.caplen,
+            header.len,
+        };
+        const std::size_t size = kRecordHeader + std::size_t(header.caplen);
+        if (buffered + size > kWriteBuffer && !flush())
+            return false;
+        if (size > kWriteBuffer) {
+            // Larger than the buffer: straight to the file.
+            if (!write_all(fields, sizeof fields) || !write_all(data, header.caplen)) {
+                write_error = errno != 0 ? errno : EIO;
+                return false;
+            }
+            end += static_cast<std::int64_t>(size);
+            flushed_end = end;
+            return true;
+        }
+        char* at = buffer.get() + buffered;
+        std::memcpy(at, fields, sizeof fields);
+        std::memcpy(at + sizeof fields, data, header.caplen);
+        buffered += size;
+        end += static_cast<std::int64_t>(size);
+        return true;
+    }
+
+    bool write_all(const void* bytes, std::size_t size)
+    {
+        const auto* next = static_cast<const char*>(bytes);
+        while (size > 0) {
+            const ssize_t wrote = ::write(write_fd, next, size);
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0) {
+                if (wrote == 0)
+                    errno = EIO;
+                return false;
+            }
+            next += wrote;
+            size -= static_cast<std::size_t>(wrote);
+        }
+        return true;
+    }
+
     ~Segment()
     {
+        // What the buffer holds goes with the file.
         if (dumper != nullptr)
             pcap_dump_close(dumper);
         if (dead != nullptr)
@@ -397,18 +465,21 @@ CaptureStore::Segment* CaptureStore::segment_for(int link_type, Precision precis
         return nullptr;
     }
     segment->name = name;
-    // Every use of the file is under m_mutex, so stdio's own lock on each
-    // call (two writes and a look at the error flag per frame) can go.
-    __fsetlocking(file, FSETLOCKING_BYCALLER);
-    segment->buffer = std::make_unique<char[]>(kWriteBuffer);
-    setvbuf(file, segment->buffer.get(), _IOFBF, kWriteBuffer);
+    // libpcap writes the file's header; the records go past stdio.
     segment->dumper = pcap_dump_fopen(segment->dead, file);
     if (segment->dumper == nullptr) {
         m_error = QString::fromLocal8Bit(pcap_geterr(segment->dead));
         std::fclose(file);
         return nullptr;
     }
+    if (pcap_dump_flush(segment->dumper) != 0) {
+        m_error = system_error(errno != 0 ? errno : EIO);
+        return nullptr;
+    }
+    segment->write_fd = fd;
+    segment->buffer = std::make_unique<char[]>(kWriteBuffer);
     segment->end = pcap_dump_ftell64(segment->dumper); // just past the file header
+    segment->flushed_end = segment->end;
     segment->read_fd = ::openat(m_dir_fd, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (segment->read_fd < 0) {
         m_error = system_error(errno);
@@ -425,20 +496,18 @@ std::optional<std::int64_t> CaptureStore::append(int link_type, const struct pca
     Segment* segment = segment_for(link_type, precision);
     if (segment == nullptr)
         return std::nullopt;
-    // Counted rather than asked for: ftell costs a system call per frame.
     const std::int64_t at = segment->end;
-    pcap_dump(reinterpret_cast<u_char*>(segment->dumper), &header, data);
-    if (ferror(pcap_dump_file(segment->dumper)) != 0) {
-        // A full disk: the frame may be half written. Later frames go to a
-        // new file, so the records stay whole.
-        m_error = QString::fromLocal8Bit(std::strerror(errno != 0 ? errno : EIO));
+    if (segment->write_error != 0 || !segment->put(header, data)) {
+        // A full disk: the frame, and those still in the buffer, may be
+        // half written. Later frames go to a new file, so the records stay
+        // whole.
+        m_error = system_error(segment->write_error);
         pcap_dump_close(segment->dumper);
         segment->dumper = nullptr;
         segment->flushed_end = INT64_MAX; // all that was written is in the file
         return std::nullopt;
     }
     segment->offsets.push_back(at);
-    segment->end += kRecordHeader + header.caplen;
     const std::int64_t seq = m_next_seq.load(std::memory_order_relaxed);
     m_next_seq.store(seq + 1, std::memory_order_release);
     return seq;
@@ -465,10 +534,8 @@ std::optional<StoredFrame> CaptureStore::read_frame(std::int64_t seq) const
     if (segment == nullptr)
         return std::nullopt;
     const std::int64_t at = segment->offsets[static_cast<std::size_t>(seq - segment->first_seq)];
-    if (at + kRecordHeader > segment->flushed_end && segment->dumper != nullptr) {
-        pcap_dump_flush(segment->dumper);
-        const_cast<Segment*>(segment)->flushed_end = pcap_dump_ftell64(segment->dumper);
-    }
+    if (at + kRecordHeader > segment->flushed_end && segment->dumper != nullptr)
+        const_cast<Segment*>(segment)->flush();
 
     std::uint32_t fields[4] = {};
     if (!read_exactly(segment->read_fd, reinterpret_cast<char*>(fields), sizeof fields, at))
@@ -516,7 +583,7 @@ bool CaptureStore::read_frames(
         const std::lock_guard<std::mutex> lock(m_mutex);
         for (const auto& segment : m_segments) {
             if (segment->dumper != nullptr)
-                pcap_dump_flush(segment->dumper);
+                segment->flush();
         }
         places.reserve(seqs.size());
         const Segment* last = nullptr;

@@ -54,7 +54,7 @@ struct StoreFile
 };
 
 // The frames behind the packet table's rows, kept on disk rather than in RAM:
-// pcap files in a private folder, written with libpcap's dump functions. The
+// pcap files in a private folder, in the format of libpcap's dump functions. The
 // capture thread appends; the interface thread reads, clears and saves. Every
 // call is safe from any thread.
 //

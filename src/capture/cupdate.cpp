@@ -2,6 +2,7 @@
 
 #include "cupdate.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -42,6 +43,9 @@ constexpr std::size_t kBacklogBytes = std::size_t(96) << 20;
 // frames keep coming that make no row.
 constexpr std::size_t kBatchRows = 256;
 constexpr qint64 kBatchAgeMs = 20;
+// Frames up to this many captured bytes make their lines without a larger
+// buffer.
+constexpr std::uint32_t kLineRoomFrame = 65536;
 // What a row costs once in the table, for the memory floor.
 constexpr std::int64_t kTableRowBytes = 1024;
 
@@ -194,104 +198,163 @@ void CUpdate::run()
 void CUpdate::parse_packet(const struct pcap_pkthdr* header, const u_char* data)
 {
     const int link_type = pcap_handle != nullptr ? m_link_type : DLT_EN10MB;
+    if (!m_batching) {
+        if (std::optional<QString> line = make_record_line(link_type, *header, data)) {
+            m_header = header;
+            m_data = data;
+            m_link_type = link_type;
+            update_table(std::move(*line));
+            m_header = nullptr;
+            m_data = nullptr;
+        }
+        return;
+    }
     // A row whose frame is stored takes its payload from the store: the
     // line's hex text would only be thrown away.
-    m_hex_left_out = m_batching && store != nullptr && m_lines.has_value() && !*m_lines;
-    if (std::optional<QString> line
-        = make_record_line(link_type, *header, data, m_batching ? &m_segment.header : nullptr,
-                           !m_hex_left_out)) {
-        m_header = header;
-        m_data = data;
-        m_link_type = link_type;
-        if (m_batching) {
-            m_segment.seconds = header->ts.tv_sec;
-            m_segment.nanoseconds = static_cast<std::uint32_t>(
-                    m_nanoseconds ? header->ts.tv_usec : header->ts.tv_usec * 1000);
-            m_has_segment = true;
-        }
-        update_table(std::move(*line));
-        m_header = nullptr;
-        m_data = nullptr;
-        m_has_segment = false;
-    }
+    m_hex_left_out = store != nullptr && m_lines.has_value() && !*m_lines;
+    const std::optional<std::size_t> size
+            = write_record_line(line_room(header->caplen), link_type, *header, data,
+                                &m_segment.header, !m_hex_left_out);
+    if (!size)
+        return;
+    m_header = header;
+    m_data = data;
+    m_link_type = link_type;
+    m_segment.seconds = header->ts.tv_sec;
+    m_segment.nanoseconds = static_cast<std::uint32_t>(m_nanoseconds ? header->ts.tv_usec
+                                                                     : header->ts.tv_usec * 1000);
+    m_has_segment = true;
+    queue_row(std::string_view(m_line.get(), *size), nullptr);
+    m_header = nullptr;
+    m_data = nullptr;
+    m_has_segment = false;
 }
 
 void CUpdate::update_table(QString qstr)
 {
+    if (m_batching) {
+        const QByteArray utf8 = qstr.toUtf8();
+        queue_row(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), &qstr);
+        return;
+    }
     // A line that parse_packet made has its eight fields; with no switch on
     // there is nothing else to look at in it.
-    const bool any_switch = filter.include_ip_enabled || filter.include_port_enabled
-            || filter.exclude_ip_enabled || filter.exclude_port_enabled;
-    if ((m_header == nullptr || any_switch) && !filter_accepts(filter, qstr)) {
+    if ((m_header == nullptr || any_list_switch()) && !filter_accepts(filter, qstr)) {
         // This thread alone writes it.
         lines_refused.store(lines_refused.load(std::memory_order_relaxed) + 1,
                             std::memory_order_relaxed);
         return;
     }
-    std::size_t bytes = 0;
-    if (m_batching) {
-        bytes = CaptureBacklog::line_bytes(qstr.size());
-        if (!m_backlog->has_room(m_batch.rows.size() + 1, m_batch.bytes + bytes)) {
-            flush_batch();
-            // Room first, then the store: a dropped row leaves no frame.
-            if (!m_backlog->has_room(1, bytes)) {
-                if (!m_may_wait) {
-                    rows_dropped.fetch_add(1, std::memory_order_relaxed);
-                    return;
-                }
-                if (!m_backlog->wait_for_room(1, bytes, stop_flag))
-                    return; // stopped while waiting
-            }
-        }
-    }
-    // The receivers of single lines, if any, take one number per line.
-    const bool lines = m_lines ? *m_lines
-                               : isSignalConnected(QMetaMethod::fromSignal(&CUpdate::send_update));
-    std::int64_t seq = -1;
-    if (store != nullptr) {
-        if (m_header != nullptr) {
-            if (const std::optional<std::int64_t> stored
-                = store->append(m_link_type, *m_header, m_data,
-                                m_nanoseconds ? CaptureStore::Precision::Nanoseconds
-                                              : CaptureStore::Precision::Microseconds))
-                seq = *stored;
-            else if (!stop_flag.exchange(true))
-                emit capture_failed(StoreError, store->errorString());
-        }
-        // A file waits for the receiver; the stop flag is looked at while
-        // waiting. A live source never waits: the kernel would drop frames.
-        while (lines && m_from_file && m_tickets.size() >= kFileBacklog && !stop_flag.load())
-            QThread::msleep(kBacklogPollMs);
-        if (lines)
-            m_tickets.push(seq);
-    }
+    const bool lines = single_lines();
+    store_frame(lines);
     if (lines)
         emit send_update(qstr);
-    if (m_batching) {
-        // Not stored after all: the line keeps its payload.
-        if (seq < 0 && m_hex_left_out && m_header != nullptr)
-            qstr = make_record_line(m_link_type, *m_header, m_data).value_or(qstr);
-        CaptureRow row;
-        row.line = std::move(qstr);
-        if (seq >= 0)
-            row.frame = seq;
-        if (m_has_segment)
-            row.segment = m_segment;
-        m_batch.rows.push_back(std::move(row));
-        m_batch.bytes += bytes;
-        if (m_batch.rows.size() >= kBatchRows)
-            flush_batch();
+}
+
+bool CUpdate::any_list_switch() const
+{
+    return filter.include_ip_enabled || filter.include_port_enabled || filter.exclude_ip_enabled
+            || filter.exclude_port_enabled;
+}
+
+bool CUpdate::single_lines() const
+{
+    // The receivers of single lines, if any, take one number per line.
+    return m_lines ? *m_lines : isSignalConnected(QMetaMethod::fromSignal(&CUpdate::send_update));
+}
+
+std::int64_t CUpdate::store_frame(bool lines)
+{
+    std::int64_t seq = -1;
+    if (store == nullptr)
+        return seq;
+    if (m_header != nullptr) {
+        if (const std::optional<std::int64_t> stored
+            = store->append(m_link_type, *m_header, m_data,
+                            m_nanoseconds ? CaptureStore::Precision::Nanoseconds
+                                          : CaptureStore::Precision::Microseconds))
+            seq = *stored;
+        else if (!stop_flag.exchange(true))
+            emit capture_failed(StoreError, store->errorString());
     }
+    // A file waits for the receiver; the stop flag is looked at while
+    // waiting. A live source never waits: the kernel would drop frames.
+    while (lines && m_from_file && m_tickets.size() >= kFileBacklog && !stop_flag.load())
+        QThread::msleep(kBacklogPollMs);
+    if (lines)
+        m_tickets.push(seq);
+    return seq;
+}
+
+void CUpdate::queue_row(std::string_view line, const QString* qline)
+{
+    const auto as_qstring = [line, qline] {
+        return qline != nullptr ? *qline
+                                : QString::fromUtf8(line.data(), static_cast<int>(line.size()));
+    };
+    if ((m_header == nullptr || any_list_switch()) && !filter_accepts(filter, as_qstring())) {
+        lines_refused.store(lines_refused.load(std::memory_order_relaxed) + 1,
+                            std::memory_order_relaxed);
+        return;
+    }
+    const std::size_t bytes = CaptureBacklog::line_bytes(line.size());
+    if (!m_backlog->has_room(m_batch.rows.size() + 1, m_batch.bytes + bytes)) {
+        flush_batch();
+        // Room first, then the store: a dropped row leaves no frame.
+        if (!m_backlog->has_room(1, bytes)) {
+            if (!m_may_wait) {
+                rows_dropped.fetch_add(1, std::memory_order_relaxed);
+                return;
+            }
+            if (!m_backlog->wait_for_room(1, bytes, stop_flag))
+                return; // stopped while waiting
+        }
+    }
+    const bool lines = single_lines();
+    const std::int64_t seq = store_frame(lines);
+    if (lines)
+        emit send_update(as_qstring());
+    const std::size_t at = m_batch.text.size();
+    if (seq < 0 && m_hex_left_out && m_header != nullptr) {
+        // Not stored after all: the line keeps its payload.
+        char* const out = line_room(m_header->caplen);
+        if (const std::optional<std::size_t> size
+            = write_record_line(out, m_link_type, *m_header, m_data))
+            line = std::string_view(out, *size);
+    }
+    m_batch.text.append(line);
+    CaptureRow& row = m_batch.rows.emplace_back(); // made in place: a row is some 100 bytes
+    row.line_at = static_cast<std::uint32_t>(at);
+    row.line_size = static_cast<std::uint32_t>(m_batch.text.size() - at);
+    if (seq >= 0)
+        row.frame = seq;
+    if (m_has_segment)
+        row.segment = m_segment;
+    m_batch.bytes += bytes;
+    if (m_batch.rows.size() >= kBatchRows)
+        flush_batch();
+}
+
+char* CUpdate::line_room(std::uint32_t caplen)
+{
+    const std::size_t room = record_line_room(caplen);
+    if (room > m_line_room) {
+        m_line_room = std::max(room, record_line_room(kLineRoomFrame));
+        m_line = std::make_unique<char[]>(m_line_room);
+    }
+    return m_line.get();
 }
 
 void CUpdate::flush_batch()
 {
     if (m_batch.rows.empty())
         return;
+    const std::size_t text_size = m_batch.text.size();
     if (m_backlog->push(std::move(m_batch)))
         emit batch_ready();
     m_batch = CaptureBatch {};
     m_batch.rows.reserve(kBatchRows);
+    m_batch.text.reserve(text_size); // the next batch's lines are much the same
 }
 
 void CUpdate::set_backlog_limits(std::size_t rows, std::size_t bytes)

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include <pcap/pcap.h>
 
@@ -142,6 +144,18 @@ protected:
 private:
     // Hands the rows in hand to the backlog.
     void flush_batch();
+    // Whether an include or exclude list is switched on.
+    bool any_list_switch() const;
+    // Whether the line is also emitted as send_update.
+    bool single_lines() const;
+    // Stores the frame that parse_packet hands over, if any, and queues its
+    // number for take_stored_frame when `lines`; the number, or -1.
+    std::int64_t store_frame(bool lines);
+    // The rest of update_table for rows in batches: the line in UTF-8, and
+    // as it was handed in, if it was (else null).
+    void queue_row(std::string_view line, const QString* qline);
+    // A buffer for the line of a frame of `caplen` captured bytes.
+    char* line_room(std::uint32_t caplen);
 
     // The frame that parse_packet is handing to update_table, if any.
     const struct pcap_pkthdr* m_header = nullptr;
@@ -159,6 +173,9 @@ private:
     // to be stored.
     bool m_hex_left_out = false;
     bool m_may_wait = true; // the source may wait for the backlog
+    // Where parse_packet writes a frame's line, m_line_room bytes.
+    std::unique_ptr<char[]> m_line;
+    std::size_t m_line_room = 0;
     // The segment of the frame that parse_packet is handing over, if any.
     CapturedSegment m_segment;
     bool m_has_segment = false;

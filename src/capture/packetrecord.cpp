@@ -2,6 +2,7 @@
 
 #include "packetrecord.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -81,11 +82,16 @@ const HexPairs& hex_pairs()
     return pairs;
 }
 
-// Sixteen bytes as 32 upper-case hex digits, two UTF-16 code units per byte:
-// each nibble becomes '0' + n, plus 7 from 10 on ('A' - '9' - 1), then the
-// digits are interleaved and widened.
+// Sixteen bytes as 32 upper-case hex digits: each nibble becomes '0' + n,
+// plus 7 from 10 on ('A' - '9' - 1), then the digits are interleaved.
 #if defined(__SSE2__)
-void put_hex_block_sse2(char16_t* out, const unsigned char* bytes)
+struct HexDigitBlocks
+{
+    __m128i first; // the digits of bytes 0-7
+    __m128i second; // of bytes 8-15
+};
+
+HexDigitBlocks hex_digit_blocks_sse2(const unsigned char* bytes)
 {
     const __m128i low_nibble = _mm_set1_epi8(0x0F);
     const auto to_digits = [](__m128i nibbles) {
@@ -96,14 +102,28 @@ void put_hex_block_sse2(char16_t* out, const unsigned char* bytes)
     const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
     const __m128i high = to_digits(_mm_and_si128(_mm_srli_epi16(in, 4), low_nibble));
     const __m128i low = to_digits(_mm_and_si128(in, low_nibble));
-    const __m128i first = _mm_unpacklo_epi8(high, low); // digits of bytes 0-7
-    const __m128i second = _mm_unpackhi_epi8(high, low); // of bytes 8-15
+    return { _mm_unpacklo_epi8(high, low), _mm_unpackhi_epi8(high, low) };
+}
+
+// The digits widened to two UTF-16 code units per byte.
+void put_hex_block_sse2(char16_t* out, const unsigned char* bytes)
+{
+    const HexDigitBlocks digits = hex_digit_blocks_sse2(bytes);
     const __m128i zero = _mm_setzero_si128();
     auto* to = reinterpret_cast<__m128i*>(out);
-    _mm_storeu_si128(to, _mm_unpacklo_epi8(first, zero));
-    _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(first, zero));
-    _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(second, zero));
-    _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(second, zero));
+    _mm_storeu_si128(to, _mm_unpacklo_epi8(digits.first, zero));
+    _mm_storeu_si128(to + 1, _mm_unpackhi_epi8(digits.first, zero));
+    _mm_storeu_si128(to + 2, _mm_unpacklo_epi8(digits.second, zero));
+    _mm_storeu_si128(to + 3, _mm_unpackhi_epi8(digits.second, zero));
+}
+
+// The digits as they are, one byte each.
+void put_hex_block_sse2(char* out, const unsigned char* bytes)
+{
+    const HexDigitBlocks digits = hex_digit_blocks_sse2(bytes);
+    auto* to = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(to, digits.first);
+    _mm_storeu_si128(to + 1, digits.second);
 }
 #endif
 
@@ -135,7 +155,7 @@ bool has_avx2()
 #endif
 
 // Writes `count` bytes as upper-case hex, two UTF-16 code units per byte.
-void put_hex_utf16(char16_t* out, const unsigned char* bytes, std::uint32_t count)
+void put_hex(char16_t* out, const unsigned char* bytes, std::uint32_t count)
 {
 #if defined(__SSE2__)
     if (count >= 16) {
@@ -163,39 +183,59 @@ void put_hex_utf16(char16_t* out, const unsigned char* bytes, std::uint32_t coun
         std::memcpy(out, &pairs.utf16[bytes[i]], sizeof(char16_t[2]));
 }
 
-// The record line's fields, written straight into its UTF-16 text without
-// the cost of a format string.
+// The same, one byte per digit.
+void put_hex(char* out, const unsigned char* bytes, std::uint32_t count)
+{
+#if defined(__SSE2__)
+    if (count >= 16) {
+        for (std::uint32_t b = 0; b < count / 16; ++b)
+            put_hex_block_sse2(out + 32 * b, bytes + 16 * b);
+        if (count % 16 != 0)
+            put_hex_block_sse2(out + 2 * (count - 16), bytes + count - 16);
+        return;
+    }
+#endif
+    for (std::uint32_t i = 0; i < count; ++i, out += 2) {
+        out[0] = kHexDigits[bytes[i] >> 4];
+        out[1] = kHexDigits[bytes[i] & 0x0F];
+    }
+}
 
-char16_t* put_latin1(char16_t* out, const char* text)
+// The record line's fields, written straight into its text (UTF-16 for a
+// QString, bytes for the rows of a batch) without the cost of a format
+// string. Every character of a line made from a frame is ASCII.
+
+template <typename Char> Char* put_latin1(Char* out, const char* text)
 {
     while (*text != '\0')
         *out++ = static_cast<unsigned char>(*text++);
     return out;
 }
 
-char16_t* put_two_digits(char16_t* out, int value)
+template <typename Char> Char* put_two_digits(Char* out, int value)
 {
-    *out++ = static_cast<char16_t>(u'0' + value / 10 % 10);
-    *out++ = static_cast<char16_t>(u'0' + value % 10);
+    *out++ = static_cast<Char>('0' + value / 10 % 10);
+    *out++ = static_cast<Char>('0' + value % 10);
     return out;
 }
 
-// "00" to "99" in UTF-16.
-struct DecimalPairs
+// "00" to "99", made when the program is compiled.
+template <typename Char> struct DecimalPairs
 {
-    char16_t utf16[100][2];
+    Char text[100][2];
 };
 
-const DecimalPairs& decimal_pairs()
+template <typename Char> constexpr DecimalPairs<Char> make_decimal_pairs()
 {
-    static const DecimalPairs pairs = [] {
-        DecimalPairs table {};
-        for (int value = 0; value < 100; ++value)
-            put_two_digits(table.utf16[value], value);
-        return table;
-    }();
-    return pairs;
+    DecimalPairs<Char> table {};
+    for (int value = 0; value < 100; ++value) {
+        table.text[value][0] = static_cast<Char>('0' + value / 10);
+        table.text[value][1] = static_cast<Char>('0' + value % 10);
+    }
+    return table;
 }
+
+template <typename Char> constexpr DecimalPairs<Char> kDecimalPairs = make_decimal_pairs<Char>();
 
 int decimal_digits(std::uint32_t value)
 {
@@ -206,60 +246,63 @@ int decimal_digits(std::uint32_t value)
 }
 
 // Decimal without leading zeros, two digits at a time from the last.
-char16_t* put_decimal(char16_t* out, std::uint32_t value)
+template <typename Char> Char* put_decimal(Char* out, std::uint32_t value)
 {
-    const DecimalPairs& pairs = decimal_pairs();
-    char16_t* const end = out + decimal_digits(value);
-    char16_t* at = end;
+    const DecimalPairs<Char>& pairs = kDecimalPairs<Char>;
+    Char* const end = out + decimal_digits(value);
+    Char* at = end;
     while (value >= 100) {
         const std::uint32_t rest = value / 100;
         at -= 2;
-        std::memcpy(at, pairs.utf16[value - 100 * rest], sizeof(char16_t[2]));
+        std::memcpy(at, pairs.text[value - 100 * rest], sizeof(Char[2]));
         value = rest;
     }
     if (value >= 10) {
         at -= 2;
-        std::memcpy(at, pairs.utf16[value], sizeof(char16_t[2]));
+        std::memcpy(at, pairs.text[value], sizeof(Char[2]));
     } else {
-        *--at = static_cast<char16_t>(u'0' + value);
+        *--at = static_cast<Char>('0' + value);
     }
     return end;
 }
 
-// Every byte value in decimal followed by a dot, four UTF-16 units copied as
-// one, and the number of digits.
-struct OctetTexts
+// Every byte value in decimal followed by a dot, four units copied as one,
+// and the number of digits; made when the program is compiled.
+template <typename Char> struct OctetTexts
 {
-    std::uint64_t units[256];
+    Char units[256][4];
     unsigned char digits[256];
 };
 
-const OctetTexts& octet_texts()
+template <typename Char> constexpr OctetTexts<Char> make_octet_texts()
 {
-    static const OctetTexts table = [] {
-        OctetTexts t {};
-        for (int value = 0; value < 256; ++value) {
-            char16_t text[4] = {};
-            char16_t* end = put_decimal(text, static_cast<std::uint32_t>(value));
-            *end = u'.';
-            std::memcpy(&t.units[value], text, sizeof text);
-            t.digits[value] = static_cast<unsigned char>(end - text);
-        }
-        return t;
-    }();
+    OctetTexts<Char> table {};
+    for (int value = 0; value < 256; ++value) {
+        Char* text = table.units[value];
+        int digits = 0;
+        if (value >= 100)
+            text[digits++] = static_cast<Char>('0' + value / 100);
+        if (value >= 10)
+            text[digits++] = static_cast<Char>('0' + value / 10 % 10);
+        text[digits++] = static_cast<Char>('0' + value % 10);
+        text[digits] = '.';
+        table.digits[value] = static_cast<unsigned char>(digits);
+    }
     return table;
 }
 
+template <typename Char> constexpr OctetTexts<Char> kOctetTexts = make_octet_texts<Char>();
+
 // An IP address as inet_ntop writes it: IPv4 in dotted decimal (without
 // inet_ntop's cost), IPv6 in RFC 5952 text.
-char16_t* put_address(char16_t* out, const unsigned char* address, int version)
+template <typename Char> Char* put_address(Char* out, const unsigned char* address, int version)
 {
     if (version == 4) {
         // Four units per octet whatever its length, its dot included: the
         // line has room, and the last dot is written over by what follows.
-        const OctetTexts& octets = octet_texts();
+        const OctetTexts<Char>& octets = kOctetTexts<Char>;
         for (int i = 0; i < 4; ++i) {
-            std::memcpy(out, &octets.units[address[i]], sizeof(std::uint64_t));
+            std::memcpy(out, octets.units[address[i]], sizeof(Char[4]));
             out += octets.digits[address[i]] + 1;
         }
         return out - 1;
@@ -602,6 +645,59 @@ std::optional<TcpSegmentHeader> decode_tcp_segment(int link_type, const struct p
     return segment;
 }
 
+namespace {
+
+// The time, two IPv6 addresses at their longest, two ports, a length and the
+// separators fit in this many units; the payload's hex follows them.
+constexpr int kFixedMost = 8 + 5 + 2 * (INET6_ADDRSTRLEN + 1 + 5 + 1) + 10 + 1;
+
+// Writes the line's seven first fields and the bar after them at `out`, with
+// room for kFixedMost units; returns where the payload's hex goes.
+template <typename Char>
+Char* put_fields(Char* out, const TcpPlace& place, const struct pcap_pkthdr& header)
+{
+    // Frames come many to a second: the local time of the last second is
+    // kept (per thread, as each capture has its own).
+    thread_local std::time_t cached_second = -1;
+    thread_local char cached_time[8];
+    thread_local bool cached_valid = false;
+    const std::time_t seconds = header.ts.tv_sec;
+    if (seconds != cached_second) {
+        std::tm local {};
+        cached_valid = localtime_r(&seconds, &local) != nullptr;
+        if (cached_valid) {
+            char* at = put_two_digits(cached_time, local.tm_hour);
+            *at++ = ':';
+            at = put_two_digits(at, local.tm_min);
+            *at++ = ':';
+            put_two_digits(at, local.tm_sec);
+        }
+        cached_second = seconds;
+    }
+    if (cached_valid) {
+        for (int i = 0; i < 8; ++i)
+            out[i] = static_cast<unsigned char>(cached_time[i]);
+        out += 8;
+    }
+    static constexpr char kProtocol[] = "|TCP|";
+    for (std::size_t i = 0; i + 1 < sizeof kProtocol; ++i)
+        *out++ = static_cast<Char>(kProtocol[i]);
+    const TcpInIp& packet = place.packet;
+    out = put_address(out, packet.source, packet.version);
+    *out++ = '|';
+    out = put_decimal(out, read_be16(place.tcp));
+    *out++ = '|';
+    out = put_address(out, packet.destination, packet.version);
+    *out++ = '|';
+    out = put_decimal(out, read_be16(place.tcp + 2));
+    *out++ = '|';
+    out = put_decimal(out, place.stated);
+    *out++ = '|';
+    return out;
+}
+
+} // namespace
+
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data)
 {
@@ -617,56 +713,34 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
         return std::nullopt;
     if (segment != nullptr)
         fill_segment(*place, segment);
-    const TcpInIp* const packet = &place->packet;
-    const unsigned char* const tcp = place->tcp;
-    const std::uint32_t payload_at = place->payload_at;
-    const std::uint32_t stated = place->stated;
     const std::uint32_t captured = payload_hex ? place->captured : 0;
-
-    // The time, two IPv6 addresses at their longest, two ports, a length and
-    // the separators fit in this many units; the payload's hex follows them.
-    constexpr int kFixedMost = 8 + 5 + 2 * (INET6_ADDRSTRLEN + 1 + 5 + 1) + 10 + 1;
     QString line(kFixedMost + 2 * static_cast<int>(captured), Qt::Uninitialized);
     char16_t* const start = reinterpret_cast<char16_t*>(line.data());
-    char16_t* out = start;
-    // Frames come many to a second: the local time of the last second is
-    // kept (per thread, as each capture has its own).
-    thread_local std::time_t cached_second = -1;
-    thread_local char16_t cached_time[8];
-    thread_local bool cached_valid = false;
-    const std::time_t seconds = header.ts.tv_sec;
-    if (seconds != cached_second) {
-        std::tm local {};
-        cached_valid = localtime_r(&seconds, &local) != nullptr;
-        if (cached_valid) {
-            char16_t* at = put_two_digits(cached_time, local.tm_hour);
-            *at++ = u':';
-            at = put_two_digits(at, local.tm_min);
-            *at++ = u':';
-            put_two_digits(at, local.tm_sec);
-        }
-        cached_second = seconds;
-    }
-    if (cached_valid) {
-        std::memcpy(out, cached_time, sizeof cached_time);
-        out += 8;
-    }
-    static constexpr char16_t kProtocol[] = u"|TCP|";
-    std::memcpy(out, kProtocol, sizeof kProtocol - sizeof(char16_t));
-    out += std::size(kProtocol) - 1;
-    out = put_address(out, packet->source, packet->version);
-    *out++ = u'|';
-    out = put_decimal(out, read_be16(tcp));
-    *out++ = u'|';
-    out = put_address(out, packet->destination, packet->version);
-    *out++ = u'|';
-    out = put_decimal(out, read_be16(tcp + 2));
-    *out++ = u'|';
-    out = put_decimal(out, stated);
-    *out++ = u'|';
-    put_hex_utf16(out, data + payload_at, captured);
-    line.resize(static_cast<int>(out - start) + 2 * static_cast<int>(captured));
+    char16_t* const hex = put_fields(start, *place, header);
+    put_hex(hex, data + place->payload_at, captured);
+    line.resize(static_cast<int>(hex - start) + 2 * static_cast<int>(captured));
     return line;
+}
+
+std::size_t record_line_room(std::uint32_t caplen)
+{
+    return kFixedMost + 2 * std::size_t(caplen);
+}
+
+std::optional<std::size_t> write_record_line(char* out, int link_type,
+                                             const struct pcap_pkthdr& header,
+                                             const unsigned char* data, TcpSegmentHeader* segment,
+                                             bool payload_hex)
+{
+    const std::optional<TcpPlace> place = tcp_place(link_type, header, data);
+    if (!place)
+        return std::nullopt;
+    if (segment != nullptr)
+        fill_segment(*place, segment);
+    const std::uint32_t captured = payload_hex ? place->captured : 0;
+    char* const hex = put_fields(out, *place, header);
+    put_hex(hex, data + place->payload_at, captured);
+    return static_cast<std::size_t>(hex - out) + 2 * std::size_t(captured);
 }
 
 QString link_type_text(int link_type)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -88,6 +89,19 @@ std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr&
 std::optional<QString> make_record_line(int link_type, const struct pcap_pkthdr& header,
                                         const unsigned char* data, TcpSegmentHeader* segment,
                                         bool payload_hex = true);
+
+// The same line in UTF-8 (every character of it is ASCII), written at
+// `out`, which has room for record_line_room(header.caplen) bytes: its
+// length, or nothing when the frame makes no line. Many lines can then
+// share one buffer.
+std::optional<std::size_t> write_record_line(char* out, int link_type,
+                                             const struct pcap_pkthdr& header,
+                                             const unsigned char* data,
+                                             TcpSegmentHeader* segment = nullptr,
+                                             bool payload_hex = true);
+// The most bytes write_record_line writes for a frame of `caplen` captured
+// bytes.
+std::size_t record_line_room(std::uint32_t caplen);
 
 // The TCP segment of the frames that make_record_line decodes, or nothing
 // for the others; the payload is the bytes that the line's hex field shows.

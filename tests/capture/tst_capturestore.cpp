@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 
 #include <chrono>
+#include <csignal>
 #include <future>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +79,9 @@ private slots:
     void nanosecondsKept();
     void savedModes_data();
     void savedModes();
+    void recordsCrossTheWriteBuffer_data();
+    void recordsCrossTheWriteBuffer();
+    void fullFileStartsAnother();
 };
 
 void TstCaptureStore::captureStoresWhatPassesInLineOrder()
@@ -578,6 +583,93 @@ void TstCaptureStore::savedModes()
     QVERIFY(info.st_size > 24); // the frame is in it
     if (old == QLatin1String("link"))
         QCOMPARE(QFileInfo(linked).size(), qint64(0));
+}
+
+void TstCaptureStore::recordsCrossTheWriteBuffer_data()
+{
+    // Payload sizes in the order stored; -1: a read of the frame stored
+    // last, between two appends.
+    QTest::addColumn<QVector<int>>("sizes");
+    QVector<int> many(2000, 100); // some 300 KiB: the buffer fills again and again
+    QTest::newRow("many small") << many;
+    QTest::newRow("one larger than the buffer between small ones")
+            << QVector<int> { 10, 20, 70000, 30, 65536, 1 };
+    QTest::newRow("reads between appends")
+            << QVector<int> { 100, -1, 200, 300, -1, 40000, -1, 30000 };
+    QTest::newRow("the largest frame first") << QVector<int> { 200000, 5 };
+}
+
+void TstCaptureStore::recordsCrossTheWriteBuffer()
+{
+    QFETCH(QVector<int>, sizes);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QVERIFY(store.isValid());
+    QVector<QByteArray> stored;
+    QVector<std::int64_t> seqs;
+    for (const int size : sizes) {
+        if (size < 0) {
+            const std::optional<StoredFrame> frame = store.read_frame(seqs.last());
+            QVERIFY(frame.has_value());
+            QCOMPARE(frame->bytes, stored.last());
+            continue;
+        }
+        const int i = stored.size();
+        stored.append(tcp_frame(QByteArray(size, char('a' + i % 26)), std::uint16_t(1000 + i)));
+        seqs.append(append(store, DLT_EN10MB, stored.last(), 1700000000 + i));
+        QVERIFY(seqs.last() >= 0);
+    }
+    QVector<QByteArray> visited;
+    QVERIFY(store.read_frames(std::vector<std::int64_t>(seqs.cbegin(), seqs.cend()),
+                              [&visited](const StoredFrame& frame) {
+                                  visited.append(frame.bytes);
+                                  return true;
+                              }));
+    QCOMPARE(visited, stored);
+    // libpcap reads the same frames from the file, in the same order.
+    const QStringList files = QDir(store.folder()).entryList({ QStringLiteral("*.pcap") });
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(frames_in(QDir(store.folder()).filePath(files.at(0))), stored);
+}
+
+void TstCaptureStore::fullFileStartsAnother()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    CaptureStore store(dir.path());
+    QVERIFY(store.isValid());
+    const QByteArray frame = tcp_frame(QByteArray(1000, 'f'), 7);
+    // Files may grow to 256 KiB: a write past that fails as on a full disk.
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit {};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &old_limit) == 0);
+    rlimit limit = old_limit;
+    limit.rlim_cur = 256 * 1024;
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    QVector<std::int64_t> kept;
+    int failed = 0;
+    for (int i = 0; i < 400 && failed == 0; ++i) {
+        const std::int64_t seq = append(store, DLT_EN10MB, frame, i);
+        if (seq >= 0)
+            kept.append(seq);
+        else
+            ++failed;
+    }
+    const QString error = store.errorString();
+    // The next frame goes to a new file, and reads back whole.
+    const std::int64_t after = append(store, DLT_EN10MB, frame, 500);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    QCOMPARE(failed, 1);
+    QVERIFY2(!error.isEmpty(), "a failed write says why");
+    QVERIFY(after >= 0);
+    const std::optional<StoredFrame> read = store.read_frame(after);
+    QVERIFY(read.has_value());
+    QCOMPARE(read->bytes, frame);
+    QCOMPARE(QDir(store.folder()).entryList({ QStringLiteral("*.pcap") }).size(), 2);
+    // What the first file holds for certain still reads back.
+    QVERIFY(store.read_frame(kept.first()).has_value());
 }
 
 QTEST_GUILESS_MAIN(TstCaptureStore)

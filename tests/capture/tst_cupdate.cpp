@@ -447,9 +447,15 @@ void TstCUpdate::backlogBounded()
     }
 
     std::vector<CaptureRow> rows;
+    QStringList lines;
     const auto take = [&] {
-        while (std::optional<CaptureBatch> batch = capture.take_batch())
-            std::move(batch->rows.begin(), batch->rows.end(), std::back_inserter(rows));
+        while (std::optional<CaptureBatch> batch = capture.take_batch()) {
+            for (const CaptureRow& row : batch->rows) {
+                rows.push_back(row);
+                const std::string_view line = batch->line(row);
+                lines.append(QString::fromUtf8(line.data(), static_cast<int>(line.size())));
+            }
+        }
     };
     QVERIFY(QTest::qWaitFor(
             [&] {
@@ -479,7 +485,8 @@ void TstCUpdate::backlogBounded()
         QCOMPARE(row.segment->header.source_port, decoded->source_port);
         QCOMPARE(row.segment->header.seq, decoded->seq);
         QCOMPARE(row.segment->seconds, frame->seconds);
-        QCOMPARE(row.line.section(QLatin1Char('|'), 3, 3), QString::number(decoded->source_port));
+        QCOMPARE(lines.at(static_cast<int>(i)).section(QLatin1Char('|'), 3, 3),
+                 QString::number(decoded->source_port));
         if (!live)
             QCOMPARE(int(decoded->source_port), 1000 + int(i));
     }

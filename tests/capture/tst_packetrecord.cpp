@@ -24,14 +24,23 @@ QByteArray tcp_frame(const QByteArray& payload)
 }
 
 // Decodes the frame from a heap block of exactly the captured size, so that a
-// read past caplen is a read past the block.
+// read past caplen is a read past the block. The line in bytes, written into
+// a block of exactly the room it asks for, must be the same; when it is not,
+// the line is a text no case expects.
 std::optional<QString> decode(int link_type, const QByteArray& frame, int caplen = -1,
                               std::time_t seconds = 0)
 {
     const pcap_pkthdr header = header_for(frame, seconds, caplen);
     std::unique_ptr<unsigned char[]> captured(new unsigned char[header.caplen + 1]);
     std::memcpy(captured.get(), frame.constData(), header.caplen);
-    return make_record_line(link_type, header, captured.get());
+    const std::optional<QString> line = make_record_line(link_type, header, captured.get());
+    std::unique_ptr<char[]> bytes(new char[record_line_room(header.caplen)]);
+    const std::optional<std::size_t> size
+            = write_record_line(bytes.get(), link_type, header, captured.get());
+    if (line.has_value() != size.has_value()
+        || (size && QByteArray(bytes.get(), static_cast<int>(*size)) != line->toUtf8()))
+        return QStringLiteral("(the line in bytes differs)");
+    return line;
 }
 
 // A line whose fields after "TCP" read `expected`, or no line when that is
