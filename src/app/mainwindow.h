@@ -29,7 +29,7 @@ class QAbstractItemModel;
 class QTableWidgetItem;
 class ShownRows;
 class TcpAnalysis;
-class TlsKeyLogs;
+class TlsDecryption;
 class TrafficRows;
 class UnsavedRows;
 enum class UnsavedRowsLoss;
@@ -156,7 +156,7 @@ private:
     ShownRows* m_shown = nullptr; // a child of the table
     AppSettings* m_settings = nullptr; // a child of this window
     RemoteSources* m_remote = nullptr; // a child of this window
-    TlsKeyLogs* m_tls_keys = nullptr; // a child of this window
+    TlsDecryption* m_tls = nullptr; // a child of this window
     TrafficRows* m_traffic = nullptr; // the traffic graph's counts, a child of the table
     // What the rows' segments tell: connections and marks.
     std::unique_ptr<TcpAnalysis> m_analysis;
