@@ -213,7 +213,9 @@ void TlsStream::drain(int d)
                     break;
             }
             if (gap || !read_spans(head, direction.header) || !plausible_header(direction.header)) {
-                if (m_kind == Kind::Unknown) {
+                if (m_kind != Kind::Tls) {
+                    // The other side's bytes told already that it is not
+                    // TLS: nothing of this side is a record either.
                     m_kind = Kind::NotTls;
                     direction.dead = true;
                     return;
