@@ -195,6 +195,12 @@ void TlsStream::drain(int d)
     Direction& direction = m_directions[static_cast<std::size_t>(d)];
     std::vector<Span> spans;
     while (!direction.dead) {
+        if (m_kind == Kind::NotTls) {
+            // Told by the other side's bytes: nothing of this side is a
+            // record either.
+            direction.dead = true;
+            return;
+        }
         if (direction.lost && !resync(d))
             return;
         if (!direction.have_header) {
@@ -213,9 +219,7 @@ void TlsStream::drain(int d)
                     break;
             }
             if (gap || !read_spans(head, direction.header) || !plausible_header(direction.header)) {
-                if (m_kind != Kind::Tls) {
-                    // The other side's bytes told already that it is not
-                    // TLS: nothing of this side is a record either.
+                if (m_kind == Kind::Unknown) {
                     m_kind = Kind::NotTls;
                     direction.dead = true;
                     return;
