@@ -329,10 +329,6 @@
         <translation>Follow TLS Stream</translation>
     </message>
     <message>
-        <source>请先选择一行。</source>
-        <translation>Select a row first.</translation>
-    </message>
-    <message>
         <source>该行的帧已不在存储中, 无法追踪其TLS流。</source>
         <translation>The row&apos;s frame is no longer stored; its TLS stream cannot be followed.</translation>
     </message>

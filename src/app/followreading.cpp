@@ -55,6 +55,26 @@ std::vector<std::int64_t> frames_of(const PacketRows& rows, const std::vector<in
     return frames;
 }
 
+std::optional<FollowedRows> rows_to_follow(const PacketRows& rows, const CaptureStore* store,
+                                           int row, const QString& gone, QString* why)
+{
+    if (row < 0 || row >= rows.count()) {
+        *why = QCoreApplication::translate("FollowStream", "请先选择一行。");
+        return std::nullopt;
+    }
+    const std::optional<std::int64_t> frame = rows.frame(row);
+    if (store == nullptr || !frame || !store->contains(*frame)) {
+        *why = gone;
+        return std::nullopt;
+    }
+    FollowedRows followed;
+    followed.pair = rows.pairs().pair_of(row);
+    followed.frame = *frame;
+    followed.rows = rows.pairs().rows(followed.pair);
+    followed.frames = frames_of(rows, followed.rows, 0, followed.rows.size());
+    return followed;
+}
+
 bool follow_in_background(QWidget* parent, const QString& title, std::size_t frames,
                           std::size_t steps, TcpFollow::Progress& progress,
                           const std::function<void()>& work)

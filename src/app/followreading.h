@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "tcpfollow.h"
@@ -25,6 +26,21 @@ class QWidget;
 // none.
 std::vector<std::int64_t> frames_of(const PacketRows& rows, const std::vector<int>& numbers,
                                     std::size_t from, std::size_t to);
+
+// What a follow of a row reads: the row's frame, the rows of its address
+// and port pair (a copy: the pair's rows grow while the follow runs) and
+// their frames.
+struct FollowedRows
+{
+    int pair = -1;
+    std::int64_t frame = -1;
+    std::vector<int> rows;
+    std::vector<std::int64_t> frames;
+};
+// Those of `row`; nothing, with the reason in *why, when there is no such
+// row or its frame is no longer stored (`gone` says so).
+std::optional<FollowedRows> rows_to_follow(const PacketRows& rows, const CaptureStore* store,
+                                           int row, const QString& gone, QString* why);
 
 // Runs `work` on a thread of its own, waited for in an event loop: the
 // windows go on painting and taking rows. After the follow's progress delay

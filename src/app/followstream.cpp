@@ -28,24 +28,22 @@ HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const Cap
                                  why);
         return nullptr;
     };
-    if (row < 0 || row >= rows.count())
-        return refuse(QCoreApplication::translate("FollowStream", "请先选择一行。"));
-    const std::optional<std::int64_t> frame = rows.frame(row);
-    if (store == nullptr || !frame || !store->contains(*frame))
-        return refuse(QCoreApplication::translate("FollowStream",
-                                                  "该行的帧已不在存储中, 无法追踪其TCP流。"));
-    const TcpPairIndex& pairs = rows.pairs();
-    const int pair = pairs.pair_of(row);
-    // A copy: the pair's rows grow while the follow runs.
-    const std::vector<int> numbers = pairs.rows(pair);
-    const std::vector<std::int64_t> frames = frames_of(rows, numbers, 0, numbers.size());
     QString error;
+    const std::optional<FollowedRows> followed = rows_to_follow(
+            rows, store, row,
+            QCoreApplication::translate("FollowStream", "该行的帧已不在存储中, 无法追踪其TCP流。"),
+            &error);
+    if (!followed)
+        return refuse(error);
+    const std::vector<std::int64_t>& frames = followed->frames;
     TcpFollow::Progress progress;
     std::unique_ptr<TcpFollow> follow;
-    const bool done = follow_in_background(
-            parent, QCoreApplication::translate("FollowStream", "追踪TCP流"), frames.size(),
-            frames.size(), progress,
-            [&] { follow = TcpFollow::open(*store, frames, numbers, *frame, &error, &progress); });
+    const bool done
+            = follow_in_background(parent, QCoreApplication::translate("FollowStream", "追踪TCP流"),
+                                   frames.size(), frames.size(), progress, [&] {
+                                       follow = TcpFollow::open(*store, frames, followed->rows,
+                                                                followed->frame, &error, &progress);
+                                   });
     if (!done)
         return nullptr;
     if (follow == nullptr)
@@ -54,8 +52,8 @@ HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const Cap
     // New rows of the pair, for as long as they may come.
     std::function<bool(TcpFollow&)> grow;
     if (!follow->ended()) {
-        grow = FollowGrowth::callback(
-                std::make_shared<FollowGrowth>(rows, *store, pair, numbers.size(), capturing));
+        grow = FollowGrowth::callback(std::make_shared<FollowGrowth>(
+                rows, *store, followed->pair, followed->rows.size(), capturing));
     }
     auto* window = new StreamWindow(std::move(follow), std::move(grow), parent);
     window->setWindowFlag(Qt::Window);

@@ -152,26 +152,24 @@ HexWindow* open_tls_stream_window(QWidget* parent, const PacketRows& rows,
                                  why);
         return nullptr;
     };
-    if (row < 0 || row >= rows.count())
-        return refuse(QCoreApplication::translate("FollowTls", "请先选择一行。"));
-    const std::optional<std::int64_t> frame = rows.frame(row);
-    if (store == nullptr || !frame || !store->contains(*frame))
-        return refuse(QCoreApplication::translate("FollowTls",
-                                                  "该行的帧已不在存储中, 无法追踪其TLS流。"));
-    const TcpPairIndex& pairs = rows.pairs();
-    const int pair = pairs.pair_of(row);
-    // A copy: the pair's rows grow while the follow runs.
-    const std::vector<int> numbers = pairs.rows(pair);
-    const std::vector<std::int64_t> frames = frames_of(rows, numbers, 0, numbers.size());
-    // Two passes over the frames: the follow, then where they lie.
     QString error;
+    const std::optional<FollowedRows> followed = rows_to_follow(
+            rows, store, row,
+            QCoreApplication::translate("FollowTls", "该行的帧已不在存储中, 无法追踪其TLS流。"),
+            &error);
+    if (!followed)
+        return refuse(error);
+    const std::vector<std::int64_t>& frames = followed->frames;
+    const std::vector<int>& numbers = followed->rows;
+    // Two passes over the frames: the follow, then where they lie.
     TcpFollow::Progress progress;
     std::unique_ptr<TcpFollow> follow;
     auto origins = std::make_shared<FrameOrigins>();
     const bool done = follow_in_background(
             parent, QCoreApplication::translate("FollowTls", "追踪TLS流"), frames.size(),
             2 * frames.size(), progress, [&] {
-                follow = TcpFollow::open(*store, frames, numbers, *frame, &error, &progress);
+                follow = TcpFollow::open(*store, frames, numbers, followed->frame, &error,
+                                         &progress);
                 if (follow != nullptr)
                     origins->add(*store, frames, numbers, progress, frames.size());
             });
@@ -203,13 +201,13 @@ HexWindow* open_tls_stream_window(QWidget* parent, const PacketRows& rows,
     std::function<bool(TcpFollow&)> grow;
     if (growing) {
         grow = FollowGrowth::callback(std::make_shared<FollowGrowth>(
-                rows, *store, pair, numbers.size(), capturing,
+                rows, *store, followed->pair, numbers.size(), capturing,
                 [origins](const TcpFollow::Frames& read) { origins->add(read); }));
     }
-    const TcpFollow* followed = follow.get();
+    const TcpFollow* reading = follow.get();
     auto* window = new TlsStreamWindow(
             std::move(follow), std::move(tls), std::move(grow),
-            [origins, followed](std::uint64_t piece) { return origins->origin(*followed, piece); },
+            [origins, reading](std::uint64_t piece) { return origins->origin(*reading, piece); },
             parent);
     window->setWindowFlag(Qt::Window);
     window->show();
