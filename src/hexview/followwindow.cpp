@@ -15,6 +15,7 @@
 #include "qhexdocument.h"
 #include "qhexmetadata.h"
 #include "qhexview.h"
+#include "tcpfollow.h"
 
 namespace {
 
@@ -23,13 +24,17 @@ constexpr int kGrowInterval = 250; // ms
 
 } // namespace
 
-FollowWindow::FollowWindow(const QString& first, const QString& second, const QString& title,
-                           const QString& name, QWidget* parent)
+FollowWindow::FollowWindow(std::unique_ptr<TcpFollow> follow, std::function<bool(TcpFollow&)> grow,
+                           const QString& title, const QString& name, QWidget* parent)
     : HexWindow(parent)
+    , m_follow(std::move(follow))
+    , m_grow(std::move(grow))
     , m_choice(new QComboBox(this))
     , m_summary(new QLabel(this))
     , m_growth(new QTimer(this))
 {
+    const QString first = m_follow->endpoint(0);
+    const QString second = m_follow->endpoint(1);
     m_choice->setObjectName(name + QStringLiteral("Choice"));
     m_choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_choice->addItem(tr("整个会话"));
@@ -62,6 +67,10 @@ FollowWindow::FollowWindow(const QString& first, const QString& second, const QS
             m_choice->setCurrentIndex(static_cast<int>(m_shown));
     });
     connect(m_growth, &QTimer::timeout, this, &FollowWindow::takeNewBytes);
+    if (m_grow)
+        m_growth->start(kGrowInterval);
+    else
+        m_follow->finish();
 }
 
 FollowWindow::~FollowWindow() = default;
@@ -102,14 +111,13 @@ void FollowWindow::updateSummary()
     m_summary->setText(summary());
 }
 
-void FollowWindow::startGrowth()
+void FollowWindow::takeFrames()
 {
-    m_growth->start(kGrowInterval);
-}
-
-void FollowWindow::stopGrowth()
-{
-    m_growth->stop();
+    if (m_grow && !m_grow(*m_follow)) {
+        m_grow = nullptr;
+        m_growth->stop();
+        m_follow->finish();
+    }
 }
 
 QString FollowWindow::timeText(std::int64_t seconds, std::int64_t nanoseconds)

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include <QColor>
@@ -13,6 +15,7 @@ class QComboBox;
 class QHexBuffer;
 class QLabel;
 class QTimer;
+class TcpFollow;
 
 // What the windows of a followed connection share (StreamWindow: its TCP
 // bytes; TlsStreamWindow: its decrypted records): a bar above the bytes
@@ -29,6 +32,7 @@ public:
 
     ~FollowWindow() override;
 
+    const TcpFollow& follow() const { return *m_follow; }
     Shown shown() const { return m_shown; }
     // Shows the conversation or one direction; with unsaved edits asks
     // first, and keeps what is shown when the user cancels. False then.
@@ -43,11 +47,20 @@ protected:
     static constexpr int kGapColour = 2;
     static constexpr int kNoColour = -1;
 
-    // A bar titled `title` whose widgets are named after `name` ("<name>ToolBar",
-    // "<name>Choice", "<name>Summary"), choosing between the conversation and
-    // the direction each endpoint sends.
-    FollowWindow(const QString& first, const QString& second, const QString& title,
-                 const QString& name, QWidget* parent);
+    // Takes the follow over. grow, when given, is called a few times a
+    // second (takeNewBytes(), then takeFrames()) to add the frames captured
+    // since; it returns false once no more can come. Without it the follow
+    // is finished at once. A bar titled `title` whose widgets are named after
+    // `name` ("<name>ToolBar", "<name>Choice", "<name>Summary") chooses
+    // between the conversation and the direction each endpoint sends.
+    FollowWindow(std::unique_ptr<TcpFollow> follow, std::function<bool(TcpFollow&)> grow,
+                 const QString& title, const QString& name, QWidget* parent);
+
+    // Adds the frames captured since; once grow says no more can come, the
+    // growth stops and the follow hands out what waits for a hole.
+    void takeFrames();
+    // Whether more frames may come.
+    bool growing() const { return static_cast<bool>(m_grow); }
 
     // Builds the document of what is shown anew.
     virtual void rebuild() = 0;
@@ -60,9 +73,6 @@ protected:
     // theme.
     void addMark(qint64 begin, qint64 end, int colour, const QString& comment);
     void updateSummary();
-    // Calls takeNewBytes() a few times a second until stopGrowth().
-    void startGrowth();
-    void stopGrowth();
     // "HH:mm:ss.nnnnnnnnn" of a capture time.
     static QString timeText(std::int64_t seconds, std::int64_t nanoseconds);
 
@@ -75,6 +85,8 @@ private:
     QColor colourOf(int colour) const;
     void followTheme();
 
+    std::unique_ptr<TcpFollow> m_follow;
+    std::function<bool(TcpFollow&)> m_grow;
     QComboBox* m_choice;
     QLabel* m_summary;
     QTimer* m_growth;

@@ -15,18 +15,12 @@
 
 StreamWindow::StreamWindow(std::unique_ptr<TcpFollow> follow, std::function<bool(TcpFollow&)> grow,
                            QWidget* parent)
-    : FollowWindow(follow->endpoint(0), follow->endpoint(1), tr("TCP流"), QStringLiteral("stream"),
+    : FollowWindow(std::move(follow), std::move(grow), tr("TCP流"), QStringLiteral("stream"),
                    parent)
-    , m_follow(std::move(follow))
-    , m_grow(std::move(grow))
 {
-    setUntitledName(tr("TCP流 %1 ⇄ %2").arg(m_follow->endpoint(0), m_follow->endpoint(1)));
-    if (m_grow) {
-        takeNewBytes();
-        startGrowth();
-    } else {
-        m_follow->finish();
-    }
+    setUntitledName(
+            tr("TCP流 %1 ⇄ %2").arg(this->follow().endpoint(0), this->follow().endpoint(1)));
+    takeFrames();
     rebuild();
 }
 
@@ -34,11 +28,7 @@ StreamWindow::~StreamWindow() = default;
 
 void StreamWindow::takeNewBytes()
 {
-    if (m_grow && !m_grow(*m_follow)) {
-        m_grow = nullptr;
-        stopGrowth();
-        m_follow->finish();
-    }
+    takeFrames();
     if (m_buffer != nullptr)
         appendPieces();
 }
@@ -47,11 +37,11 @@ void StreamWindow::rebuild()
 {
     auto* buffer = new QPieceBuffer; // the document takes it over
     m_sources.clear();
-    for (const StoreFile& file : m_follow->files())
+    for (const StoreFile& file : follow().files())
         m_sources.push_back(buffer->addSource(::dup(file.fd)));
     // The runs of what is shown, counted so that the list is built without
     // regrowing.
-    const std::vector<TcpFollow::Piece>& pieces = m_follow->pieces();
+    const std::vector<TcpFollow::Piece>& pieces = follow().pieces();
     buffer->reserveRuns(std::count_if(pieces.cbegin(), pieces.cend(), [this](const auto& piece) {
         return !piece.gap && wanted(static_cast<int>(piece.direction));
     }));
@@ -68,16 +58,16 @@ void StreamWindow::rebuild()
 
 void StreamWindow::appendPieces()
 {
-    const std::vector<TcpFollow::Piece>& pieces = m_follow->pieces();
-    const std::vector<TcpFollow::Chunk>& chunks = m_follow->chunks();
+    const std::vector<TcpFollow::Piece>& pieces = follow().pieces();
+    const std::vector<TcpFollow::Chunk>& chunks = follow().chunks();
     if (m_pieces_shown >= pieces.size()) {
         updateSummary();
         return;
     }
     QHexDocument* document = view()->document();
     // New files of the store (a capture that went on into another one).
-    for (std::size_t i = m_sources.size(); i < m_follow->files().size(); ++i)
-        m_sources.push_back(m_buffer->addSource(::dup(m_follow->files()[i].fd)));
+    for (std::size_t i = m_sources.size(); i < follow().files().size(); ++i)
+        m_sources.push_back(m_buffer->addSource(::dup(follow().files()[i].fd)));
 
     qint64 run_begin = -1; // the coloured run being put together
     int run_direction = -1;
@@ -112,8 +102,7 @@ void StreamWindow::appendPieces()
             comments << tr("第 %1 行, %2, %3 → %4, 序列号 %5")
                                 .arg(chunk.row + 1)
                                 .arg(timeText(chunk.seconds, chunk.nanoseconds),
-                                     m_follow->endpoint(direction),
-                                     m_follow->endpoint(1 - direction))
+                                     follow().endpoint(direction), follow().endpoint(1 - direction))
                                 .arg(chunk.seq);
             m_chunk_pending = -1;
         }
@@ -127,7 +116,7 @@ void StreamWindow::appendPieces()
             addMark(at, at + 1, kNoColour, comments.join(QLatin1Char('\n')));
     }
     close_run(m_buffer->length());
-    if (m_missing_pending > 0 && m_buffer->length() > 0 && !m_grow) {
+    if (m_missing_pending > 0 && m_buffer->length() > 0 && !growing()) {
         // Bytes missing at the end: marked on the last byte.
         const qint64 last = m_buffer->length() - 1;
         addMark(last, last + 1, kGapColour, tr("此后缺少 %1 字节 (未捕获)").arg(m_missing_pending));
@@ -139,10 +128,10 @@ void StreamWindow::appendPieces()
 
 QString StreamWindow::summary() const
 {
-    const TcpReassembly& reassembly = m_follow->reassembly();
+    const TcpReassembly& reassembly = follow().reassembly();
     const QLocale locale;
     return tr("%1 → %2: %3 字节; %2 → %1: %4 字节; %5 个分段, %6 次重传, %7 处缺失")
-            .arg(m_follow->endpoint(0), m_follow->endpoint(1),
+            .arg(follow().endpoint(0), follow().endpoint(1),
                  locale.toString(qulonglong(reassembly.bytes()[0])),
                  locale.toString(qulonglong(reassembly.bytes()[1])),
                  locale.toString(qlonglong(reassembly.segments())),

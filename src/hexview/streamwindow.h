@@ -37,7 +37,6 @@ public:
                           std::function<bool(TcpFollow&)> grow = {}, QWidget* parent = nullptr);
     ~StreamWindow() override;
 
-    const TcpFollow& follow() const { return *m_follow; }
     QString summary() const override;
     void takeNewBytes() override;
 
@@ -46,8 +45,6 @@ private:
     // Adds the follow's pieces from m_pieces_shown on to the shown document.
     void appendPieces();
 
-    std::unique_ptr<TcpFollow> m_follow;
-    std::function<bool(TcpFollow&)> m_grow;
     // The document shown, and what of the conversation is in it.
     QPieceBuffer* m_buffer = nullptr;
     std::vector<int> m_sources; // the buffer's source of each of the follow's files

@@ -23,23 +23,17 @@ constexpr std::int64_t kFirstSlice = std::int64_t(1) << 20;
 TlsStreamWindow::TlsStreamWindow(std::unique_ptr<TcpFollow> follow, std::unique_ptr<TlsStream> tls,
                                  std::function<bool(TcpFollow&)> grow, Describe describe,
                                  QWidget* parent)
-    : FollowWindow(follow->endpoint(0), follow->endpoint(1), tr("TLS流"),
-                   QStringLiteral("tlsStream"), parent)
-    , m_follow(std::move(follow))
+    : FollowWindow(std::move(follow), std::move(grow), tr("TLS流"), QStringLiteral("tlsStream"),
+                   parent)
     , m_tls(std::move(tls))
-    , m_grow(std::move(grow))
     , m_describe(std::move(describe))
     , m_slices(new QTimer(this))
 {
-    setUntitledName(tr("TLS流 %1 ⇄ %2").arg(m_follow->endpoint(0), m_follow->endpoint(1)));
+    setUntitledName(
+            tr("TLS流 %1 ⇄ %2").arg(this->follow().endpoint(0), this->follow().endpoint(1)));
     connect(m_slices, &QTimer::timeout, this, &TlsStreamWindow::readSlice);
     m_slices->setInterval(0);
-    if (m_grow) {
-        startGrowth();
-        m_grow(*m_follow);
-    } else {
-        m_follow->finish();
-    }
+    takeFrames();
     m_tls->advance(kFirstSlice);
     rebuild();
     m_slices->start();
@@ -55,7 +49,7 @@ bool TlsStreamWindow::reading() const
 void TlsStreamWindow::readSlice()
 {
     const bool all = m_tls->advance(kSlice);
-    if (all && !m_grow) {
+    if (all && !growing()) {
         m_tls->finish();
         m_slices->stop();
     } else if (all) {
@@ -72,11 +66,7 @@ void TlsStreamWindow::readAll()
 
 void TlsStreamWindow::takeNewBytes()
 {
-    if (m_grow && !m_grow(*m_follow)) {
-        m_grow = nullptr;
-        stopGrowth();
-        m_follow->finish();
-    }
+    takeFrames();
     if (!m_slices->isActive())
         m_slices->start();
 }
@@ -130,8 +120,7 @@ void TlsStreamWindow::appendRecords()
             comments << tr("第 %1 行, %2, %3 → %4, 记录 %5")
                                 .arg(origin.row + 1)
                                 .arg(timeText(origin.seconds, origin.nanoseconds),
-                                     m_follow->endpoint(direction),
-                                     m_follow->endpoint(1 - direction))
+                                     follow().endpoint(direction), follow().endpoint(1 - direction))
                                 .arg(record.seq);
             m_last_direction = direction;
         }
@@ -162,7 +151,7 @@ QString TlsStreamWindow::summary() const
     const QLocale locale;
     QString text = tr("%1 → %2: %3 个记录, %4 字节明文; %2 → %1: %5 个记录, %6 字节明文; "
                       "%7 个记录无法解密")
-                           .arg(m_follow->endpoint(0), m_follow->endpoint(1),
+                           .arg(follow().endpoint(0), follow().endpoint(1),
                                 locale.toString(qulonglong(counts.records[0])),
                                 locale.toString(qulonglong(counts.bytes[0])),
                                 locale.toString(qulonglong(counts.records[1])),

@@ -56,7 +56,6 @@ public:
     ~TlsStreamWindow() override;
 
     const TlsStream& tls() const { return *m_tls; }
-    const TcpFollow& follow() const { return *m_follow; }
     QString summary() const override;
     // Whether records are still being read.
     bool reading() const;
@@ -70,9 +69,7 @@ private:
     void readSlice();
     void appendRecords();
 
-    std::unique_ptr<TcpFollow> m_follow;
     std::unique_ptr<TlsStream> m_tls;
-    std::function<bool(TcpFollow&)> m_grow;
     Describe m_describe;
     QTimer* m_slices; // reading
     TlsStreamBuffer* m_buffer = nullptr;
