@@ -20,7 +20,8 @@ CMAKE_FLAGS ?=
 # in FUZZ_BUILD_DIR; new inputs and crash reproducers stay in that folder.
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := packetrecord hextext hexdocument tcpreassembly tlshandshake tlskeylog
+FUZZ_TARGETS := packetrecord hextext hexdocument tcpreassembly tlshandshake tlskeylog tlsservername \
+  tcpanalysis tlsrecord
 
 .PHONY: all deps configure build run test test-deps soak translations clean fuzz fuzz-build fuzz-merge bench install package
 

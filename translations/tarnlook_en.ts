@@ -336,10 +336,6 @@
         <translation>Follow TLS Stream</translation>
     </message>
     <message>
-        <source>请先选择一行。</source>
-        <translation>Select a row first.</translation>
-    </message>
-    <message>
         <source>该行的帧已不在存储中, 无法追踪其TLS流。</source>
         <translation>The row&apos;s frame is no longer stored; its TLS stream cannot be followed.</translation>
     </message>
@@ -362,6 +358,17 @@
     <message>
         <source>已加载的TLS密钥日志中没有该连接的密钥</source>
         <translation>The loaded TLS key logs hold no secrets for this connection</translation>
+    </message>
+</context>
+<context>
+    <name>FollowWindow</name>
+    <message>
+        <source>整个会话</source>
+        <translation>Whole conversation</translation>
+    </message>
+    <message>
+        <source>显示:</source>
+        <translation>Show:</translation>
     </message>
 </context>
 <context>
@@ -1018,22 +1025,6 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <translation>TLS Key Log...</translation>
     </message>
     <message>
-        <source>TLS密钥日志中有 %1 行格式不对, 已跳过</source>
-        <translation>%1 lines of the TLS key log are malformed and were skipped</translation>
-    </message>
-    <message>
-        <source>解密TLS时使用 SSLKEYLOGFILE 中的密钥: %1</source>
-        <translation>Decrypting TLS with the secrets of SSLKEYLOGFILE: %1</translation>
-    </message>
-    <message>
-        <source>选择TLS密钥日志</source>
-        <translation>Choose a TLS Key Log</translation>
-    </message>
-    <message>
-        <source>TLS密钥日志</source>
-        <translation>TLS Key Log</translation>
-    </message>
-    <message>
         <source> (过滤列表滤掉了 %1 行)</source>
         <translation> (the filter lists kept out %1 rows)</translation>
     </message>
@@ -1324,16 +1315,8 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <translation>TCP stream %1 ⇄ %2</translation>
     </message>
     <message>
-        <source>整个会话</source>
-        <translation>Whole conversation</translation>
-    </message>
-    <message>
         <source>TCP流</source>
         <translation>TCP stream</translation>
-    </message>
-    <message>
-        <source>显示:</source>
-        <translation>Show:</translation>
     </message>
     <message>
         <source>第 %1 行, %2, %3 → %4, 序列号 %5</source>
@@ -1477,6 +1460,29 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
     </message>
 </context>
 <context>
+    <name>TlsDecryption</name>
+    <message>
+        <source>选择TLS密钥日志</source>
+        <translation>Choose a TLS Key Log</translation>
+    </message>
+    <message>
+        <source>TLS密钥日志</source>
+        <translation>TLS Key Log</translation>
+    </message>
+    <message>
+        <source>已取消追踪TLS流。</source>
+        <translation>Following the TLS stream was cancelled.</translation>
+    </message>
+    <message>
+        <source>解密TLS时使用 SSLKEYLOGFILE 中的密钥: %1</source>
+        <translation>Decrypting TLS with the secrets of SSLKEYLOGFILE: %1</translation>
+    </message>
+    <message>
+        <source>TLS密钥日志中有 %1 行格式不对, 已跳过</source>
+        <translation>%1 lines of the TLS key log are malformed and were skipped</translation>
+    </message>
+</context>
+<context>
     <name>TlsKeyLog</name>
     <message>
         <source>无法读取密钥日志 %1: %2</source>
@@ -1490,16 +1496,8 @@ The frames of %2 rows were not kept and cannot be written. %3</translation>
         <translation>TLS stream %1 ⇄ %2</translation>
     </message>
     <message>
-        <source>整个会话</source>
-        <translation>Whole conversation</translation>
-    </message>
-    <message>
         <source>TLS流</source>
         <translation>TLS stream</translation>
-    </message>
-    <message>
-        <source>显示:</source>
-        <translation>Show:</translation>
     </message>
     <message>
         <source>第 %1 行, %2, %3 → %4, 记录 %5</source>

@@ -374,6 +374,13 @@ TcpFollow::Frames& TcpFollow::Frames::operator=(Frames&& other) noexcept
     return *this;
 }
 
+void TcpFollow::Frames::visit(const Visit& visit) const
+{
+    for (const Frame& frame : m_frames)
+        visit(m_files[static_cast<std::size_t>(frame.file)], frame.offset, frame.row, frame.seconds,
+              frame.nanoseconds);
+}
+
 void TcpFollow::Frames::close_files()
 {
     for (const StoreFile& file : m_files)

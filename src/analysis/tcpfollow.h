@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -167,6 +168,12 @@ public:
 
     // The frames asked for (read, gone or not TCP).
     std::size_t count() const { return m_count; }
+    // Calls visit(file, offset, row, seconds, nanoseconds) for each frame
+    // read that holds a TCP segment, in the order read: the store's file it
+    // lies in and its offset there, its row and its capture time.
+    using Visit = std::function<void(const StoreFile& file, std::int64_t offset, int row,
+                                     std::int64_t seconds, std::int64_t nanoseconds)>;
+    void visit(const Visit& visit) const;
 
 private:
     friend class TcpFollow;

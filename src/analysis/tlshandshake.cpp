@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "tlsreader.h"
+
 namespace {
 
 // The random of a HelloRetryRequest: SHA-256 of "HelloRetryRequest".
@@ -17,63 +19,13 @@ constexpr std::uint16_t kEarlyData = 42;
 constexpr std::uint16_t kSupportedVersions = 43;
 constexpr std::uint16_t kTls13 = 0x0304;
 
-// Reads big-endian fields off a body, refusing to run past its end.
-class Reader
-{
-public:
-    Reader(const std::uint8_t* data, std::size_t length)
-        : m_data(data)
-        , m_end(data + length)
-    { }
-    bool ok() const { return m_ok; }
-    std::size_t left() const { return m_ok ? std::size_t(m_end - m_data) : 0; }
-    std::uint32_t number(int bytes)
-    {
-        if (left() < std::size_t(bytes)) {
-            m_ok = false;
-            return 0;
-        }
-        std::uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value = value << 8 | *m_data++;
-        return value;
-    }
-    const std::uint8_t* bytes(std::size_t count)
-    {
-        if (left() < count) {
-            m_ok = false;
-            return nullptr;
-        }
-        const std::uint8_t* at = m_data;
-        m_data += count;
-        return at;
-    }
-    // A field with a length of `bytes` bytes before it.
-    Reader vector(int bytes)
-    {
-        const std::size_t length = number(bytes);
-        const std::uint8_t* at = this->bytes(length);
-        return at != nullptr ? Reader(at, length) : Reader(nullptr, 0, false);
-    }
-
-private:
-    Reader(const std::uint8_t* data, std::size_t length, bool ok)
-        : m_data(data)
-        , m_end(data + length)
-        , m_ok(ok)
-    { }
-    const std::uint8_t* m_data;
-    const std::uint8_t* m_end;
-    bool m_ok = true;
-};
-
 // random, then session id: the start both hellos share.
-bool read_start(Reader& reader, std::array<std::uint8_t, 32>& random, std::uint8_t& id_length,
+bool read_start(TlsReader& reader, std::array<std::uint8_t, 32>& random, std::uint8_t& id_length,
                 std::array<std::uint8_t, 32>& id)
 {
     reader.number(2); // legacy_version
     const std::uint8_t* at = reader.bytes(32);
-    Reader session = reader.vector(1);
+    TlsReader session = reader.vector(1);
     if (at == nullptr || !session.ok() || session.left() > 32)
         return false;
     std::memcpy(random.data(), at, 32);
@@ -83,14 +35,14 @@ bool read_start(Reader& reader, std::array<std::uint8_t, 32>& random, std::uint8
 }
 
 // Calls take(type, body) for each extension; false when they do not parse.
-template <typename Take> bool read_extensions(Reader& reader, Take take)
+template <typename Take> bool read_extensions(TlsReader& reader, Take take)
 {
     if (reader.left() == 0)
         return true; // none
-    Reader extensions = reader.vector(2);
+    TlsReader extensions = reader.vector(2);
     while (extensions.ok() && extensions.left() > 0) {
         const std::uint16_t type = static_cast<std::uint16_t>(extensions.number(2));
-        Reader body = extensions.vector(2);
+        TlsReader body = extensions.vector(2);
         if (!body.ok())
             return false;
         take(type, body);
@@ -104,14 +56,14 @@ std::optional<TlsClientHello> tlshandshake::read_client_hello(const std::uint8_t
                                                               std::size_t length)
 {
     TlsClientHello hello;
-    Reader reader(body, length);
+    TlsReader reader(body, length);
     if (!read_start(reader, hello.random, hello.session_id_length, hello.session_id))
         return std::nullopt;
     reader.vector(2); // cipher_suites
     reader.vector(1); // compression methods
-    const bool read = read_extensions(reader, [&](std::uint16_t type, Reader& extension) {
+    const bool read = read_extensions(reader, [&](std::uint16_t type, TlsReader& extension) {
         if (type == kSupportedVersions) {
-            Reader versions = extension.vector(1);
+            TlsReader versions = extension.vector(1);
             while (versions.left() >= 2)
                 hello.offers_tls13 |= versions.number(2) == kTls13;
         } else if (type == kPreSharedKey) {
@@ -129,7 +81,7 @@ std::optional<TlsServerHello> tlshandshake::read_server_hello(const std::uint8_t
                                                               std::size_t length)
 {
     TlsServerHello hello;
-    Reader reader(body, length);
+    TlsReader reader(body, length);
     if (length >= 2)
         hello.version = static_cast<std::uint16_t>(body[0] << 8 | body[1]);
     if (!read_start(reader, hello.random, hello.session_id_length, hello.session_id))
@@ -137,7 +89,7 @@ std::optional<TlsServerHello> tlshandshake::read_server_hello(const std::uint8_t
     hello.suite = static_cast<std::uint16_t>(reader.number(2));
     reader.number(1); // compression method
     hello.retry = std::memcmp(hello.random.data(), kRetryRandom, 32) == 0;
-    const bool read = read_extensions(reader, [&](std::uint16_t type, Reader& extension) {
+    const bool read = read_extensions(reader, [&](std::uint16_t type, TlsReader& extension) {
         if (type == kSupportedVersions && extension.left() >= 2)
             hello.version = static_cast<std::uint16_t>(extension.number(2));
         else if (type == kPreSharedKey)

@@ -82,7 +82,7 @@ void TlsStream::finish()
         Direction& direction = m_directions[static_cast<std::size_t>(d)];
         if (direction.dead || direction.pending_bytes == 0)
             continue;
-        if (direction.have_header || direction.lost) {
+        if (m_kind != Kind::NotTls && (direction.have_header || direction.lost)) {
             // Cut by the end of the capture: its bytes never came.
             Record record {};
             record.piece = direction.pending.front().piece;
@@ -195,6 +195,12 @@ void TlsStream::drain(int d)
     Direction& direction = m_directions[static_cast<std::size_t>(d)];
     std::vector<Span> spans;
     while (!direction.dead) {
+        if (m_kind == Kind::NotTls) {
+            // Told by the other side's bytes: nothing of this side is a
+            // record either.
+            direction.dead = true;
+            return;
+        }
         if (direction.lost && !resync(d))
             return;
         if (!direction.have_header) {

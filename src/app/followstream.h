@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "followreading.h"
+
 class CaptureStore;
 class HexWindow;
 class PacketRows;
@@ -22,14 +24,6 @@ class QWidget;
 // window's new rows are read in the same way.
 HexWindow* open_stream_window(QWidget* parent, const PacketRows& rows, const CaptureStore* store,
                               int row, const std::function<bool()>& capturing);
-
-// After how long a follow shows its progress (ms; 400 unless set). With 0
-// the dialog shows before the follow starts.
-void set_follow_progress_delay(int ms);
-
-// The store is going: the stream windows over it stop reading it, and no
-// read of theirs is under way when this returns.
-void end_stream_follows(const CaptureStore* store);
 
 // "追踪TCP流" for the table: in its context menu (on the row clicked) and
 // as Ctrl+Alt+Shift+T in `window` (on the current row). `follow` is called

@@ -17,6 +17,7 @@
 #include <QToolBar>
 
 #include "capturestore.h"
+#include "followreading.h"
 #include "packetrows.h"
 #include "streamwindow.h"
 #include "tcpfollow.h"
@@ -29,16 +30,8 @@ namespace {
 // Bytes read of a connection to tell whether it is TLS and whose.
 constexpr std::int64_t kHelloBytes = 1 << 16;
 constexpr int kFileBits = 48;
-
-std::vector<std::int64_t> frames_of(const PacketRows& rows, const std::vector<int>& numbers,
-                                    std::size_t from)
-{
-    std::vector<std::int64_t> frames;
-    frames.reserve(numbers.size() - from);
-    for (std::size_t i = from; i < numbers.size(); ++i)
-        frames.push_back(rows.frame(numbers[i]).value_or(-1));
-    return frames;
-}
+// Frames between two looks at a follow's progress.
+constexpr std::size_t kProgressStep = 4096;
 
 // Where each frame of the followed pair lies in the store's files, with its
 // row and time: a piece of the follow names the frame it came from by its
@@ -46,8 +39,10 @@ std::vector<std::int64_t> frames_of(const PacketRows& rows, const std::vector<in
 class FrameOrigins
 {
 public:
+    // Reads the frames' places (on any thread), counting them in progress
+    // from `counted` on; stops early at its cancel.
     void add(const CaptureStore& store, const std::vector<std::int64_t>& frames,
-             const std::vector<int>& rows)
+             const std::vector<int>& rows, TcpFollow::Progress& progress, std::size_t counted)
     {
         std::vector<std::int64_t> kept;
         std::vector<int> kept_rows;
@@ -58,22 +53,39 @@ public:
             }
         }
         std::vector<StoreFile> files;
+        std::vector<Frame> added;
+        added.reserve(kept.size());
         std::size_t at = 0;
         store.read_frames(
                 kept,
                 [&](const StoredFrame& head, const StoredFramePlace& place) {
+                    if (at % kProgressStep == 0) {
+                        progress.frames.store(counted + frames.size() * at / kept.size(),
+                                              std::memory_order_relaxed);
+                        if (progress.cancel.load(std::memory_order_relaxed))
+                            return false;
+                    }
                     const QByteArray& name = files[static_cast<std::size_t>(place.file)].name;
-                    m_frames.push_back({ std::uint64_t(file_number(name)) << kFileBits
-                                                 | std::uint64_t(place.offset),
-                                         head.seconds, kept_rows[at++],
-                                         static_cast<std::int32_t>(head.nanoseconds) });
+                    added.push_back({ place_of(name, place.offset), head.seconds, kept_rows[at++],
+                                      static_cast<std::int32_t>(head.nanoseconds) });
                     return true;
                 },
                 &files, 0);
         for (const StoreFile& file : files)
             ::close(file.fd);
-        std::sort(m_frames.begin(), m_frames.end(),
-                  [](const Frame& a, const Frame& b) { return a.place < b.place; });
+        take(std::move(added));
+    }
+    // The frames a growth read, on the interface thread.
+    void add(const TcpFollow::Frames& frames)
+    {
+        std::vector<Frame> added;
+        added.reserve(frames.count());
+        frames.visit([&](const StoreFile& file, std::int64_t offset, int row, std::int64_t seconds,
+                         std::int64_t nanoseconds) {
+            added.push_back({ place_of(file.name, offset), seconds, row,
+                              static_cast<std::int32_t>(nanoseconds) });
+        });
+        take(std::move(added));
     }
 
     TlsStreamWindow::Origin origin(const TcpFollow& follow, std::uint64_t piece) const
@@ -81,9 +93,7 @@ public:
         if (piece >= follow.pieces().size())
             return {};
         const TcpFollow::Piece& p = follow.pieces()[piece];
-        const std::uint64_t place = std::uint64_t(file_number(follow.files()[p.file].name))
-                        << kFileBits
-                | std::uint64_t(p.offset);
+        const std::uint64_t place = place_of(follow.files()[p.file].name, p.offset);
         auto after
                 = std::upper_bound(m_frames.begin(), m_frames.end(), place,
                                    [](std::uint64_t at, const Frame& f) { return at < f.place; });
@@ -101,6 +111,22 @@ private:
         std::int32_t row;
         std::int32_t nanoseconds;
     };
+    static bool before(const Frame& a, const Frame& b) { return a.place < b.place; }
+    std::uint64_t place_of(const QByteArray& name, std::int64_t offset) const
+    {
+        return std::uint64_t(file_number(name)) << kFileBits | std::uint64_t(offset);
+    }
+    // Frames of a capture come in the order of their places: those of a
+    // growth join the end without a sort.
+    void take(std::vector<Frame> added)
+    {
+        if (!std::is_sorted(added.begin(), added.end(), before))
+            std::sort(added.begin(), added.end(), before);
+        const auto middle = static_cast<std::ptrdiff_t>(m_frames.size());
+        m_frames.insert(m_frames.end(), added.begin(), added.end());
+        if (middle > 0 && !added.empty() && before(added.front(), m_frames[middle - 1]))
+            std::inplace_merge(m_frames.begin(), m_frames.begin() + middle, m_frames.end(), before);
+    }
     int file_number(const QByteArray& name) const
     {
         const auto known = std::find(m_names.begin(), m_names.end(), name);
@@ -118,25 +144,39 @@ private:
 
 HexWindow* open_tls_stream_window(QWidget* parent, const PacketRows& rows,
                                   const CaptureStore* store, int row,
-                                  const std::function<bool()>& capturing, const TlsKeyLogs& keys)
+                                  const std::function<bool()>& capturing, const TlsKeyLogs& keys,
+                                  bool* cancelled)
 {
     const auto refuse = [parent](const QString& why) -> HexWindow* {
         QMessageBox::information(parent, QCoreApplication::translate("FollowTls", "追踪TLS流"),
                                  why);
         return nullptr;
     };
-    if (row < 0 || row >= rows.count())
-        return refuse(QCoreApplication::translate("FollowTls", "请先选择一行。"));
-    const std::optional<std::int64_t> frame = rows.frame(row);
-    if (store == nullptr || !frame || !store->contains(*frame))
-        return refuse(QCoreApplication::translate("FollowTls",
-                                                  "该行的帧已不在存储中, 无法追踪其TLS流。"));
-    const TcpPairIndex& pairs = rows.pairs();
-    const int pair = pairs.pair_of(row);
-    const std::vector<int>& numbers = pairs.rows(pair);
-    const std::vector<std::int64_t> frames = frames_of(rows, numbers, 0);
     QString error;
-    std::unique_ptr<TcpFollow> follow = TcpFollow::open(*store, frames, numbers, *frame, &error);
+    const std::optional<FollowedRows> followed = rows_to_follow(
+            rows, store, row,
+            QCoreApplication::translate("FollowTls", "该行的帧已不在存储中, 无法追踪其TLS流。"),
+            &error);
+    if (!followed)
+        return refuse(error);
+    const std::vector<std::int64_t>& frames = followed->frames;
+    const std::vector<int>& numbers = followed->rows;
+    // Two passes over the frames: the follow, then where they lie.
+    TcpFollow::Progress progress;
+    std::unique_ptr<TcpFollow> follow;
+    auto origins = std::make_shared<FrameOrigins>();
+    const bool done = follow_in_background(
+            parent, QCoreApplication::translate("FollowTls", "追踪TLS流"), frames.size(),
+            2 * frames.size(), progress, [&] {
+                follow = TcpFollow::open(*store, frames, numbers, followed->frame, &error,
+                                         &progress);
+                if (follow != nullptr)
+                    origins->add(*store, frames, numbers, progress, frames.size());
+            });
+    if (cancelled != nullptr)
+        *cancelled = !done;
+    if (!done)
+        return nullptr;
     if (follow == nullptr)
         return refuse(error);
     const bool growing = !follow->ended() && capturing();
@@ -158,32 +198,16 @@ HexWindow* open_tls_stream_window(QWidget* parent, const PacketRows& rows,
                 "已加载的TLS密钥日志中没有该连接的密钥。请用 \"文件\" 菜单的 \"TLS密钥日志...\" "
                 "加载写下它的密钥日志 (SSLKEYLOGFILE)。"));
 
-    auto origins = std::make_shared<FrameOrigins>();
-    origins->add(*store, frames, numbers);
     std::function<bool(TcpFollow&)> grow;
     if (growing) {
-        grow = [&rows, store, pair, generation = pairs.generation(), seen = numbers.size(),
-                capturing, origins](TcpFollow& follow) mutable {
-            const TcpPairIndex& index = rows.pairs();
-            if (index.generation() != generation)
-                return false;
-            const std::vector<int>& now = index.rows(pair);
-            const bool more = now.size() > seen;
-            if (more) {
-                const std::vector<int> added(now.cbegin() + static_cast<std::ptrdiff_t>(seen),
-                                             now.cend());
-                const std::vector<std::int64_t> added_frames = frames_of(rows, now, seen);
-                follow.add(*store, added_frames, added);
-                origins->add(*store, added_frames, added);
-                seen = now.size();
-            }
-            return !follow.ended() && (more || capturing());
-        };
+        grow = FollowGrowth::callback(std::make_shared<FollowGrowth>(
+                rows, *store, followed->pair, numbers.size(), capturing,
+                [origins](const TcpFollow::Frames& read) { origins->add(read); }));
     }
-    const TcpFollow* followed = follow.get();
+    const TcpFollow* reading = follow.get();
     auto* window = new TlsStreamWindow(
             std::move(follow), std::move(tls), std::move(grow),
-            [origins, followed](std::uint64_t piece) { return origins->origin(*followed, piece); },
+            [origins, reading](std::uint64_t piece) { return origins->origin(*reading, piece); },
             parent);
     window->setWindowFlag(Qt::Window);
     window->show();

@@ -17,9 +17,14 @@ class TlsKeyLogs;
 // connection's new rows. Null, having told the user why in a box, when the
 // row cannot be followed (no such row, its frame is no longer stored), the
 // connection is not TLS, or the key logs hold no secrets for it.
+//
+// The frames are read as "追踪TCP流" reads them (open_stream_window()): on
+// a thread of their own, with their progress in a dialog over `parent` that
+// can cancel. Null then, without a box, and *cancelled set when given.
 HexWindow* open_tls_stream_window(QWidget* parent, const PacketRows& rows,
                                   const CaptureStore* store, int row,
-                                  const std::function<bool()>& capturing, const TlsKeyLogs& keys);
+                                  const std::function<bool()>& capturing, const TlsKeyLogs& keys,
+                                  bool* cancelled = nullptr);
 
 // "追踪TLS流" for the table: in its context menu (beside "追踪TCP流") and
 // as Ctrl+Alt+Shift+S in `window` (on the current row). `follow` is called

@@ -58,7 +58,7 @@
 #include "resourcefloors.h"
 #include "shownrows.h"
 #include "sshcapturesource.h"
-#include "tlskeylogs.h"
+#include "tlsdecryption.h"
 #include "ui_mainwindow.h"
 #include "unsavedrows.h"
 #include "windowplacement.h"
@@ -322,32 +322,6 @@ void tell_refused_capture_filter(QMainWindow& window, const QString& expression)
     window.statusBar()->showMessage(text);
 }
 
-// Key log lines that did not read: said once, in the status bar.
-void tell_malformed_key_lines(QMainWindow& window, std::size_t count)
-{
-    if (count > 0)
-        window.statusBar()->showMessage(
-                MainWindow::tr("TLS密钥日志中有 %1 行格式不对, 已跳过").arg(count));
-}
-
-// The key logs of the start: SSLKEYLOGFILE when it names a readable file
-// (said once in the status bar), and the one chosen last when it is still
-// there.
-void load_startup_keylogs(QMainWindow& window, TlsKeyLogs& keys, const AppSettings& settings)
-{
-    QString ignored;
-    std::size_t before = keys.malformed_lines();
-    const QString environment = qEnvironmentVariable("SSLKEYLOGFILE");
-    if (!environment.isEmpty() && QFileInfo(environment).isReadable()
-        && keys.add(environment, &ignored))
-        window.statusBar()->showMessage(
-                MainWindow::tr("解密TLS时使用 SSLKEYLOGFILE 中的密钥: %1").arg(environment));
-    const QString last = settings.tls_keylog();
-    if (!last.isEmpty() && QFileInfo(last).isReadable())
-        keys.add(last, &ignored);
-    tell_malformed_key_lines(window, keys.malformed_lines() - before);
-}
-
 QString length_text(int length)
 {
     return MainWindow::tr("长度:") + QString::number(length);
@@ -464,14 +438,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
     add_follow_action(ui->tableWidget_2, this, [this](int row) { follow_tcp_stream(row); });
     add_follow_tls_action(ui->tableWidget_2, this, [this](int row) { follow_tls_stream(row); });
-    m_tls_keys = new TlsKeyLogs(this);
-    connect(ui->actionTlsKeyLog, &QAction::triggered, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, tr("选择TLS密钥日志"),
-                                                          m_settings->tls_keylog());
-        if (!path.isEmpty())
-            load_tls_keylog(path);
-    });
-    load_startup_keylogs(*this, *m_tls_keys, *m_settings);
+    m_tls = new TlsDecryption(*this, *m_settings, *ui->actionTlsKeyLog);
     // A hex cell made current from the keyboard shows its payload as a click
     // does. A click makes its cell current on the press and shows it through
     // its own slot on the release: not twice.
@@ -945,28 +912,19 @@ HexWindow* MainWindow::follow_tcp_stream(int row)
             = open_stream_window(this, *m_rows, m_store->isValid() ? m_store.get() : nullptr, row,
                                  [] { return g_capture_thread != nullptr; });
     if (window != nullptr)
-        offer_tls_view(window, *m_tls_keys, [this, row] { follow_tls_stream(row); });
+        m_tls->offer(window, [this, row] { follow_tls_stream(row); });
     return window;
 }
 
 HexWindow* MainWindow::follow_tls_stream(int row)
 {
-    return open_tls_stream_window(
-            this, *m_rows, m_store->isValid() ? m_store.get() : nullptr, row,
-            [] { return g_capture_thread != nullptr; }, *m_tls_keys);
+    return m_tls->follow(*m_rows, m_store->isValid() ? m_store.get() : nullptr, row,
+                         [] { return g_capture_thread != nullptr; });
 }
 
 bool MainWindow::load_tls_keylog(const QString& path)
 {
-    QString error;
-    const std::size_t malformed = m_tls_keys->malformed_lines();
-    if (!m_tls_keys->add(path, &error)) {
-        QMessageBox::information(this, tr("TLS密钥日志"), error);
-        return false;
-    }
-    m_settings->set_tls_keylog(QFileInfo(path).absoluteFilePath());
-    tell_malformed_key_lines(*this, m_tls_keys->malformed_lines() - malformed);
-    return true;
+    return m_tls->load(path);
 }
 
 void MainWindow::on_pushButton_4_clicked()

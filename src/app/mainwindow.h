@@ -25,7 +25,7 @@ class RemoteSources;
 class QAbstractItemModel;
 class QTableWidgetItem;
 class ShownRows;
-class TlsKeyLogs;
+class TlsDecryption;
 class UnsavedRows;
 enum class UnsavedRowsLoss;
 
@@ -147,7 +147,7 @@ private:
     ShownRows* m_shown = nullptr; // a child of the table
     AppSettings* m_settings = nullptr; // a child of this window
     RemoteSources* m_remote = nullptr; // a child of this window
-    TlsKeyLogs* m_tls_keys = nullptr; // a child of this window
+    TlsDecryption* m_tls = nullptr; // a child of this window
     // What the rows' segments tell: connections, marks, conversations and
     // the traffic graph's counts; a child of this window.
     CaptureAnalysis* m_analysis = nullptr;

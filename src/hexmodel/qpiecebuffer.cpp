@@ -10,10 +10,6 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <QIODevice>
-
-#include "deviceio.h"
-
 namespace {
 
 constexpr int kMemory = -1;
@@ -22,7 +18,6 @@ constexpr int kMemory = -1;
 constexpr int kOffsetBits = 48;
 constexpr quint64 kOffsetMask = (quint64(1) << kOffsetBits) - 1;
 constexpr int kMaxSources = (1 << (64 - kOffsetBits)) - 1;
-constexpr qint64 kCopyChunk = qint64(1) << 20;
 // Runs of one file read in one system call when at most this many bytes (a
 // pcap record header and the frame's own headers, say) lie between them.
 constexpr qint64 kMaxGap = 4096;
@@ -41,7 +36,7 @@ qint64 QPieceBuffer::Run::offset() const
 }
 
 QPieceBuffer::QPieceBuffer(QObject* parent)
-    : QHexBuffer(parent)
+    : QGrowingBuffer(parent)
 { }
 
 QPieceBuffer::~QPieceBuffer()
@@ -81,15 +76,15 @@ void QPieceBuffer::appendBytes(const QByteArray& bytes)
 
 void QPieceBuffer::appendRunOf(int source, qint64 offset, qint64 length)
 {
+    const qint64 end = baseLength();
     const bool joins = !m_runs.empty() && m_runs.back().source() == source
-            && m_runs.back().offset() + (m_baseLength - m_runs.back().start) == offset;
+            && m_runs.back().offset() + (end - m_runs.back().start) == offset;
     if (!joins) {
-        m_runs.push_back(Run { m_baseLength,
+        m_runs.push_back(Run { end,
                                static_cast<quint64>(source + 1) << kOffsetBits
                                        | static_cast<quint64>(offset) });
     }
-    m_pieces.appendBase(m_baseLength, length);
-    m_baseLength += length;
+    appendBase(length);
 }
 
 void QPieceBuffer::reserveRuns(qint64 count)
@@ -98,26 +93,8 @@ void QPieceBuffer::reserveRuns(qint64 count)
         m_runs.reserve(static_cast<size_t>(count));
 }
 
-qint64 QPieceBuffer::length() const
+qint64 QPieceBuffer::readBase(qint64 offset, char* out, qint64 count)
 {
-    return m_pieces.length();
-}
-
-void QPieceBuffer::insert(qint64 offset, const QByteArray& data)
-{
-    m_pieces.insert(offset, data);
-}
-
-void QPieceBuffer::remove(qint64 offset, int length)
-{
-    m_pieces.remove(offset, length);
-}
-
-qint64 QPieceBuffer::readBase(qint64 offset, char* out, qint64 count) const
-{
-    if (offset < 0 || count <= 0 || offset >= m_baseLength)
-        return 0;
-    count = qMin(count, m_baseLength - offset);
     qint64 done = 0;
     while (done < count) {
         const qint64 got = readRuns(offset + done, out + done, count - done);
@@ -135,7 +112,7 @@ qint64 QPieceBuffer::readRuns(qint64 offset, char* out, qint64 count) const
                                 [](qint64 at, const Run& r) { return at < r.start; })
             - 1;
     const auto runEnd = [this](std::vector<Run>::const_iterator r) {
-        return r + 1 != m_runs.end() ? (r + 1)->start : m_baseLength;
+        return r + 1 != m_runs.end() ? (r + 1)->start : baseLength();
     };
     if (run->source() == kMemory) {
         const qint64 want = qMin(count, runEnd(run) - offset);
@@ -182,42 +159,4 @@ qint64 QPieceBuffer::readRuns(qint64 offset, char* out, qint64 count) const
         got -= part;
     }
     return filled;
-}
-
-QByteArray QPieceBuffer::read(qint64 offset, int length)
-{
-    return m_pieces.read(offset, length, [this](qint64 from, char* out, qint64 count) {
-        return readBase(from, out, count);
-    });
-}
-
-bool QPieceBuffer::load(QIODevice* device)
-{
-    Q_UNUSED(device)
-    return false;
-}
-
-void QPieceBuffer::write(QIODevice* device)
-{
-    if (device == nullptr)
-        return;
-    const qint64 total = length();
-    for (qint64 offset = 0; offset < total; offset += kCopyChunk) {
-        const QByteArray bytes = read(offset, static_cast<int>(qMin(kCopyChunk, total - offset)));
-        device->write(bytes);
-        if (bytes.size() < qMin(kCopyChunk, total - offset))
-            return; // a file fell short: what follows would be out of place
-    }
-}
-
-qint64 QPieceBuffer::indexOf(const QByteArray& pattern, qint64 from)
-{
-    return windowIndexOf([this](qint64 offset, int length) { return read(offset, length); },
-                         length(), pattern, from);
-}
-
-qint64 QPieceBuffer::lastIndexOf(const QByteArray& pattern, qint64 from)
-{
-    return windowLastIndexOf([this](qint64 offset, int length) { return read(offset, length); },
-                             length(), pattern, from);
 }

@@ -4,8 +4,7 @@
 
 #include <vector>
 
-#include "hexpiecetable.h"
-#include "qhexbuffer.h"
+#include "qgrowingbuffer.h"
 
 // A store made of pieces of other files, which it reads on demand and never
 // copies: its base is a list of runs (source file, offset, length), such as
@@ -17,15 +16,12 @@
 // reads them by offset (preadv(), never moving their file position) and
 // closes them when it is destroyed, so a file may be unlinked once added.
 // Edits stay in memory as pieces of the base and of added bytes (as in
-// QFileBuffer); the files are never written. An insert past the end or at a
-// negative offset changes nothing. A backward search finds the last match
-// that ends at or before `from`, as the other stores that read through a
-// device do.
+// QFileBuffer, see QGrowingBuffer); the files are never written.
 //
 // Bookkeeping: 16 bytes per run; adjacent runs of one file that follow each
 // other in it are kept as one. A read takes one system call for the runs
 // that lie close together in one file, the bytes between them included.
-class QPieceBuffer : public QHexBuffer
+class QPieceBuffer : public QGrowingBuffer
 {
     Q_OBJECT
     Q_DISABLE_COPY(QPieceBuffer)
@@ -33,8 +29,6 @@ class QPieceBuffer : public QHexBuffer
 public:
     explicit QPieceBuffer(QObject* parent = nullptr);
     ~QPieceBuffer() override;
-
-    using QHexBuffer::load;
 
     // Takes over an open descriptor, readable with pread(); returns its source
     // number for appendRun(), or -1 (keeping nothing) for a negative one or
@@ -53,19 +47,6 @@ public:
     void reserveRuns(qint64 count);
     // Runs kept (after joining adjacent ones) and bytes appended, edits aside.
     qint64 runCount() const { return static_cast<qint64>(m_runs.size()); }
-    qint64 baseLength() const { return m_baseLength; }
-
-    qint64 length() const override;
-    void insert(qint64 offset, const QByteArray& data) override;
-    void remove(qint64 offset, int length) override;
-    QByteArray read(qint64 offset, int length) override;
-    // Not meaningful for pieces of files: false, the store unchanged.
-    bool load(QIODevice* device) override;
-    // Streams the store's bytes to the device, in order, up to a run that its
-    // file does not hold.
-    void write(QIODevice* device) override;
-    qint64 indexOf(const QByteArray& pattern, qint64 from) override;
-    qint64 lastIndexOf(const QByteArray& pattern, qint64 from) override;
 
 private:
     struct Run
@@ -80,8 +61,8 @@ private:
     };
 
     void appendRunOf(int source, qint64 offset, qint64 length);
-    // Base bytes for the piece table; see HexPieceTable::BaseReader.
-    qint64 readBase(qint64 offset, char* out, qint64 count) const;
+    // Up to a run that its file does not hold.
+    qint64 readBase(qint64 offset, char* out, qint64 count) override;
     // Some of base bytes [offset, offset + count), from the run holding
     // `offset` on, in one read; 0 when its file holds none of them.
     qint64 readRuns(qint64 offset, char* out, qint64 count) const;
@@ -89,6 +70,4 @@ private:
     std::vector<int> m_sources;
     std::vector<Run> m_runs;
     QByteArray m_bytes;
-    qint64 m_baseLength = 0;
-    HexPieceTable m_pieces;
 };

@@ -5,20 +5,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include <QIODevice>
-
-#include "deviceio.h"
 #include "tlsstream.h"
 
 namespace {
 
 constexpr std::size_t kCachedRecords = 8;
-constexpr qint64 kCopyChunk = qint64(1) << 20;
 
 } // namespace
 
 TlsStreamBuffer::TlsStreamBuffer(TlsStream& stream, QObject* parent)
-    : QHexBuffer(parent)
+    : QGrowingBuffer(parent)
     , m_stream(stream)
     , m_cache(kCachedRecords)
 { }
@@ -32,10 +28,9 @@ void TlsStreamBuffer::appendRecord(std::size_t record)
     const TlsStream::Record& r = m_stream.records()[record];
     if (r.status != TlsStream::Status::Decrypted || r.content_length == 0)
         return;
-    m_starts.push_back(m_baseLength);
+    m_starts.push_back(baseLength());
     m_records.push_back(static_cast<std::uint32_t>(record));
-    m_pieces.appendBase(m_baseLength, r.content_length);
-    m_baseLength += r.content_length;
+    appendBase(r.content_length);
 }
 
 qint64 TlsStreamBuffer::baseOffsetOf(std::size_t record) const
@@ -44,21 +39,6 @@ qint64 TlsStreamBuffer::baseOffsetOf(std::size_t record) const
     if (at == m_records.end() || *at != record)
         return -1;
     return m_starts[static_cast<std::size_t>(at - m_records.begin())];
-}
-
-qint64 TlsStreamBuffer::length() const
-{
-    return m_pieces.length();
-}
-
-void TlsStreamBuffer::insert(qint64 offset, const QByteArray& data)
-{
-    m_pieces.insert(offset, data);
-}
-
-void TlsStreamBuffer::remove(qint64 offset, int length)
-{
-    m_pieces.remove(offset, length);
 }
 
 const std::vector<std::uint8_t>* TlsStreamBuffer::opened(std::size_t index)
@@ -79,15 +59,12 @@ const std::vector<std::uint8_t>* TlsStreamBuffer::opened(std::size_t index)
 
 qint64 TlsStreamBuffer::readBase(qint64 offset, char* out, qint64 count)
 {
-    if (offset < 0 || count <= 0 || offset >= m_baseLength)
-        return 0;
-    count = qMin(count, m_baseLength - offset);
     std::size_t index = static_cast<std::size_t>(
             std::upper_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin() - 1);
     qint64 done = 0;
     while (done < count && index < m_starts.size()) {
         const qint64 start = m_starts[index];
-        const qint64 end = index + 1 < m_starts.size() ? m_starts[index + 1] : m_baseLength;
+        const qint64 end = index + 1 < m_starts.size() ? m_starts[index + 1] : baseLength();
         const qint64 from = offset + done - start;
         const qint64 part = qMin(count - done, end - start - from);
         if (from == 0 && part == end - start) {
@@ -105,42 +82,4 @@ qint64 TlsStreamBuffer::readBase(qint64 offset, char* out, qint64 count)
         ++index;
     }
     return done;
-}
-
-QByteArray TlsStreamBuffer::read(qint64 offset, int length)
-{
-    return m_pieces.read(offset, length, [this](qint64 from, char* out, qint64 count) {
-        return readBase(from, out, count);
-    });
-}
-
-bool TlsStreamBuffer::load(QIODevice* device)
-{
-    Q_UNUSED(device)
-    return false;
-}
-
-void TlsStreamBuffer::write(QIODevice* device)
-{
-    if (device == nullptr)
-        return;
-    const qint64 total = length();
-    for (qint64 offset = 0; offset < total; offset += kCopyChunk) {
-        const QByteArray bytes = read(offset, static_cast<int>(qMin(kCopyChunk, total - offset)));
-        device->write(bytes);
-        if (bytes.size() < qMin(kCopyChunk, total - offset))
-            return; // a record that no longer opens: what follows would be out of place
-    }
-}
-
-qint64 TlsStreamBuffer::indexOf(const QByteArray& pattern, qint64 from)
-{
-    return windowIndexOf([this](qint64 offset, int length) { return read(offset, length); },
-                         length(), pattern, from);
-}
-
-qint64 TlsStreamBuffer::lastIndexOf(const QByteArray& pattern, qint64 from)
-{
-    return windowLastIndexOf([this](qint64 offset, int length) { return read(offset, length); },
-                             length(), pattern, from);
 }

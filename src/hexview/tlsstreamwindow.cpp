@@ -2,18 +2,10 @@
 
 #include "tlsstreamwindow.h"
 
-#include <QBoxLayout>
-#include <QComboBox>
-#include <QDateTime>
-#include <QEvent>
-#include <QLabel>
 #include <QLocale>
-#include <QStyle>
 #include <QTimer>
-#include <QToolBar>
 
 #include "qhexdocument.h"
-#include "qhexmetadata.h"
 #include "qhexview.h"
 #include "tcpfollow.h"
 #include "tlsstream.h"
@@ -21,95 +13,33 @@
 
 namespace {
 
-constexpr int kGapColour = 2;
-constexpr int kNoColour = -1;
-constexpr int kGrowInterval = 250; // ms
 // Bytes of records read per slice: a few milliseconds of work.
 constexpr std::int64_t kSlice = std::int64_t(8) << 20;
 // Read before the window is first shown, so that it paints with bytes.
 constexpr std::int64_t kFirstSlice = std::int64_t(1) << 20;
-
-QString time_text(std::int64_t seconds, std::int64_t nanoseconds)
-{
-    return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("HH:mm:ss"))
-            + QStringLiteral(".%1").arg(nanoseconds, 9, 10, QLatin1Char('0'));
-}
 
 } // namespace
 
 TlsStreamWindow::TlsStreamWindow(std::unique_ptr<TcpFollow> follow, std::unique_ptr<TlsStream> tls,
                                  std::function<bool(TcpFollow&)> grow, Describe describe,
                                  QWidget* parent)
-    : HexWindow(parent)
-    , m_follow(std::move(follow))
+    : FollowWindow(std::move(follow), std::move(grow), tr("TLS流"), QStringLiteral("tlsStream"),
+                   parent)
     , m_tls(std::move(tls))
-    , m_grow(std::move(grow))
     , m_describe(std::move(describe))
-    , m_choice(new QComboBox(this))
-    , m_summary(new QLabel(this))
-    , m_timer(new QTimer(this))
     , m_slices(new QTimer(this))
 {
-    const QString first = m_follow->endpoint(0);
-    const QString second = m_follow->endpoint(1);
-    setUntitledName(tr("TLS流 %1 ⇄ %2").arg(first, second));
-
-    m_choice->setObjectName(QStringLiteral("tlsStreamChoice"));
-    m_choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    m_choice->addItem(tr("整个会话"));
-    m_choice->addItem(QStringLiteral("%1 → %2").arg(first, second));
-    m_choice->addItem(QStringLiteral("%1 → %2").arg(second, first));
-    m_summary->setObjectName(QStringLiteral("tlsStreamSummary"));
-    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_summary->setWordWrap(true);
-    auto* bar = new QToolBar(tr("TLS流"), this);
-    bar->setObjectName(QStringLiteral("tlsStreamToolBar"));
-    bar->setMovable(false);
-    bar->setFloatable(false);
-    auto* box = new QWidget(bar);
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(4, 2, 4, 2);
-    layout->setSpacing(2);
-    auto* choice_row = new QHBoxLayout;
-    choice_row->addWidget(new QLabel(tr("显示:"), box));
-    choice_row->addWidget(m_choice);
-    choice_row->addStretch(1);
-    layout->addLayout(choice_row);
-    layout->addWidget(m_summary);
-    bar->addWidget(box);
-    addToolBar(Qt::TopToolBarArea, bar);
-
-    connect(m_choice, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
-        if (!setShown(static_cast<Shown>(index)))
-            m_choice->setCurrentIndex(static_cast<int>(m_shown));
-    });
+    setUntitledName(
+            tr("TLS流 %1 ⇄ %2").arg(this->follow().endpoint(0), this->follow().endpoint(1)));
     connect(m_slices, &QTimer::timeout, this, &TlsStreamWindow::readSlice);
     m_slices->setInterval(0);
-    if (m_grow) {
-        connect(m_timer, &QTimer::timeout, this, &TlsStreamWindow::takeNewBytes);
-        m_timer->start(kGrowInterval);
-        m_grow(*m_follow);
-    } else {
-        m_follow->finish();
-    }
+    takeFrames();
     m_tls->advance(kFirstSlice);
     rebuild();
     m_slices->start();
 }
 
 TlsStreamWindow::~TlsStreamWindow() = default;
-
-bool TlsStreamWindow::setShown(Shown shown)
-{
-    if (shown == m_shown)
-        return true;
-    if (askToKeepEdits() == QMessageBox::Cancel)
-        return false;
-    m_shown = shown;
-    m_choice->setCurrentIndex(static_cast<int>(shown));
-    rebuild();
-    return true;
-}
 
 bool TlsStreamWindow::reading() const
 {
@@ -119,7 +49,7 @@ bool TlsStreamWindow::reading() const
 void TlsStreamWindow::readSlice()
 {
     const bool all = m_tls->advance(kSlice);
-    if (all && !m_grow) {
+    if (all && !growing()) {
         m_tls->finish();
         m_slices->stop();
     } else if (all) {
@@ -136,11 +66,7 @@ void TlsStreamWindow::readAll()
 
 void TlsStreamWindow::takeNewBytes()
 {
-    if (m_grow && !m_grow(*m_follow)) {
-        m_grow = nullptr;
-        m_timer->stop();
-        m_follow->finish();
-    }
+    takeFrames();
     if (!m_slices->isActive())
         m_slices->start();
 }
@@ -149,19 +75,12 @@ void TlsStreamWindow::rebuild()
 {
     auto* buffer = new TlsStreamBuffer(*m_tls); // the document takes it over
     m_buffer = buffer;
-    m_dark = isDark();
     m_records_shown = 0;
     m_last_direction = -1;
-    m_marks.clear();
     m_pending_failed = m_pending_missing = m_pending_no_key = 0;
-    setDocument(new QHexDocument(buffer));
+    startDocument(buffer);
     appendRecords();
     view()->document()->setUnmodified();
-}
-
-bool TlsStreamWindow::wanted(int direction) const
-{
-    return m_shown == Shown::Conversation || (m_shown == Shown::FirstSender) == (direction == 0);
 }
 
 void TlsStreamWindow::appendRecords()
@@ -200,9 +119,8 @@ void TlsStreamWindow::appendRecords()
             const Origin origin = m_describe ? m_describe(record.last_piece) : Origin();
             comments << tr("第 %1 行, %2, %3 → %4, 记录 %5")
                                 .arg(origin.row + 1)
-                                .arg(time_text(origin.seconds, origin.nanoseconds),
-                                     m_follow->endpoint(direction),
-                                     m_follow->endpoint(1 - direction))
+                                .arg(timeText(origin.seconds, origin.nanoseconds),
+                                     follow().endpoint(direction), follow().endpoint(1 - direction))
                                 .arg(record.seq);
             m_last_direction = direction;
         }
@@ -224,7 +142,7 @@ void TlsStreamWindow::appendRecords()
     }
     if (grew)
         document->bufferGrew();
-    m_summary->setText(summary());
+    updateSummary();
 }
 
 QString TlsStreamWindow::summary() const
@@ -233,7 +151,7 @@ QString TlsStreamWindow::summary() const
     const QLocale locale;
     QString text = tr("%1 → %2: %3 个记录, %4 字节明文; %2 → %1: %5 个记录, %6 字节明文; "
                       "%7 个记录无法解密")
-                           .arg(m_follow->endpoint(0), m_follow->endpoint(1),
+                           .arg(follow().endpoint(0), follow().endpoint(1),
                                 locale.toString(qulonglong(counts.records[0])),
                                 locale.toString(qulonglong(counts.bytes[0])),
                                 locale.toString(qulonglong(counts.records[1])),
@@ -243,57 +161,4 @@ QString TlsStreamWindow::summary() const
     if (reading())
         text += tr(" (读取中...)");
     return text;
-}
-
-void TlsStreamWindow::addMark(qint64 begin, qint64 end, int colour, const QString& comment)
-{
-    m_marks.push_back({ begin, end, colour, comment });
-    view()->document()->metadata()->addRange(begin, end, QColor(), colourOf(colour), comment);
-}
-
-QColor TlsStreamWindow::colourOf(int colour) const
-{
-    // Pale on a light theme, deep on a dark one: the text stays readable.
-    switch (colour) {
-    case 0:
-        return m_dark ? QColor(0x5a, 0x24, 0x24) : QColor(0xfb, 0xe3, 0xe3);
-    case 1:
-        return m_dark ? QColor(0x23, 0x33, 0x5c) : QColor(0xe0, 0xe8, 0xfb);
-    case kGapColour:
-        return m_dark ? QColor(0x6b, 0x5a, 0x12) : QColor(0xff, 0xe8, 0x80);
-    default:
-        return QColor();
-    }
-}
-
-void TlsStreamWindow::followTheme()
-{
-    m_choice->setMinimumWidth(0);
-    m_choice->setMinimumWidth(m_choice->sizeHint().width()
-                              + m_choice->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-    if (m_buffer == nullptr || isDark() == m_dark)
-        return;
-    m_dark = isDark();
-    QHexMetadata* metadata = view()->document()->metadata();
-    metadata->clear();
-    for (const Mark& mark : m_marks)
-        metadata->addRange(mark.begin, mark.end, QColor(), colourOf(mark.colour), mark.comment);
-}
-
-void TlsStreamWindow::showEvent(QShowEvent* e)
-{
-    HexWindow::showEvent(e);
-    followTheme();
-}
-
-void TlsStreamWindow::changeEvent(QEvent* e)
-{
-    HexWindow::changeEvent(e);
-    if (e->type() == QEvent::StyleChange || e->type() == QEvent::PaletteChange)
-        QTimer::singleShot(0, this, &TlsStreamWindow::followTheme);
-}
-
-bool TlsStreamWindow::isDark() const
-{
-    return view()->palette().color(QPalette::Base).lightness() < 128;
 }

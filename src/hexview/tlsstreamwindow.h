@@ -7,12 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include <QColor>
+#include "followwindow.h"
 
-#include "hexwindow.h"
-
-class QComboBox;
-class QLabel;
 class QTimer;
 class TcpFollow;
 class TlsStream;
@@ -34,13 +30,12 @@ class TlsStreamBuffer;
 // a long stream paints at once and grows to its end; while the capture runs
 // the window takes the connection's new bytes a few times a second,
 // keeping the caret, the selection and the scroll position.
-class TlsStreamWindow : public HexWindow
+class TlsStreamWindow : public FollowWindow
 {
     Q_OBJECT
     Q_DISABLE_COPY(TlsStreamWindow)
 
 public:
-    enum class Shown { Conversation, FirstSender, SecondSender };
     // Where a record's last byte came from: the row of its segment and the
     // segment's capture time.
     struct Origin
@@ -60,59 +55,26 @@ public:
                     QWidget* parent = nullptr);
     ~TlsStreamWindow() override;
 
-    Shown shown() const { return m_shown; }
-    // Shows the conversation or one direction; with unsaved edits asks
-    // first, and keeps what is shown when the user cancels. False then.
-    bool setShown(Shown shown);
     const TlsStream& tls() const { return *m_tls; }
-    const TcpFollow& follow() const { return *m_follow; }
-    // The counts in the bar.
-    QString summary() const;
+    QString summary() const override;
     // Whether records are still being read.
     bool reading() const;
     // Reads the records not read yet at once (for callers and tests).
     void readAll();
-    // Takes what the capture added since, as the timer does.
-    void takeNewBytes();
-
-protected:
-    void changeEvent(QEvent* e) override;
-    void showEvent(QShowEvent* e) override;
+    void takeNewBytes() override;
 
 private:
-    void rebuild();
+    void rebuild() override;
     // Reads a slice of records and shows what they hold.
     void readSlice();
     void appendRecords();
-    bool wanted(int direction) const;
-    bool isDark() const;
-    void addMark(qint64 begin, qint64 end, int colour, const QString& comment);
-    QColor colourOf(int colour) const;
-    void followTheme();
 
-    struct Mark
-    {
-        qint64 begin;
-        qint64 end;
-        int colour;
-        QString comment;
-    };
-
-    std::unique_ptr<TcpFollow> m_follow;
     std::unique_ptr<TlsStream> m_tls;
-    std::function<bool(TcpFollow&)> m_grow;
     Describe m_describe;
-    QComboBox* m_choice;
-    QLabel* m_summary;
-    QTimer* m_timer; // growth
     QTimer* m_slices; // reading
-    bool m_finished = false; // nothing more comes, all read
-    Shown m_shown = Shown::Conversation;
     TlsStreamBuffer* m_buffer = nullptr;
     std::size_t m_records_shown = 0; // looked at, shown or not
     int m_last_direction = -1; // of the last record shown
-    std::vector<Mark> m_marks;
-    bool m_dark = false;
     // Records not shown as bytes since the last byte shown, by reason.
     std::uint64_t m_pending_failed = 0;
     std::uint64_t m_pending_missing = 0;

@@ -4,12 +4,16 @@
 
 #include <QAction>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
 
 #include "cupdate.h"
+#include "followreading.h"
 #include "looprecorder.h"
 #include "mainwindow.h"
 #include "qhexdocument.h"
@@ -70,6 +74,8 @@ private slots:
     void refusesWhatCannotBeDecrypted();
     void keyLogIsReported();
     void tcpStreamWindowOffersTheDecryptedView();
+    void progressShowsAndCancels_data();
+    void progressShowsAndCancels();
 
 private:
     QTemporaryDir m_dir;
@@ -248,6 +254,58 @@ void TstFollowTls::tcpStreamWindowOffersTheDecryptedView()
     QTRY_VERIFY((tls = m_window->findChild<TlsStreamWindow*>()) != nullptr);
     tls->readAll();
     QVERIFY(bytes_of(*tls).startsWith(kRequest));
+}
+
+void TstFollowTls::progressShowsAndCancels_data()
+{
+    QTest::addColumn<bool>("cancel"); // by the dialog's button
+    QTest::newRow("runs-to-the-end") << false;
+    QTest::newRow("cancel-button") << true;
+}
+
+// The frames are read as those of "追踪TCP流" are, in two passes (the
+// follow, then where each frame lies): the dialog shows before the reading
+// starts (delay 0), so that it is answered while it runs.
+void TstFollowTls::progressShowsAndCancels()
+{
+    QFETCH(bool, cancel);
+    QVERIFY(m_window->load_tls_keylog(m_dir.filePath(QStringLiteral("keys.log"))));
+    m_window->statusBar()->clearMessage();
+    set_follow_progress_delay(0);
+    const auto restore = qScopeGuard([] { set_follow_progress_delay(400); });
+    struct Answerer : QObject
+    {
+        bool cancel = false;
+        QStringList shown;
+        bool eventFilter(QObject* object, QEvent* event) override
+        {
+            auto* dialog = qobject_cast<QProgressDialog*>(object);
+            if (dialog == nullptr || event->type() != QEvent::Show)
+                return false;
+            shown << QStringLiteral("%1|%2|%3")
+                             .arg(dialog->windowTitle(), dialog->labelText())
+                             .arg(dialog->maximum());
+            if (cancel)
+                QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+            return false;
+        }
+    } answerer;
+    answerer.cancel = cancel;
+    BoxCatcher boxes;
+    qApp->installEventFilter(&answerer);
+    HexWindow* window = m_window->follow_tls_stream(0);
+    qApp->removeEventFilter(&answerer);
+
+    QCOMPARE(answerer.shown,
+             QStringList { QStringLiteral("追踪TLS流|正在读取该连接的 %1 帧…|%2")
+                                   .arg(m_tlsRows)
+                                   .arg(2 * m_tlsRows) });
+    QCOMPARE(window != nullptr, !cancel);
+    QCOMPARE(m_window->findChildren<TlsStreamWindow*>().size(), cancel ? 0 : 1);
+    QVERIFY(m_window->findChildren<QProgressDialog*>().isEmpty());
+    QCOMPARE(boxes.texts, QStringList());
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             cancel ? QStringLiteral("已取消追踪TLS流。") : QString());
 }
 
 QTEST_MAIN(TstFollowTls)

@@ -141,7 +141,7 @@ inline bool make_bodies(const QString& folder)
         QFile file(QDir(folder).filePath(QString::fromLatin1(name)));
         QByteArray bytes(size, Qt::Uninitialized);
         for (int i = 0; i < size; ++i)
-            bytes[i] = static_cast<char>((i * 7919 + size) >> 3);
+            bytes[i] = static_cast<char>((unsigned(i) * 7919u + unsigned(size)) >> 3);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != size)
             return false;
     }
