@@ -216,9 +216,11 @@ void TstCommandLine::warnsWhenPrivileged()
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("HOME"), dir.path()); // settings of its own
+    // Settings of its own: runuser gives root its own HOME back, but keeps
+    // XDG_CONFIG_HOME.
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
     environment.remove(QStringLiteral("XDG_RUNTIME_DIR")); // root's
-    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral("runuser"),
