@@ -15,6 +15,7 @@
 #include "capturestore.h"
 #include "cupdate.h"
 #include "followstream.h"
+#include "followwindows.h"
 #include "mainwindow.h"
 #include "qhexcursor.h"
 #include "qhexdocument.h"
@@ -25,6 +26,9 @@
 #include "testframes.h"
 
 using namespace testframes;
+
+using followwindows::BoxCatcher;
+using followwindows::bytes_of;
 
 namespace {
 
@@ -81,30 +85,6 @@ QVector<QByteArray> conversation()
         segment(false, 800, 604, kSyn | kAck, {}, 40002), // 11
         segment(false, 5555, 0, kSyn, "back", 40002), // 12
     };
-}
-
-// Answers every message box with OK, keeping its text.
-struct BoxCatcher
-{
-    QStringList texts;
-    QTimer timer;
-
-    BoxCatcher()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts.append(box->text());
-                box->accept();
-            }
-        });
-        timer.start(20);
-    }
-};
-
-QByteArray bytes_of(const StreamWindow& window)
-{
-    QHexDocument* document = window.view()->document();
-    return document->read(0, static_cast<int>(document->length()));
 }
 
 } // namespace
@@ -319,8 +299,9 @@ void TstFollowStream::marksMoveWithTheBytes()
     // Where the server's chunk begins, by its comment, and the colour there.
     const auto server_chunk = [&] {
         for (int offset = 0; offset < document->length(); ++offset)
-            if (document->metadata()->comments(offset / width, offset % width).contains(
-                        QStringLiteral("序列号 5001")))
+            if (document->metadata()
+                        ->comments(offset / width, offset % width)
+                        .contains(QStringLiteral("序列号 5001")))
                 return offset;
         return -1;
     };

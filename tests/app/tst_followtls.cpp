@@ -14,6 +14,7 @@
 
 #include "cupdate.h"
 #include "followreading.h"
+#include "followwindows.h"
 #include "looprecorder.h"
 #include "mainwindow.h"
 #include "qhexdocument.h"
@@ -32,31 +33,12 @@ using namespace testframes;
 // made once: s_client fetching a file from s_server on lo, and a plain TCP
 // connection beside it.
 
+using followwindows::BoxCatcher;
+using followwindows::bytes_of;
+
 namespace {
 
 const QByteArray kRequest = "GET /1k.bin HTTP/1.0\r\n\r\n";
-
-struct BoxCatcher
-{
-    QStringList texts;
-    QTimer timer;
-    BoxCatcher()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts.append(box->text());
-                box->accept();
-            }
-        });
-        timer.start(20);
-    }
-};
-
-QByteArray bytes_of(const HexWindow& window)
-{
-    QHexDocument* document = window.view()->document();
-    return document->read(0, static_cast<int>(document->length()));
-}
 
 } // namespace
 
