@@ -359,6 +359,10 @@
         <source>已加载的TLS密钥日志中没有该连接的密钥</source>
         <translation>The loaded TLS key logs hold no secrets for this connection</translation>
     </message>
+    <message>
+        <source>该连接的密码套件 (0x%1) 无法解密: 只能解密TLS 1.3的套件和TLS 1.2的AES-GCM与ChaCha20-Poly1305套件。</source>
+        <translation>The cipher suite of this connection (0x%1) cannot be decrypted: only the suites of TLS 1.3 and the AES-GCM and ChaCha20-Poly1305 suites of TLS 1.2 can.</translation>
+    </message>
 </context>
 <context>
     <name>FollowWindow</name>

@@ -197,6 +197,19 @@ HexWindow* open_tls_stream_window(QWidget* parent, const PacketRows& rows,
                 "FollowTls",
                 "已加载的TLS密钥日志中没有该连接的密钥。请用 \"文件\" 菜单的 \"TLS密钥日志...\" "
                 "加载写下它的密钥日志 (SSLKEYLOGFILE)。"));
+    // Up to the server's hello: a suite not decrypted here (the CBC suites
+    // of TLS 1.2) would give a window of records that all fail.
+    for (bool all = false;
+         !all && !tls->server_hello() && tls->counts().records[0] + tls->counts().records[1] < 64;)
+        all = tls->advance(1);
+    if (tls->server_hello() && !tls->server_hello()->retry && tls->suite() == nullptr)
+        return refuse(QCoreApplication::translate(
+                              "FollowTls",
+                              "该连接的密码套件 (0x%1) 无法解密: 只能解密TLS 1.3的套件和TLS "
+                              "1.2的AES-GCM与ChaCha20-Poly1305套件。")
+                              .arg(QString::number(tls->server_hello()->suite, 16)
+                                           .rightJustified(4, QLatin1Char('0'))
+                                           .toUpper()));
 
     std::function<bool(TcpFollow&)> grow;
     if (growing) {

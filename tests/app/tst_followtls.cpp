@@ -64,6 +64,7 @@ private:
     QString m_capture;
     QByteArray m_body;
     int m_tlsRows = 0; // the rows of the TLS connection come first
+    int m_cbcRow = 0; // the first of the CBC connection, after the plain one
     std::unique_ptr<MainWindow> m_window;
 };
 
@@ -77,45 +78,66 @@ void TstFollowTls::initTestCase()
         QSKIP(qPrintable(why));
     QVERIFY2(tlstraffic::make_certificate(m_dir.path(), &why), qPrintable(why));
     QVERIFY(tlstraffic::make_bodies(m_dir.path()));
-    const QString recorded = m_dir.filePath(QStringLiteral("tls.pcap"));
-    {
+    // A connection recorded on its own, and the keys its client logged.
+    QByteArray keys;
+    const auto record = [&](const QString& name, const QStringList& server,
+                            const QStringList& suite) {
+        const QString recorded = m_dir.filePath(name);
         LoopbackRecorder recorder(recorded, tlstraffic::kPort, 262144, 16 << 20);
         if (!recorder.error().isEmpty())
-            QSKIP(qPrintable(recorder.error()));
+            return recorder.error();
         tlstraffic::Client client;
-        client.options
-                = QStringList { QStringLiteral("-connect"), QStringLiteral("127.0.0.1:443") };
+        client.options = QStringList { QStringLiteral("-connect"), QStringLiteral("127.0.0.1:443") }
+                + suite;
         client.request = kRequest;
-        QVERIFY2(tlstraffic::serve_openssl(m_dir.path(), QStringLiteral("127.0.0.1"), {},
-                                           { client }, &why),
-                 qPrintable(why));
-        QCOMPARE(recorder.stop(), 0);
-    }
+        QString why;
+        if (!tlstraffic::serve_openssl(m_dir.path(), QStringLiteral("127.0.0.1"), server,
+                                       { client }, &why))
+            return why;
+        if (recorder.stop() != 0)
+            return QStringLiteral("the recorder failed");
+        QFile log(m_dir.filePath(QStringLiteral("client-keys.log")));
+        if (!log.open(QIODevice::ReadOnly))
+            return log.errorString();
+        keys += log.readAll();
+        return QString();
+    };
+    const QString failed = record(QStringLiteral("tls.pcap"), {}, {});
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    // A suite of TLS 1.2 that is not decrypted: CBC.
+    const QStringList cbc { QStringLiteral("-tls1_2"), QStringLiteral("-cipher"),
+                            QStringLiteral("AES128-SHA") };
+    const QString cbcFailed = record(QStringLiteral("cbc.pcap"), cbc, cbc);
+    QVERIFY2(cbcFailed.isEmpty(), qPrintable(cbcFailed));
     QFile body(m_dir.filePath(QStringLiteral("1k.bin")));
     QVERIFY(body.open(QIODevice::ReadOnly));
     m_body = body.readAll();
     // The recorded frames, then a plain TCP connection.
     QVector<QByteArray> frames;
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* file = pcap_open_offline(recorded.toLocal8Bit().constData(), errbuf);
-    QVERIFY(file != nullptr);
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    while (pcap_next_ex(file, &header, &data) == 1)
-        frames.append(QByteArray(reinterpret_cast<const char*>(data), int(header->caplen)));
-    pcap_close(file);
+    const auto append = [&](const QString& name) {
+        char errbuf[PCAP_ERRBUF_SIZE] = {};
+        pcap_t* file = pcap_open_offline(m_dir.filePath(name).toLocal8Bit().constData(), errbuf);
+        pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        while (file != nullptr && pcap_next_ex(file, &header, &data) == 1)
+            frames.append(QByteArray(reinterpret_cast<const char*>(data), int(header->caplen)));
+        if (file != nullptr)
+            pcap_close(file);
+    };
+    append(QStringLiteral("tls.pcap"));
     m_tlsRows = frames.size();
     Ipv4Packet plain;
     plain.seq = 1;
     plain.payload = "not TLS at all";
     frames.append(ethernet(ipv4(plain)));
+    m_cbcRow = frames.size();
+    append(QStringLiteral("cbc.pcap"));
+    QVERIFY(frames.size() > m_cbcRow);
     m_capture = m_dir.filePath(QStringLiteral("capture.pcap"));
     QVERIFY(write_capture(m_capture, DLT_EN10MB, frames));
-    QFile keys(m_dir.filePath(QStringLiteral("keys.log")));
-    QVERIFY(keys.open(QIODevice::WriteOnly));
-    QFile log(m_dir.filePath(QStringLiteral("client-keys.log")));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    keys.write(log.readAll());
+    QFile log(m_dir.filePath(QStringLiteral("keys.log")));
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    QCOMPARE(log.write(keys), keys.size());
 }
 
 void TstFollowTls::init()
@@ -181,6 +203,8 @@ void TstFollowTls::refusesWhatCannotBeDecrypted_data()
     QTest::newRow("not-tls") << true << -2 << QStringLiteral("该连接不是TLS连接");
     QTest::newRow("no-secrets") << false << 0 << QStringLiteral("没有该连接的密钥");
     QTest::newRow("frame-gone") << true << -1 << QStringLiteral("该行的帧已不在存储中");
+    QTest::newRow("cbc-suite") << true << -3
+                               << QStringLiteral("该连接的密码套件 (0x002F) 无法解密");
 }
 
 void TstFollowTls::refusesWhatCannotBeDecrypted()
@@ -192,9 +216,11 @@ void TstFollowTls::refusesWhatCannotBeDecrypted()
         QVERIFY(m_window->load_tls_keylog(m_dir.filePath(QStringLiteral("keys.log"))));
     if (row == -1) {
         m_window->show_data_UI(QStringLiteral("00:00:00|TCP|10.0.0.1|1|10.0.0.2|2|1|41"));
-        row = m_tlsRows + 1;
+        row = m_window->findChild<QTableWidget*>(QStringLiteral("tableWidget_2"))->rowCount() - 1;
     } else if (row == -2) {
         row = m_tlsRows;
+    } else if (row == -3) {
+        row = m_cbcRow;
     }
     BoxCatcher boxes;
     QCOMPARE(m_window->follow_tls_stream(row), nullptr);
